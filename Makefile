@@ -1,0 +1,48 @@
+# make test   build everything and run the C++ and Python tests
+# make demo   build the extension and run it on the bundled examples
+# make asan   the C++ tests under AddressSanitizer and UndefinedBehaviorSanitizer
+# make bench  the C++ benchmarks (Release build) on the prompt collection
+# Every target installs what it needs first (scripts/setup.sh).
+
+VENV := .venv
+PY := $(VENV)/bin/python
+export PATH := $(CURDIR)/$(VENV)/bin:$(PATH)
+
+CMAKE_GENERATE = cmake -S . -G Ninja -Wno-dev
+BENCH_DATA ?= ../shared/data/prompts
+
+.PHONY: setup install cpp-test py-test test demo asan bench clean
+
+setup:
+	@scripts/setup.sh
+
+# Builds the extension (incrementally, in build/<wheel tag>) into .venv.
+install: setup
+	$(PY) -m pip install --quiet --no-build-isolation --no-deps .
+
+cpp-test: setup
+	$(CMAKE_GENERATE) -B build/cpp -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSEL_WERROR=ON
+	cmake --build build/cpp
+	ctest --test-dir build/cpp --output-on-failure
+
+py-test: install
+	$(PY) -m pytest
+	$(PY) -m mypy.stubtest tessel._tessel
+
+test: cpp-test py-test
+
+demo: install
+	$(PY) -c 'import tessel._tessel as m; print(m.__doc__)'
+
+asan: setup
+	$(CMAKE_GENERATE) -B build/asan -DCMAKE_BUILD_TYPE=Debug -DTESSEL_WERROR=ON -DTESSEL_SANITIZE=ON
+	cmake --build build/asan
+	ctest --test-dir build/asan --output-on-failure
+
+bench: setup
+	$(CMAKE_GENERATE) -B build/bench -DCMAKE_BUILD_TYPE=Release
+	cmake --build build/bench --target quarl_bench
+	build/bench/bench/quarl_bench $(BENCH_DATA)
+
+clean:
+	rm -rf build
