@@ -1,0 +1,164 @@
+// The one error type of the compiler core.
+//
+// Every failure is a `quarl::Error`: one of 26 kinds (`ErrorCode`, in a fixed
+// order that bindings switch on), the kind's payload, and for the spanned kinds
+// an optional byte span plus a shared reference to the text of the module the
+// span points into. Line and column are never stored: they are computed from
+// the module text when the error is presented.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace quarl {
+
+// The full text of one module, shared by the module record, its tokens and
+// every error whose span points into it.
+using ModuleText = std::shared_ptr<const std::string>;
+
+enum class ErrorCode : std::uint8_t {
+  Syntax,
+  UndefinedVar,
+  UndefinedFn,
+  Arity,
+  Builtin,
+  TypeError,
+  TypeMismatch,
+  CircularImport,
+  FileNotFound,
+  Import,
+  NameCollision,
+  NotQuarl,
+  Io,
+  ResourceLimit,
+  Yaml,
+  Json,
+  InvalidVars,
+  VarConflict,
+  ModuleNotFound,
+  Recursion,
+  Export,
+  Extends,
+  MixedContent,
+  ExpectedMarkdown,
+  ExpectedMessages,
+  FormatterInvariant,
+};
+
+inline constexpr std::size_t kErrorCodeCount = 26;
+
+// "quarl::syntax", "quarl::undefined_var", ...
+std::string_view code_string(ErrorCode code) noexcept;
+
+// Whether errors of this kind may carry a span.
+bool is_spanned(ErrorCode code) noexcept;
+
+// Byte range into a module's full text (frontmatter included).
+struct Span {
+  std::size_t offset = 0;
+  std::size_t length = 0;
+
+  friend bool operator==(const Span&, const Span&) = default;
+};
+
+// 1-based line, and 1-based column counted in Unicode scalar values.
+struct LineColumn {
+  std::size_t line = 1;
+  std::size_t column = 1;
+
+  friend bool operator==(const LineColumn&, const LineColumn&) = default;
+};
+
+// Line and column of `offset` in `text`; none when the offset lies past the end
+// of the text or inside a multi-byte character. Only a line feed ends a line; a
+// carriage return counts as an ordinary character.
+std::optional<LineColumn> locate(std::string_view text, std::size_t offset) noexcept;
+
+// The argument counts a function accepts, inclusive.
+struct ArityRange {
+  std::size_t min = 0;
+  std::size_t max = 0;
+};
+
+class Error {
+ public:
+  using OptSpan = std::optional<Span>;
+
+  // One factory per kind, in the fixed order. Spanned kinds take an optional
+  // span and the text of the module the span points into.
+  static Error syntax(std::string message, OptSpan span = {}, ModuleText text = {});
+  static Error undefined_var(std::string name, OptSpan span = {}, ModuleText text = {});
+  static Error undefined_fn(std::string name, OptSpan span = {}, ModuleText text = {});
+  static Error arity(std::string name, ArityRange expected, std::size_t got, OptSpan span = {},
+                     ModuleText text = {});
+  static Error builtin(std::string message, OptSpan span = {}, ModuleText text = {});
+  static Error type_error(std::string type_name, OptSpan span = {}, ModuleText text = {});
+  static Error type_mismatch(std::string left, std::string right, OptSpan span = {},
+                             ModuleText text = {});
+  static Error circular_import(std::string chain, OptSpan span = {}, ModuleText text = {});
+  static Error file_not_found(std::string path, OptSpan span = {}, ModuleText text = {});
+  static Error import(std::string message, OptSpan span = {}, ModuleText text = {});
+  static Error name_collision(std::string name, OptSpan span = {}, ModuleText text = {});
+  static Error not_quarl(std::string key);
+  static Error io(std::string message);
+  static Error resource_limit(std::string message);
+  static Error yaml(std::string message);
+  static Error json(std::string message);
+  static Error invalid_vars(std::string message);
+  static Error var_conflict(std::string name);
+  static Error module_not_found(std::string key, OptSpan span = {}, ModuleText text = {});
+  static Error recursion(std::string name, OptSpan span = {}, ModuleText text = {});
+  static Error export_error(std::string message, OptSpan span = {}, ModuleText text = {});
+  static Error extends(std::string message, OptSpan span = {}, ModuleText text = {});
+  static Error mixed_content(OptSpan span = {}, ModuleText text = {});
+  static Error expected_markdown();
+  static Error expected_messages();
+  static Error formatter_invariant(std::string message);
+
+  // The resolving stack popped `found` (none: the stack was empty) where it
+  // expected `expected`. A compiler bug, reported as an error, never a crash.
+  static Error resolving_stack_violation(std::string_view expected,
+                                         std::optional<std::string_view> found);
+
+  ErrorCode code() const noexcept { return code_; }
+  std::string_view code_string() const noexcept { return quarl::code_string(code_); }
+
+  // The full text of the error (its Display form).
+  std::string message() const;
+  // The kind's fixed help text with the payload filled in, or none.
+  std::optional<std::string> help() const;
+
+  const std::optional<Span>& span() const noexcept { return span_; }
+  const ModuleText& module_text() const noexcept { return text_; }
+  // Line and column of the span's start; none without a span, without a module
+  // text, or when the offset is not on a character of that text.
+  std::optional<LineColumn> line_column() const noexcept;
+
+ private:
+  struct Arity {
+    std::string name;
+    ArityRange expected;
+    std::size_t got;
+  };
+  struct TypePair {
+    std::string left;
+    std::string right;
+  };
+  // Most kinds carry one string (a name, a path, a key or free text); two carry
+  // structured payloads; the rest carry nothing.
+  using Payload = std::variant<std::monostate, std::string, Arity, TypePair>;
+
+  Error(ErrorCode code, Payload payload, OptSpan span = {}, ModuleText text = {});
+
+  ErrorCode code_;
+  Payload payload_;
+  std::optional<Span> span_;
+  ModuleText text_;
+};
+
+}  // namespace quarl

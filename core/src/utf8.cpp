@@ -1,0 +1,75 @@
+#include "utf8.hpp"
+
+namespace quarl::utf8 {
+namespace {
+
+constexpr bool is_ascii_space(unsigned char c) noexcept {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// Whether the bytes `a b` or `a b c` encode a multi-byte white space character:
+//   U+0085 C2 85, U+00A0 C2 A0, U+1680 E1 9A 80, U+2000..U+200A E2 80 80..8A,
+//   U+2028 E2 80 A8, U+2029 E2 80 A9, U+202F E2 80 AF, U+205F E2 81 9F,
+//   U+3000 E3 80 80
+constexpr bool is_two_byte_space(unsigned char a, unsigned char b) noexcept {
+  return a == 0xC2 && (b == 0x85 || b == 0xA0);
+}
+constexpr bool is_three_byte_space(unsigned char a, unsigned char b, unsigned char c) noexcept {
+  switch (a) {
+    case 0xE1:
+      return b == 0x9A && c == 0x80;
+    case 0xE2:
+      if (b == 0x80) return c <= 0x8A ? c >= 0x80 : (c == 0xA8 || c == 0xA9 || c == 0xAF);
+      return b == 0x81 && c == 0x9F;
+    case 0xE3:
+      return b == 0x80 && c == 0x80;
+    default:
+      return false;
+  }
+}
+
+unsigned char byte_at(std::string_view text, std::size_t i) noexcept {
+  return static_cast<unsigned char>(text[i]);
+}
+
+}  // namespace
+
+std::size_t count_scalars(std::string_view text) noexcept {
+  std::size_t count = 0;
+  for (const char c : text) count += is_continuation(c) ? 0 : 1;
+  return count;
+}
+
+std::size_t leading_space_length(std::string_view text) noexcept {
+  const std::size_t n = text.size();
+  if (n == 0) return 0;
+  const unsigned char a = byte_at(text, 0);
+  if (a < 0x80) return is_ascii_space(a) ? 1 : 0;
+  if (n >= 2 && is_two_byte_space(a, byte_at(text, 1))) return 2;
+  if (n >= 3 && is_three_byte_space(a, byte_at(text, 1), byte_at(text, 2))) return 3;
+  return 0;
+}
+
+std::size_t trailing_space_length(std::string_view text) noexcept {
+  const std::size_t n = text.size();
+  if (n == 0) return 0;
+  const unsigned char z = byte_at(text, n - 1);
+  if (z < 0x80) return is_ascii_space(z) ? 1 : 0;
+  if (n >= 2 && is_two_byte_space(byte_at(text, n - 2), z)) return 2;
+  if (n >= 3 && is_three_byte_space(byte_at(text, n - 3), byte_at(text, n - 2), z)) return 3;
+  return 0;
+}
+
+std::string_view trim_start(std::string_view text) noexcept {
+  while (const std::size_t k = leading_space_length(text)) text.remove_prefix(k);
+  return text;
+}
+
+std::string_view trim_end(std::string_view text) noexcept {
+  while (const std::size_t k = trailing_space_length(text)) text.remove_suffix(k);
+  return text;
+}
+
+std::string_view trim(std::string_view text) noexcept { return trim_end(trim_start(text)); }
+
+}  // namespace quarl::utf8
