@@ -1,0 +1,59 @@
+// The lexer: one module's text to a flat list of tokens.
+//
+// It decides which lines are directives, where interpolations begin and end,
+// and that nothing inside fenced code is ever interpreted. Tokens are views
+// into the module text; the token list keeps that text alive.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "quarl/error.hpp"
+
+namespace quarl {
+
+enum class TokenKind : std::uint8_t {
+  Text,                  // literal text, verbatim
+  Interpolation,         // the expression between {{ and }}, trimmed
+  EscapedBrace,          // \{{ (no payload)
+  Directive,             // a line starting with @, without its line end
+  FrontmatterDelimiter,  // an opening or closing --- line (no payload)
+  FrontmatterContent,    // the YAML between the delimiters, carriage returns removed
+  CodeFence,             // an opening or closing fence line, without its line end
+  CodeContent,           // the lines inside a fenced block, verbatim
+};
+
+struct Token {
+  TokenKind kind;
+  std::size_t offset;     // byte offset of the token's start in the module text
+  std::string_view text;  // payload; empty for EscapedBrace and FrontmatterDelimiter
+
+  friend bool operator==(const Token&, const Token&) = default;
+};
+
+class TokenList {
+ public:
+  TokenList(ModuleText text, std::vector<Token> tokens, std::unique_ptr<const std::string> owned)
+      : text_(std::move(text)), tokens_(std::move(tokens)), owned_(std::move(owned)) {}
+
+  const ModuleText& text() const noexcept { return text_; }
+  const std::vector<Token>& tokens() const noexcept { return tokens_; }
+
+ private:
+  ModuleText text_;
+  std::vector<Token> tokens_;
+  // Frontmatter content with its carriage returns removed, when it had any;
+  // the FrontmatterContent token views this copy instead of the module text.
+  std::unique_ptr<const std::string> owned_;
+};
+
+// Splits the module text into tokens. Throws a `quarl::syntax` Error, spanned
+// into `text`, for unclosed frontmatter, an unclosed interpolation, or a code
+// fence still open at the end.
+TokenList lex(ModuleText text);
+
+}  // namespace quarl
