@@ -29,31 +29,20 @@ PyObject* count_or_none(const OptionalCount& count) noexcept {
   return PyLong_FromUnsignedLongLong(count.value);
 }
 
-// Reads an int argument of the constructor as an unsigned 64-bit count.
-bool read_count(PyObject* arg, const char* name, unsigned long long* out) noexcept {
-  if (!PyLong_Check(arg)) {
-    const PyRef type_name = PyRef::steal(PyType_GetName(Py_TYPE(arg)));
-    if (type_name)
-      PyErr_Format(PyExc_TypeError, "Span() argument '%s' must be int, not %U", name,
-                   type_name.get());
-    return false;
-  }
-  *out = PyLong_AsUnsignedLongLong(arg);
-  return !(*out == static_cast<unsigned long long>(-1) && PyErr_Occurred());
-}
-
-bool read_optional_count(PyObject* arg, const char* name, OptionalCount* out) noexcept {
-  out->present = arg != nullptr && arg != Py_None;
-  out->value = 0;
+// Reads a constructor argument as an unsigned 64-bit count: an int, or also
+// None when `optional`. Negative and too large ints raise OverflowError.
+bool read_count(PyObject* arg, const char* name, bool optional, OptionalCount* out) noexcept {
+  *out = {0, !optional || (arg != nullptr && arg != Py_None)};
   if (!out->present) return true;
   if (!PyLong_Check(arg)) {
     const PyRef type_name = PyRef::steal(PyType_GetName(Py_TYPE(arg)));
     if (type_name)
-      PyErr_Format(PyExc_TypeError, "Span() argument '%s' must be int or None, not %U", name,
-                   type_name.get());
+      PyErr_Format(PyExc_TypeError, "Span() argument '%s' must be %s, not %U", name,
+                   optional ? "int or None" : "int", type_name.get());
     return false;
   }
-  return read_count(arg, name, &out->value);
+  out->value = PyLong_AsUnsignedLongLong(arg);
+  return !(out->value == static_cast<unsigned long long>(-1) && PyErr_Occurred());
 }
 
 PyObject* span_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
@@ -65,20 +54,20 @@ PyObject* span_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcep
   if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|OO:Span", const_cast<char**>(keywords),
                                    &offset, &length, &line, &column))
     return nullptr;
-  unsigned long long offset_value = 0;
-  unsigned long long length_value = 0;
+  OptionalCount offset_value{};
+  OptionalCount length_value{};
   OptionalCount line_value{};
   OptionalCount column_value{};
-  if (!read_count(offset, "offset", &offset_value) ||
-      !read_count(length, "length", &length_value) ||
-      !read_optional_count(line, "line", &line_value) ||
-      !read_optional_count(column, "column", &column_value))
+  if (!read_count(offset, "offset", false, &offset_value) ||
+      !read_count(length, "length", false, &length_value) ||
+      !read_count(line, "line", true, &line_value) ||
+      !read_count(column, "column", true, &column_value))
     return nullptr;
   PyObject* self = PyType_GenericAlloc(type, 0);
   if (!self) return nullptr;
   SpanObject* span = as_span(self);
-  span->offset = offset_value;
-  span->length = length_value;
+  span->offset = offset_value.value;
+  span->length = length_value.value;
   span->line = line_value;
   span->column = column_value;
   return self;
