@@ -1,0 +1,158 @@
+#include "quarl/value.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "number.hpp"
+#include "quarl/error.hpp"
+
+namespace quarl {
+namespace {
+
+using json = nlohmann::json;
+
+Value num(double d) { return Value::number(d); }
+Value str(const char* s) { return Value::string(s); }
+
+struct TextCase {
+  Value value;
+  std::string text;
+};
+
+TEST(Value, TextForm) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::vector<TextCase> cases = {
+      {num(1.0), "1"},
+      {num(2.5), "2.5"},
+      {num(-0.0), "0"},
+      {num(-42), "-42"},
+      {num(0.1), "0.1"},
+      {num(1e-7), "0.0000001"},
+      {num(1e19), "10000000000000000000"},
+      {num(1e20), "100000000000000000000"},
+      {num(9223372036854775808.0), "9223372036854775808"},    // 2^63: past the integer range
+      {num(-9223372036854775808.0), "-9223372036854775808"},  // -2^63: inside it
+      {num(9223372036854774784.0), "9223372036854774784"},    // largest double below 2^63
+      {num(1e22), "1" + std::string(22, '0')},
+      {num(5e-324), "0." + std::string(323, '0') + "5"},
+      {num(std::nan("")), "NaN"},
+      {num(inf), "inf"},
+      {num(-inf), "-inf"},
+      {Value::boolean(true), "true"},
+      {Value::boolean(false), "false"},
+      {Value::null(), ""},
+      {str("plain \"text\""), "plain \"text\""},
+      {Value::array({str("a"), str("b")}), "a, b"},
+      {Value::array({}), ""},
+      {Value::array({num(1), Value::array({num(2), num(3)}), Value::null()}), "1, 2, 3, "},
+      {Value::object({}), ""},
+      {Value::object({{"b", num(1)}, {"a", Value::array({num(1), num(2)})}}), "a: 1, 2, b: 1"},
+      // Keys in byte order: upper case before lower, prefixes first, UTF-8 last.
+      {Value::object({{"\u00e9", num(1)}, {"ab", num(2)}, {"a", num(3)}, {"B", num(4)}}),
+       "B: 4, a: 3, ab: 2, \u00e9: 1"},
+      {Value::object({{"o", Value::object({{"k", str("v")}})}}), "o: k: v"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(to_text(c.value), c.text);
+}
+
+TEST(Value, TypeNames) {
+  EXPECT_EQ(type_name(str("")), "string");
+  EXPECT_EQ(type_name(num(0)), "number");
+  EXPECT_EQ(type_name(Value::boolean(false)), "boolean");
+  EXPECT_EQ(type_name(Value::array({})), "array");
+  EXPECT_EQ(type_name(Value::object({})), "object");
+  EXPECT_EQ(type_name(Value()), "null");
+}
+
+TEST(Value, Equality) {
+  EXPECT_EQ(num(1), num(1.0));
+  EXPECT_NE(num(std::nan("")), num(std::nan("")));
+  EXPECT_NE(str("1"), num(1));
+  EXPECT_NE(Value::null(), Value::boolean(false));
+  EXPECT_EQ(Value::array({num(1), str("a")}), Value::array({num(1), str("a")}));
+  EXPECT_NE(Value::array({num(1)}), Value::array({str("1")}));
+  EXPECT_NE(Value::array({num(1)}), Value::array({num(1), num(1)}));
+  EXPECT_EQ(Value::object({{"a", num(1)}}), Value::object({{"a", num(1)}}));
+  EXPECT_NE(Value::object({{"a", num(1)}}), Value::object({{"b", num(1)}}));
+}
+
+TEST(Value, CopiesShareTheirPayload) {
+  const Value big = Value::array(Value::Array(1000, str("element")));
+  const Value copy = big;  // NOLINT(performance-unnecessary-copy-initialization)
+  EXPECT_EQ(&copy.as_array(), &big.as_array());
+  const Value text = str("a long string that does not fit in place");
+  const Value text_copy = text;  // NOLINT(performance-unnecessary-copy-initialization)
+  EXPECT_EQ(&text_copy.as_string(), &text.as_string());
+}
+
+TEST(Value, FromJson) {
+  const Value v = value_from_json(json::parse(
+      R"({"s": "x", "i": -3, "u": 18446744073709551615, "f": 1.0, "b": true, "n": null,
+          "a": [1, [2]], "o": {"k": "v"}})"));
+  EXPECT_EQ(to_text(v), "a: 1, 2, b: true, f: 1, i: -3, n: , o: k: v, s: x, u: 18446744073709551616");
+  EXPECT_EQ(v.as_object().at("u").kind(), ValueKind::Number);
+}
+
+json nested_arrays(std::size_t depth) {
+  json node = 1;
+  for (std::size_t i = 0; i < depth; ++i) node = json::array({node});
+  return node;
+}
+
+TEST(Value, JsonDepthLimit) {
+  EXPECT_EQ(to_text(value_from_json(nested_arrays(64))), "1");  // the scalar sits at depth 64
+  EXPECT_EQ(value_from_json(nested_arrays(63), 1).kind(), ValueKind::Array);
+  try {
+    value_from_json(nested_arrays(65));
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.code(), ErrorCode::Json);
+    EXPECT_EQ(e.message(), "JSON parse error: value nesting exceeds maximum depth of 64");
+    EXPECT_FALSE(e.span());
+  }
+}
+
+struct DecimalCase {
+  std::string text;
+  std::optional<double> value;
+};
+
+TEST(Number, ParseDecimal) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::vector<DecimalCase> cases = {
+      {"1", 1},
+      {"-1.5e2", -150},
+      {"1e+2", 100},
+      {"2.", 2},
+      {"0.25", 0.25},
+      {"1e999", inf},
+      {"-1e999", -inf},
+      {"1" + std::string(400, '0'), inf},
+      {"0.00001e400", inf},
+      {"1e-999", 0},
+      {"0." + std::string(400, '0') + "1", 0},
+      {"100e-400", 0},
+      {"+1", std::nullopt},
+      {"1_000", std::nullopt},
+      {"0x10", std::nullopt},
+      {" 1", std::nullopt},
+      {"1 ", std::nullopt},
+      {"1e", std::nullopt},
+      {"inf", std::nullopt},
+      {"nan", std::nullopt},
+      {"-", std::nullopt},
+      {"-.5", std::nullopt},
+      {".5", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(parse_decimal(c.text), c.value) << c.text;
+  EXPECT_TRUE(std::signbit(*parse_decimal("-1e-999")));
+}
+
+}  // namespace
+}  // namespace quarl
