@@ -239,4 +239,10 @@ std::optional<LineColumn> Error::line_column() const noexcept {
   return locate(*text_, span_->offset);
 }
 
+void Error::set_span_if_missing(Span span, ModuleText text) noexcept {
+  if (span_ || !is_spanned(code_)) return;
+  span_ = span;
+  text_ = std::move(text);
+}
+
 }  // namespace quarl

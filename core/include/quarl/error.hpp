@@ -139,6 +139,11 @@ class Error {
   // text, or when the offset is not on a character of that text.
   std::optional<LineColumn> line_column() const noexcept;
 
+  // Places an error raised without a location (an expression parser does not
+  // know where its text lies) at `span` in `text`. Kinds without spans, and
+  // errors that already have one, are left as they are.
+  void set_span_if_missing(Span span, ModuleText text) noexcept;
+
  private:
   struct Arity {
     std::string name;

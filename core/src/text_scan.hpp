@@ -1,0 +1,69 @@
+// Scanning helpers shared by the expression parser and the directive parser:
+// identifiers, string literals, and searches that skip quoted text and
+// parenthesised groups.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quarl {
+
+// Non-empty; an ASCII letter or '_' first, then ASCII letters, digits or '_'.
+bool is_identifier(std::string_view text) noexcept;
+
+// At least two characters, opened and closed by the same quote character
+// (" or '), the closing quote not escaped by an odd run of backslashes.
+bool is_string_literal(std::string_view text) noexcept;
+
+// The content of a string literal with its escapes processed: \" gives ",
+// \' gives ', \\ gives \; a backslash before anything else stays, as does a
+// lone backslash at the end.
+std::string parse_string_escapes(std::string_view text);
+
+// How a scan ended: inside an unterminated string literal, and the
+// parenthesis depth reached.
+struct ScanEnd {
+  bool in_string = false;
+  std::size_t depth = 0;
+};
+
+// Visits the positions of `text` that lie outside string literals (opened by
+// " or ', closed by the same character, a backslash escaping the next one),
+// with the parenthesis depth there (a ')' never takes it below 0). Quote
+// characters that open or close a literal are not visited. Stops early when
+// `visit(position, depth)` returns true.
+template <class Visit>
+ScanEnd scan_outside_strings(std::string_view text, Visit&& visit) {
+  ScanEnd state;
+  char quote = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quote) {
+      if (c == '\\')
+        ++i;
+      else if (c == quote)
+        quote = 0;
+      continue;
+    }
+    if (c == '"' || c == '\'') {
+      quote = c;
+      continue;
+    }
+    if (visit(i, state.depth)) break;
+    if (c == '(') ++state.depth;
+    if (c == ')' && state.depth > 0) --state.depth;
+  }
+  state.in_string = quote != 0;
+  return state;
+}
+
+// `text` split at every top-level occurrence of `separator` (pieces untrimmed).
+std::vector<std::string_view> split_top_level(std::string_view text, std::string_view separator);
+
+// `text` split at every occurrence of `separator` outside string literals,
+// whatever the parenthesis depth (pieces untrimmed).
+std::vector<std::string_view> split_outside_strings(std::string_view text, char separator);
+
+}  // namespace quarl
