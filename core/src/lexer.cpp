@@ -37,7 +37,7 @@ class Lexer {
     lex_frontmatter();
     while (pos_ < src_.size()) step();
     if (fence_) fail(kUnclosedFence, fence_->line_offset, 3);
-    return TokenList(std::move(text_), std::move(tokens_), std::move(owned_));
+    return TokenList{std::move(text_), std::move(tokens_), std::move(owned_)};
   }
 
  private:

@@ -35,20 +35,12 @@ struct Token {
   friend bool operator==(const Token&, const Token&) = default;
 };
 
-class TokenList {
- public:
-  TokenList(ModuleText text, std::vector<Token> tokens, std::unique_ptr<const std::string> owned)
-      : text_(std::move(text)), tokens_(std::move(tokens)), owned_(std::move(owned)) {}
-
-  const ModuleText& text() const noexcept { return text_; }
-  const std::vector<Token>& tokens() const noexcept { return tokens_; }
-
- private:
-  ModuleText text_;
-  std::vector<Token> tokens_;
+struct TokenList {
+  ModuleText text;
+  std::vector<Token> tokens;
   // Frontmatter content with its carriage returns removed, when it had any;
   // the FrontmatterContent token views this copy instead of the module text.
-  std::unique_ptr<const std::string> owned_;
+  std::unique_ptr<const std::string> frontmatter_copy;
 };
 
 // Splits the module text into tokens. Throws a `quarl::syntax` Error, spanned

@@ -40,13 +40,13 @@ class LexesTo : public testing::TestWithParam<LexCase> {};
 TEST_P(LexesTo, Tokens) {
   const LexCase& c = GetParam();
   const TokenList list = lex(text_of(c.source));
-  EXPECT_EQ(list.tokens(), c.expected);
+  EXPECT_EQ(list.tokens, c.expected);
   // Every payload except the carriage-return-free frontmatter copy is a view
   // into the module text itself.
-  for (const Token& t : list.tokens()) {
+  for (const Token& t : list.tokens) {
     if (t.kind == K::FrontmatterContent || t.text.empty()) continue;
-    EXPECT_GE(t.text.data(), list.text()->data());
-    EXPECT_LE(t.text.data() + t.text.size(), list.text()->data() + list.text()->size());
+    EXPECT_GE(t.text.data(), list.text->data());
+    EXPECT_LE(t.text.data() + t.text.size(), list.text->data() + list.text->size());
   }
 }
 
@@ -247,11 +247,11 @@ TEST(Lexer, ErrorSpanPresentsLineAndColumn) {
 TEST(Lexer, FrontmatterCopyOutlivesMovedList) {
   TokenList list = lex(text_of("---\r\na: 1\r\n---\r\n"));
   const TokenList moved = std::move(list);
-  ASSERT_EQ(moved.tokens().size(), 3U);
-  EXPECT_EQ(moved.tokens()[1].text, "a: 1\n");
+  ASSERT_EQ(moved.tokens.size(), 3U);
+  EXPECT_EQ(moved.tokens[1].text, "a: 1\n");
 }
 
-TEST(Lexer, NullTextLexesAsEmpty) { EXPECT_TRUE(lex(nullptr).tokens().empty()); }
+TEST(Lexer, NullTextLexesAsEmpty) { EXPECT_TRUE(lex(nullptr).tokens.empty()); }
 
 // Every byte string made of the characters that drive the lexer either lexes
 // or fails with a syntax error; tokens cover the text in order without gaps
@@ -268,7 +268,7 @@ TEST(Lexer, ExhaustiveShortInputsNeverCrash) {
       try {
         const TokenList list = lex(text_of(s));
         std::size_t last = 0;
-        for (const Token& t : list.tokens()) {
+        for (const Token& t : list.tokens) {
           EXPECT_GE(t.offset, last) << testing::PrintToString(s);
           EXPECT_LE(t.offset, s.size());
           last = t.offset;

@@ -1,0 +1,141 @@
+// The parsed form of one module: frontmatter text, the @extends target, and
+// the tree of body nodes.
+//
+// Every text and name in the tree is a view into the module text, which the
+// Template keeps alive; the few texts that had to be rewritten (frontmatter
+// with carriage returns, fence lines without a plain line feed) live in
+// buffers the Template owns.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "expr.hpp"
+#include "quarl/error.hpp"
+#include "quarl/value.hpp"
+
+namespace quarl {
+
+struct Node;
+using NodeList = std::vector<Node>;
+
+struct Text {
+  std::string_view text;
+};
+struct Interpolation {
+  Expr expr;
+  std::string_view source;  // the trimmed expression text (its span starts at the node offset)
+};
+// Renders as a literal {{.
+struct EscapedBrace {};
+
+struct ElseIf {
+  Condition condition;
+  NodeList body;
+  std::size_t offset;  // the @elseif line
+};
+struct Else {
+  NodeList body;
+  std::size_t offset;  // the @else: line
+};
+struct If {
+  Condition condition;
+  NodeList then_body;
+  std::vector<ElseIf> else_ifs;
+  std::optional<Else> else_body;
+};
+
+// `@for item in items:` or `@for key, value in object:`.
+struct For {
+  std::string_view variable;                     // the item, or the key
+  std::optional<std::string_view> value_variable;  // the value of a key-value loop
+  Expr iterable;
+  NodeList body;
+};
+
+struct Param {
+  std::string_view name;
+  std::optional<Value> default_value;  // a string, number, boolean or null
+};
+struct Define {
+  std::string_view name;
+  std::vector<Param> params;
+  NodeList body;
+};
+
+enum class ImportForm : std::uint8_t {
+  Merge,      // @import "path"
+  Alias,      // @import "path" as alias
+  Selective,  // @import { a, b } from "path"
+};
+struct ImportName {
+  std::string_view name;
+  std::size_t offset;  // of the name in the module text
+};
+struct Import {
+  ImportForm form;
+  std::string_view path;
+  std::string_view alias;         // Alias only
+  std::vector<ImportName> names;  // Selective only
+};
+
+enum class ExportForm : std::uint8_t {
+  ExportName,   // @export name
+  ReExport,     // @export name from "path"
+  ReExportAll,  // @export * from "path"
+};
+struct Export {
+  ExportForm form;
+  std::string_view name;  // ExportName and ReExport
+  std::string_view path;  // ReExport and ReExportAll
+};
+
+struct Include {
+  std::string_view alias;
+};
+
+// A literal role as written (`@message system:`) or an expression
+// (`@message {{ role }}:`).
+using MessageRole = std::variant<std::string_view, Expr>;
+struct MessageBlock {
+  MessageRole role;
+  NodeList body;
+};
+
+struct Block {
+  std::string_view name;
+  NodeList body;
+};
+
+struct Node {
+  std::size_t offset;  // where the node's token starts; for directives, the line start
+  std::variant<Text, Interpolation, EscapedBrace, If, For, Define, Import, Export, Include,
+               MessageBlock, Block>
+      data;
+};
+
+struct Extends {
+  std::string_view path;
+  std::size_t offset;  // the @extends line
+};
+
+struct Template {
+  ModuleText text;
+  std::optional<std::string_view> frontmatter;  // the YAML between the --- lines
+  std::optional<Extends> extends;
+  NodeList body;
+  // Rewritten texts the views above may point into.
+  std::vector<std::unique_ptr<const std::string>> owned_texts;
+};
+
+// Limits of the directive structure.
+inline constexpr std::size_t kMaxNestingDepth = 64;  // @if, @for, @define, @message, @block
+inline constexpr std::size_t kMaxElseIfBranches = 256;
+
+}  // namespace quarl
