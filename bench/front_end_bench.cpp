@@ -1,12 +1,14 @@
-// Lexer throughput on real Markdown.
+// Front-end throughput: lexing and parsing.
 //
 //   quarl_bench [DIR]
 //
 // Reads every *.md file under DIR (default: the prompt collection in
 // ../shared/data/prompts, as seen from the repository), keeps those that lex,
-// repeats them into a corpus of about 8 MB and reports MB/s for that corpus
-// and for plain prose (the same text with every brace, '@' and fence character
-// replaced), best of several runs.
+// repeats them into a corpus of about 8 MB and reports MB/s, best of several
+// runs, for: lexing that corpus; lexing plain prose (the same text with every
+// brace, '@' and fence character replaced); lexing and parsing the files that
+// also parse; lexing and parsing a synthetic template dense with directives
+// and interpolations.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -18,22 +20,33 @@
 #include <vector>
 
 #include "lexer.hpp"
+#include "parser.hpp"
 
 namespace {
 
 constexpr std::size_t kCorpusBytes = 8U << 20U;
 constexpr int kRuns = 7;
 
-bool lexes(const std::string& text) {
+// What a run measures: lexing only, or lexing and parsing.
+enum class Phase { Lex, Parse };
+
+// Runs the phase once; returns the number of tokens or top-level nodes.
+std::size_t run(Phase phase, const std::shared_ptr<const std::string>& text) {
+  quarl::TokenList tokens = quarl::lex(text);
+  if (phase == Phase::Lex) return tokens.tokens.size();
+  return quarl::parse_template(std::move(tokens)).body.size();
+}
+
+bool succeeds(Phase phase, const std::string& text) {
   try {
-    quarl::lex(std::make_shared<const std::string>(text));
+    run(phase, std::make_shared<const std::string>(text));
     return true;
   } catch (const quarl::Error&) {
     return false;
   }
 }
 
-std::string read_corpus(const std::filesystem::path& dir, std::size_t* files) {
+std::string read_corpus(const std::filesystem::path& dir, Phase phase, std::size_t* files) {
   std::vector<std::filesystem::path> paths;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
     if (entry.is_regular_file() && entry.path().extension() == ".md") paths.push_back(entry.path());
@@ -44,7 +57,7 @@ std::string read_corpus(const std::filesystem::path& dir, std::size_t* files) {
     std::ostringstream buffer;
     buffer << in.rdbuf();
     std::string text = buffer.str();
-    if (!lexes(text)) continue;
+    if (!succeeds(phase, text)) continue;
     if (!text.ends_with('\n')) text.push_back('\n');
     all += text;
     ++*files;
@@ -66,20 +79,40 @@ std::string as_prose(std::string text) {
   return text;
 }
 
-void measure(const char* label, const std::string& text) {
+// A template that exercises every part of the front end on every few lines.
+std::string dense_template() {
+  const std::string unit =
+      "@define greet(name, greeting=\"Hello\"):\n"
+      "{{ greeting }}, {{ name }}!\n"
+      "@end\n"
+      "@for item in catalog.items:\n"
+      "@if item.enabled && item.kind == \"tool\" || show_all:\n"
+      "- {{ item.name }}: {{ upper(item.description) }} \\{{ literal }}\n"
+      "@elseif item.kind != \"hidden\":\n"
+      "- {{ format(item.name, \"x, y\", 1.5, true, null) }}\n"
+      "@else:\n"
+      "{{ greet(item.owner) }}\n"
+      "@end\n"
+      "@end\n"
+      "```python\n"
+      "print(\"{{ not interpolated }}\")\n"
+      "```\n";
+  return repeat_to_size(unit);
+}
+
+void measure(const char* label, Phase phase, const std::string& text) {
   const auto shared = std::make_shared<const std::string>(text);
   double best = 1e30;
-  std::size_t tokens = 0;
+  std::size_t items = 0;
   for (int i = 0; i < kRuns; ++i) {
     const auto start = std::chrono::steady_clock::now();
-    const quarl::TokenList list = quarl::lex(shared);
+    items = run(phase, shared);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     best = std::min(best, took.count());
-    tokens = list.tokens().size();
   }
-  std::printf("%-10s %6.2f MB  %9zu tokens  %8.1f MB/s\n", label,
-              static_cast<double>(text.size()) / 1e6, tokens,
-              static_cast<double>(text.size()) / 1e6 / best);
+  std::printf("%-16s %6.2f MB  %9zu %-6s %8.1f MB/s\n", label,
+              static_cast<double>(text.size()) / 1e6, items,
+              phase == Phase::Lex ? "tokens" : "nodes", static_cast<double>(text.size()) / 1e6 / best);
 }
 
 }  // namespace
@@ -92,15 +125,22 @@ int main(int argc, char** argv) {
                  dir.c_str());
     return 2;
   }
-  std::size_t files = 0;
-  const std::string unit = read_corpus(dir, &files);
-  if (unit.empty()) {
-    std::fprintf(stderr, "quarl_bench: no .md file under %s lexes\n", dir.c_str());
+  std::size_t lexed_files = 0;
+  const std::string lexed = read_corpus(dir, Phase::Lex, &lexed_files);
+  std::size_t parsed_files = 0;
+  const std::string parsed = read_corpus(dir, Phase::Parse, &parsed_files);
+  if (lexed.empty() || parsed.empty()) {
+    std::fprintf(stderr, "quarl_bench: no .md file under %s lexes and parses\n", dir.c_str());
     return 2;
   }
-  std::printf("lexer, %zu files from %s, best of %d runs\n", files, dir.c_str(), kRuns);
-  const std::string markdown = repeat_to_size(unit);
-  measure("markdown", markdown);
-  measure("prose", as_prose(markdown));
+  std::printf("%zu files lex and %zu parse of those in %s; best of %d runs\n", lexed_files,
+              parsed_files, dir.c_str(), kRuns);
+  const std::string markdown = repeat_to_size(lexed);
+  measure("lex markdown", Phase::Lex, markdown);
+  measure("lex prose", Phase::Lex, as_prose(markdown));
+  measure("parse markdown", Phase::Parse, repeat_to_size(parsed));
+  const std::string dense = dense_template();
+  measure("lex dense", Phase::Lex, dense);
+  measure("parse dense", Phase::Parse, dense);
   return 0;
 }
