@@ -52,18 +52,22 @@ bool has_numeric_start(std::string_view text) noexcept {
          (text.size() >= 2 && text[0] == '-' && is_digit(text[1]));
 }
 
-std::optional<double> parse_decimal(std::string_view text) noexcept {
-  if (!has_numeric_start(text)) return std::nullopt;
+std::optional<double> read_double(std::string_view text) noexcept {
   double value = 0;
   const char* end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data(), end, value, std::chars_format::general);
-  if (stop != end) return std::nullopt;
+  if (stop != end || text.empty()) return std::nullopt;
   if (error == std::errc::result_out_of_range) {
     const double magnitude = overflows(text) ? HUGE_VAL : 0.0;
     return text.starts_with('-') ? -magnitude : magnitude;
   }
   if (error != std::errc()) return std::nullopt;
   return value;
+}
+
+std::optional<double> parse_decimal(std::string_view text) noexcept {
+  if (!has_numeric_start(text)) return std::nullopt;
+  return read_double(text);
 }
 
 void append_number(std::string& out, double number) {

@@ -1,0 +1,250 @@
+#include "yaml.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "quarl/error.hpp"
+#include "quarl/value.hpp"
+
+namespace quarl {
+namespace {
+
+using Kind = YamlNode::Kind;
+
+std::string repeat(const std::string& s, std::size_t n) {
+  std::string out;
+  out.reserve(s.size() * n);
+  for (std::size_t i = 0; i < n; ++i) out += s;
+  return out;
+}
+
+// A compact description of a scalar (or tagged scalar) node.
+std::string describe(const YamlNode& node) {
+  switch (node.kind) {
+    case Kind::Null:
+      return "null";
+    case Kind::Boolean:
+      return node.boolean ? "bool:true" : "bool:false";
+    case Kind::Number:
+      return "num:" + to_text(Value::number(node.number));
+    case Kind::String:
+      return "str:" + node.text;
+    case Kind::Tagged:
+      return "tag:" + node.text + "(" + describe(*node.items.front()) + ")";
+    case Kind::Sequence:
+      return "seq";
+    case Kind::Mapping:
+      return "map";
+  }
+  return "?";
+}
+
+// The value of `v` in the one-entry document "v: <scalar>".
+std::string resolve(const std::string& scalar) {
+  const YamlPtr root = load_yaml("v: " + scalar + "\n");
+  return describe(*root->entries.at(0).second);
+}
+
+TEST(Yaml, ScalarResolution) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"~", "null"}, {"null", "null"}, {"Null", "null"}, {"NULL", "null"}, {"", "null"},
+      {"nULL", "str:nULL"},
+      {"true", "bool:true"}, {"True", "bool:true"}, {"TRUE", "bool:true"},
+      {"false", "bool:false"}, {"False", "bool:false"}, {"FALSE", "bool:false"},
+      {"yes", "str:yes"}, {"on", "str:on"}, {"tRUE", "str:tRUE"},
+      {"0", "num:0"}, {"-0", "num:0"}, {"+12", "num:12"}, {"0123", "num:123"},
+      {"0x1F", "num:31"}, {"-0x1f", "num:-31"}, {"+0x1F", "num:31"}, {"0o17", "num:15"},
+      {"0b101", "num:5"}, {"-0b1", "num:-1"}, {"0X1F", "str:0X1F"}, {"0x-1", "str:0x-1"},
+      {"0b2", "str:0b2"}, {"0x", "str:0x"}, {"1_000", "str:1_000"},
+      {"99999999999999999999", "num:100000000000000000000"},
+      {"1.5", "num:1.5"}, {"-1.5e3", "num:-1500"}, {".5", "num:0.5"}, {"1.", "num:1"},
+      {"1e3", "num:1000"}, {"1E-2", "num:0.01"}, {"+.inf", "num:inf"}, {"-.Inf", "num:-inf"},
+      {".INF", "num:inf"}, {".nan", "num:NaN"}, {".NaN", "num:NaN"}, {"-.nan", "str:-.nan"},
+      {"1e999", "num:inf"}, {".", "str:."}, {"1.2.3", "str:1.2.3"}, {"e3", "str:e3"},
+      {"1e", "str:1e"}, {"inf", "str:inf"},
+      {"\"5\"", "str:5"}, {"'true'", "str:true"}, {"\"\"", "str:"}, {"|\n  5\n", "str:5\n"},
+      {"!!int \"5\"", "num:5"}, {"!!int 0x10", "num:16"}, {"!!float 1", "num:1"},
+      {"!!float '.inf'", "num:inf"}, {"!!bool \"true\"", "bool:true"}, {"!!null ''", "null"},
+      {"!!null ~", "null"}, {"!!str 5", "tag:tag:yaml.org,2002:str(num:5)"},
+      {"!custom 5", "tag:!custom(num:5)"}, {"!custom '5'", "tag:!custom(str:5)"},
+  };
+  for (const auto& [scalar, expected] : cases) {
+    SCOPED_TRACE(scalar);
+    try {
+      EXPECT_EQ(resolve(scalar), expected);
+    } catch (const Error& e) {
+      ADD_FAILURE() << e.message();
+    }
+  }
+}
+
+struct ErrorCase {
+  std::string text;
+  ErrorCode code;
+  std::string message;
+};
+
+TEST(Yaml, Errors) {
+  const std::vector<ErrorCase> cases = {
+      {"v: !!int x", ErrorCode::Yaml, "cannot resolve \"x\" as !!int at line 1, column 4"},
+      {"v: !!bool yes", ErrorCode::Yaml, "cannot resolve \"yes\" as !!bool at line 1, column 4"},
+      {"v: !!null 0", ErrorCode::Yaml, "cannot resolve \"0\" as !!null at line 1, column 4"},
+      {"v: !!float abc", ErrorCode::Yaml, "cannot resolve \"abc\" as !!float at line 1, column 4"},
+      {"v: !!int [1]", ErrorCode::Yaml, "cannot apply !!int to a sequence at line 1, column 4"},
+      {"a: 1\nb: 2\na: 3\n", ErrorCode::Yaml,
+       "found duplicate key \"a\" in a mapping at line 3, column 1"},
+      {"\"a\": 1\na: 2\n", ErrorCode::Yaml,
+       "found duplicate key \"a\" in a mapping at line 2, column 1"},
+      {"m: {x: 1, x: 2}", ErrorCode::Yaml,
+       "found duplicate key \"x\" in a mapping at line 1, column 11"},
+      {"? [1]\n: a\n? [1]\n: b\n", ErrorCode::Yaml,
+       "found duplicate key of kind sequence in a mapping at line 3, column 3"},
+      {"a: \"\xff\"", ErrorCode::Yaml, "invalid leading UTF-8 octet at line 1, column 5"},
+      {"a: *missing", ErrorCode::Yaml, "found undefined alias \"missing\" at line 1, column 4"},
+      {"a: &x [*x]", ErrorCode::Yaml, "found undefined alias \"x\" at line 1, column 8"},
+      {"a: 1\n---\nb: 2\n", ErrorCode::Yaml,
+       "expected a single document in the stream, but found another document at line 2, "
+       "column 1"},
+      {"a: [1, 2", ErrorCode::Yaml,
+       "while parsing a flow sequence, did not find expected ',' or ']' at line 2, column 1"},
+      {"a: b: c", ErrorCode::Yaml,
+       "mapping values are not allowed in this context at line 1, column 5"},
+      {"a: \"\x01\"", ErrorCode::Yaml,
+       "control characters are not allowed at line 1, column 5"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    try {
+      load_yaml(c.text);
+      ADD_FAILURE() << "loaded";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), c.code);
+      EXPECT_EQ(e.message(), "YAML parse error: " + c.message);
+      EXPECT_FALSE(e.span());
+    }
+  }
+}
+
+TEST(Yaml, PositionsCountFromTheFirstLine) {
+  try {
+    load_yaml("a: 1\na: 2\n", 2);
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.message(), "YAML parse error: found duplicate key \"a\" in a mapping at line 3, column 1");
+  }
+}
+
+// Runs `load`, expecting the resource-limit error `message`.
+void expect_limit(const std::string& text, const std::string& message) {
+  try {
+    load_yaml(text);
+    ADD_FAILURE() << "loaded";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.code(), ErrorCode::ResourceLimit);
+    EXPECT_EQ(e.message(), "resource limit exceeded: " + message);
+  }
+}
+
+TEST(Yaml, SizeLimit) {
+  const std::string at_limit = "a: " + std::string(kMaxFrontmatterBytes - 4, 'x') + "\n";
+  ASSERT_EQ(at_limit.size(), kMaxFrontmatterBytes);
+  EXPECT_EQ(load_yaml(at_limit)->entries.size(), 1U);
+  expect_limit(at_limit + " ", "frontmatter too large (1048577 bytes, max 1048576 bytes)");
+}
+
+TEST(Yaml, FlowNestingLimit) {
+  EXPECT_NO_THROW(load_yaml("a: " + repeat("[", 1024) + repeat("]", 1024)));
+  const std::string message = "frontmatter YAML flow nesting exceeds maximum depth of 1024";
+  expect_limit("a: " + repeat("[", 1025) + repeat("]", 1025), message);
+  expect_limit("a: \"" + repeat("{", 1025) + "\"", message);  // quoting does not hide brackets
+  expect_limit("a: " + repeat("[]", 5000) + repeat("[", 1025), message);
+}
+
+TEST(Yaml, NestingLimit) {
+  const std::string message = "frontmatter YAML nesting exceeds maximum depth of 2048";
+  EXPECT_NO_THROW(load_yaml(repeat("- ", 2048) + "x"));
+  expect_limit(repeat("- ", 2049) + "x", message);
+  expect_limit(repeat("- ", 1025) + repeat("[", 1024), message);  // block and flow together
+  // Far deeper input stops at the same limit, quickly and without recursion.
+  expect_limit(repeat("- ", 400000) + "x", message);
+}
+
+const std::string kNodeBudget =
+    "frontmatter YAML node count exceeds maximum of 200000 (anchors expanded by aliases count "
+    "once per expansion)";
+
+TEST(Yaml, NodeBudget) {
+  // A sequence of n scalars is n + 1 nodes.
+  EXPECT_NO_THROW(load_yaml("[" + repeat("0,", 199998) + "0]"));
+  expect_limit("[" + repeat("0,", 199999) + "0]", kNodeBudget);
+  // An anchor of 1001 nodes expanded by 300 aliases.
+  expect_limit("a: &a [" + repeat("0,", 999) + "0]\nb: [" + repeat("*a,", 299) + "*a]",
+               kNodeBudget);
+}
+
+TEST(Yaml, AliasBombFailsFastWithBoundedWork) {
+  std::string bomb = "a: &a [\"lol\",\"lol\",\"lol\",\"lol\",\"lol\",\"lol\",\"lol\",\"lol\",\"lol\"]\n";
+  for (char level = 'b'; level <= 'i'; ++level) {
+    const char previous = static_cast<char>(level - 1);
+    bomb += std::string(1, level) + ": &" + level + " [";
+    for (int i = 0; i < 9; ++i) bomb += std::string(i ? "," : "") + "*" + previous;
+    bomb += "]\n";
+  }
+  const auto start = std::chrono::steady_clock::now();
+  expect_limit(bomb, kNodeBudget);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(took, std::chrono::milliseconds(100));
+}
+
+TEST(Yaml, AliasesShareTheirAnchoredNode) {
+  const YamlPtr root = load_yaml("base: &b {x: 1}\n<<: *b\nother: *b\n");
+  ASSERT_EQ(root->entries.size(), 3U);
+  EXPECT_EQ(root->entries[1].first->text, "<<");  // an ordinary key
+  EXPECT_EQ(root->entries[1].second, root->entries[0].second);
+  EXPECT_EQ(root->entries[2].second, root->entries[0].second);
+}
+
+TEST(Yaml, EmptyDocumentIsNull) {
+  EXPECT_EQ(load_yaml(""), nullptr);
+  EXPECT_EQ(load_yaml("# only a comment\n"), nullptr);
+  EXPECT_EQ(load_yaml("~")->kind, Kind::Null);
+}
+
+TEST(Yaml, EmitWritesReadableBlockYaml) {
+  const YamlPtr root = load_yaml(
+      "title: Hello world\ncount: 0x1F\nflag: 'true'\nempty: ''\nlist: [a, 1]\nnone: {}\n"
+      "nested: {k: v}\ntagged: !custom 5\nquoted: \"a: b\"\n");
+  EXPECT_EQ(emit_yaml(*root),
+            "title: Hello world\ncount: 0x1F\nflag: \"true\"\nempty: \"\"\nlist:\n- a\n- 1\n"
+            "none: {}\nnested:\n  k: v\ntagged: !custom 5\nquoted: 'a: b'\n");
+}
+
+TEST(Yaml, EmitThenLoadGivesAnEqualDocument) {
+  const std::vector<std::string> documents = {
+      "a: 1\n",
+      "s: [\"true\", \"5\", \"\", \"null\", \"~\", \" lead\", \"trail \", \"multi\\nline\", "
+      "\"\u00e9t\u00e9\", \"#x\", \"- x\", \"'q'\", \"0x10\", \".inf\", \"a\\tb\", \"x\\u0001\"]\n",
+      "n: [0x1F, 0o7, -0b1, 1.50, .inf, -.inf, .nan, 1e3, 99999999999999999999]\n",
+      "b: [true, False, ~, null, '']\n",
+      "m: {a: {b: {c: [1, {d: e}]}}, empty_seq: [], empty_map: {}}\n",
+      "t: [!custom 5, !!str x, !tag [1, 2], !tag {a: b}, !!int '7', !!float 1]\n",
+      "? [1, 2]\n: complex key\n? {a: b}\n: other\n<<: merge key\n",
+      "text: |\n  line one\n  line two\nfolded: >\n  a\n  b\n",
+  };
+  for (const auto& document : documents) {
+    SCOPED_TRACE(document);
+    const YamlPtr original = load_yaml(document);
+    const std::string text = emit_yaml(*original);
+    SCOPED_TRACE(text);
+    const YamlPtr reloaded = load_yaml(text);
+    ASSERT_TRUE(reloaded);
+    EXPECT_TRUE(*reloaded == *original);
+  }
+}
+
+}  // namespace
+}  // namespace quarl
