@@ -1,0 +1,208 @@
+#include "frontmatter.hpp"
+
+#include <algorithm>
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+#include "text_scan.hpp"
+#include "utf8.hpp"
+
+namespace quarl {
+namespace {
+
+using Kind = YamlNode::Kind;
+
+// The frontmatter starts on the line after the opening ---.
+constexpr std::size_t kFrontmatterFirstLine = 2;
+
+bool is_string(const YamlPtr& node) noexcept { return node && node->kind == Kind::String; }
+
+bool is_reserved_key(std::string_view key) noexcept {
+  return key == "imports" || key == "type" || key == "extends";
+}
+
+[[noreturn]] void fail_entry(std::size_t index, const std::string& detail) {
+  throw Error::import("imports[" + std::to_string(index) + "]: " + detail + " (in frontmatter)");
+}
+
+std::string identifier_rule() {
+  return "must start with a letter or '_' and contain only alphanumeric characters or '_'";
+}
+
+FrontmatterImport parse_import_entry(const YamlNode& entry, std::size_t index) {
+  if (entry.kind != Kind::Mapping) fail_entry(index, "each entry must be a mapping");
+  YamlPtr path;
+  YamlPtr alias;
+  YamlPtr names;
+  for (const auto& [key, value] : entry.entries) {
+    if (!is_string(key)) fail_entry(index, "keys must be strings");
+    if (key->text == "path")
+      path = value;
+    else if (key->text == "as")
+      alias = value;
+    else if (key->text == "names")
+      names = value;
+    else
+      fail_entry(index, "unknown key '" + key->text + "'");
+  }
+  if (!path) fail_entry(index, "missing required key 'path'");
+  if (!is_string(path)) fail_entry(index, "'path' must be a string");
+  FrontmatterImport import{path->text, ImportForm::Merge, {}, {}};
+  if (!(import.path.starts_with("./") || import.path.starts_with("../")) ||
+      import.path.find('\0') != std::string::npos)
+    fail_entry(index, "invalid path \"" + import.path + "\": must start with './' or '../'");
+  if (alias && names) fail_entry(index, "'as' and 'names' are mutually exclusive");
+  if (alias) {
+    if (!is_string(alias)) fail_entry(index, "'as' must be a string");
+    if (!is_identifier(alias->text))
+      fail_entry(index, "invalid identifier '" + alias->text + "' for 'as': " + identifier_rule());
+    import.form = ImportForm::Alias;
+    import.alias = alias->text;
+  } else if (names) {
+    if (names->kind != Kind::Sequence) fail_entry(index, "'names' must be a sequence");
+    if (names->items.empty()) fail_entry(index, "names cannot be empty");
+    for (const YamlPtr& name : names->items) {
+      if (!is_string(name)) fail_entry(index, "each name in 'names' must be a string");
+      if (!is_identifier(name->text))
+        fail_entry(index,
+                   "invalid identifier '" + name->text + "' in 'names': " + identifier_rule());
+      if (std::find(import.names.begin(), import.names.end(), name->text) != import.names.end())
+        fail_entry(index, "duplicate name '" + name->text + "' in 'names'");
+      import.names.push_back(name->text);
+    }
+    import.form = ImportForm::Selective;
+  }
+  return import;
+}
+
+std::vector<FrontmatterImport> parse_import_list(const YamlNode& list) {
+  if (list.kind != Kind::Sequence)
+    throw Error::import("imports must be a YAML sequence (in frontmatter)");
+  if (list.items.size() > kMaxFrontmatterImports)
+    throw Error::resource_limit("imports exceeds maximum of " +
+                                std::to_string(kMaxFrontmatterImports) +
+                                " entries (in frontmatter)");
+  std::vector<FrontmatterImport> imports;
+  imports.reserve(list.items.size());
+  for (std::size_t i = 0; i < list.items.size(); ++i)
+    imports.push_back(parse_import_entry(*list.items[i], i));
+  return imports;
+}
+
+}  // namespace
+
+bool has_type_marker(std::string_view text) noexcept {
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    if (utf8::leading_space_length(line) != 0 || !line.starts_with("type:")) continue;
+    const std::string_view value = utf8::trim(line.substr(5));
+    if (value == "quarl" || value == "\"quarl\"" || value == "'quarl'") return true;
+  }
+  return false;
+}
+
+Value value_from_yaml(const YamlNode& node, std::size_t depth) {
+  if (depth > kMaxValueDepth)
+    throw Error::yaml("value nesting exceeds maximum depth of " + std::to_string(kMaxValueDepth));
+  switch (node.kind) {
+    case Kind::Null:
+      return Value::null();
+    case Kind::Boolean:
+      return Value::boolean(node.boolean);
+    case Kind::Number:
+      return Value::number(node.number);
+    case Kind::String:
+      return Value::string(node.text);
+    case Kind::Tagged:
+      return value_from_yaml(*node.items.front(), depth + 1);
+    case Kind::Sequence: {
+      Value::Array elements;
+      elements.reserve(node.items.size());
+      for (const YamlPtr& item : node.items) elements.push_back(value_from_yaml(*item, depth + 1));
+      return Value::array(std::move(elements));
+    }
+    case Kind::Mapping: {
+      Value::Object entries;
+      for (const auto& [key, value] : node.entries) {
+        if (key->kind != Kind::String)
+          throw Error::yaml("QUARL only supports string keys in objects; found " +
+                            std::string(yaml_kind_name(key->kind)) +
+                            " key \u2014 use a quoted string key instead");
+        entries.emplace(key->text, value_from_yaml(*value, depth + 1));
+      }
+      return Value::object(std::move(entries));
+    }
+  }
+  return Value::null();
+}
+
+Frontmatter load_frontmatter(std::optional<std::string_view> text, bool marker_required,
+                             const Value::Object& caller_variables) {
+  Frontmatter result;
+  result.is_template = !marker_required || (text && has_type_marker(*text));
+  if (text) result.document = load_yaml(*text, kFrontmatterFirstLine);
+  // Where each variable sits; the names viewed are the document's and the
+  // caller's own keys, which outlive this call.
+  std::unordered_map<std::string_view, std::size_t> position;
+  if (result.document && result.document->kind == Kind::Mapping) {
+    for (const auto& [key, value] : result.document->entries) {
+      if (!is_string(key)) continue;
+      const std::string& name = key->text;
+      if (name == "type" && marker_required) continue;
+      if (name == "imports" && result.is_template) {
+        result.imports = parse_import_list(*value);
+        continue;
+      }
+      position.emplace(name, result.variables.size());
+      result.variables.emplace_back(name, value_from_yaml(*value));
+    }
+  }
+  for (const auto& [name, value] : caller_variables) {
+    if (name == "imports" && result.is_template)
+      throw Error::import(
+          "'imports' is a reserved frontmatter key for QUARL files and cannot be set via --set");
+    const auto [at, added] = position.emplace(name, result.variables.size());
+    if (added)
+      result.variables.emplace_back(name, value);
+    else
+      result.variables[at->second].second = value;
+  }
+  return result;
+}
+
+YamlNode merge_frontmatter(const YamlNode& base, const YamlNode& overlay, std::size_t depth) {
+  if (depth > kMaxMergeDepth)
+    throw Error::resource_limit("frontmatter merge depth exceeds maximum of " +
+                                std::to_string(kMaxMergeDepth));
+  const auto kept = [depth](const YamlPtr& key) {
+    return is_string(key) && !(depth == 0 && is_reserved_key(key->text));
+  };
+  std::unordered_map<std::string_view, const YamlPtr*> overlay_values;
+  for (const auto& [key, value] : overlay.entries)
+    if (kept(key)) overlay_values.emplace(key->text, &value);
+
+  YamlNode merged;
+  merged.kind = Kind::Mapping;
+  for (const auto& [key, value] : base.entries) {
+    if (!kept(key)) continue;
+    YamlPtr result = value;
+    if (const auto over = overlay_values.find(key->text); over != overlay_values.end()) {
+      const YamlPtr& replacement = *over->second;
+      result = value->kind == Kind::Mapping && replacement->kind == Kind::Mapping
+                   ? std::make_shared<const YamlNode>(
+                         merge_frontmatter(*value, *replacement, depth + 1))
+                   : replacement;
+      overlay_values.erase(over);  // taken: it is not appended below
+    }
+    merged.entries.emplace_back(key, std::move(result));
+  }
+  for (const auto& [key, value] : overlay.entries)
+    if (kept(key) && overlay_values.contains(key->text)) merged.entries.emplace_back(key, value);
+  return merged;
+}
+
+}  // namespace quarl

@@ -1,0 +1,64 @@
+// Frontmatter: the module's variables, its import list, the template marker,
+// and the merge of two frontmatter mappings along an inheritance chain.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "quarl/value.hpp"
+#include "template.hpp"
+#include "yaml.hpp"
+
+namespace quarl {
+
+// One entry of the frontmatter `imports` list.
+struct FrontmatterImport {
+  std::string path;  // as written; starts with ./ or ../
+  ImportForm form = ImportForm::Merge;
+  std::string alias;               // Alias only
+  std::vector<std::string> names;  // Selective only: unique, in the order written
+};
+
+// Variables in the order the frontmatter defines them, caller variables laid
+// over them.
+using Variables = std::vector<std::pair<std::string, Value>>;
+
+struct Frontmatter {
+  YamlPtr document;  // the loaded YAML (null without frontmatter or document)
+  Variables variables;
+  std::vector<FrontmatterImport> imports;
+  bool is_template = true;
+};
+
+inline constexpr std::size_t kMaxFrontmatterImports = 256;
+inline constexpr std::size_t kMaxMergeDepth = 64;
+
+// Whether a top-level line of the text reads `type: quarl` (the value may be
+// quoted). Textual: no YAML is parsed.
+bool has_type_marker(std::string_view text) noexcept;
+
+// Loads a module's frontmatter (none: the module has none). `marker_required`
+// makes the module a template only when it carries the type marker; then
+// `type` is not a variable. Throws the loader's errors, value conversion
+// errors (`quarl::yaml`), import list errors, and `quarl::import` for a caller
+// variable named `imports` in a template.
+Frontmatter load_frontmatter(std::optional<std::string_view> text, bool marker_required,
+                             const Value::Object& caller_variables);
+
+// Converts a YAML node to a Value; `depth` is the node's own nesting depth.
+// Throws `quarl::yaml` for nesting deeper than kMaxValueDepth and for a
+// mapping key that is not a string.
+Value value_from_yaml(const YamlNode& node, std::size_t depth = 0);
+
+// `overlay` laid over `base`: overlay values win, nested mappings merge key by
+// key, base keys keep their places and new overlay keys follow; at the top
+// level neither side's `imports`, `type` or `extends` survives, and keys that
+// are not strings are dropped. Throws `quarl::resource_limit` past
+// kMaxMergeDepth.
+YamlNode merge_frontmatter(const YamlNode& base, const YamlNode& overlay, std::size_t depth = 0);
+
+}  // namespace quarl

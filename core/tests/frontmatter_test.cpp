@@ -1,0 +1,268 @@
+#include "frontmatter.hpp"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "quarl/error.hpp"
+
+namespace quarl {
+namespace {
+
+std::string repeat(const std::string& s, std::size_t n) {
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) out += s;
+  return out;
+}
+
+// "name=text; ..." of the variables, in order.
+std::string show_variables(const Variables& variables) {
+  std::string out;
+  for (const auto& [name, value] : variables)
+    out += (out.empty() ? "" : "; ") + name + "=" + to_text(value);
+  return out;
+}
+
+Frontmatter load(const std::string& text, bool marker_required = false,
+                 const Value::Object& caller = {}) {
+  return load_frontmatter(text, marker_required, caller);
+}
+
+TEST(Frontmatter, TypeMarker) {
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"type: quarl", true},
+      {"title: x\ntype: \"quarl\"\n", true},
+      {"type:   'quarl'  \r\n", true},
+      {"type:quarl", true},
+      {"type: quarl\u00a0", true},
+      {"  type: quarl", false},
+      {"\ttype: quarl", false},
+      {"\u3000type: quarl", false},
+      {"type: quarl2", false},
+      {"type: quarl # comment", false},
+      {"type: \"quarl'", false},
+      {"meta:\n  type: quarl\n", false},
+      {"", false},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(has_type_marker(text), expected) << text;
+}
+
+TEST(Frontmatter, VariablesInDocumentOrder) {
+  const Frontmatter fm = load("title: Hi\ncount: 2\n1: ignored\nlist: [a, b]\nextends: x\n");
+  EXPECT_EQ(show_variables(fm.variables), "title=Hi; count=2; list=a, b; extends=x");
+  EXPECT_TRUE(fm.is_template);
+  EXPECT_TRUE(fm.imports.empty());
+}
+
+TEST(Frontmatter, NoMappingMeansNoVariables) {
+  for (const char* text : {"", "# comment\n", "just a scalar", "[1, 2]"}) {
+    const Frontmatter fm = load(text);
+    EXPECT_TRUE(fm.variables.empty()) << text;
+    EXPECT_TRUE(fm.imports.empty()) << text;
+  }
+  EXPECT_TRUE(load_frontmatter(std::nullopt, false, {}).variables.empty());
+}
+
+TEST(Frontmatter, MarkerRequired) {
+  // Without the marker the module is no template: `imports` is a variable.
+  const Frontmatter plain = load("type: doc\nimports: [x]\n", true);
+  EXPECT_FALSE(plain.is_template);
+  EXPECT_EQ(show_variables(plain.variables), "imports=x");
+  EXPECT_FALSE(load_frontmatter(std::nullopt, true, {}).is_template);
+  // With it, `type` is no variable and `imports` is the import list.
+  const Frontmatter marked = load("type: quarl\nimports: [{path: ./a.quarl}]\nx: 1\n", true);
+  EXPECT_TRUE(marked.is_template);
+  EXPECT_EQ(show_variables(marked.variables), "x=1");
+  ASSERT_EQ(marked.imports.size(), 1U);
+  // Without a marker requirement `type` is an ordinary variable.
+  EXPECT_EQ(show_variables(load("type: quarl\n").variables), "type=quarl");
+}
+
+TEST(Frontmatter, CallerVariablesLayOver) {
+  const Value::Object caller = {{"title", Value::string("Caller")}, {"extra", Value::number(1)}};
+  const Frontmatter fm = load("title: Mine\nkeep: k\n", false, caller);
+  EXPECT_EQ(show_variables(fm.variables), "title=Caller; keep=k; extra=1");
+
+  const Value::Object reserved = {{"imports", Value::array({})}};
+  try {
+    load("a: 1\n", false, reserved);
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.code(), ErrorCode::Import);
+    EXPECT_EQ(e.message(),
+              "import error: 'imports' is a reserved frontmatter key for QUARL files and cannot "
+              "be set via --set");
+  }
+  EXPECT_EQ(show_variables(load("a: 1\n", true, reserved).variables), "a=1; imports=");
+}
+
+TEST(Frontmatter, MergeKeyIsAnOrdinaryKey) {
+  const Frontmatter fm = load("defaults: &d {a: 1}\n<<: *d\nb: 2\n");
+  EXPECT_EQ(show_variables(fm.variables), "defaults=a: 1; <<=a: 1; b=2");
+}
+
+TEST(Frontmatter, ValueConversion) {
+  const std::vector<std::pair<std::string, std::string>> failures = {
+      {"a: {1: one}", "found integer/float key"},
+      {"a: {[x]: one}", "found sequence key"},
+      {"a: {!tag k: v}", "found tagged key"},
+      {"a: {null: x}", "found null key"},
+      {"a: {true: x}", "found boolean key"},
+      {"a: {{k: v}: x}", "found mapping key"},
+  };
+  for (const auto& [text, kind] : failures) {
+    try {
+      load(text);
+      ADD_FAILURE() << text;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), ErrorCode::Yaml);
+      EXPECT_EQ(e.message(), "YAML parse error: QUARL only supports string keys in objects; " +
+                                 kind + " \u2014 use a quoted string key instead");
+    }
+  }
+  EXPECT_EQ(show_variables(load("a: {\"1\": one, x: !custom 5}").variables), "a=1: one, x: 5");
+}
+
+// `depth` nested block mappings holding a scalar.
+std::string nested_mappings(std::size_t depth) {
+  std::string text;
+  for (std::size_t i = 0; i < depth; ++i) text += std::string(i * 2, ' ') + "k:\n";
+  return text + std::string(depth * 2, ' ') + "v\n";
+}
+
+TEST(Frontmatter, ValueDepthLimit) {
+  // The variable's own mapping is depth 0, so 65 mappings put the scalar at 64.
+  EXPECT_NO_THROW(load(nested_mappings(65)));
+  try {
+    load(nested_mappings(66));
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.code(), ErrorCode::Yaml);
+    EXPECT_EQ(e.message(), "YAML parse error: value nesting exceeds maximum depth of 64");
+  }
+}
+
+struct ImportCase {
+  std::string imports;
+  ErrorCode code;
+  std::string message;
+};
+
+TEST(Frontmatter, ImportList) {
+  const Frontmatter fm = load(
+      "imports:\n"
+      "  - path: ./a.quarl\n"
+      "  - {path: ../b.quarl, as: b}\n"
+      "  - {path: ./c.md, names: [f, g]}\n");
+  ASSERT_EQ(fm.imports.size(), 3U);
+  EXPECT_EQ(fm.imports[0].path, "./a.quarl");
+  EXPECT_EQ(fm.imports[0].form, ImportForm::Merge);
+  EXPECT_EQ(fm.imports[1].form, ImportForm::Alias);
+  EXPECT_EQ(fm.imports[1].alias, "b");
+  EXPECT_EQ(fm.imports[2].form, ImportForm::Selective);
+  EXPECT_EQ(fm.imports[2].names, (std::vector<std::string>{"f", "g"}));
+  EXPECT_TRUE(fm.variables.empty());
+}
+
+TEST(Frontmatter, ImportListErrors) {
+  const auto entry = [](const std::string& detail) {
+    return "import error: imports[1]: " + detail + " (in frontmatter)";
+  };
+  const std::string ident = "must start with a letter or '_' and contain only alphanumeric "
+                            "characters or '_'";
+  const std::vector<ImportCase> cases = {
+      {"./x.quarl", ErrorCode::Import,
+       "import error: imports must be a YAML sequence (in frontmatter)"},
+      {"{path: ./x.quarl}", ErrorCode::Import,
+       "import error: imports must be a YAML sequence (in frontmatter)"},
+      {"[{path: ./ok.quarl}, x.quarl]", ErrorCode::Import, entry("each entry must be a mapping")},
+      {"[{path: ./ok.quarl}, {path: x.quarl}]", ErrorCode::Import,
+       entry("invalid path \"x.quarl\": must start with './' or '../'")},
+      {"[{path: ./ok.quarl}, {path: \"./a\\0b\"}]", ErrorCode::Import,
+       entry("invalid path \"./a" + std::string(1, '\0') + "b\": must start with './' or '../'")},
+      {"[{path: ./ok.quarl}, {path: ./a.quarl, as: a, names: [f]}]", ErrorCode::Import,
+       entry("'as' and 'names' are mutually exclusive")},
+      {"[{path: ./ok.quarl}, {path: ./a.quarl, names: [f, f]}]", ErrorCode::Import,
+       entry("duplicate name 'f' in 'names'")},
+      {"[{path: ./ok.quarl}, {path: ./a.quarl, from: x}]", ErrorCode::Import,
+       entry("unknown key 'from'")},
+      {"[{path: ./ok.quarl}, {1: x, path: ./a.quarl}]", ErrorCode::Import,
+       entry("keys must be strings")},
+      {"[{path: ./ok.quarl}, {as: a}]", ErrorCode::Import, entry("missing required key 'path'")},
+      {"[{path: ./ok.quarl}, {path: 5}]", ErrorCode::Import, entry("'path' must be a string")},
+      {"[{path: ./ok.quarl}, {path: ./a, as: [a]}]", ErrorCode::Import,
+       entry("'as' must be a string")},
+      {"[{path: ./ok.quarl}, {path: ./a, as: 1a}]", ErrorCode::Import,
+       entry("invalid identifier '1a' for 'as': " + ident)},
+      {"[{path: ./ok.quarl}, {path: ./a, names: f}]", ErrorCode::Import,
+       entry("'names' must be a sequence")},
+      {"[{path: ./ok.quarl}, {path: ./a, names: []}]", ErrorCode::Import,
+       entry("names cannot be empty")},
+      {"[{path: ./ok.quarl}, {path: ./a, names: [1]}]", ErrorCode::Import,
+       entry("each name in 'names' must be a string")},
+      {"[{path: ./ok.quarl}, {path: ./a, names: [a-b]}]", ErrorCode::Import,
+       entry("invalid identifier 'a-b' in 'names': " + ident)},
+      {"[" + repeat("{path: ./a},", 256) + "{path: ./a}]", ErrorCode::ResourceLimit,
+       "resource limit exceeded: imports exceeds maximum of 256 entries (in frontmatter)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.imports);
+    try {
+      load("imports: " + c.imports + "\n");
+      ADD_FAILURE() << "loaded";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), c.code);
+      EXPECT_EQ(e.message(), c.message);
+      EXPECT_FALSE(e.span());
+    }
+  }
+  EXPECT_EQ(load("imports: [" + repeat("{path: ./a},", 255) + "{path: ./a}]\n").imports.size(),
+            256U);
+}
+
+YamlNode mapping(const std::string& text) { return *load_yaml(text); }
+
+TEST(Frontmatter, Merge) {
+  const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+      {"{a: {x: 1, y: 2}, b: 1, type: quarl}", "{a: {y: 3}, c: 2, imports: []}",
+       "{a: {x: 1, y: 3}, b: 1, c: 2}"},
+      {"{a: {x: 1}}", "{a: 5}", "{a: 5}"},
+      {"{a: 5}", "{a: {x: 1}}", "{a: {x: 1}}"},
+      {"{extends: base, 1: x, k: v}", "{extends: child, 2: y}", "{k: v}"},
+      {"{n: {imports: 1, type: 2, extends: 3}}", "{n: {type: 4}}",
+       "{n: {imports: 1, type: 4, extends: 3}}"},
+      {"{a: 1, b: 2}", "{c: 3, a: 4}", "{a: 4, b: 2, c: 3}"},
+  };
+  for (const auto& [base, overlay, expected] : cases) {
+    SCOPED_TRACE(base + " + " + overlay);
+    EXPECT_TRUE(merge_frontmatter(mapping(base), mapping(overlay)) == mapping(expected));
+  }
+}
+
+TEST(Frontmatter, MergeDepthLimit) {
+  // Mappings nested n deep on both sides merge n - 1 levels below the top.
+  const auto deep = [](std::size_t n) { return repeat("{k: ", n) + "v" + repeat("}", n); };
+  EXPECT_NO_THROW(merge_frontmatter(mapping(deep(65)), mapping(deep(65))));
+  try {
+    merge_frontmatter(mapping(deep(66)), mapping(deep(66)));
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.code(), ErrorCode::ResourceLimit);
+    EXPECT_EQ(e.message(),
+              "resource limit exceeded: frontmatter merge depth exceeds maximum of 64");
+  }
+}
+
+TEST(Frontmatter, MergedFrontmatterRoundTrips) {
+  const YamlNode merged = merge_frontmatter(
+      mapping("title: Base\nmeta: {author: A, tags: [x, y]}\ntype: quarl\n"),
+      mapping("title: \"true\"\nmeta: {tags: [z]}\nnew: 0x10\n"));
+  const std::string text = emit_yaml(merged);
+  EXPECT_EQ(text, "title: \"true\"\nmeta:\n  author: A\n  tags:\n  - z\nnew: 0x10\n");
+  EXPECT_TRUE(*load_yaml(text) == merged);
+}
+
+}  // namespace
+}  // namespace quarl
