@@ -1,0 +1,162 @@
+#include "scope.hpp"
+
+#include <algorithm>
+
+#include "quarl/error.hpp"
+
+namespace quarl {
+namespace {
+
+template <class T>
+void bind(std::vector<std::pair<std::string_view, T>>& bindings, std::string_view name, T value) {
+  for (auto& [bound, existing] : bindings)
+    if (bound == name) {
+      existing = std::move(value);
+      return;
+    }
+  bindings.emplace_back(name, std::move(value));
+}
+
+template <class T>
+const T* find(const std::vector<std::pair<std::string_view, T>>& bindings,
+              std::string_view name) noexcept {
+  for (auto it = bindings.rbegin(); it != bindings.rend(); ++it)
+    if (it->first == name) return &it->second;
+  return nullptr;
+}
+
+template <class T>
+const T* find(const NameMap<T>& map, std::string_view name) noexcept {
+  const auto found = map.find(name);
+  return found == map.end() ? nullptr : &found->second;
+}
+
+void append_default(std::string& out, const Value& value) {
+  switch (value.kind()) {
+    case ValueKind::String:
+      out += '"';
+      out += value.as_string();
+      out += '"';
+      return;
+    case ValueKind::Number:
+    case ValueKind::Boolean:
+      append_text(out, value);
+      return;
+    case ValueKind::Null:
+      out += "null";
+      return;
+    case ValueKind::Array:
+    case ValueKind::Object:
+      out += "\u2026";
+      return;
+  }
+}
+
+}  // namespace
+
+std::size_t FunctionDef::required_params() const noexcept {
+  return static_cast<std::size_t>(
+      std::count_if(define->params.begin(), define->params.end(),
+                    [](const Param& param) { return !param.default_value; }));
+}
+
+std::string function_signature(const Define& define) {
+  std::string out(define.name);
+  out += '(';
+  for (std::size_t i = 0; i < define.params.size(); ++i) {
+    const Param& param = define.params[i];
+    if (i) out += ", ";
+    out += param.name;
+    if (param.default_value) {
+      out += " = ";
+      append_default(out, *param.default_value);
+    }
+  }
+  out += ')';
+  return out;
+}
+
+ModuleContextPtr make_module_context(const std::shared_ptr<const Template>& module,
+                                     const Variables& variables) {
+  auto context = std::make_shared<ModuleContext>();
+  for (const Node& node : module->body) {
+    const auto* define = std::get_if<Define>(&node.data);
+    if (!define) continue;
+    auto function = std::make_shared<FunctionDef>();
+    function->name = define->name;
+    function->define = define;
+    function->source = module;
+    function->context = context;
+    function->signature = function_signature(*define);
+    context->functions.insert_or_assign(std::string(define->name), std::move(function));
+  }
+  for (const auto& [name, value] : variables) context->variables.insert_or_assign(name, value);
+  return context;
+}
+
+Scope::Scope(ModuleContextPtr global) { push_frame(std::move(global)); }
+
+void Scope::push_frame(ModuleContextPtr context) {
+  if (depth_ == frames_.size()) frames_.emplace_back();
+  frames_[depth_++].context = std::move(context);
+}
+
+void Scope::drop_frame() noexcept {
+  Frame& frame = frames_[--depth_];
+  frame.context.reset();
+  frame.variables.clear();
+  frame.functions.clear();
+  frame.modules.clear();
+}
+
+void Scope::pop_frame() {
+  if (depth_ <= 1)
+    throw Error::syntax(
+        "internal error: cannot pop the global scope frame \u2014 this is a compiler bug, please "
+        "report it");
+  drop_frame();
+}
+
+void Scope::define_var(std::string_view name, Value value) {
+  bind(frames_[depth_ - 1].variables, name, std::move(value));
+}
+void Scope::define_function(std::string_view name, FunctionPtr function) {
+  bind(frames_[depth_ - 1].functions, name, std::move(function));
+}
+void Scope::define_module(std::string_view alias, ImportedModulePtr module) {
+  bind(frames_[depth_ - 1].modules, alias, std::move(module));
+}
+
+const Value* Scope::lookup_var(std::string_view name) const noexcept {
+  for (std::size_t i = depth_; i-- > 0;) {
+    const Frame& frame = frames_[i];
+    if (const Value* value = find(frame.variables, name)) return value;
+    if (frame.context)
+      if (const Value* value = find(frame.context->variables, name)) return value;
+  }
+  return nullptr;
+}
+
+const FunctionDef* Scope::lookup_function(std::string_view name) const noexcept {
+  for (std::size_t i = depth_; i-- > 0;) {
+    const Frame& frame = frames_[i];
+    if (const FunctionPtr* function = find(frame.functions, name)) return function->get();
+    if (frame.context)
+      if (const FunctionPtr* function = find(frame.context->functions, name))
+        return function->get();
+  }
+  return nullptr;
+}
+
+const ImportedModule* Scope::lookup_module(std::string_view alias) const noexcept {
+  for (std::size_t i = depth_; i-- > 0;) {
+    const Frame& frame = frames_[i];
+    if (const ImportedModulePtr* module = find(frame.modules, alias)) return module->get();
+    if (frame.context)
+      if (const ImportedModulePtr* module = find(frame.context->modules, alias))
+        return module->get();
+  }
+  return nullptr;
+}
+
+}  // namespace quarl

@@ -1,0 +1,142 @@
+// Names and what they are bound to while a template renders.
+//
+// A module's names (its functions, import aliases and module-level variables)
+// form a ModuleContext. A Scope is a stack of frames searched innermost first;
+// a frame binds names of its own (loop variables, parameters) and may stand
+// for a whole module context (the global frame, and the frame of each call,
+// which sees the callee's module) without copying it.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "frontmatter.hpp"
+#include "quarl/value.hpp"
+#include "template.hpp"
+
+namespace quarl {
+
+struct ModuleContext;
+
+// Hash and equality that let string-keyed maps be searched with a view.
+struct NameHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view name) const noexcept {
+    return std::hash<std::string_view>{}(name);
+  }
+};
+template <class T>
+using NameMap = std::unordered_map<std::string, T, NameHash, std::equal_to<>>;
+
+// A function declared with @define, as its module defines it.
+struct FunctionDef {
+  std::string name;
+  const Define* define;                     // parameters and body, inside `source`
+  std::shared_ptr<const Template> source;   // keeps the nodes and the module text alive
+  // The defining module's names. Weak: that context holds this definition,
+  // and the resolver keeps every module alive for the whole call.
+  std::weak_ptr<const ModuleContext> context;
+  // "name(a, b = \"x\")", shown with arity errors.
+  std::string signature;
+
+  std::size_t required_params() const noexcept;
+};
+using FunctionPtr = std::shared_ptr<const FunctionDef>;
+
+// What an import alias names: the functions a module exports and, when it
+// exports it and it is not blank, its rendered body.
+struct ImportedModule {
+  std::shared_ptr<const ModuleContext> module;  // keeps the functions' module alive
+  NameMap<FunctionPtr> functions;
+  std::optional<std::string> prompt;
+  // The module has body text but an explicit @export list without `prompt`.
+  bool prompt_not_exported = false;
+};
+using ImportedModulePtr = std::shared_ptr<const ImportedModule>;
+
+struct ModuleContext {
+  NameMap<FunctionPtr> functions;
+  NameMap<ImportedModulePtr> modules;
+  NameMap<Value> variables;
+  // The contexts of the modules this one imports: functions taken from them
+  // point back to their own module weakly, so the importer keeps it alive.
+  // (Imports never form cycles, so neither do these references.)
+  std::vector<std::shared_ptr<const ModuleContext>> imported;
+};
+using ModuleContextPtr = std::shared_ptr<const ModuleContext>;
+
+// The context of a module that imports nothing: its variables and the
+// functions its top-level @define nodes declare (a later definition of a name
+// replaces an earlier one).
+ModuleContextPtr make_module_context(const std::shared_ptr<const Template>& module,
+                                     const Variables& variables);
+
+// "name(a, b = \"x\", n = 3)".
+std::string function_signature(const Define& define);
+
+class Scope {
+ public:
+  // A scope of one global frame standing for `global` (which may be null).
+  explicit Scope(ModuleContextPtr global = nullptr);
+
+  // A new innermost frame; it stands for `context` when one is given.
+  void push_frame(ModuleContextPtr context = nullptr);
+  // Drops the innermost frame and its bindings. The global frame cannot be
+  // dropped: trying is a compiler bug, reported as an error.
+  void pop_frame();
+  std::size_t depth() const noexcept { return depth_; }
+
+  // Bind in the innermost frame, replacing a binding of the same name there.
+  // Names are views: they come from parsed templates, which outlive the scope.
+  void define_var(std::string_view name, Value value);
+  void define_function(std::string_view name, FunctionPtr function);
+  void define_module(std::string_view alias, ImportedModulePtr module);
+
+  // Innermost binding first; null when no frame binds the name.
+  const Value* lookup_var(std::string_view name) const noexcept;
+  const FunctionDef* lookup_function(std::string_view name) const noexcept;
+  const ImportedModule* lookup_module(std::string_view alias) const noexcept;
+
+ private:
+  template <class T>
+  using Bindings = std::vector<std::pair<std::string_view, T>>;
+
+  struct Frame {
+    ModuleContextPtr context;  // looked up after the frame's own bindings
+    Bindings<Value> variables;
+    Bindings<FunctionPtr> functions;
+    Bindings<ImportedModulePtr> modules;
+  };
+
+  friend class FrameGuard;
+  void drop_frame() noexcept;
+
+  // frames_[0, depth_) are live. Frames above them are kept, emptied, so that
+  // their binding lists keep their capacity: a loop pushes and pops a frame
+  // per iteration without allocating.
+  std::vector<Frame> frames_;
+  std::size_t depth_ = 0;
+};
+
+// Pushes a frame for as long as it lives; pops it on every way out.
+class FrameGuard {
+ public:
+  explicit FrameGuard(Scope& scope, ModuleContextPtr context = nullptr) : scope_(scope) {
+    scope_.push_frame(std::move(context));
+  }
+  ~FrameGuard() { scope_.drop_frame(); }
+  FrameGuard(const FrameGuard&) = delete;
+  FrameGuard& operator=(const FrameGuard&) = delete;
+
+ private:
+  Scope& scope_;
+};
+
+}  // namespace quarl
