@@ -1,0 +1,30 @@
+// The builtin functions callable from templates: upper, lower, trim, replace,
+// split, starts_with, ends_with, slice, contains, join, length, first, last,
+// reverse, sort, unique, string, number.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string_view>
+
+#include "quarl/value.hpp"
+
+namespace quarl {
+
+struct Builtin {
+  std::string_view name;
+  std::size_t min_args;
+  std::size_t max_args;
+  // Takes evaluated arguments, their count within [min_args, max_args].
+  // Throws a `quarl::builtin` Error.
+  Value (*call)(std::span<const Value> args);
+};
+
+// The builtin named `name`, or null.
+const Builtin* find_builtin(std::string_view name) noexcept;
+
+// Output of replace() and join(), like the rendered output, is capped.
+inline constexpr std::size_t kMaxBuiltinOutput = 52428800;
+inline constexpr std::size_t kMaxSplitPieces = 100000;
+
+}  // namespace quarl
