@@ -146,8 +146,9 @@ Error Error::undefined_fn(std::string name, OptSpan span, ModuleText text) {
   return {ErrorCode::UndefinedFn, std::move(name), span, std::move(text)};
 }
 Error Error::arity(std::string name, ArityRange expected, std::size_t got, OptSpan span,
-                   ModuleText text) {
-  return {ErrorCode::Arity, Arity{std::move(name), expected, got}, span, std::move(text)};
+                   ModuleText text, std::string signature) {
+  return {ErrorCode::Arity, Arity{std::move(name), expected, got, std::move(signature)}, span,
+          std::move(text)};
 }
 Error Error::builtin(std::string message, OptSpan span, ModuleText text) {
   return {ErrorCode::Builtin, std::move(message), span, std::move(text)};
@@ -232,6 +233,11 @@ std::optional<std::string> Error::help() const {
   if (const auto* pair = std::get_if<TypePair>(&payload_))
     return expand(tmpl, {pair->left, pair->right});
   return std::string(tmpl);
+}
+
+std::string_view Error::signature() const noexcept {
+  const auto* arity = std::get_if<Arity>(&payload_);
+  return arity ? std::string_view(arity->signature) : std::string_view();
 }
 
 std::optional<LineColumn> Error::line_column() const noexcept {

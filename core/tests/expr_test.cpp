@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "printers.hpp"
+
 #include <functional>
 #include <memory>
 #include <string>

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "printers.hpp"
+
 #include <memory>
 #include <ostream>
 #include <string>

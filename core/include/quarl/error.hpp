@@ -94,8 +94,11 @@ class Error {
   static Error syntax(std::string message, OptSpan span = {}, ModuleText text = {});
   static Error undefined_var(std::string name, OptSpan span = {}, ModuleText text = {});
   static Error undefined_fn(std::string name, OptSpan span = {}, ModuleText text = {});
+  // `signature` is the called user function's own ("greet(name, greeting =
+  // \"Hello\")"); builtins have none. It is kept for presentation, not part of
+  // the message.
   static Error arity(std::string name, ArityRange expected, std::size_t got, OptSpan span = {},
-                     ModuleText text = {});
+                     ModuleText text = {}, std::string signature = {});
   static Error builtin(std::string message, OptSpan span = {}, ModuleText text = {});
   static Error type_error(std::string type_name, OptSpan span = {}, ModuleText text = {});
   static Error type_mismatch(std::string left, std::string right, OptSpan span = {},
@@ -133,6 +136,9 @@ class Error {
   // The kind's fixed help text with the payload filled in, or none.
   std::optional<std::string> help() const;
 
+  // The user function signature an arity error carries, when it has one.
+  std::string_view signature() const noexcept;
+
   const std::optional<Span>& span() const noexcept { return span_; }
   const ModuleText& module_text() const noexcept { return text_; }
   // Line and column of the span's start; none without a span, without a module
@@ -149,6 +155,7 @@ class Error {
     std::string name;
     ArityRange expected;
     std::size_t got;
+    std::string signature;
   };
   struct TypePair {
     std::string left;

@@ -1,0 +1,46 @@
+// Rendering helpers for evaluator and builtin tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "evaluator.hpp"
+#include "lexer.hpp"
+#include "parser.hpp"
+#include "quarl/value.hpp"
+
+namespace quarl::testing_support {
+
+inline std::shared_ptr<const Template> parse_source(const std::string& source) {
+  return std::make_shared<const Template>(
+      parse_template(lex(std::make_shared<const std::string>(source))));
+}
+
+// Module-level variables from a JSON object text.
+inline Variables variables_from_json(const std::string& json) {
+  const Value object = value_from_json(nlohmann::json::parse(json));
+  Variables variables;
+  for (const auto& [name, value] : object.as_object()) variables.emplace_back(name, value);
+  return variables;
+}
+
+inline std::string render(const std::string& source, const std::string& json = "{}") {
+  Warnings warnings;
+  return render_template(parse_source(source), variables_from_json(json), warnings);
+}
+
+// The error rendering fails with; a test failure when it renders.
+inline Error render_error(const std::string& source, const std::string& json = "{}") {
+  try {
+    render(source, json);
+  } catch (const Error& e) {
+    return e;
+  }
+  ADD_FAILURE() << "rendered without error: " << source;
+  return Error::syntax("rendered without error");
+}
+
+}  // namespace quarl::testing_support

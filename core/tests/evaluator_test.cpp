@@ -1,0 +1,298 @@
+#include "evaluator.hpp"
+
+#include <gtest/gtest.h>
+
+#include "printers.hpp"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "eval_support.hpp"
+
+namespace quarl {
+namespace {
+
+using testing_support::parse_source;
+using testing_support::render;
+using testing_support::render_error;
+using testing_support::variables_from_json;
+
+std::string repeat(const std::string& s, std::size_t n) {
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) out += s;
+  return out;
+}
+
+struct RenderCase {
+  std::string source;
+  std::string json;
+  std::string output;
+};
+
+TEST(Evaluator, Renders) {
+  const std::vector<RenderCase> cases = {
+      {"Hello {{ name }}!\n", R"({"name": "World"})", "Hello World!\n"},
+      {"{{ a }}|{{ b }}|{{ c }}|{{ d }}|{{ e }}", R"({"a": 2.0, "b": 0.1, "c": [1, "a", true],
+        "d": null, "e": -0.0})", "2|0.1|1, a, true||0"},
+      {"{{ user.profile.name }}", R"({"user": {"profile": {"name": "Ann"}}})", "Ann"},
+      {"\\{{ not {{ x }} }}", R"({"x": 1})", "{{ not 1 }}"},
+      {"a\n@if x:\nyes\n@end\nb\n", R"({"x": true})", "a\nyes\nb\n"},
+      {"@if x:\nA\n@elseif y:\nB\n@else:\nC\n@end", R"({"x": false, "y": 1})", "B\n"},
+      {"@if x:\nA\n@elseif y:\nB\n@else:\nC\n@end", R"({"x": "", "y": []})", "C\n"},
+      // Truthiness of each kind
+      {"@if s:\nS\n@end\n@if z:\nZ\n@end\n@if o:\nO\n@end\n@if n:\nN\n@end",
+       R"({"s": "0", "z": 0, "o": {"k": 1}, "n": null})", "S\nO\n"},
+      {"@if !e:\nempty\n@end", R"({"e": {}})", "empty\n"},
+      // Comparisons
+      {"@if x == \"a\" && y != 2:\nok\n@end", R"({"x": "a", "y": 3})", "ok\n"},
+      {"@if l == m:\nsame\n@end", R"({"l": [1, {"k": "v"}], "m": [1, {"k": "v"}]})", "same\n"},
+      {"@if l != m:\ndiffer\n@end", R"({"l": [1], "m": ["1"]})", "differ\n"},
+      {"@if n == -1.5e2:\nyes\n@end", R"({"n": -150})", "yes\n"},
+      // Short circuits never evaluate the other side
+      {"@if a || missing:\nA\n@end", R"({"a": true})", "A\n"},
+      {"@if a && missing:\nA\n@end", R"({"a": false})", ""},
+      {"@if a:\nA\n@elseif missing:\nB\n@end", R"({"a": 1})", "A\n"},
+      // Loops
+      {"@for item in items:\n- {{ item }}\n@end", R"({"items": ["a", "b"]})", "- a\n- b\n"},
+      {"@for k, v in obj:\n{{ k }}={{ v }};\n@end", R"({"obj": {"b": 1, "a": 2, "B": 3}})",
+       "B=3;\na=2;\nb=1;\n"},
+      {"@for x in empty:\nnever\n@end\n@for k, v in none:\nnever\n@end",
+       R"({"empty": [], "none": {}})", ""},
+      {"{{ item }}\n@for item in items:\n{{ item }}\n@end\n{{ item }}",
+       R"({"item": "outer", "items": ["inner"]})", "outer\ninner\nouter"},
+      {"@for row in rows:\n@for cell in row:\n{{ cell }}\n@end\n@end", R"({"rows": [[1, 2], [3]]})",
+       "1\n2\n3\n"},
+      // Fenced code is never interpreted
+      {"```\n{{ x }}\n@if\n```\n", "{}", "```\n{{ x }}\n@if\n```\n"},
+      // Blocks and message bodies render in place
+      {"@block intro:\nHi {{ n }}\n@end\n", R"({"n": 1})", "Hi 1\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source);
+    try {
+      EXPECT_EQ(render(c.source, c.json), c.output);
+    } catch (const Error& e) {
+      ADD_FAILURE() << e.message();
+    }
+  }
+}
+
+struct FailCase {
+  std::string source;
+  std::string json;
+  ErrorCode code;
+  std::string message;
+  std::optional<Span> span;
+};
+
+// Interpolation errors span the {{ and the length of the trimmed expression;
+// directive errors span the directive's line.
+TEST(Evaluator, Errors) {
+  const std::vector<FailCase> cases = {
+      {"x {{ nobody }}", "{}", ErrorCode::UndefinedVar, "undefined variable 'nobody'", Span{2, 6}},
+      {"{{ user.name.first }}", R"({"user": {"name": "Ann"}})", ErrorCode::Syntax,
+       "syntax error: cannot access field 'first' on string 'user.name'", Span{0, 15}},
+      {"{{ user.nick }}", R"({"user": {"name": "Ann"}})", ErrorCode::Syntax,
+       "syntax error: field 'nick' not found on 'user'", Span{0, 9}},
+      {"{{ user }}", R"({"user": {"name": "Ann"}})", ErrorCode::Syntax,
+       "syntax error: cannot interpolate object 'user' directly, access a specific field with dot "
+       "notation (e.g. {{user.field}})",
+       Span{0, 4}},
+      {"{{ a.b }}", R"({"a": {"b": {}}})", ErrorCode::Syntax,
+       "syntax error: cannot interpolate object directly, access a specific field with dot "
+       "notation (e.g. {{a.b}})",
+       Span{0, 3}},
+      {"{{ first(list) }}", R"({"list": [{}]})", ErrorCode::Syntax,
+       "syntax error: cannot interpolate an object value directly", Span{0, 11}},
+      {"a\n@if x == 1:\n@end", R"({"x": "1"})", ErrorCode::TypeMismatch,
+       "type mismatch: cannot compare string with number", Span{2, 11}},
+      {"@if a:\n@elseif b == c:\n@end\n", R"({"a": false, "b": null, "c": false})",
+       ErrorCode::TypeMismatch, "type mismatch: cannot compare null with boolean", Span{7, 15}},
+      {"@for x in o:\n@end", R"({"o": {"k": 1}})", ErrorCode::Syntax,
+       "syntax error: to iterate over an object's entries, use `@for key, value in obj:` syntax",
+       Span{0, 12}},
+      {"@for x in s:\n@end", R"({"s": "abc"})", ErrorCode::TypeError,
+       "type error: expected array for @for loop, got string", Span{0, 12}},
+      {"@for k, v in a:\n@end", R"({"a": [1]})", ErrorCode::Syntax,
+       "syntax error: key-value iteration requires an object, but got array", Span{0, 15}},
+      {"@for x in missing:\n@end", "{}", ErrorCode::UndefinedVar, "undefined variable 'missing'",
+       Span{0, 18}},
+      {"@include lib", "{}", ErrorCode::UndefinedVar, "undefined variable 'lib'", Span{0, 12}},
+      {"{{ lib.render() }}", "{}", ErrorCode::UndefinedVar, "undefined variable 'lib'",
+       Span{0, 12}},
+      {"{{ nothing(1) }}", "{}", ErrorCode::UndefinedFn, "undefined function 'nothing'",
+       Span{0, 10}},
+      {"{{ upper() }}", "{}", ErrorCode::Arity,
+       "arity mismatch for 'upper': expected 1 argument, got 0", Span{0, 7}},
+      {"{{ slice(\"a\") }}", "{}", ErrorCode::Arity,
+       "arity mismatch for 'slice': expected 2-3 arguments, got 1", Span{0, 10}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source);
+    const Error e = render_error(c.source, c.json);
+    EXPECT_EQ(e.code(), c.code);
+    EXPECT_EQ(e.message(), c.message);
+    EXPECT_EQ(e.span(), c.span);
+  }
+}
+
+TEST(Evaluator, TypeMismatchHelpNamesBothSides) {
+  const Error e = render_error("@if x == 1:\n@end", R"({"x": "1"})");
+  EXPECT_EQ(e.help(),
+            "left side is string, right side is number; compare against a string literal, use "
+            "'@if x:' for truthiness, or pass a string with '--set-string KEY=VALUE'");
+}
+
+TEST(Evaluator, NaNIsFalsy) {
+  Warnings warnings;
+  const std::string out = render_template(parse_source("@if n:\nyes\n@else:\nno\n@end"),
+                                          {{"n", Value::number(std::nan(""))}}, warnings);
+  EXPECT_EQ(out, "no\n");
+}
+
+// Renders a template whose global frame also binds `alias` to `module`.
+std::string render_with_module(const std::string& source, std::string_view alias,
+                               ImportedModulePtr module, Warnings& warnings) {
+  const auto tpl = parse_source(source);
+  Scope scope(make_module_context(tpl, {}));
+  scope.define_module(alias, std::move(module));
+  EvalContext context(warnings);
+  return evaluate(tpl->body, tpl->text, scope, context);
+}
+
+TEST(Evaluator, ImportedModules) {
+  const auto lib_source = parse_source("@define greet(n):\nhi {{ n }}\n@end");
+  auto lib = std::make_shared<ImportedModule>();
+  lib->module = make_module_context(lib_source, {});
+  lib->functions = lib->module->functions;
+  lib->prompt = "PROMPT";
+  Warnings warnings;
+  EXPECT_EQ(render_with_module("{{ lib.greet(\"x\") }}|\n@include lib\n|", "lib", lib, warnings),
+            "hi x|\nPROMPT|");
+
+  const auto call_missing = [&](const std::string& source) {
+    try {
+      render_with_module(source, "lib", lib, warnings);
+      ADD_FAILURE();
+      return std::string();
+    } catch (const Error& e) {
+      return e.message();
+    }
+  };
+  EXPECT_EQ(call_missing("{{ lib.other() }}"), "undefined function 'lib.other'");
+  EXPECT_EQ(call_missing("{{ lib.upper(\"x\") }}"), "undefined function 'lib.upper'");
+  EXPECT_EQ(call_missing("{{ lib.x }}"),
+            "syntax error: 'lib' is an imported module, not a variable \u2014 to call a "
+            "function use {lib.func()}");
+  EXPECT_EQ(call_missing("{{ lib }}"), "undefined variable 'lib'");
+}
+
+TEST(Evaluator, IncludeWithoutPromptWarnsUpToTheCap) {
+  auto functions_only = std::make_shared<ImportedModule>();
+  auto unexported = std::make_shared<ImportedModule>();
+  unexported->prompt_not_exported = true;
+  Warnings warnings;
+  EXPECT_EQ(render_with_module("a\n@include m\nb", "m", functions_only, warnings), "a\nb");
+  EXPECT_EQ(render_with_module("@include m\n", "m", unexported, warnings), "");
+  ASSERT_EQ(warnings.size(), 2U);
+  EXPECT_EQ(warnings[0],
+            "warning: @include of 'm' produced empty output \u2014 module has no body text; to "
+            "use the module's functions, call them directly: {{m.fn()}}");
+  EXPECT_EQ(warnings[1],
+            "warning: @include of 'm' produced empty output \u2014 module has body text, but its "
+            "explicit @export list does not export 'prompt'; add `@export prompt` to the module, "
+            "or call its functions directly: {{m.fn()}}");
+
+  Warnings full(998, "w");
+  const std::string many = repeat("@include m\n", 5);
+  render_with_module(many, "m", functions_only, full);
+  EXPECT_EQ(full.size(), kMaxWarnings);
+}
+
+TEST(Evaluator, LoopLimits) {
+  const auto numbers = [](std::size_t n) {
+    Value::Array elements(n, Value::number(1));
+    return Value::array(std::move(elements));
+  };
+  const auto render_loop = [](const std::string& source, Variables variables) {
+    Warnings warnings;
+    return render_template(parse_source(source), variables, warnings);
+  };
+  EXPECT_EQ(render_loop("@for x in xs:\n.\n@end", {{"xs", numbers(100000)}}).size(), 200000U);
+  try {
+    render_loop("before\n@for x in xs:\n.\n@end", {{"xs", numbers(100001)}});
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.message(),
+              "resource limit exceeded: array has 100001 elements, exceeding maximum loop "
+              "iteration limit of 100000");
+  }
+  Value::Object big;
+  for (int i = 0; i <= 100000; ++i) big.emplace(std::to_string(i), Value::null());
+  try {
+    render_loop("@for k, v in o:\n@end", {{"o", Value::object(std::move(big))}});
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.message(),
+              "resource limit exceeded: object has 100001 entries, exceeding maximum loop "
+              "iteration limit of 100000");
+  }
+  // Outer and inner iterations all count: 1000 + 1000 * 999 is one million.
+  const std::string nested = "@for a in outer:\n@for b in inner:\n@end\n@end\n";
+  const Variables at_limit = {{"outer", numbers(1000)}, {"inner", numbers(999)},
+                              {"one", numbers(1)}};
+  EXPECT_NO_THROW(render_loop(nested, at_limit));
+  const std::string message =
+      "resource limit exceeded: total loop iterations exceeded maximum of 1000000 across all "
+      "loops in this compilation";
+  for (const auto& [source, variables] : std::vector<std::pair<std::string, Variables>>{
+           {nested + "@for c in one:\n@end", at_limit},
+           {nested, {{"outer", numbers(1000)}, {"inner", numbers(1001)}}}}) {
+    try {
+      render_loop(source, variables);
+      ADD_FAILURE();
+    } catch (const Error& e) {
+      EXPECT_EQ(e.message(), message);
+    }
+  }
+}
+
+TEST(Evaluator, OutputLimit) {
+  const auto text = [](std::size_t n) { return Value::string(std::string(n, 'x')); };
+  Warnings warnings;
+  EXPECT_EQ(render_template(parse_source("{{ s }}"), {{"s", text(kMaxOutputBytes)}}, warnings)
+                .size(),
+            kMaxOutputBytes);
+  const std::vector<std::pair<std::string, Variables>> too_long = {
+      {"{{ s }}.", {{"s", text(kMaxOutputBytes)}}},
+      {"@if s:\n{{ s }}{{ s }}.\n@end", {{"s", text(kMaxOutputBytes / 2)}}},
+      // Stops after about 51 iterations instead of building all 100 MB.
+      {"@for x in xs:\n{{ s }}\n@end",
+       {{"s", text(1 << 20)}, {"xs", Value::array(Value::Array(100, Value::null()))}}},
+  };
+  for (const auto& [source, variables] : too_long) {
+    SCOPED_TRACE(source);
+    try {
+      render_template(parse_source(source), variables, warnings);
+      ADD_FAILURE();
+    } catch (const Error& e) {
+      EXPECT_EQ(e.message(),
+                "resource limit exceeded: output exceeds maximum size of 52428800 bytes");
+    }
+  }
+}
+
+TEST(Evaluator, FramesArePoppedOnFailure) {
+  const auto tpl = parse_source(
+      "@define f(p):\n{{ missing }}\n@end\n@for x in xs:\n@for y in xs:\n{{ f(y) }}\n@end\n@end");
+  Scope scope(make_module_context(tpl, variables_from_json(R"({"xs": [1]})")));
+  Warnings warnings;
+  EvalContext context(warnings);
+  EXPECT_THROW(evaluate(tpl->body, tpl->text, scope, context), Error);
+  EXPECT_EQ(scope.depth(), 1U);
+  EXPECT_TRUE(context.call_stack.empty());
+}
+
+}  // namespace
+}  // namespace quarl

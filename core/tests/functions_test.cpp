@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <string>
+#include <vector>
+
+#include "eval_support.hpp"
+#include "scope.hpp"
+
+namespace quarl {
+namespace {
+
+using testing_support::parse_source;
+using testing_support::render;
+using testing_support::render_error;
+
+const std::string kGreet = "@define greet(name, greeting='Hello'):\n{{ greeting }}, {{ name }}!\n@end\n";
+
+TEST(Functions, CallsBindArgumentsAndDefaults) {
+  EXPECT_EQ(render(kGreet + "{{ greet(\"Ann\") }}|{{ greet(\"Bo\", \"Hi\") }}"), "Hello, Ann!|Hi, Bo!");
+  // The result is the body with surrounding white space trimmed.
+  EXPECT_EQ(render("@define f():\n\n   text  \n\n@end\n[{{ f() }}]"), "[text]");
+  // A user function hides the builtin of the same name.
+  EXPECT_EQ(render("@define upper(x, y):\nmine {{ x }}{{ y }}\n@end\n{{ upper(\"a\", 1) }}"),
+            "mine a1");
+  // A function can use its module's variables and its caller's loop variables.
+  EXPECT_EQ(render("@define item_line():\n{{ prefix }}{{ item }}\n@end\n"
+                   "@for item in items:\n{{ item_line() }}\n@end",
+                   R"({"prefix": "- ", "items": ["a", "b"]})"),
+            "- a\n- b\n");
+  // A parameter hides a module variable of the same name, only inside the call.
+  EXPECT_EQ(render("@define show(name):\n{{ name }}\n@end\n{{ show(\"param\") }} {{ name }}",
+                   R"({"name": "global"})"),
+            "param global");
+  // Functions call each other; results nest as arguments.
+  EXPECT_EQ(render("@define a(x):\n<{{ x }}>\n@end\n@define b(x):\n{{ a(a(x)) }}\n@end\n{{ b(1) }}"),
+            "<<1>>");
+}
+
+TEST(Functions, Arity) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"{{ greet() }}", "arity mismatch for 'greet': expected 1-2 arguments, got 0"},
+      {"{{ greet(1, 2, 3) }}", "arity mismatch for 'greet': expected 1-2 arguments, got 3"},
+      {"@define one(a):\n@end\n{{ one() }}", "arity mismatch for 'one': expected 1 argument, got 0"},
+      {"@define two(a, b):\n@end\n{{ two(1) }}",
+       "arity mismatch for 'two': expected 2 arguments, got 1"},
+      {"@define none():\n@end\n{{ none(1) }}",
+       "arity mismatch for 'none': expected 0 arguments, got 1"},
+  };
+  for (const auto& [call, message] : cases) {
+    const Error e = render_error(kGreet + call);
+    EXPECT_EQ(e.code(), ErrorCode::Arity);
+    EXPECT_EQ(e.message(), message);
+  }
+  EXPECT_EQ(render_error(kGreet + "{{ greet() }}").signature(), "greet(name, greeting = \"Hello\")");
+}
+
+TEST(Functions, Signatures) {
+  const auto tpl = parse_source(
+      "@define f(a, s='q', n=2.5, i=3, t=true, z=null):\n@end\n@define g():\n@end");
+  EXPECT_EQ(function_signature(std::get<Define>(tpl->body[0].data)),
+            "f(a, s = \"q\", n = 2.5, i = 3, t = true, z = null)");
+  EXPECT_EQ(function_signature(std::get<Define>(tpl->body[1].data)), "g()");
+}
+
+TEST(Functions, Recursion) {
+  const Error direct = render_error("@define f():\n{{ f() }}\n@end\n{{ f() }}");
+  EXPECT_EQ(direct.code(), ErrorCode::Recursion);
+  EXPECT_EQ(direct.message(), "recursion detected in function 'f'");
+  EXPECT_EQ(direct.help(),
+            "QUARL does not support recursive functions; restructure using @for loops or multiple "
+            "@define blocks");
+  EXPECT_EQ(
+      render_error("@define f():\n{{ g() }}\n@end\n@define g():\n{{ f() }}\n@end\n{{ f() }}")
+          .message(),
+      "recursion detected in function 'f'");
+}
+
+// A chain of `depth` distinct functions f1 -> f2 -> ... each calling the next
+// from inside nested loops and conditions.
+std::string call_chain(std::size_t depth) {
+  std::string source;
+  for (std::size_t i = 1; i <= depth; ++i) {
+    source += "@define f" + std::to_string(i) + "():\n";
+    source += "@for a in one:\n@if a:\n@for b in one:\n@if b && a:\n";
+    source += i < depth ? "{{ f" + std::to_string(i + 1) + "() }}" : "bottom";
+    source += "\n@end\n@end\n@end\n@end\n@end\n";
+  }
+  return source + "{{ f1() }}";
+}
+
+TEST(Functions, CallDepthLimit) {
+  EXPECT_EQ(render(call_chain(128), R"({"one": [1]})"), "bottom");
+  const Error e = render_error(call_chain(129), R"({"one": [1]})");
+  EXPECT_EQ(e.code(), ErrorCode::Recursion);
+  EXPECT_EQ(e.message(), "recursion detected in function 'f129 (call depth exceeds 128)'");
+}
+
+}  // namespace
+}  // namespace quarl
+
+namespace quarl {
+namespace {
+
+// The deepest render the limits allow: 128 nested calls, each from inside 63
+// nested blocks (the @define itself is the 64th) and as the innermost of 64
+// nested argument calls.
+std::string deepest_render() {
+  std::string source;
+  const std::string opens = [] {
+    std::string s;
+    for (int i = 0; i < 63; ++i) s += i % 2 ? "@for y in one:\n" : "@if one:\n";
+    return s;
+  }();
+  const std::string wrap_open = [] {
+    std::string s;
+    for (int i = 0; i < 64; ++i) s += "trim(";
+    return s;
+  }();
+  for (int i = 1; i <= 128; ++i) {
+    source += "@define f" + std::to_string(i) + "():\n" + opens;
+    source += i < 128 ? "{{ " + wrap_open + "f" + std::to_string(i + 1) + "()" +
+                            std::string(64, ')') + " }}"
+                      : "deep";
+    source += "\n";
+    for (int j = 0; j < 63; ++j) source += "@end\n";
+    source += "@end\n";
+  }
+  source += "{{ f1() }}";
+  return source;
+}
+
+// Runs `body` on a thread with a stack of `bytes`.
+void on_stack_of(std::size_t bytes, void (*body)()) {
+  pthread_attr_t attr;
+  ASSERT_EQ(pthread_attr_init(&attr), 0);
+  ASSERT_EQ(pthread_attr_setstacksize(&attr, bytes), 0);
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(
+                &thread, &attr,
+                [](void* run) -> void* {
+                  reinterpret_cast<void (*)()>(run)();
+                  return nullptr;
+                },
+                reinterpret_cast<void*>(body)),
+            0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
+}
+
+TEST(Functions, DeepestRenderTheLimitsAllow) {
+  // Release builds need about 5 MB for this; sanitizer builds several times more.
+  on_stack_of(std::size_t{256} << 20, [] {
+    EXPECT_EQ(render(deepest_render(), R"({"one": [1]})"), "deep");
+  });
+}
+
+TEST(Functions, TooLittleStackIsAnErrorNotACrash) {
+  on_stack_of(std::size_t{1} << 20, [] {
+    const Error e = render_error(deepest_render(), R"({"one": [1]})");
+    EXPECT_EQ(e.code(), ErrorCode::ResourceLimit);
+    EXPECT_EQ(e.message(),
+              "resource limit exceeded: template nesting exceeds the available stack space");
+  });
+}
+
+}  // namespace
+}  // namespace quarl
