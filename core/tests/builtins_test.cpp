@@ -177,13 +177,5 @@ TEST(Builtins, OutputLimits) {
   EXPECT_EQ(run("split(more, \",\")"), "split() result exceeds maximum of 100000 elements");
 }
 
-TEST(Builtins, TableHasEighteenEntries) {
-  for (const char* name : {"upper", "lower", "trim", "replace", "split", "starts_with",
-                           "ends_with", "slice", "contains", "join", "length", "first", "last",
-                           "reverse", "sort", "unique", "string", "number"})
-    EXPECT_NE(find_builtin(name), nullptr) << name;
-  EXPECT_EQ(find_builtin("Upper"), nullptr);
-}
-
 }  // namespace
 }  // namespace quarl
