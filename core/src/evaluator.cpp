@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "builtins.hpp"
-#include "stack_guard.hpp"
 #include "utf8.hpp"
 
 namespace quarl {
@@ -45,430 +44,415 @@ std::string object_interpolation_message(const Expr& expr) {
   return "cannot interpolate an object value directly";
 }
 
-class Evaluator {
- public:
-  Evaluator(Scope& scope, EvalContext& context, const ModuleText& module)
-      : scope_(scope), context_(context), module_(&module) {}
+// The whole text rendered so far is checked (it holds the output of every
+// node list being rendered into it), so that no list can grow past the limit
+// before its own check would run.
+void check_output(const std::string& out) {
+  if (out.size() > kMaxOutputBytes)
+    throw Error::resource_limit("output exceeds maximum size of " +
+                                std::to_string(kMaxOutputBytes) + " bytes");
+}
 
-  // Renders `nodes` onto the end of `out`.
-  void render(std::string& out, const NodeList& nodes) {
-    stack_.check();
-    for (const Node& node : nodes) {
-      try {
-        render_node(out, node);
-      } catch (Error& error) {
-        error.set_span_if_missing(node_span(node), *module_);
-        throw;
-      }
-      check_output(out);
-    }
+}  // namespace
+
+// Renders the nodes of another module (a called function's) for as long as it
+// lives.
+class Evaluator::InModule {
+ public:
+  InModule(Evaluator& evaluator, const ModuleText& module)
+      : evaluator_(evaluator), caller_(std::exchange(evaluator.module_, &module)) {}
+  ~InModule() { evaluator_.module_ = caller_; }
+  InModule(const InModule&) = delete;
+  InModule& operator=(const InModule&) = delete;
+
+ private:
+  Evaluator& evaluator_;
+  const ModuleText* caller_;
+};
+
+// A name on the call stack for as long as it lives.
+class Evaluator::CallEntry {
+ public:
+  CallEntry(std::vector<std::string>& stack, const std::string& name) : stack_(stack) {
+    stack_.push_back(name);
+  }
+  ~CallEntry() {
+    if (!popped_) stack_.pop_back();
+  }
+  CallEntry(const CallEntry&) = delete;
+  CallEntry& operator=(const CallEntry&) = delete;
+
+  // Pops the entry, which must be `name`.
+  void pop_checked(const std::string& name) {
+    popped_ = true;
+    if (stack_.empty())
+      throw Error::syntax("internal error: call_stack LIFO violated: expected '" + name +
+                          "', got nothing");
+    std::string top = std::move(stack_.back());
+    stack_.pop_back();
+    if (top != name)
+      throw Error::syntax("internal error: call_stack LIFO violated: expected '" + name +
+                          "', got '" + top + "'");
   }
 
  private:
-  // ---- spans and limits ------------------------------------------------
-
-  // From `offset` to the end of its line in the current module.
-  Span line_span(std::size_t offset) const noexcept {
-    const std::string& text = **module_;
-    const std::size_t end = std::min(text.find('\n', offset), text.size());
-    return Span{offset, end - offset};
-  }
-
-  // Where an error raised while rendering `node` is reported.
-  Span node_span(const Node& node) const noexcept {
-    if (const auto* interpolation = std::get_if<Interpolation>(&node.data))
-      return Span{node.offset, interpolation->source.size()};
-    return line_span(node.offset);
-  }
-
-  // Evaluates a directive's expression or condition; its errors point at the
-  // directive's line.
-  template <class Evaluate>
-  auto on_line(std::size_t offset, Evaluate&& evaluate) {
-    try {
-      return evaluate();
-    } catch (Error& error) {
-      error.set_span_if_missing(line_span(offset), *module_);
-      throw;
-    }
-  }
-
-  // The whole text rendered so far is checked (it holds the output of every
-  // node list being rendered into it), so that no list can grow past the
-  // limit before its own check would run.
-  static void check_output(const std::string& out) {
-    if (out.size() > kMaxOutputBytes)
-      throw Error::resource_limit("output exceeds maximum size of " +
-                                  std::to_string(kMaxOutputBytes) + " bytes");
-  }
-
-  void count_iteration() {
-    if (++context_.iterations > kMaxTotalIterations)
-      throw Error::resource_limit("total loop iterations exceeded maximum of " +
-                                  std::to_string(kMaxTotalIterations) +
-                                  " across all loops in this compilation");
-  }
-
-  // ---- nodes -----------------------------------------------------------
-
-  void render_node(std::string& out, const Node& node) {
-    struct Visitor {
-      Evaluator& self;
-      std::string& out;
-      const Node& node;
-      void operator()(const Text& text) const {
-        if (self.context_.recorder)
-          self.context_.recorder->segment(out.size(), *self.module_, node.offset,
-                                          text.text.size());
-        out += text.text;
-      }
-      void operator()(const Interpolation& interpolation) const {
-        self.interpolate(out, node.offset, interpolation);
-      }
-      void operator()(const EscapedBrace&) const {
-        if (self.context_.recorder)
-          self.context_.recorder->segment(out.size(), *self.module_, node.offset, 3);
-        out += "{{";
-      }
-      void operator()(const If& branch) const { self.render_if(out, node.offset, branch); }
-      void operator()(const For& loop) const { self.render_for(out, node.offset, loop); }
-      void operator()(const Include& include) const { self.render_include(out, include); }
-      void operator()(const MessageBlock& message) const { self.render(out, message.body); }
-      void operator()(const Block& block) const { self.render(out, block.body); }
-      // Acted on before rendering (function registration, import resolution).
-      void operator()(const Define&) const {}
-      void operator()(const Import&) const {}
-      void operator()(const Export&) const {}
-    };
-    std::visit(Visitor{*this, out, node}, node.data);
-  }
-
-  void interpolate(std::string& out, std::size_t offset, const Interpolation& interpolation) {
-    const std::size_t calls_before = calls_made_;
-    Value storage;
-    const Value& value = resolve(interpolation.expr, storage);
-    if (value.kind() == ValueKind::Object)
-      throw Error::syntax(object_interpolation_message(interpolation.expr));
-    if (SourceMapRecorder* recorder = context_.recorder) {
-      if (calls_made_ != calls_before)
-        recorder->place_calls(out.size());
-      else
-        recorder->segment(out.size(), *module_, offset, interpolation.source.size());
-    }
-    append_text(out, value);
-  }
-
-  void render_if(std::string& out, std::size_t offset, const If& node) {
-    if (test_on_line(offset, node.condition)) return render(out, node.then_body);
-    for (const ElseIf& branch : node.else_ifs)
-      if (test_on_line(branch.offset, branch.condition)) return render(out, branch.body);
-    if (node.else_body) render(out, node.else_body->body);
-  }
-
-  void render_for(std::string& out, std::size_t offset, const For& loop) {
-    const Value iterable = on_line(offset, [&] { return evaluate(loop.iterable); });
-    if (loop.value_variable) {
-      if (iterable.kind() != ValueKind::Object)
-        throw Error::syntax("key-value iteration requires an object, but got " +
-                            std::string(type_name(iterable)));
-      const Value::Object& entries = iterable.as_object();
-      if (entries.size() > kMaxLoopIterations)
-        throw Error::resource_limit("object has " + std::to_string(entries.size()) +
-                                    " entries, exceeding maximum loop iteration limit of " +
-                                    std::to_string(kMaxLoopIterations));
-      for (const auto& [key, value] : entries) {
-        count_iteration();
-        const FrameGuard frame(scope_);
-        scope_.define_var(loop.variable, Value::string(key));
-        scope_.define_var(*loop.value_variable, value);
-        render(out, loop.body);
-        check_output(out);
-      }
-      return;
-    }
-    if (iterable.kind() == ValueKind::Object)
-      throw Error::syntax(
-          "to iterate over an object's entries, use `@for key, value in obj:` syntax");
-    if (iterable.kind() != ValueKind::Array)
-      throw Error::type_error(std::string(type_name(iterable)));
-    const Value::Array& elements = iterable.as_array();
-    if (elements.size() > kMaxLoopIterations)
-      throw Error::resource_limit("array has " + std::to_string(elements.size()) +
-                                  " elements, exceeding maximum loop iteration limit of " +
-                                  std::to_string(kMaxLoopIterations));
-    for (const Value& element : elements) {
-      count_iteration();
-      const FrameGuard frame(scope_);
-      scope_.define_var(loop.variable, element);
-      render(out, loop.body);
-      check_output(out);
-    }
-  }
-
-  void render_include(std::string& out, const Include& include) {
-    const ImportedModule* module = scope_.lookup_module(include.alias);
-    if (!module) throw Error::undefined_var(std::string(include.alias));
-    if (module->prompt) {
-      out += *module->prompt;
-      return;
-    }
-    const std::string alias(include.alias);
-    context_.warn(
-        module->prompt_not_exported
-            ? "warning: @include of '" + alias +
-                  "' produced empty output \u2014 module has body text, but its explicit @export "
-                  "list does not export 'prompt'; add `@export prompt` to the module, or call "
-                  "its functions directly: {{" +
-                  alias + ".fn()}}"
-            : "warning: @include of '" + alias +
-                  "' produced empty output \u2014 module has no body text; to use the module's "
-                  "functions, call them directly: {{" +
-                  alias + ".fn()}}");
-  }
-
-  // ---- conditions --------------------------------------------------------
-
-  bool test_on_line(std::size_t offset, const Condition& condition) {
-    return on_line(offset, [&] { return test(condition, offset); });
-  }
-
-  bool test(const Condition& condition, std::size_t line) {
-    struct Visitor {
-      Evaluator& self;
-      std::size_t line;
-      bool operator()(const Truthy& leaf) const {
-        Value storage;
-        return truthy(self.resolve(leaf.expr, storage));
-      }
-      bool operator()(const Not& leaf) const {
-        Value storage;
-        return !truthy(self.resolve(leaf.expr, storage));
-      }
-      bool operator()(const Eq& leaf) const { return self.compare(leaf.left, leaf.right, line); }
-      bool operator()(const Ne& leaf) const { return !self.compare(leaf.left, leaf.right, line); }
-      bool operator()(const And& all) const {
-        return std::all_of(all.operands.begin(), all.operands.end(),
-                           [&](const Condition& c) { return self.test(c, line); });
-      }
-      bool operator()(const Or& any) const {
-        return std::any_of(any.operands.begin(), any.operands.end(),
-                           [&](const Condition& c) { return self.test(c, line); });
-      }
-    };
-    return std::visit(Visitor{*this, line}, condition.node);
-  }
-
-  bool compare(const Expr& left, const Expr& right, std::size_t line) {
-    Value left_storage;
-    Value right_storage;
-    const Value& a = resolve(left, left_storage);
-    const Value& b = resolve(right, right_storage);
-    if (a.kind() != b.kind())
-      throw Error::type_mismatch(std::string(type_name(a)), std::string(type_name(b)),
-                                 line_span(line), *module_);
-    return a == b;
-  }
-
-  // ---- expressions -------------------------------------------------------
-
-  // The value of `expr`: a variable or field is borrowed from the scope,
-  // anything else is computed into `storage`.
-  const Value& resolve(const Expr& expr, Value& storage) {
-    if (const auto* var = std::get_if<Var>(&expr.node)) {
-      if (const Value* value = scope_.lookup_var(var->name)) return *value;
-      throw Error::undefined_var(std::string(var->name));
-    }
-    if (const auto* path = std::get_if<DotPath>(&expr.node)) return resolve_path(*path);
-    storage = evaluate(expr);
-    return storage;
-  }
-
-  Value evaluate(const Expr& expr) {
-    stack_.check();
-    struct Visitor {
-      Evaluator& self;
-      Value operator()(const Var& var) const {
-        if (const Value* value = self.scope_.lookup_var(var.name)) return *value;
-        throw Error::undefined_var(std::string(var.name));
-      }
-      Value operator()(const DotPath& path) const { return self.resolve_path(path); }
-      Value operator()(const Call& call) const {
-        return self.call(call.name, self.arguments(call.args));
-      }
-      Value operator()(const QualifiedCall& call) const {
-        return self.call(call.alias, call.name, self.arguments(call.args));
-      }
-      Value operator()(const StringLit& literal) const { return literal.value; }
-      Value operator()(const NumberLit& literal) const { return Value::number(literal.value); }
-      Value operator()(const BoolLit& literal) const { return Value::boolean(literal.value); }
-      Value operator()(const NullLit&) const { return Value::null(); }
-    };
-    return std::visit(Visitor{*this}, expr.node);
-  }
-
-  const Value& resolve_path(const DotPath& path) {
-    if (path.segments.size() > kMaxDotPathNames)
-      throw Error::syntax("dot path exceeds maximum segment count of " +
-                          std::to_string(kMaxDotPathNames));
-    const Value* current = scope_.lookup_var(path.root);
-    if (!current) {
-      const std::string root(path.root);
-      if (scope_.lookup_module(path.root))
-        throw Error::syntax(quoted(root) +
-                            " is an imported module, not a variable \u2014 to call a function "
-                            "use {" +
-                            root + ".func()}");
-      throw Error::undefined_var(root);
-    }
-    for (std::size_t i = 0; i < path.segments.size(); ++i) {
-      const std::string_view segment = path.segments[i];
-      const auto walked = [&] {
-        std::string text(path.root);
-        for (std::size_t j = 0; j < i; ++j) text += "." + std::string(path.segments[j]);
-        return text;
-      };
-      if (current->kind() != ValueKind::Object)
-        throw Error::syntax("cannot access field " + quoted(segment) + " on " +
-                            std::string(type_name(*current)) + " " + quoted(walked()));
-      const Value::Object& fields = current->as_object();
-      const auto field = fields.find(segment);
-      if (field == fields.end())
-        throw Error::syntax("field " + quoted(segment) + " not found on " + quoted(walked()));
-      current = &field->second;
-    }
-    return *current;
-  }
-
-  std::vector<Value> arguments(const ExprList& args) {
-    std::vector<Value> values;
-    values.reserve(args.size());
-    for (const Expr& arg : args) values.push_back(evaluate(arg));
-    return values;
-  }
-
-  // ---- calls -------------------------------------------------------------
-
-  // `name(args)`: a user function in scope, else a builtin.
-  Value call(std::string_view name, std::vector<Value> args) {
-    if (const FunctionDef* function = scope_.lookup_function(name))
-      return invoke(*function, std::string(name), std::move(args));
-    const Builtin* builtin = find_builtin(name);
-    if (!builtin) throw Error::undefined_fn(std::string(name));
-    if (args.size() < builtin->min_args || args.size() > builtin->max_args)
-      throw Error::arity(std::string(name), {builtin->min_args, builtin->max_args}, args.size());
-    return builtin->call(args);
-  }
-
-  // `alias.name(args)`: a function the aliased module exports.
-  Value call(std::string_view alias, std::string_view name, std::vector<Value> args) {
-    std::string display(alias);
-    display += '.';
-    display += name;
-    const ImportedModule* module = scope_.lookup_module(alias);
-    if (!module) throw Error::undefined_var(std::string(alias));
-    const auto function = module->functions.find(name);
-    if (function == module->functions.end()) throw Error::undefined_fn(std::move(display));
-    return invoke(*function->second, std::move(display), std::move(args));
-  }
-
-  Value invoke(const FunctionDef& function, std::string called, std::vector<Value> args) {
-    std::vector<std::string>& stack = context_.call_stack;
-    if (std::find(stack.begin(), stack.end(), called) != stack.end())
-      throw Error::recursion(std::move(called));
-    if (stack.size() >= kMaxCallStack)
-      throw Error::recursion(called + " (call depth exceeds " + std::to_string(kMaxCallStack) +
-                             ")");
-    const std::vector<Param>& params = function.define->params;
-    const std::size_t required = function.required_params();
-    if (args.size() > params.size() || args.size() < required)
-      throw Error::arity(std::move(called), {required, params.size()}, args.size(), std::nullopt,
-                         nullptr, function.signature);
-
-    ModuleContextPtr module_context = function.context.lock();
-    if (!module_context)
-      throw Error::syntax("internal error: the module of function '" + function.name +
-                          "' is gone \u2014 this is a compiler bug, please report it");
-    const FrameGuard frame(scope_, std::move(module_context));
-    for (std::size_t i = 0; i < params.size(); ++i) {
-      if (i < args.size())
-        scope_.define_var(params[i].name, std::move(args[i]));
-      else if (params[i].default_value)
-        scope_.define_var(params[i].name, *params[i].default_value);
-      else
-        throw Error::syntax("internal error: non-optional param '" + std::string(params[i].name) +
-                            "' missing but arity check passed");
-    }
-
-    ++calls_made_;
-    const CallEntry entry(stack, called);
-    std::string body;
-    {
-      const InModule in_module(*this, function.source->text);
-      if (context_.recorder) context_.recorder->begin_call();
-      render(body, function.define->body);
-    }
-    entry.pop_checked(called);
-
-    const std::string_view result = utf8::trim(body);
-    if (context_.recorder)
-      context_.recorder->end_call(static_cast<std::size_t>(result.data() - body.data()),
-                                  result.size());
-    return Value::string(std::string(result));
-  }
-
-  // Renders the nodes of another module (a called function's) for as long as
-  // it lives.
-  class InModule {
-   public:
-    InModule(Evaluator& evaluator, const ModuleText& module)
-        : evaluator_(evaluator), caller_(std::exchange(evaluator.module_, &module)) {}
-    ~InModule() { evaluator_.module_ = caller_; }
-    InModule(const InModule&) = delete;
-    InModule& operator=(const InModule&) = delete;
-
-   private:
-    Evaluator& evaluator_;
-    const ModuleText* caller_;
-  };
-
-  // A name on the call stack for as long as it lives.
-  class CallEntry {
-   public:
-    CallEntry(std::vector<std::string>& stack, const std::string& name) : stack_(stack) {
-      stack_.push_back(name);
-    }
-    ~CallEntry() {
-      if (!popped_) stack_.pop_back();
-    }
-    CallEntry(const CallEntry&) = delete;
-    CallEntry& operator=(const CallEntry&) = delete;
-
-    // Pops the entry, which must be `name`.
-    void pop_checked(const std::string& name) const {
-      popped_ = true;
-      if (stack_.empty())
-        throw Error::syntax("internal error: call_stack LIFO violated: expected '" + name +
-                            "', got nothing");
-      std::string top = std::move(stack_.back());
-      stack_.pop_back();
-      if (top != name)
-        throw Error::syntax("internal error: call_stack LIFO violated: expected '" + name +
-                            "', got '" + top + "'");
-    }
-
-   private:
-    std::vector<std::string>& stack_;
-    mutable bool popped_ = false;
-  };
-
-  Scope& scope_;
-  EvalContext& context_;
-  const ModuleText* module_;  // the module whose nodes are rendering
-  std::size_t calls_made_ = 0;
-  StackGuard stack_;
+  std::vector<std::string>& stack_;
+  bool popped_ = false;
 };
 
-}  // namespace
+Evaluator::Evaluator(Scope& scope, EvalContext& context, const ModuleText& module)
+    : scope_(scope), context_(context), module_(&module) {}
+
+// ---- spans and limits ---------------------------------------------------------
+
+Span Evaluator::line_span(std::size_t offset) const noexcept {
+  const std::string& text = **module_;
+  const std::size_t end = std::min(text.find('\n', offset), text.size());
+  return Span{offset, end - offset};
+}
+
+Span Evaluator::node_span(const Node& node) const noexcept {
+  if (const auto* interpolation = std::get_if<Interpolation>(&node.data))
+    return Span{node.offset, interpolation->source.size()};
+  return line_span(node.offset);
+}
+
+// Evaluates a directive's expression or condition; its errors point at the
+// directive's line.
+template <class Evaluate>
+auto Evaluator::on_line(std::size_t offset, Evaluate&& evaluate) {
+  try {
+    return evaluate();
+  } catch (Error& error) {
+    error.set_span_if_missing(line_span(offset), *module_);
+    throw;
+  }
+}
+
+void Evaluator::count_iteration() {
+  if (++context_.iterations > kMaxTotalIterations)
+    throw Error::resource_limit("total loop iterations exceeded maximum of " +
+                                std::to_string(kMaxTotalIterations) +
+                                " across all loops in this compilation");
+}
+
+// ---- nodes --------------------------------------------------------------------
+
+void Evaluator::render(std::string& out, const NodeList& nodes) {
+  stack_.check();
+  for (const Node& node : nodes) {
+    at_node(node, [&] { render_node(out, node); });
+    check_output(out);
+  }
+}
+
+void Evaluator::render_node(std::string& out, const Node& node) {
+  struct Visitor {
+    Evaluator& self;
+    std::string& out;
+    const Node& node;
+    void operator()(const Text& text) const {
+      if (self.context_.recorder)
+        self.context_.recorder->segment(out.size(), *self.module_, node.offset, text.text.size());
+      out += text.text;
+    }
+    void operator()(const Interpolation& interpolation) const {
+      self.interpolate(out, node.offset, interpolation);
+    }
+    void operator()(const EscapedBrace&) const {
+      if (self.context_.recorder)
+        self.context_.recorder->segment(out.size(), *self.module_, node.offset, 3);
+      out += "{{";
+    }
+    void operator()(const If& branch) const {
+      if (const NodeList* body = self.choose(node.offset, branch)) self.render(out, *body);
+    }
+    void operator()(const For& loop) const {
+      self.iterate(node.offset, loop, [&] {
+        self.render(out, loop.body);
+        check_output(out);
+      });
+    }
+    void operator()(const Include& include) const { self.render_include(out, include); }
+    void operator()(const MessageBlock& message) const { self.render(out, message.body); }
+    void operator()(const Block& block) const { self.render(out, block.body); }
+    // Acted on before rendering (function registration, import resolution).
+    void operator()(const Define&) const {}
+    void operator()(const Import&) const {}
+    void operator()(const Export&) const {}
+  };
+  std::visit(Visitor{*this, out, node}, node.data);
+}
+
+void Evaluator::interpolate(std::string& out, std::size_t offset,
+                            const Interpolation& interpolation) {
+  const std::size_t calls_before = calls_made_;
+  Value storage;
+  const Value& value = resolve(interpolation.expr, storage);
+  if (value.kind() == ValueKind::Object)
+    throw Error::syntax(object_interpolation_message(interpolation.expr));
+  if (SourceMapRecorder* recorder = context_.recorder) {
+    if (calls_made_ != calls_before)
+      recorder->place_calls(out.size());
+    else
+      recorder->segment(out.size(), *module_, offset, interpolation.source.size());
+  }
+  append_text(out, value);
+}
+
+const NodeList* Evaluator::choose(std::size_t offset, const If& node) {
+  if (test_on_line(offset, node.condition)) return &node.then_body;
+  for (const ElseIf& branch : node.else_ifs)
+    if (test_on_line(branch.offset, branch.condition)) return &branch.body;
+  return node.else_body ? &node.else_body->body : nullptr;
+}
+
+void Evaluator::iterate(std::size_t offset, const For& loop, const std::function<void()>& body) {
+  const Value iterable = on_line(offset, [&] { return evaluate(loop.iterable); });
+  if (loop.value_variable) {
+    if (iterable.kind() != ValueKind::Object)
+      throw Error::syntax("key-value iteration requires an object, but got " +
+                          std::string(type_name(iterable)));
+    const Value::Object& entries = iterable.as_object();
+    if (entries.size() > kMaxLoopIterations)
+      throw Error::resource_limit("object has " + std::to_string(entries.size()) +
+                                  " entries, exceeding maximum loop iteration limit of " +
+                                  std::to_string(kMaxLoopIterations));
+    for (const auto& [key, value] : entries) {
+      count_iteration();
+      const FrameGuard frame(scope_);
+      scope_.define_var(loop.variable, Value::string(key));
+      scope_.define_var(*loop.value_variable, value);
+      body();
+    }
+    return;
+  }
+  if (iterable.kind() == ValueKind::Object)
+    throw Error::syntax(
+        "to iterate over an object's entries, use `@for key, value in obj:` syntax");
+  if (iterable.kind() != ValueKind::Array)
+    throw Error::type_error(std::string(type_name(iterable)));
+  const Value::Array& elements = iterable.as_array();
+  if (elements.size() > kMaxLoopIterations)
+    throw Error::resource_limit("array has " + std::to_string(elements.size()) +
+                                " elements, exceeding maximum loop iteration limit of " +
+                                std::to_string(kMaxLoopIterations));
+  for (const Value& element : elements) {
+    count_iteration();
+    const FrameGuard frame(scope_);
+    scope_.define_var(loop.variable, element);
+    body();
+  }
+}
+
+void Evaluator::render_include(std::string& out, const Include& include) {
+  const ImportedModule* module = scope_.lookup_module(include.alias);
+  if (!module) throw Error::undefined_var(std::string(include.alias));
+  if (module->prompt) {
+    out += *module->prompt;
+    return;
+  }
+  const std::string alias(include.alias);
+  context_.warn(module->prompt_not_exported
+                    ? "warning: @include of '" + alias +
+                          "' produced empty output \u2014 module has body text, but its explicit "
+                          "@export list does not export 'prompt'; add `@export prompt` to the "
+                          "module, or call its functions directly: {{" +
+                          alias + ".fn()}}"
+                    : "warning: @include of '" + alias +
+                          "' produced empty output \u2014 module has no body text; to use the "
+                          "module's functions, call them directly: {{" +
+                          alias + ".fn()}}");
+}
+
+// ---- conditions ---------------------------------------------------------------
+
+bool Evaluator::test_on_line(std::size_t offset, const Condition& condition) {
+  return on_line(offset, [&] { return test(condition, offset); });
+}
+
+bool Evaluator::test(const Condition& condition, std::size_t line) {
+  struct Visitor {
+    Evaluator& self;
+    std::size_t line;
+    bool operator()(const Truthy& leaf) const {
+      Value storage;
+      return truthy(self.resolve(leaf.expr, storage));
+    }
+    bool operator()(const Not& leaf) const {
+      Value storage;
+      return !truthy(self.resolve(leaf.expr, storage));
+    }
+    bool operator()(const Eq& leaf) const { return self.compare(leaf.left, leaf.right, line); }
+    bool operator()(const Ne& leaf) const { return !self.compare(leaf.left, leaf.right, line); }
+    bool operator()(const And& all) const {
+      return std::all_of(all.operands.begin(), all.operands.end(),
+                         [&](const Condition& c) { return self.test(c, line); });
+    }
+    bool operator()(const Or& any) const {
+      return std::any_of(any.operands.begin(), any.operands.end(),
+                         [&](const Condition& c) { return self.test(c, line); });
+    }
+  };
+  return std::visit(Visitor{*this, line}, condition.node);
+}
+
+bool Evaluator::compare(const Expr& left, const Expr& right, std::size_t line) {
+  Value left_storage;
+  Value right_storage;
+  const Value& a = resolve(left, left_storage);
+  const Value& b = resolve(right, right_storage);
+  if (a.kind() != b.kind())
+    throw Error::type_mismatch(std::string(type_name(a)), std::string(type_name(b)),
+                               line_span(line), *module_);
+  return a == b;
+}
+
+// ---- expressions --------------------------------------------------------------
+
+// The value of `expr`: a variable or field is borrowed from the scope,
+// anything else is computed into `storage`.
+const Value& Evaluator::resolve(const Expr& expr, Value& storage) {
+  if (const auto* var = std::get_if<Var>(&expr.node)) {
+    if (const Value* value = scope_.lookup_var(var->name)) return *value;
+    throw Error::undefined_var(std::string(var->name));
+  }
+  if (const auto* path = std::get_if<DotPath>(&expr.node)) return resolve_path(*path);
+  storage = evaluate(expr);
+  return storage;
+}
+
+Value Evaluator::evaluate(const Expr& expr) {
+  stack_.check();
+  struct Visitor {
+    Evaluator& self;
+    Value operator()(const Var& var) const {
+      if (const Value* value = self.scope_.lookup_var(var.name)) return *value;
+      throw Error::undefined_var(std::string(var.name));
+    }
+    Value operator()(const DotPath& path) const { return self.resolve_path(path); }
+    Value operator()(const Call& call) const {
+      return self.call(call.name, self.arguments(call.args));
+    }
+    Value operator()(const QualifiedCall& call) const {
+      return self.call(call.alias, call.name, self.arguments(call.args));
+    }
+    Value operator()(const StringLit& literal) const { return literal.value; }
+    Value operator()(const NumberLit& literal) const { return Value::number(literal.value); }
+    Value operator()(const BoolLit& literal) const { return Value::boolean(literal.value); }
+    Value operator()(const NullLit&) const { return Value::null(); }
+  };
+  return std::visit(Visitor{*this}, expr.node);
+}
+
+const Value& Evaluator::resolve_path(const DotPath& path) {
+  if (path.segments.size() > kMaxDotPathNames)
+    throw Error::syntax("dot path exceeds maximum segment count of " +
+                        std::to_string(kMaxDotPathNames));
+  const Value* current = scope_.lookup_var(path.root);
+  if (!current) {
+    const std::string root(path.root);
+    if (scope_.lookup_module(path.root))
+      throw Error::syntax(quoted(root) +
+                          " is an imported module, not a variable \u2014 to call a function use {" +
+                          root + ".func()}");
+    throw Error::undefined_var(root);
+  }
+  for (std::size_t i = 0; i < path.segments.size(); ++i) {
+    const std::string_view segment = path.segments[i];
+    const auto walked = [&] {
+      std::string text(path.root);
+      for (std::size_t j = 0; j < i; ++j) text += "." + std::string(path.segments[j]);
+      return text;
+    };
+    if (current->kind() != ValueKind::Object)
+      throw Error::syntax("cannot access field " + quoted(segment) + " on " +
+                          std::string(type_name(*current)) + " " + quoted(walked()));
+    const Value::Object& fields = current->as_object();
+    const auto field = fields.find(segment);
+    if (field == fields.end())
+      throw Error::syntax("field " + quoted(segment) + " not found on " + quoted(walked()));
+    current = &field->second;
+  }
+  return *current;
+}
+
+std::vector<Value> Evaluator::arguments(const ExprList& args) {
+  std::vector<Value> values;
+  values.reserve(args.size());
+  for (const Expr& arg : args) values.push_back(evaluate(arg));
+  return values;
+}
+
+// ---- calls ----------------------------------------------------------------------
+
+// `name(args)`: a user function in scope, else a builtin.
+Value Evaluator::call(std::string_view name, std::vector<Value> args) {
+  if (const FunctionDef* function = scope_.lookup_function(name))
+    return invoke(*function, std::string(name), std::move(args));
+  const Builtin* builtin = find_builtin(name);
+  if (!builtin) throw Error::undefined_fn(std::string(name));
+  if (args.size() < builtin->min_args || args.size() > builtin->max_args)
+    throw Error::arity(std::string(name), {builtin->min_args, builtin->max_args}, args.size());
+  return builtin->call(args);
+}
+
+// `alias.name(args)`: a function the aliased module exports.
+Value Evaluator::call(std::string_view alias, std::string_view name, std::vector<Value> args) {
+  std::string display(alias);
+  display += '.';
+  display += name;
+  const ImportedModule* module = scope_.lookup_module(alias);
+  if (!module) throw Error::undefined_var(std::string(alias));
+  const auto function = module->functions.find(name);
+  if (function == module->functions.end()) throw Error::undefined_fn(std::move(display));
+  return invoke(*function->second, std::move(display), std::move(args));
+}
+
+Value Evaluator::invoke(const FunctionDef& function, std::string called, std::vector<Value> args) {
+  std::vector<std::string>& stack = context_.call_stack;
+  if (std::find(stack.begin(), stack.end(), called) != stack.end())
+    throw Error::recursion(std::move(called));
+  if (stack.size() >= kMaxCallStack)
+    throw Error::recursion(called + " (call depth exceeds " + std::to_string(kMaxCallStack) +
+                           ")");
+  const std::vector<Param>& params = function.define->params;
+  const std::size_t required = function.required_params();
+  if (args.size() > params.size() || args.size() < required)
+    throw Error::arity(std::move(called), {required, params.size()}, args.size(), std::nullopt,
+                       nullptr, function.signature);
+
+  ModuleContextPtr module_context = function.context.lock();
+  if (!module_context)
+    throw Error::syntax("internal error: the module of function '" + function.name +
+                        "' is gone \u2014 this is a compiler bug, please report it");
+  const FrameGuard frame(scope_, std::move(module_context));
+  for (std::size_t i = 0; i < params.size(); ++i) {
+    if (i < args.size())
+      scope_.define_var(params[i].name, std::move(args[i]));
+    else if (params[i].default_value)
+      scope_.define_var(params[i].name, *params[i].default_value);
+    else
+      throw Error::syntax("internal error: non-optional param '" + std::string(params[i].name) +
+                          "' missing but arity check passed");
+  }
+
+  ++calls_made_;
+  CallEntry entry(stack, called);
+  std::string body;
+  {
+    const InModule in_module(*this, function.source->text);
+    if (context_.recorder) context_.recorder->begin_call();
+    render(body, function.define->body);
+  }
+  entry.pop_checked(called);
+
+  const std::string_view result = utf8::trim(body);
+  if (context_.recorder)
+    context_.recorder->end_call(static_cast<std::size_t>(result.data() - body.data()),
+                                result.size());
+  return Value::string(std::string(result));
+}
 
 void EvalContext::warn(std::string warning) {
   if (warnings.size() < kMaxWarnings) warnings.push_back(std::move(warning));

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 #include "quarl/error.hpp"
 #include "quarl/value.hpp"
 #include "scope.hpp"
+#include "stack_guard.hpp"
 #include "template.hpp"
 
 namespace quarl {
@@ -61,6 +63,66 @@ struct EvalContext {
 
   // Adds a warning unless the list is full.
   void warn(std::string warning);
+};
+
+// Renders node lists of one module (and, through calls, of the modules whose
+// functions they call) against a scope. Every failure is thrown as an Error.
+class Evaluator {
+ public:
+  Evaluator(Scope& scope, EvalContext& context, const ModuleText& module);
+
+  // Renders `nodes` onto the end of `out`.
+  void render(std::string& out, const NodeList& nodes);
+  Value evaluate(const Expr& expr);
+  // The body an @if chooses (its first true branch), or null.
+  const NodeList* choose(std::size_t offset, const If& node);
+  // Runs `body` once per iteration of `loop`, with the loop variables bound
+  // in a frame of their own; checks the iterable and the loop limits.
+  void iterate(std::size_t offset, const For& loop, const std::function<void()>& body);
+
+  const ModuleText& module() const noexcept { return *module_; }
+  EvalContext& context() noexcept { return context_; }
+  // From `offset` to the end of its line in the current module.
+  Span line_span(std::size_t offset) const noexcept;
+  // Where an error raised while handling `node` is reported.
+  Span node_span(const Node& node) const noexcept;
+  // Runs `work` for the node list item `node`; an error without a span gets
+  // the node's.
+  template <class Work>
+  void at_node(const Node& node, Work&& work) {
+    try {
+      work();
+    } catch (Error& error) {
+      error.set_span_if_missing(node_span(node), *module_);
+      throw;
+    }
+  }
+
+ private:
+  class InModule;
+  class CallEntry;
+
+  template <class Evaluate>
+  auto on_line(std::size_t offset, Evaluate&& evaluate);
+  void count_iteration();
+  void render_node(std::string& out, const Node& node);
+  void interpolate(std::string& out, std::size_t offset, const Interpolation& interpolation);
+  void render_include(std::string& out, const Include& include);
+  bool test_on_line(std::size_t offset, const Condition& condition);
+  bool test(const Condition& condition, std::size_t line);
+  bool compare(const Expr& left, const Expr& right, std::size_t line);
+  const Value& resolve(const Expr& expr, Value& storage);
+  const Value& resolve_path(const DotPath& path);
+  std::vector<Value> arguments(const ExprList& args);
+  Value call(std::string_view name, std::vector<Value> args);
+  Value call(std::string_view alias, std::string_view name, std::vector<Value> args);
+  Value invoke(const FunctionDef& function, std::string called, std::vector<Value> args);
+
+  Scope& scope_;
+  EvalContext& context_;
+  const ModuleText* module_;  // the module whose nodes are rendering
+  std::size_t calls_made_ = 0;
+  StackGuard stack_;
 };
 
 // Renders `body` (nodes of `module`) against `scope`. Throws an Error.
