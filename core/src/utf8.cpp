@@ -1,5 +1,8 @@
 #include "utf8.hpp"
 
+#include <cstdint>
+#include <cstring>
+
 namespace quarl::utf8 {
 namespace {
 
@@ -33,6 +36,51 @@ unsigned char byte_at(std::string_view text, std::size_t i) noexcept {
 }
 
 }  // namespace
+
+std::optional<std::size_t> find_invalid(std::string_view text) noexcept {
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  while (i < n) {
+    // Skip ASCII eight bytes at a time.
+    while (i + 8 <= n) {
+      std::uint64_t word;
+      std::memcpy(&word, text.data() + i, sizeof word);
+      if (word & 0x8080808080808080ULL) break;
+      i += 8;
+    }
+    if (i == n) break;
+    const unsigned char a = byte_at(text, i);
+    if (a < 0x80) {
+      ++i;
+      continue;
+    }
+    // The allowed range of the second byte depends on the first (Unicode
+    // table 3-7); later bytes are plain continuation bytes.
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (a >= 0xC2 && a <= 0xDF) {
+      length = 2;
+    } else if (a >= 0xE0 && a <= 0xEF) {
+      length = 3;
+      if (a == 0xE0) low = 0xA0;
+      if (a == 0xED) high = 0x9F;
+    } else if (a >= 0xF0 && a <= 0xF4) {
+      length = 4;
+      if (a == 0xF0) low = 0x90;
+      if (a == 0xF4) high = 0x8F;
+    } else {
+      return i;
+    }
+    if (i + length > n) return i;
+    const unsigned char b = byte_at(text, i + 1);
+    if (b < low || b > high) return i;
+    for (std::size_t k = 2; k < length; ++k)
+      if (!is_continuation(text[i + k])) return i;
+    i += length;
+  }
+  return std::nullopt;
+}
 
 std::size_t count_scalars(std::string_view text) noexcept {
   std::size_t count = 0;

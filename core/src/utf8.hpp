@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string_view>
 
 namespace quarl::utf8 {
@@ -14,6 +15,11 @@ namespace quarl::utf8 {
 constexpr bool is_continuation(char byte) noexcept {
   return (static_cast<unsigned char>(byte) & 0xC0U) == 0x80U;
 }
+
+// Offset of the first byte that does not belong to a well-formed UTF-8
+// sequence (overlong forms, surrogates and values past U+10FFFF included),
+// or none when all of `text` is valid.
+std::optional<std::size_t> find_invalid(std::string_view text) noexcept;
 
 // Number of Unicode scalar values in `text`.
 std::size_t count_scalars(std::string_view text) noexcept;

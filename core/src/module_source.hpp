@@ -1,0 +1,94 @@
+// Where module texts come from: the filesystem, or the caller's in-memory map
+// of module keys to texts. The resolver and the entry points reach modules
+// only through these operations.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "quarl/compile.hpp"
+
+namespace quarl {
+
+class ModuleSource {
+ public:
+  virtual ~ModuleSource() = default;
+
+  // The key of `path` imported by `importer` (none: the entry).
+  virtual std::string resolve(std::optional<std::string_view> importer,
+                              std::string_view path) = 0;
+  // The key of `path` joined to the directory `base`.
+  virtual std::string resolve_relative(std::string_view base, std::string_view path) = 0;
+  // The directory a module's own imports are resolved against.
+  virtual std::string directory_of(std::string_view key) const = 0;
+  // The module's whole text.
+  virtual std::string read(std::string_view key) = 0;
+  // Whether the key's last segment has the extension "md" (such modules are
+  // templates only when their frontmatter says so).
+  static bool has_markdown_extension(std::string_view key) noexcept;
+  // Establishes the project root from `directory` (filesystem only).
+  virtual void set_base_directory(std::string_view directory) = 0;
+  // The key of an entry file given by path.
+  virtual std::string resolve_entry_path(std::string_view path) = 0;
+  virtual std::optional<std::string> project_root() const = 0;
+};
+
+// Modules are files; keys are absolute canonical paths. The project root is
+// the nearest directory holding ".git" or ".quarlroot", and no import may
+// leave it; the final name of an import may not be a symbolic link.
+class FilesystemSource final : public ModuleSource {
+ public:
+  std::string resolve(std::optional<std::string_view> importer, std::string_view path) override;
+  std::string resolve_relative(std::string_view base, std::string_view path) override;
+  std::string directory_of(std::string_view key) const override;
+  std::string read(std::string_view key) override;
+  void set_base_directory(std::string_view directory) override;
+  std::string resolve_entry_path(std::string_view path) override;
+  std::optional<std::string> project_root() const override;
+  // set_base_directory for a directory known to be canonical.
+  void set_canonical_base_directory(const std::string& directory) { establish_root(directory); }
+
+ private:
+  // Records where the project root is searched from; the first call wins.
+  void establish_root(const std::string& directory);
+  void require_within_root(const std::string& key, std::string_view path) const;
+
+  // The search for the root (a few file-system queries per directory) runs
+  // only when something needs the root: most compiles import nothing.
+  std::optional<std::string> root_start_;
+  mutable std::optional<std::string> root_;
+};
+
+// Modules are entries of the caller's map; keys are '/'-separated.
+class VirtualSource final : public ModuleSource {
+ public:
+  explicit VirtualSource(ModuleMap modules) : modules_(std::move(modules)) {}
+
+  std::string resolve(std::optional<std::string_view> importer, std::string_view path) override;
+  std::string resolve_relative(std::string_view base, std::string_view path) override;
+  std::string directory_of(std::string_view key) const override;
+  std::string read(std::string_view key) override;
+  void set_base_directory(std::string_view) override {}
+  std::string resolve_entry_path(std::string_view path) override { return std::string(path); }
+  std::optional<std::string> project_root() const override { return std::nullopt; }
+
+ private:
+  ModuleMap modules_;
+};
+
+// Throws `quarl::not_quarl` unless the module is one of the language: its name
+// ends in ".quarl", or in ".md" and its frontmatter carries the type marker.
+void check_module_kind(std::string_view key, std::string_view text);
+
+// The canonical form of a directory, for the entry points; throws
+// `quarl::io` "cannot resolve base directory ...".
+std::string canonical_directory(std::string_view directory);
+
+// The process's current directory as given by the system (not canonicalised);
+// throws `quarl::io`.
+std::string current_directory();
+
+}  // namespace quarl
