@@ -1,0 +1,21 @@
+// The check gate: before a body renders, every name it uses must resolve and
+// every call must have an acceptable number of arguments.
+#pragma once
+
+#include "quarl/error.hpp"
+#include "scope.hpp"
+#include "template.hpp"
+
+namespace quarl {
+
+// Nested calls in arguments are checked down to this depth.
+inline constexpr std::size_t kMaxValidationDepth = 64;
+
+// Walks `body` (nodes of `module`) in document order against `scope`, which
+// holds the module's variables, functions and import aliases. Throws the first
+// problem found, spanned at the offending name, call or directive. Binds
+// placeholders for loop variables and parameters in frames of its own, and
+// leaves `scope` as it found it.
+void validate(const NodeList& body, Scope& scope, const ModuleText& module);
+
+}  // namespace quarl
