@@ -156,6 +156,9 @@ Error Error::builtin(std::string message, OptSpan span, ModuleText text) {
 Error Error::type_error(std::string type_name, OptSpan span, ModuleText text) {
   return {ErrorCode::TypeError, std::move(type_name), span, std::move(text)};
 }
+Error Error::type_error_message(std::string message, OptSpan span, ModuleText text) {
+  return {ErrorCode::TypeError, TypeMessage{std::move(message)}, span, std::move(text)};
+}
 Error Error::type_mismatch(std::string left, std::string right, OptSpan span, ModuleText text) {
   return {ErrorCode::TypeMismatch, TypePair{std::move(left), std::move(right)}, span,
           std::move(text)};
@@ -222,10 +225,12 @@ std::string Error::message() const {
                          std::to_string(arity->got)});
   if (const auto* pair = std::get_if<TypePair>(&payload_))
     return expand(tmpl, {pair->left, pair->right});
+  if (const auto* own = std::get_if<TypeMessage>(&payload_)) return "type error: " + own->message;
   return std::string(tmpl);
 }
 
 std::optional<std::string> Error::help() const {
+  if (std::holds_alternative<TypeMessage>(payload_)) return std::nullopt;
   const std::string_view tmpl = info(code_).help;
   if (tmpl.empty()) return std::nullopt;
   if (const auto* text = std::get_if<std::string>(&payload_)) return expand(tmpl, {*text});

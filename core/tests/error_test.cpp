@@ -118,6 +118,13 @@ TEST(Error, OnlyMarkedKindsCarrySpans) {
   }
 }
 
+TEST(Error, TypeErrorWithItsOwnMessage) {
+  const Error e = Error::type_error_message("@message role must evaluate to a non-empty string");
+  EXPECT_EQ(e.code_string(), "quarl::type_error");
+  EXPECT_EQ(e.message(), "type error: @message role must evaluate to a non-empty string");
+  EXPECT_EQ(e.help(), std::nullopt);
+}
+
 TEST(Error, PayloadTextIsNotScannedForPlaceholders) {
   EXPECT_EQ(Error::undefined_var("{0}{1}").message(), "undefined variable '{0}{1}'");
   EXPECT_EQ(Error::io("").message(), "");

@@ -101,6 +101,9 @@ class Error {
                      ModuleText text = {}, std::string signature = {});
   static Error builtin(std::string message, OptSpan span = {}, ModuleText text = {});
   static Error type_error(std::string type_name, OptSpan span = {}, ModuleText text = {});
+  // A type error that is not about a @for loop: "type error: {message}",
+  // without the loop's help text.
+  static Error type_error_message(std::string message, OptSpan span = {}, ModuleText text = {});
   static Error type_mismatch(std::string left, std::string right, OptSpan span = {},
                              ModuleText text = {});
   static Error circular_import(std::string chain, OptSpan span = {}, ModuleText text = {});
@@ -161,9 +164,13 @@ class Error {
     std::string left;
     std::string right;
   };
-  // Most kinds carry one string (a name, a path, a key or free text); two carry
-  // structured payloads; the rest carry nothing.
-  using Payload = std::variant<std::monostate, std::string, Arity, TypePair>;
+  // A type error's own message, replacing the @for wording.
+  struct TypeMessage {
+    std::string message;
+  };
+  // Most kinds carry one string (a name, a path, a key or free text); some
+  // carry structured payloads; the rest carry nothing.
+  using Payload = std::variant<std::monostate, std::string, Arity, TypePair, TypeMessage>;
 
   Error(ErrorCode code, Payload payload, OptSpan span = {}, ModuleText text = {});
 

@@ -1,0 +1,124 @@
+#include "messages.hpp"
+
+#include <string>
+
+#include "utf8.hpp"
+
+namespace quarl {
+namespace {
+
+class MessagesWalk {
+ public:
+  MessagesWalk(Scope& scope, EvalContext& context, const ModuleText& module)
+      : evaluator_(scope, context, module) {}
+
+  void walk(const NodeList& nodes) {
+    for (const Node& node : nodes) evaluator_.at_node(node, [&] { step(node); });
+  }
+
+  std::vector<Message> take() { return std::move(messages_); }
+
+ private:
+  void step(const Node& node) {
+    struct Visitor {
+      MessagesWalk& self;
+      const Node& node;
+      void operator()(const Text& text) const {
+        const std::string_view kept = utf8::trim(text.text);
+        if (kept.empty()) return;
+        const auto start = static_cast<std::size_t>(kept.data() - text.text.data());
+        throw Error::mixed_content(Span{node.offset + start, kept.size()},
+                                   self.evaluator_.module());
+      }
+      void operator()(const Interpolation& interpolation) const {
+        throw Error::mixed_content(Span{node.offset, interpolation.source.size()},
+                                   self.evaluator_.module());
+      }
+      void operator()(const If& branch) const {
+        if (const NodeList* body = self.evaluator_.choose(node.offset, branch)) self.walk(*body);
+      }
+      void operator()(const For& loop) const {
+        self.evaluator_.iterate(node.offset, loop, [&] { self.walk(loop.body); });
+      }
+      void operator()(const Include& include) const {
+        self.evaluator_.context().warn("warning: @include '" + std::string(include.alias) +
+                                       "' inside messages mode is ignored");
+      }
+      void operator()(const MessageBlock& message) const { self.render_message(message); }
+      void operator()(const Block& block) const { self.walk(block.body); }
+      void operator()(const EscapedBrace&) const {}
+      void operator()(const Define&) const {}
+      void operator()(const Import&) const {}
+      void operator()(const Export&) const {}
+    };
+    std::visit(Visitor{*this, node}, node.data);
+  }
+
+  void render_message(const MessageBlock& message) {
+    std::string role;
+    if (const auto* literal = std::get_if<std::string_view>(&message.role)) {
+      role = *literal;
+    } else {
+      const Value value = evaluator_.evaluate(std::get<Expr>(message.role));
+      if (value.kind() != ValueKind::String)
+        throw Error::type_error_message("@message role must evaluate to a string, but got " +
+                                        std::string(type_name(value)));
+      role = value.as_string();
+    }
+    if (utf8::trim(role).empty())
+      throw Error::type_error_message("@message role must evaluate to a non-empty string");
+
+    std::string content;
+    evaluator_.render(content, message.body);
+    const std::string_view kept = utf8::trim(content);
+    if (kept.empty()) return;
+    if (messages_.size() == kMaxMessages)
+      throw Error::resource_limit("message count exceeded maximum of " +
+                                  std::to_string(kMaxMessages));
+    total_bytes_ += kept.size();  // cannot overflow: each content is at most the output limit
+    if (total_bytes_ > kMaxMessageBytes)
+      throw Error::resource_limit("total message content exceeds maximum cumulative size of " +
+                                  std::to_string(kMaxMessageBytes) + " bytes");
+    messages_.push_back(Message{std::move(role), std::string(kept)});
+  }
+
+  Evaluator evaluator_;
+  std::vector<Message> messages_;
+  std::size_t total_bytes_ = 0;
+};
+
+}  // namespace
+
+bool has_message_blocks(const NodeList& nodes) noexcept {
+  for (const Node& node : nodes) {
+    const bool found = std::visit(
+        [](const auto& data) {
+          using T = std::decay_t<decltype(data)>;
+          if constexpr (std::is_same_v<T, MessageBlock>) {
+            return true;
+          } else if constexpr (std::is_same_v<T, If>) {
+            if (has_message_blocks(data.then_body)) return true;
+            for (const ElseIf& branch : data.else_ifs)
+              if (has_message_blocks(branch.body)) return true;
+            return data.else_body && has_message_blocks(data.else_body->body);
+          } else if constexpr (std::is_same_v<T, For> || std::is_same_v<T, Define> ||
+                               std::is_same_v<T, Block>) {
+            return has_message_blocks(data.body);
+          } else {
+            return false;
+          }
+        },
+        node.data);
+    if (found) return true;
+  }
+  return false;
+}
+
+std::vector<Message> evaluate_messages(const NodeList& body, const ModuleText& module,
+                                       Scope& scope, EvalContext& context) {
+  MessagesWalk walk(scope, context, module);
+  walk.walk(body);
+  return walk.take();
+}
+
+}  // namespace quarl

@@ -1,0 +1,26 @@
+// Messages mode: a template whose body holds @message blocks renders to a
+// list of chat messages instead of Markdown.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "evaluator.hpp"
+#include "quarl/result.hpp"
+
+namespace quarl {
+
+inline constexpr std::size_t kMaxMessages = 10000;
+inline constexpr std::size_t kMaxMessageBytes = 52428800;  // all contents together
+
+// Whether any node of the tree is a @message block.
+bool has_message_blocks(const NodeList& nodes) noexcept;
+
+// Walks `body` (nodes of `module`): every @message block yields a message of
+// its role and its trimmed rendered content (none when that is blank); any
+// other text or interpolation outside the blocks is an error. Conditions and
+// loops around the blocks work as when rendering Markdown.
+std::vector<Message> evaluate_messages(const NodeList& body, const ModuleText& module,
+                                       Scope& scope, EvalContext& context);
+
+}  // namespace quarl
