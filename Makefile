@@ -41,9 +41,10 @@ asan: setup
 
 bench: setup
 	$(CMAKE_GENERATE) -B build/bench -DCMAKE_BUILD_TYPE=Release
-	cmake --build build/bench --target quarl_bench quarl_eval_bench
+	cmake --build build/bench --target quarl_bench quarl_eval_bench quarl_compile_bench
 	build/bench/bench/quarl_bench $(BENCH_DATA)
 	build/bench/bench/quarl_eval_bench
+	build/bench/bench/quarl_compile_bench bench/data/typical_prompt.quarl
 
 clean:
 	rm -rf build

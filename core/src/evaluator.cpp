@@ -1,16 +1,17 @@
 #include "evaluator.hpp"
 
 #include <algorithm>
+#include <array>
+#include <span>
 #include <cmath>
 #include <utility>
 
 #include "builtins.hpp"
+#include "text_scan.hpp"
 #include "utf8.hpp"
 
 namespace quarl {
 namespace {
-
-std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
 bool truthy(const Value& value) noexcept {
   switch (value.kind()) {
@@ -73,7 +74,7 @@ class Evaluator::InModule {
 // A name on the call stack for as long as it lives.
 class Evaluator::CallEntry {
  public:
-  CallEntry(std::vector<std::string>& stack, const std::string& name) : stack_(stack) {
+  CallEntry(std::vector<std::string_view>& stack, std::string_view name) : stack_(stack) {
     stack_.push_back(name);
   }
   ~CallEntry() {
@@ -83,21 +84,41 @@ class Evaluator::CallEntry {
   CallEntry& operator=(const CallEntry&) = delete;
 
   // Pops the entry, which must be `name`.
-  void pop_checked(const std::string& name) {
+  void pop_checked(std::string_view name) {
     popped_ = true;
+    const std::string expected(name);
     if (stack_.empty())
-      throw Error::syntax("internal error: call_stack LIFO violated: expected '" + name +
+      throw Error::syntax("internal error: call_stack LIFO violated: expected '" + expected +
                           "', got nothing");
-    std::string top = std::move(stack_.back());
+    const std::string_view top = stack_.back();
     stack_.pop_back();
     if (top != name)
-      throw Error::syntax("internal error: call_stack LIFO violated: expected '" + name +
-                          "', got '" + top + "'");
+      throw Error::syntax("internal error: call_stack LIFO violated: expected '" + expected +
+                          "', got '" + std::string(top) + "'");
   }
 
  private:
-  std::vector<std::string>& stack_;
+  std::vector<std::string_view>& stack_;
   bool popped_ = false;
+};
+
+// The evaluated arguments of one call: up to a few in place, more on the heap.
+class Evaluator::Arguments {
+ public:
+  explicit Arguments(std::size_t count) : count_(count) {
+    if (count > kInPlace) heap_.resize(count);
+  }
+  Value& operator[](std::size_t i) noexcept { return count_ > kInPlace ? heap_[i] : local_[i]; }
+  std::size_t size() const noexcept { return count_; }
+  std::span<const Value> span() const noexcept {
+    return {count_ > kInPlace ? heap_.data() : local_.data(), count_};
+  }
+
+ private:
+  static constexpr std::size_t kInPlace = 4;
+  std::size_t count_;
+  std::array<Value, kInPlace> local_;
+  std::vector<Value> heap_;
 };
 
 Evaluator::Evaluator(Scope& scope, EvalContext& context, const ModuleText& module)
@@ -331,12 +352,8 @@ Value Evaluator::evaluate(const Expr& expr) {
       throw Error::undefined_var(std::string(var.name));
     }
     Value operator()(const DotPath& path) const { return self.resolve_path(path); }
-    Value operator()(const Call& call) const {
-      return self.call(call.name, self.arguments(call.args));
-    }
-    Value operator()(const QualifiedCall& call) const {
-      return self.call(call.alias, call.name, self.arguments(call.args));
-    }
+    Value operator()(const Call& call) const { return self.call(call); }
+    Value operator()(const QualifiedCall& call) const { return self.call(call); }
     Value operator()(const StringLit& literal) const { return literal.value; }
     Value operator()(const NumberLit& literal) const { return Value::number(literal.value); }
     Value operator()(const BoolLit& literal) const { return Value::boolean(literal.value); }
@@ -353,7 +370,7 @@ const Value& Evaluator::resolve_path(const DotPath& path) {
   if (!current) {
     const std::string root(path.root);
     if (scope_.lookup_module(path.root))
-      throw Error::syntax(quoted(root) +
+      throw Error::syntax(single_quoted(root) +
                           " is an imported module, not a variable \u2014 to call a function use {" +
                           root + ".func()}");
     throw Error::undefined_var(root);
@@ -366,60 +383,57 @@ const Value& Evaluator::resolve_path(const DotPath& path) {
       return text;
     };
     if (current->kind() != ValueKind::Object)
-      throw Error::syntax("cannot access field " + quoted(segment) + " on " +
-                          std::string(type_name(*current)) + " " + quoted(walked()));
+      throw Error::syntax("cannot access field " + single_quoted(segment) + " on " +
+                          std::string(type_name(*current)) + " " + single_quoted(walked()));
     const Value::Object& fields = current->as_object();
     const auto field = fields.find(segment);
     if (field == fields.end())
-      throw Error::syntax("field " + quoted(segment) + " not found on " + quoted(walked()));
+      throw Error::syntax("field " + single_quoted(segment) + " not found on " + single_quoted(walked()));
     current = &field->second;
   }
   return *current;
 }
 
-std::vector<Value> Evaluator::arguments(const ExprList& args) {
-  std::vector<Value> values;
-  values.reserve(args.size());
-  for (const Expr& arg : args) values.push_back(evaluate(arg));
-  return values;
-}
-
-// ---- calls ----------------------------------------------------------------------
-
-// `name(args)`: a user function in scope, else a builtin.
-Value Evaluator::call(std::string_view name, std::vector<Value> args) {
-  if (const FunctionDef* function = scope_.lookup_function(name))
-    return invoke(*function, std::string(name), std::move(args));
-  const Builtin* builtin = find_builtin(name);
-  if (!builtin) throw Error::undefined_fn(std::string(name));
+// `name(args)`: a user function in scope, else a builtin. Arguments are
+// evaluated first, left to right.
+Value Evaluator::call(const Call& call) {
+  Arguments args(call.args.size());
+  for (std::size_t i = 0; i < call.args.size(); ++i) args[i] = evaluate(call.args[i]);
+  if (const FunctionDef* function = scope_.lookup_function(call.name))
+    return invoke(*function, call.name, args);
+  const Builtin* builtin = find_builtin(call.name);
+  if (!builtin) throw Error::undefined_fn(std::string(call.name));
   if (args.size() < builtin->min_args || args.size() > builtin->max_args)
-    throw Error::arity(std::string(name), {builtin->min_args, builtin->max_args}, args.size());
-  return builtin->call(args);
+    throw Error::arity(std::string(call.name), {builtin->min_args, builtin->max_args},
+                       args.size());
+  return builtin->call(args.span());
 }
 
 // `alias.name(args)`: a function the aliased module exports.
-Value Evaluator::call(std::string_view alias, std::string_view name, std::vector<Value> args) {
-  std::string display(alias);
+Value Evaluator::call(const QualifiedCall& call) {
+  Arguments args(call.args.size());
+  for (std::size_t i = 0; i < call.args.size(); ++i) args[i] = evaluate(call.args[i]);
+  std::string display(call.alias);
   display += '.';
-  display += name;
-  const ImportedModule* module = scope_.lookup_module(alias);
-  if (!module) throw Error::undefined_var(std::string(alias));
-  const auto function = module->functions.find(name);
+  display += call.name;
+  const ImportedModule* module = scope_.lookup_module(call.alias);
+  if (!module) throw Error::undefined_var(std::string(call.alias));
+  const auto function = module->functions.find(call.name);
   if (function == module->functions.end()) throw Error::undefined_fn(std::move(display));
-  return invoke(*function->second, std::move(display), std::move(args));
+  return invoke(*function->second, display, args);
 }
 
-Value Evaluator::invoke(const FunctionDef& function, std::string called, std::vector<Value> args) {
-  std::vector<std::string>& stack = context_.call_stack;
+Value Evaluator::invoke(const FunctionDef& function, std::string_view called, Arguments& args) {
+  std::vector<std::string_view>& stack = context_.call_stack;
   if (std::find(stack.begin(), stack.end(), called) != stack.end())
-    throw Error::recursion(std::move(called));
+    throw Error::recursion(std::string(called));
   if (stack.size() >= kMaxCallStack)
-    throw Error::recursion(called + " (call depth exceeds " + std::to_string(kMaxCallStack) +
-                           ")");
+    throw Error::recursion(std::string(called) + " (call depth exceeds " +
+                           std::to_string(kMaxCallStack) + ")");
   const std::vector<Param>& params = function.define->params;
   const std::size_t required = function.required_params();
   if (args.size() > params.size() || args.size() < required)
-    throw Error::arity(std::move(called), {required, params.size()}, args.size(), std::nullopt,
+    throw Error::arity(std::string(called), {required, params.size()}, args.size(), std::nullopt,
                        nullptr, function.signature);
 
   ModuleContextPtr module_context = function.context.lock();
@@ -440,6 +454,7 @@ Value Evaluator::invoke(const FunctionDef& function, std::string called, std::ve
   ++calls_made_;
   CallEntry entry(stack, called);
   std::string body;
+  body.reserve(128);  // most function bodies render a line or two
   {
     const InModule in_module(*this, function.source->text);
     if (context_.recorder) context_.recorder->begin_call();
@@ -447,11 +462,14 @@ Value Evaluator::invoke(const FunctionDef& function, std::string called, std::ve
   }
   entry.pop_checked(called);
 
-  const std::string_view result = utf8::trim(body);
-  if (context_.recorder)
-    context_.recorder->end_call(static_cast<std::size_t>(result.data() - body.data()),
-                                result.size());
-  return Value::string(std::string(result));
+  // The result is the body trimmed in place: its text moves into the value.
+  const std::string_view kept = utf8::trim(body);
+  const auto front = static_cast<std::size_t>(kept.data() - body.data());
+  const std::size_t length = kept.size();
+  if (context_.recorder) context_.recorder->end_call(front, length);
+  body.resize(front + length);
+  body.erase(0, front);
+  return Value::string(std::move(body));
 }
 
 void EvalContext::warn(std::string warning) {

@@ -12,14 +12,13 @@
 
 #include "frontmatter.hpp"
 #include "quarl/error.hpp"
+#include "quarl/result.hpp"
 #include "quarl/value.hpp"
 #include "scope.hpp"
 #include "stack_guard.hpp"
 #include "template.hpp"
 
 namespace quarl {
-
-using Warnings = std::vector<std::string>;
 
 // Limits of one evaluation.
 inline constexpr std::size_t kMaxLoopIterations = 100000;        // one @for
@@ -56,7 +55,8 @@ struct EvalContext {
     call_stack.reserve(8);
   }
 
-  std::vector<std::string> call_stack;  // names as called, innermost last
+  // Names as called, innermost last. Views: each lives as long as its call.
+  std::vector<std::string_view> call_stack;
   std::size_t iterations = 0;           // @for iterations so far
   Warnings& warnings;
   SourceMapRecorder* recorder;
@@ -113,10 +113,11 @@ class Evaluator {
   bool compare(const Expr& left, const Expr& right, std::size_t line);
   const Value& resolve(const Expr& expr, Value& storage);
   const Value& resolve_path(const DotPath& path);
-  std::vector<Value> arguments(const ExprList& args);
-  Value call(std::string_view name, std::vector<Value> args);
-  Value call(std::string_view alias, std::string_view name, std::vector<Value> args);
-  Value invoke(const FunctionDef& function, std::string called, std::vector<Value> args);
+  class Arguments;
+
+  Value call(const Call& call);
+  Value call(const QualifiedCall& call);
+  Value invoke(const FunctionDef& function, std::string_view called, Arguments& args);
 
   Scope& scope_;
   EvalContext& context_;

@@ -17,15 +17,6 @@ using utf8::trim;
 
 [[noreturn]] void fail(std::string message) { throw Error::syntax(std::move(message)); }
 
-std::string quoted(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + 2);
-  out += '\'';
-  out += text;
-  out += '\'';
-  return out;
-}
-
 Expr make(auto node) { return Expr{std::move(node)}; }
 
 Expr string_literal(std::string_view literal) {
@@ -36,7 +27,7 @@ Expr string_literal(std::string_view literal) {
 // expression", "argument") naming where the path was written.
 DotPath parse_dot_path(std::string_view text, std::string_view context) {
   const auto fail_path = [&](std::string_view detail) {
-    fail("invalid dot-path in " + std::string(context) + ": " + quoted(text) + " \u2014 " +
+    fail("invalid dot-path in " + std::string(context) + ": " + single_quoted(text) + " \u2014 " +
          std::string(detail));
   };
   std::size_t names = 1;
@@ -50,7 +41,7 @@ DotPath parse_dot_path(std::string_view text, std::string_view context) {
     const std::size_t dot = std::min(text.find('.', start), text.size());
     const std::string_view name = trim(text.substr(start, dot - start));
     if (!is_identifier(name))
-      fail_path("each segment must be a valid identifier (got " + quoted(name) + ")");
+      fail_path("each segment must be a valid identifier (got " + single_quoted(name) + ")");
     if (i == 0)
       path.root = name;
     else
@@ -173,10 +164,10 @@ Expr parse_interpolation(std::string_view text, std::size_t offset, const Module
       const std::string_view alias = trim(text.substr(0, dot));
       const std::string_view name = trim(text.substr(dot + 1, paren - dot - 1));
       if (!is_identifier(alias))
-        fail("invalid namespace in qualified call: " + quoted(alias) +
+        fail("invalid namespace in qualified call: " + single_quoted(alias) +
              " \u2014 must be a valid identifier");
       if (!is_identifier(name))
-        fail("invalid function name in qualified call: " + quoted(name) +
+        fail("invalid function name in qualified call: " + single_quoted(name) +
              " \u2014 must be a valid identifier");
       return make(QualifiedCall{
           alias, name,
@@ -184,7 +175,7 @@ Expr parse_interpolation(std::string_view text, std::size_t offset, const Module
     }
     if (dot != std::string_view::npos) return make(parse_dot_path(text, "interpolation"));
     if (!is_identifier(text))
-      fail("invalid interpolation expression " + quoted(text) +
+      fail("invalid interpolation expression " + single_quoted(text) +
            ": use a variable name, function call like func(), or dot path like obj.field. To "
            "output a literal `{{` in the document, escape it as `\\{{`.");
     return make(Var{text});
@@ -209,22 +200,22 @@ Expr parse_directive_expr(std::string_view text) {
   const std::size_t paren = text.find('(');
   if (paren != std::string_view::npos && (dot == std::string_view::npos || paren < dot)) {
     const std::string_view name = trim(text.substr(0, paren));
-    if (!is_identifier(name)) fail("invalid function name in directive expression: " + quoted(name));
+    if (!is_identifier(name)) fail("invalid function name in directive expression: " + single_quoted(name));
     return make(Call{name, parse_call_args(text.substr(paren + 1), 0,
                                            "unclosed parenthesis in directive expression")});
   }
   if (dot != std::string_view::npos && paren != std::string_view::npos) {
     const std::string_view alias = trim(text.substr(0, dot));
     const std::string_view name = trim(text.substr(dot + 1, paren - dot - 1));
-    if (!is_identifier(alias)) fail("invalid namespace in qualified call: " + quoted(alias));
-    if (!is_identifier(name)) fail("invalid function name in qualified call: " + quoted(name));
+    if (!is_identifier(alias)) fail("invalid namespace in qualified call: " + single_quoted(alias));
+    if (!is_identifier(name)) fail("invalid function name in qualified call: " + single_quoted(name));
     return make(QualifiedCall{alias, name,
                               parse_call_args(text.substr(paren + 1), 0,
                                               "unclosed parenthesis in qualified call expression")});
   }
   if (dot != std::string_view::npos) return make(parse_dot_path(text, "directive expression"));
   if (!is_identifier(text))
-    fail("invalid expression in directive: " + quoted(text) +
+    fail("invalid expression in directive: " + single_quoted(text) +
          " \u2014 expected a variable, function call, or literal");
   return make(Var{text});
 }
@@ -252,16 +243,16 @@ Expr parse_arg(std::string_view text, std::size_t depth) {
     if (std::optional<Expr> keyword = keyword_literal(text)) return std::move(*keyword);
     if (has_numeric_start(text)) {
       std::optional<Expr> number =
-          number_literal(text, "NaN and infinity are not valid argument values: " + quoted(text));
-      if (!number) fail("invalid numeric argument: " + quoted(text));
+          number_literal(text, "NaN and infinity are not valid argument values: " + single_quoted(text));
+      if (!number) fail("invalid numeric argument: " + single_quoted(text));
       return std::move(*number);
     }
     if (text.find('.') != std::string_view::npos) return make(parse_dot_path(text, "argument"));
-    if (!is_identifier(text)) fail("invalid function argument: " + quoted(text));
+    if (!is_identifier(text)) fail("invalid function argument: " + single_quoted(text));
     return make(Var{text});
   }
   const std::string_view name = trim(text.substr(0, paren));
-  if (!is_identifier(name)) fail("invalid function name in argument: " + quoted(name));
+  if (!is_identifier(name)) fail("invalid function name in argument: " + single_quoted(name));
   return make(Call{name, parse_call_args(text.substr(paren + 1), depth + 1,
                                          "unclosed parenthesis in nested function call")});
 }

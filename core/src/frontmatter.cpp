@@ -76,6 +76,8 @@ FrontmatterImport parse_import_entry(const YamlNode& entry, std::size_t index) {
   return import;
 }
 
+}  // namespace
+
 std::vector<FrontmatterImport> parse_import_list(const YamlNode& list) {
   if (list.kind != Kind::Sequence)
     throw Error::import("imports must be a YAML sequence (in frontmatter)");
@@ -90,7 +92,11 @@ std::vector<FrontmatterImport> parse_import_list(const YamlNode& list) {
   return imports;
 }
 
-}  // namespace
+bool is_type_marker_line(std::string_view line) noexcept {
+  if (utf8::leading_space_length(line) != 0 || !line.starts_with("type:")) return false;
+  const std::string_view value = utf8::trim(line.substr(5));
+  return value == "quarl" || value == "\"quarl\"" || value == "'quarl'";
+}
 
 bool has_type_marker(std::string_view text) noexcept {
   while (!text.empty()) {
@@ -98,9 +104,7 @@ bool has_type_marker(std::string_view text) noexcept {
     std::string_view line = text.substr(0, end);
     text.remove_prefix(std::min(end + 1, text.size()));
     if (line.ends_with('\r')) line.remove_suffix(1);
-    if (utf8::leading_space_length(line) != 0 || !line.starts_with("type:")) continue;
-    const std::string_view value = utf8::trim(line.substr(5));
-    if (value == "quarl" || value == "\"quarl\"" || value == "'quarl'") return true;
+    if (is_type_marker_line(line)) return true;
   }
   return false;
 }

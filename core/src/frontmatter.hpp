@@ -37,9 +37,17 @@ struct Frontmatter {
 inline constexpr std::size_t kMaxFrontmatterImports = 256;
 inline constexpr std::size_t kMaxMergeDepth = 64;
 
-// Whether a top-level line of the text reads `type: quarl` (the value may be
-// quoted). Textual: no YAML is parsed.
+// Whether a line (without its line end) is the template marker: not
+// indented, `type:`, then quarl, "quarl" or 'quarl' and nothing else.
+bool is_type_marker_line(std::string_view line) noexcept;
+
+// Whether a top-level line of the text is the template marker. Textual: no
+// YAML is parsed.
 bool has_type_marker(std::string_view text) noexcept;
+
+// The entries of a frontmatter `imports` value. Throws `quarl::import` and
+// `quarl::resource_limit` errors naming the entry.
+std::vector<FrontmatterImport> parse_import_list(const YamlNode& list);
 
 // Loads a module's frontmatter (none: the module has none). `marker_required`
 // makes the module a template only when it carries the type marker; then

@@ -17,8 +17,6 @@ constexpr std::string_view kValidDirectives =
     "Valid directives: @if, @elseif, @else:, @end, @for, @define, @import, @export, @include, "
     "@message, @block, @extends";
 
-std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
-
 // A directive line's text without surrounding white space.
 std::string_view directive_text(const Token& token) noexcept { return trim(token.text); }
 
@@ -258,7 +256,7 @@ class Parser {
       return;
     }
     fail_on_line(token, "expected @end to close " + std::string(kind) + " block, got " +
-                            quoted(directive_text(token)));
+                            single_quoted(directive_text(token)));
   }
 
   // ---- directives --------------------------------------------------------
@@ -309,16 +307,16 @@ class Parser {
       node.variable = trim(variables.substr(0, comma));
       node.value_variable = trim(variables.substr(comma + 1));
       if (!is_identifier(node.variable))
-        fail_on_line(token, "invalid key variable name: " + quoted(node.variable));
+        fail_on_line(token, "invalid key variable name: " + single_quoted(node.variable));
       if (!is_identifier(*node.value_variable))
-        fail_on_line(token, "invalid value variable name: " + quoted(*node.value_variable));
+        fail_on_line(token, "invalid value variable name: " + single_quoted(*node.value_variable));
     } else if (!is_identifier(variables)) {
-      fail_on_line(token, "invalid loop variable name: " + quoted(variables));
+      fail_on_line(token, "invalid loop variable name: " + single_quoted(variables));
     }
 
     node.iterable = on_line(token, [&] { return parse_directive_expr(iterable); });
     if (node.iterable.is_literal())
-      fail_on_line(token, "cannot use a literal value as @for iterable: " + quoted(iterable) +
+      fail_on_line(token, "cannot use a literal value as @for iterable: " + single_quoted(iterable) +
                               " \u2014 use a variable or function call");
     node.body = parse_nodes(Until::End);
     expect_end(token, "@for");
@@ -338,7 +336,7 @@ class Parser {
     if (close < open)
       fail_on_line(token, "@define: ')' comes before '(' \u2014 use @define name(params):");
     const std::string_view name = trim(header.substr(0, open));
-    if (!is_identifier(name)) fail_on_line(token, "invalid function name: " + quoted(name));
+    if (!is_identifier(name)) fail_on_line(token, "invalid function name: " + single_quoted(name));
 
     Define node{name, parse_params(header.substr(open + 1, close - open - 1), name), {}};
     node.body = parse_nodes(Until::End);
@@ -356,8 +354,8 @@ class Parser {
         throw Error::syntax("NaN and infinity are not valid condition values");
       return Value::number(*number);
     }
-    throw Error::syntax("invalid default value for parameter " + quoted(name) + ": " +
-                        quoted(text) + " \u2014 must be a string, number, boolean, or null");
+    throw Error::syntax("invalid default value for parameter " + single_quoted(name) + ": " +
+                        single_quoted(text) + " \u2014 must be a string, number, boolean, or null");
   }
 
   static std::vector<Param> parse_params(std::string_view list, std::string_view function) {
@@ -372,16 +370,16 @@ class Parser {
       });
       Param param{trim(piece.substr(0, equals)), std::nullopt};
       if (!is_identifier(param.name))
-        throw Error::syntax("invalid parameter name: " + quoted(param.name));
+        throw Error::syntax("invalid parameter name: " + single_quoted(param.name));
       if (equals != std::string_view::npos)
         param.default_value = parse_default(param.name, trim(piece.substr(equals + 1)));
       if (!param.default_value && !params.empty() && params.back().default_value)
-        throw Error::syntax("required parameter " + quoted(param.name) +
+        throw Error::syntax("required parameter " + single_quoted(param.name) +
                             " cannot follow an optional parameter in @define " +
                             std::string(function));
       for (const Param& earlier : params)
         if (earlier.name == param.name)
-          throw Error::syntax("duplicate parameter name " + quoted(param.name) + " in @define " +
+          throw Error::syntax("duplicate parameter name " + single_quoted(param.name) + " in @define " +
                               std::string(function));
       params.push_back(std::move(param));
     }
@@ -394,9 +392,9 @@ class Parser {
       const std::string_view tail = trim(after);
       if (tail.empty()) return Import{ImportForm::Merge, path, {}, {}};
       if (!tail.starts_with("as "))
-        throw Error::syntax("unexpected text after import path: " + quoted(tail));
+        throw Error::syntax("unexpected text after import path: " + single_quoted(tail));
       const std::string_view alias = trim(tail.substr(3));
-      if (!is_identifier(alias)) throw Error::syntax("invalid import alias: " + quoted(alias));
+      if (!is_identifier(alias)) throw Error::syntax("invalid import alias: " + single_quoted(alias));
       return Import{ImportForm::Alias, path, alias, {}};
     }
     const std::size_t close = rest.find('}');
@@ -405,7 +403,7 @@ class Parser {
     for (std::string_view name : split_outside_strings(rest.substr(1, close - 1), ',')) {
       name = trim(name);
       if (name.empty()) continue;
-      if (!is_identifier(name)) throw Error::syntax("invalid import name: " + quoted(name));
+      if (!is_identifier(name)) throw Error::syntax("invalid import name: " + single_quoted(name));
       node.names.push_back(
           ImportName{name, token.offset + static_cast<std::size_t>(name.data() - token.text.data())});
     }
@@ -426,18 +424,18 @@ class Parser {
       if (second_space != std::string_view::npos &&
           rest.substr(first_space + 1, second_space - first_space - 1) == "from") {
         const std::string_view name = rest.substr(0, first_space);
-        if (!is_identifier(name)) throw Error::syntax("invalid re-export name: " + quoted(name));
+        if (!is_identifier(name)) throw Error::syntax("invalid re-export name: " + single_quoted(name));
         return Export{ExportForm::ReExport, name,
                       read_quoted_path(rest.substr(second_space + 1)).first};
       }
     }
     if (rest.empty()) throw Error::syntax("@export requires a name");
-    if (!is_identifier(rest)) throw Error::syntax("invalid export name: " + quoted(rest));
+    if (!is_identifier(rest)) throw Error::syntax("invalid export name: " + single_quoted(rest));
     return Export{ExportForm::ExportName, rest, {}};
   }
 
   Include parse_include(const Token& token, std::string_view alias) const {
-    if (!is_identifier(alias)) fail_on_line(token, "invalid include alias: " + quoted(alias));
+    if (!is_identifier(alias)) fail_on_line(token, "invalid include alias: " + single_quoted(alias));
     return Include{alias};
   }
 
@@ -471,7 +469,7 @@ class Parser {
       fail_on_line(token, "@block name must not be empty \u2014 use e.g. @block instructions:");
     if (!is_identifier(name))
       fail_on_line(token,
-                   "invalid @block name: " + quoted(name) + " \u2014 must be a valid identifier");
+                   "invalid @block name: " + single_quoted(name) + " \u2014 must be a valid identifier");
     const Nesting nesting(*this);
     const Inside inside(in_block_);
     Block node{name, parse_nodes(Until::End)};

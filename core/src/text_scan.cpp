@@ -26,6 +26,9 @@ std::vector<std::string_view> split_where(std::string_view text, std::string_vie
 
 }  // namespace
 
+std::string single_quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+std::string double_quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
 bool is_identifier(std::string_view text) noexcept {
   if (text.empty() || !(is_ascii_letter(text[0]) || text[0] == '_')) return false;
   for (const char c : text.substr(1))

@@ -10,6 +10,11 @@
 
 namespace quarl {
 
+// `text` between single quotes, or between double quotes, as messages show
+// names and paths (nothing inside is escaped).
+std::string single_quoted(std::string_view text);
+std::string double_quoted(std::string_view text);
+
 // Non-empty; an ASCII letter or '_' first, then ASCII letters, digits or '_'.
 bool is_identifier(std::string_view text) noexcept;
 

@@ -23,12 +23,26 @@ namespace quarl {
 
 enum class ValueKind : std::uint8_t { String, Number, Boolean, Array, Object, Null };
 
+// Byte-wise ordering of object keys (shorter first when one is a prefix of the
+// other), comparing short keys inline: field names are short, and a lookup
+// compares a handful of them.
+struct KeyLess {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const noexcept {
+    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < n; ++i)
+      if (a[i] != b[i])
+        return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);
+    return a.size() < b.size();
+  }
+};
+
 class Value {
  public:
   using Array = std::vector<Value>;
   // Keys in ascending byte order (shorter first when one is a prefix of the
   // other): every walk over an object's entries sees them in that order.
-  using Object = std::map<std::string, Value, std::less<>>;
+  using Object = std::map<std::string, Value, KeyLess>;
 
   Value() noexcept = default;  // null
 

@@ -1,0 +1,65 @@
+// The entry points of the compiler core.
+//
+// Each call owns everything it creates and returns its result or exactly one
+// failure: a compile error, or an internal fault (a bug, or memory exhausted)
+// caught at this boundary. Nothing escapes as an exception.
+#pragma once
+
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <variant>
+#include <vector>
+
+#include "quarl/error.hpp"
+#include "quarl/result.hpp"
+#include "quarl/value.hpp"
+
+namespace quarl {
+
+// A fault that is not a compile error.
+struct InternalFault {
+  bool out_of_memory = false;
+  std::string detail;
+};
+
+using Failure = std::variant<Error, InternalFault>;
+template <class T>
+using Outcome = std::expected<T, Failure>;
+
+struct CompileOptions {
+  // Variables laid over the entry module's frontmatter variables.
+  Value::Object vars;
+  // String entry points: the directory imports resolve against (none or
+  // empty: the current directory).
+  std::optional<std::string> base_path;
+  // Compile only: build a source map, and embed the module texts in it.
+  bool source_map = false;
+  bool sources_content = false;
+};
+
+// Module key to module text, for the virtual entry points.
+using ModuleMap = std::unordered_map<std::string, std::string>;
+
+// Inputs at most this long.
+inline constexpr std::size_t kMaxSourceBytes = 10485760;
+
+Outcome<CompileResult> compile_source(std::string source, const CompileOptions& options);
+Outcome<CompileResult> compile_file(std::string_view path, const CompileOptions& options);
+Outcome<CompileResult> compile_virtual(ModuleMap modules, std::string_view entry,
+                                       const CompileOptions& options);
+
+// As compile, without a source map; only the warnings are kept.
+Outcome<CheckResult> check_source(std::string source, const CompileOptions& options);
+Outcome<CheckResult> check_file(std::string_view path, const CompileOptions& options);
+Outcome<CheckResult> check_virtual(ModuleMap modules, std::string_view entry,
+                                   const CompileOptions& options);
+
+// The paths a source names: its @extends target, its frontmatter imports and
+// its top-level @import and @export ... from lines, each once, in that order.
+// Loads nothing.
+Outcome<std::vector<std::string>> scan_imports(std::string source);
+
+}  // namespace quarl

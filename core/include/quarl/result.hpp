@@ -1,0 +1,63 @@
+// What a compile or check call produces, and its one canonical JSON form.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace quarl {
+
+using Warnings = std::vector<std::string>;
+
+// One chat message of a messages-mode template.
+struct Message {
+  std::string role;
+  std::string content;
+
+  friend bool operator==(const Message&, const Message&) = default;
+};
+
+enum class OutputKind : std::uint8_t { Markdown, Messages };
+
+// A Source Map revision 3 document.
+struct SourceMap {
+  std::optional<std::string> file;
+  std::vector<std::string> sources;
+  std::optional<std::vector<std::string>> sources_content;
+  std::string mappings;
+
+  friend bool operator==(const SourceMap&, const SourceMap&) = default;
+};
+
+struct CompileResult {
+  // The Markdown text, or the messages.
+  std::variant<std::string, std::vector<Message>> output;
+  Warnings warnings;
+  // Keys of the imported modules, each after the modules it imports.
+  std::vector<std::string> dependencies;
+  std::optional<SourceMap> source_map;
+
+  OutputKind kind() const noexcept {
+    return output.index() == 0 ? OutputKind::Markdown : OutputKind::Messages;
+  }
+};
+
+struct CheckResult {
+  Warnings warnings;
+};
+
+// The canonical object of a compile result: keys in ascending byte order at
+// every level, "output" or "messages" by kind, "sourceMap" only with a map.
+nlohmann::json to_canonical_json(const CompileResult& result);
+
+// A canonical object as text: compact, keys sorted, strings escaped only
+// where JSON requires it (quote, backslash, control characters), everything
+// else (non-ASCII, '/') as it is. Throws std::invalid_argument for a string
+// that is not valid UTF-8.
+std::string canonical_text(const nlohmann::json& value);
+
+}  // namespace quarl

@@ -1,0 +1,174 @@
+// The entry points: set up the module source for the kind of input, load the
+// entry module, check it, render it (Markdown or messages), assemble the
+// output. The one boundary where failures become values.
+#include <exception>
+#include <new>
+#include <unordered_set>
+
+#include "assembly.hpp"
+#include "evaluator.hpp"
+#include "lexer.hpp"
+#include "messages.hpp"
+#include "module_source.hpp"
+#include "parser.hpp"
+#include "quarl/compile.hpp"
+#include "resolver.hpp"
+#include "validator.hpp"
+
+namespace quarl {
+namespace {
+
+constexpr std::string_view kSourceName = "<source>";
+
+// Runs `work`; every exception becomes the call's failure.
+template <class Work>
+auto at_boundary(Work&& work) -> Outcome<decltype(work())> {
+  try {
+    return work();
+  } catch (const Error& error) {
+    return std::unexpected(Failure(error));
+  } catch (const std::bad_alloc&) {
+    return std::unexpected(Failure(InternalFault{true, "out of memory"}));
+  } catch (const std::exception& fault) {
+    return std::unexpected(Failure(InternalFault{false, fault.what()}));
+  } catch (...) {
+    return std::unexpected(Failure(InternalFault{false, "unknown exception"}));
+  }
+}
+
+// The entry module's source, and the module itself once loaded.
+struct Entry {
+  std::unique_ptr<ModuleSource> source;
+  std::unique_ptr<Resolver> resolver;
+  ModulePtr module;
+};
+
+Entry load_source_entry(std::string source, const CompileOptions& options) {
+  if (source.size() > kMaxSourceBytes)
+    throw Error::resource_limit("file too large (" + std::to_string(source.size()) +
+                                " bytes, max " + std::to_string(kMaxSourceBytes) +
+                                " bytes): " + std::string(kSourceName));
+  // Both forms of the base directory are canonical already (the system's
+  // current directory has no symbolic links in it), so checking its final
+  // name for a link and canonicalising it again could not change or fail.
+  const std::string base = options.base_path && !options.base_path->empty()
+                               ? canonical_directory(*options.base_path)
+                               : current_directory();
+  Entry entry;
+  auto files = std::make_unique<FilesystemSource>();
+  files->set_canonical_base_directory(base);
+  entry.source = std::move(files);
+  entry.resolver = std::make_unique<Resolver>(*entry.source);
+  entry.module = entry.resolver->load_text(std::string(kSourceName),
+                                           std::make_shared<const std::string>(std::move(source)),
+                                           options.vars);
+  return entry;
+}
+
+Entry load_file_entry(std::string_view path, const CompileOptions& options) {
+  Entry entry;
+  entry.source = std::make_unique<FilesystemSource>();
+  const std::string key = entry.source->resolve(std::nullopt, path);
+  entry.resolver = std::make_unique<Resolver>(*entry.source);
+  entry.module = entry.resolver->load_entry(key, options.vars);
+  return entry;
+}
+
+Entry load_virtual_entry(ModuleMap modules, std::string_view key, const CompileOptions& options) {
+  Entry entry;
+  entry.source = std::make_unique<VirtualSource>(std::move(modules));
+  entry.resolver = std::make_unique<Resolver>(*entry.source);
+  entry.module = entry.resolver->load_entry(std::string(key), options.vars);
+  return entry;
+}
+
+// Checks and renders the entry; `source_map` asks for a map (compile only).
+CompileResult render(const Entry& entry, bool source_map) {
+  const Module& module = *entry.module;
+  const Template& tpl = *module.source;
+  Scope scope(module.context);
+  validate(tpl.body, scope, tpl.text);
+
+  CompileResult result;
+  EvalContext context(result.warnings);
+  if (has_message_blocks(tpl.body)) {
+    result.output = evaluate_messages(tpl.body, tpl.text, scope, context);
+    if (source_map)
+      result.warnings.push_back(
+          "source maps are not supported for messages-mode templates (@message blocks); no "
+          "source map will be generated");
+  } else {
+    result.output = assemble_markdown(evaluate(tpl.body, tpl.text, scope, context), tpl.frontmatter);
+    if (source_map)
+      result.warnings.push_back(
+          "source maps are not available in this version; no source map will be generated");
+  }
+  result.dependencies = entry.resolver->dependencies();
+  return result;
+}
+
+CheckResult check(const Entry& entry) { return CheckResult{render(entry, false).warnings}; }
+
+}  // namespace
+
+Outcome<CompileResult> compile_source(std::string source, const CompileOptions& options) {
+  return at_boundary(
+      [&] { return render(load_source_entry(std::move(source), options), options.source_map); });
+}
+
+Outcome<CompileResult> compile_file(std::string_view path, const CompileOptions& options) {
+  return at_boundary([&] { return render(load_file_entry(path, options), options.source_map); });
+}
+
+Outcome<CompileResult> compile_virtual(ModuleMap modules, std::string_view entry,
+                                       const CompileOptions& options) {
+  return at_boundary([&] {
+    return render(load_virtual_entry(std::move(modules), entry, options), options.source_map);
+  });
+}
+
+Outcome<CheckResult> check_source(std::string source, const CompileOptions& options) {
+  return at_boundary([&] { return check(load_source_entry(std::move(source), options)); });
+}
+
+Outcome<CheckResult> check_file(std::string_view path, const CompileOptions& options) {
+  return at_boundary([&] { return check(load_file_entry(path, options)); });
+}
+
+Outcome<CheckResult> check_virtual(ModuleMap modules, std::string_view entry,
+                                   const CompileOptions& options) {
+  return at_boundary(
+      [&] { return check(load_virtual_entry(std::move(modules), entry, options)); });
+}
+
+Outcome<std::vector<std::string>> scan_imports(std::string source) {
+  return at_boundary([&] {
+    const Template tpl =
+        parse_template(lex(std::make_shared<const std::string>(std::move(source))));
+    std::vector<std::string> paths;
+    std::unordered_set<std::string> seen;
+    const auto add = [&](std::string_view path) {
+      if (seen.emplace(path).second) paths.emplace_back(path);
+    };
+    if (tpl.extends) add(tpl.extends->path);
+    if (tpl.frontmatter) {
+      // A frontmatter or an import list that does not load adds nothing.
+      try {
+        const YamlPtr document = load_yaml(*tpl.frontmatter);
+        if (document && document->kind == YamlNode::Kind::Mapping)
+          for (const auto& [key, value] : document->entries)
+            if (key->kind == YamlNode::Kind::String && key->text == "imports")
+              for (const FrontmatterImport& import : parse_import_list(*value)) add(import.path);
+      } catch (const Error&) {
+      }
+    }
+    for (const Node& node : tpl.body) {
+      if (const auto* import = std::get_if<Import>(&node.data)) add(import->path);
+      if (const auto* e = std::get_if<Export>(&node.data); e && e->form != ExportForm::ExportName)
+        add(e->path);
+    }
+    return paths;
+  });
+}
+
+}  // namespace quarl

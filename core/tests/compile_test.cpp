@@ -1,0 +1,211 @@
+#include "quarl/compile.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "printers.hpp"
+
+namespace quarl {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string markdown(const Outcome<CompileResult>& result) {
+  if (!result) {
+    const auto* error = std::get_if<Error>(&result.error());
+    ADD_FAILURE() << (error ? error->message() : std::get<InternalFault>(result.error()).detail);
+    return {};
+  }
+  return std::get<std::string>(result->output);
+}
+
+template <class T>
+Error error_of(const Outcome<T>& result) {
+  if (result) {
+    ADD_FAILURE() << "succeeded";
+    return Error::syntax("succeeded");
+  }
+  return std::get<Error>(result.error());
+}
+
+CompileOptions with_vars(Value::Object vars) {
+  CompileOptions options;
+  options.vars = std::move(vars);
+  return options;
+}
+
+TEST(Compile, SourceString) {
+  EXPECT_EQ(markdown(compile_source("Hello {{ name }}!", with_vars({{"name", Value::string("W")}}))),
+            "Hello W!\n");
+  // Caller variables lay over frontmatter variables; the frontmatter passes through.
+  EXPECT_EQ(markdown(compile_source("---\nname: Front\nother: 1\n---\n{{ name }} {{ other }}\r\n",
+                                    with_vars({{"name", Value::string("Caller")}}))),
+            "---\nname: Front\nother: 1\n---\nCaller 1\n");
+  EXPECT_EQ(markdown(compile_source("---\ntype: quarl\nimports: []\n---\n  \n", {})), "");
+  const Error reserved =
+      error_of(compile_source("x", with_vars({{"imports", Value::string("no")}})));
+  EXPECT_EQ(reserved.message(),
+            "import error: 'imports' is a reserved frontmatter key for QUARL files and cannot be "
+            "set via --set");
+}
+
+TEST(Compile, SourceSizeLimit) {
+  EXPECT_EQ(markdown(compile_source(std::string(kMaxSourceBytes, 'x'), {})).size(),
+            kMaxSourceBytes + 1);
+  const Error e = error_of(compile_source(std::string(kMaxSourceBytes + 1, 'x'), {}));
+  EXPECT_EQ(e.message(),
+            "resource limit exceeded: file too large (10485761 bytes, max 10485760 bytes): "
+            "<source>");
+}
+
+TEST(Compile, BasePath) {
+  CompileOptions options;
+  options.base_path = "/no/such/base";
+  EXPECT_EQ(error_of(compile_source("x", options)).message(),
+            "cannot resolve base directory /no/such/base: No such file or directory");
+  options.base_path = "";
+  EXPECT_EQ(markdown(compile_source("x", options)), "x\n");  // empty: the current directory
+}
+
+TEST(Compile, ErrorsCarryTheirSpanAndText) {
+  const Outcome<CompileResult> result = compile_source("line\n{{ missing }}", {});
+  const Error e = error_of(result);
+  EXPECT_EQ(e.code(), ErrorCode::UndefinedVar);
+  EXPECT_EQ(e.span(), (Span{8, 7}));
+  EXPECT_EQ(e.line_column(), (LineColumn{2, 4}));
+  // check reports the same error.
+  EXPECT_EQ(error_of(check_source("line\n{{ missing }}", {})).message(), e.message());
+}
+
+TEST(Compile, LinkingIsRefusedUntilItExists) {
+  for (const char* source : {"@import \"./a.quarl\"\nx", "@extends \"./base.quarl\"\n",
+                             "---\nimports: [{path: ./a.quarl}]\n---\nx",
+                             "@if a:\n@export f from \"./a.quarl\"\n@end"}) {
+    SCOPED_TRACE(source);
+    const Error e = error_of(compile_source(source, {}));
+    EXPECT_EQ(e.code(), ErrorCode::Import);
+    EXPECT_TRUE(e.message().starts_with("import error: linking modules is not available yet"));
+  }
+}
+
+TEST(Compile, MessagesMode) {
+  CompileOptions options;
+  options.source_map = true;
+  const Outcome<CompileResult> result =
+      compile_source("---\ntitle: x\n---\n@message system:\nHi\n@end\n", options);
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->kind(), OutputKind::Messages);
+  EXPECT_EQ(std::get<std::vector<Message>>(result->output),
+            (std::vector<Message>{{"system", "Hi"}}));
+  EXPECT_EQ(result->warnings,
+            Warnings{"source maps are not supported for messages-mode templates (@message "
+                     "blocks); no source map will be generated"});
+  EXPECT_FALSE(result->source_map);
+  // check never asks for a map.
+  EXPECT_TRUE(check_source("@message s:\nx\n@end", options)->warnings.empty());
+}
+
+class CompileFiles : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "quarl-compile-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = fs::canonical(pattern).string();
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string write(const std::string& name, const std::string& text) {
+    std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
+    return dir_ + "/" + name;
+  }
+  std::string dir_;
+};
+
+TEST_F(CompileFiles, EntryFiles) {
+  const std::string quarl = write("t.quarl", "Hi {{ who }}");
+  EXPECT_EQ(markdown(compile_file(quarl, with_vars({{"who", Value::string("there")}}))),
+            "Hi there\n");
+  const std::string marked = write("doc.md", "---\ntype: quarl\nx: 1\n---\n{{ x }}");
+  EXPECT_EQ(markdown(compile_file(marked, {})), "---\nx: 1\n---\n1\n");
+  const std::string unmarked = write("plain.md", "# Title\n");
+  EXPECT_EQ(error_of(compile_file(unmarked, {})).message(), "not an QUARL file: " + unmarked);
+  EXPECT_EQ(error_of(compile_file(dir_ + "/missing.quarl", {})).message(),
+            "file not found: " + dir_ + "/missing.quarl");
+  EXPECT_EQ(error_of(check_file(write("bad.quarl", "{{ nope }}"), {})).message(),
+            "undefined variable 'nope'");
+}
+
+TEST(Compile, VirtualModules) {
+  EXPECT_EQ(markdown(compile_virtual({{"main.quarl", "A {{ x }}"}}, "main.quarl",
+                                     with_vars({{"x", Value::number(1)}}))),
+            "A 1\n");
+  EXPECT_EQ(error_of(compile_virtual({{"main.quarl", "A"}}, "other.quarl", {})).message(),
+            "module 'other.quarl' is not in the virtual module map");
+  EXPECT_EQ(error_of(compile_virtual({{"main", "A"}}, "main", {})).message(),
+            "not an QUARL file: main");
+  const Outcome<CompileResult> result = compile_virtual({{"m.quarl", "x"}}, "m.quarl", {});
+  ASSERT_TRUE(result);
+  EXPECT_TRUE(result->dependencies.empty());
+}
+
+TEST(ScanImports, PathsInOrderOnce) {
+  const auto scan = [](const std::string& source) { return *scan_imports(source); };
+  EXPECT_EQ(scan("---\nimports:\n  - path: ./a.quarl\n---\n@extends \"./base.quarl\"\n"
+                 "@block b:\n@end\n"),
+            (std::vector<std::string>{"./base.quarl", "./a.quarl"}));
+  EXPECT_EQ(scan("---\nimports: [{path: ./a.quarl}]\n---\n@import \"./a.quarl\" as a\n"
+                 "@export * from \"./b.quarl\"\n@export f from \"./c.quarl\"\n@export g\n"
+                 "@if x:\n@import \"./nested.quarl\"\n@end\n"),
+            (std::vector<std::string>{"./a.quarl", "./b.quarl", "./c.quarl"}));
+  // A frontmatter whose imports do not parse adds nothing and raises nothing.
+  EXPECT_EQ(scan("---\nimports: ./x.quarl\n---\n@import { f } from \"./y.quarl\"\n"),
+            (std::vector<std::string>{"./y.quarl"}));
+  EXPECT_EQ(scan("---\n[: bad yaml\n---\n"), std::vector<std::string>{});
+  EXPECT_EQ(error_of(scan_imports("{{ open")).code(), ErrorCode::Syntax);
+}
+
+TEST(Canonical, MarkdownResultText) {
+  CompileResult result;
+  result.output = std::string("line\n\x01 caf\u00e9 a/b \"q\" \\ \t\r\b\f\x7f");
+  const std::string text = canonical_text(to_canonical_json(result));
+  EXPECT_EQ(text,
+            "{\"dependencies\":[],\"kind\":\"markdown\",\"output\":\"line\\n\\u0001 caf\u00e9 a/b "
+            "\\\"q\\\" \\\\ \\t\\r\\b\\f\x7f\",\"warnings\":[]}");
+  result.output = std::string();
+  EXPECT_EQ(canonical_text(to_canonical_json(result)),
+            "{\"dependencies\":[],\"kind\":\"markdown\",\"output\":\"\",\"warnings\":[]}");
+}
+
+TEST(Canonical, MessagesAndSourceMapShapes) {
+  CompileResult result;
+  result.output = std::vector<Message>{{"user", "hi\x1f"}};
+  result.warnings = {"w"};
+  result.dependencies = {"z.quarl", "a.quarl"};
+  EXPECT_EQ(canonical_text(to_canonical_json(result)),
+            "{\"dependencies\":[\"z.quarl\",\"a.quarl\"],\"kind\":\"messages\",\"messages\":[{"
+            "\"content\":\"hi\\u001f\",\"role\":\"user\"}],\"warnings\":[\"w\"]}");
+  CompileResult mapped;
+  mapped.output = std::string("x");
+  mapped.source_map = SourceMap{"out.md", {"input.quarl"}, std::vector<std::string>{"x"}, "AAAA"};
+  EXPECT_EQ(canonical_text(to_canonical_json(mapped)),
+            "{\"dependencies\":[],\"kind\":\"markdown\",\"output\":\"x\",\"sourceMap\":{\"file\":"
+            "\"out.md\",\"mappings\":\"AAAA\",\"names\":[],\"sources\":[\"input.quarl\"],"
+            "\"sourcesContent\":[\"x\"],\"version\":3},\"warnings\":[]}");
+  mapped.source_map = SourceMap{std::nullopt, {"input.quarl"}, std::nullopt, ""};
+  EXPECT_EQ(to_canonical_json(mapped)["sourceMap"].dump(),
+            "{\"mappings\":\"\",\"names\":[],\"sources\":[\"input.quarl\"],\"version\":3}");
+}
+
+TEST(Canonical, KeysSortByBytes) {
+  nlohmann::json object = nlohmann::json::object();
+  for (const char* key : {"b", "\u00e9", "B", "a", "ab", "_"}) object[key] = 1;
+  EXPECT_EQ(canonical_text(object), "{\"B\":1,\"_\":1,\"a\":1,\"ab\":1,\"b\":1,\"\u00e9\":1}");
+}
+
+}  // namespace
+}  // namespace quarl
