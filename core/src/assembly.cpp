@@ -35,7 +35,7 @@ std::string kept_frontmatter(std::string_view frontmatter) {
 }  // namespace
 
 std::string assemble_markdown(std::string body, std::optional<std::string_view> frontmatter) {
-  std::erase(body, '\r');
+  if (body.find('\r') != std::string::npos) std::erase(body, '\r');
   body.resize(utf8::trim_end(body).size());
   if (!body.empty()) body += '\n';
   if (!frontmatter) return body;

@@ -1,5 +1,7 @@
 #include <array>
 #include <charconv>
+#include <cstdint>
+#include <cstring>
 #include <stdexcept>
 
 #include "quarl/result.hpp"
@@ -18,6 +20,16 @@ constexpr std::array<bool, 256> kEscaped = [] {
   return table;
 }();
 
+// Whether any of the eight bytes in `word` needs escaping.
+constexpr bool needs_escape(std::uint64_t word) noexcept {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+  const auto has_zero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHighs; };
+  // Bytes below 0x20 (ASCII only: bytes with the high bit set never match).
+  const std::uint64_t control = (word - kOnes * 0x20) & ~word & kHighs;
+  return (control | has_zero(word ^ (kOnes * '"')) | has_zero(word ^ (kOnes * '\\'))) != 0;
+}
+
 void write_string(std::string& out, const std::string& text) {
   if (const auto bad = utf8::find_invalid(text))
     throw std::invalid_argument("string is not valid UTF-8 (byte " + std::to_string(*bad) + ")");
@@ -25,6 +37,14 @@ void write_string(std::string& out, const std::string& text) {
   out += '"';
   std::size_t run = 0;  // start of the bytes not written yet
   for (std::size_t i = 0; i < text.size(); ++i) {
+    // Skip eight plain bytes at a time.
+    while (i + 8 <= text.size()) {
+      std::uint64_t word;
+      std::memcpy(&word, text.data() + i, sizeof word);
+      if (needs_escape(word)) break;
+      i += 8;
+    }
+    if (i == text.size()) break;
     const auto c = static_cast<unsigned char>(text[i]);
     if (!kEscaped[c]) [[likely]]
       continue;

@@ -207,6 +207,19 @@ void Evaluator::render_node(std::string& out, const Node& node) {
 
 void Evaluator::interpolate(std::string& out, std::size_t offset,
                             const Interpolation& interpolation) {
+  // A user function's result is its rendered body, trimmed: render it right
+  // into the output (unless positions are being recorded, which a body of
+  // its own keeps simple).
+  const auto* plain_call = std::get_if<Call>(&interpolation.expr.node);
+  if (plain_call && !context_.recorder) {
+    Arguments args = arguments(plain_call->args);
+    if (const FunctionDef* function = scope_.lookup_function(plain_call->name))
+      return invoke_into(out, *function, plain_call->name, args);
+    const Value value = call_builtin(plain_call->name, args);
+    if (value.kind() == ValueKind::Object)
+      throw Error::syntax(object_interpolation_message(interpolation.expr));
+    return append_text(out, value);
+  }
   const std::size_t calls_before = calls_made_;
   Value storage;
   const Value& value = resolve(interpolation.expr, storage);
@@ -228,7 +241,7 @@ const NodeList* Evaluator::choose(std::size_t offset, const If& node) {
   return node.else_body ? &node.else_body->body : nullptr;
 }
 
-void Evaluator::iterate(std::size_t offset, const For& loop, const std::function<void()>& body) {
+void Evaluator::iterate_with(std::size_t offset, const For& loop, void* body, void (*run)(void*)) {
   const Value iterable = on_line(offset, [&] { return evaluate(loop.iterable); });
   if (loop.value_variable) {
     if (iterable.kind() != ValueKind::Object)
@@ -244,7 +257,7 @@ void Evaluator::iterate(std::size_t offset, const For& loop, const std::function
       const FrameGuard frame(scope_);
       scope_.define_var(loop.variable, Value::string(key));
       scope_.define_var(*loop.value_variable, value);
-      body();
+      run(body);
     }
     return;
   }
@@ -262,7 +275,7 @@ void Evaluator::iterate(std::size_t offset, const For& loop, const std::function
     count_iteration();
     const FrameGuard frame(scope_);
     scope_.define_var(loop.variable, element);
-    body();
+    run(body);
   }
 }
 
@@ -339,6 +352,7 @@ const Value& Evaluator::resolve(const Expr& expr, Value& storage) {
     throw Error::undefined_var(std::string(var->name));
   }
   if (const auto* path = std::get_if<DotPath>(&expr.node)) return resolve_path(*path);
+  if (const auto* literal = std::get_if<StringLit>(&expr.node)) return literal->value;
   storage = evaluate(expr);
   return storage;
 }
@@ -394,25 +408,33 @@ const Value& Evaluator::resolve_path(const DotPath& path) {
   return *current;
 }
 
+Evaluator::Arguments Evaluator::arguments(const ExprList& args) {
+  Arguments values(args.size());
+  for (std::size_t i = 0; i < args.size(); ++i) values[i] = evaluate(args[i]);
+  return values;
+}
+
+// A builtin called by `name`, not hidden by a user function.
+Value Evaluator::call_builtin(std::string_view name, Arguments& args) {
+  const Builtin* builtin = find_builtin(name);
+  if (!builtin) throw Error::undefined_fn(std::string(name));
+  if (args.size() < builtin->min_args || args.size() > builtin->max_args)
+    throw Error::arity(std::string(name), {builtin->min_args, builtin->max_args}, args.size());
+  return builtin->call(args.span());
+}
+
 // `name(args)`: a user function in scope, else a builtin. Arguments are
 // evaluated first, left to right.
 Value Evaluator::call(const Call& call) {
-  Arguments args(call.args.size());
-  for (std::size_t i = 0; i < call.args.size(); ++i) args[i] = evaluate(call.args[i]);
+  Arguments args = arguments(call.args);
   if (const FunctionDef* function = scope_.lookup_function(call.name))
     return invoke(*function, call.name, args);
-  const Builtin* builtin = find_builtin(call.name);
-  if (!builtin) throw Error::undefined_fn(std::string(call.name));
-  if (args.size() < builtin->min_args || args.size() > builtin->max_args)
-    throw Error::arity(std::string(call.name), {builtin->min_args, builtin->max_args},
-                       args.size());
-  return builtin->call(args.span());
+  return call_builtin(call.name, args);
 }
 
 // `alias.name(args)`: a function the aliased module exports.
 Value Evaluator::call(const QualifiedCall& call) {
-  Arguments args(call.args.size());
-  for (std::size_t i = 0; i < call.args.size(); ++i) args[i] = evaluate(call.args[i]);
+  Arguments args = arguments(call.args);
   std::string display(call.alias);
   display += '.';
   display += call.name;
@@ -424,8 +446,17 @@ Value Evaluator::call(const QualifiedCall& call) {
 }
 
 Value Evaluator::invoke(const FunctionDef& function, std::string_view called, Arguments& args) {
+  std::string body;
+  body.reserve(128);  // most function bodies render a line or two
+  invoke_into(body, function, called, args);
+  return Value::string(std::move(body));
+}
+
+void Evaluator::invoke_into(std::string& out, const FunctionDef& function,
+                            std::string_view called, Arguments& args) {
   std::vector<std::string_view>& stack = context_.call_stack;
-  if (std::find(stack.begin(), stack.end(), called) != stack.end())
+  if (std::any_of(stack.begin(), stack.end(),
+                  [called](std::string_view running) { return same_name(running, called); }))
     throw Error::recursion(std::string(called));
   if (stack.size() >= kMaxCallStack)
     throw Error::recursion(std::string(called) + " (call depth exceeds " +
@@ -436,11 +467,11 @@ Value Evaluator::invoke(const FunctionDef& function, std::string_view called, Ar
     throw Error::arity(std::string(called), {required, params.size()}, args.size(), std::nullopt,
                        nullptr, function.signature);
 
-  ModuleContextPtr module_context = function.context.lock();
+  const ModuleContextPtr module_context = function.context.lock();
   if (!module_context)
     throw Error::syntax("internal error: the module of function '" + function.name +
                         "' is gone \u2014 this is a compiler bug, please report it");
-  const FrameGuard frame(scope_, std::move(module_context));
+  const FrameGuard frame(scope_, module_context.get());
   for (std::size_t i = 0; i < params.size(); ++i) {
     if (i < args.size())
       scope_.define_var(params[i].name, std::move(args[i]));
@@ -453,23 +484,22 @@ Value Evaluator::invoke(const FunctionDef& function, std::string_view called, Ar
 
   ++calls_made_;
   CallEntry entry(stack, called);
-  std::string body;
-  body.reserve(128);  // most function bodies render a line or two
+  const std::size_t start = out.size();
   {
     const InModule in_module(*this, function.source->text);
     if (context_.recorder) context_.recorder->begin_call();
-    render(body, function.define->body);
+    render(out, function.define->body);
   }
   entry.pop_checked(called);
 
-  // The result is the body trimmed in place: its text moves into the value.
+  // The result is the body without white space around it, trimmed in place.
+  const std::string_view body = std::string_view(out).substr(start);
   const std::string_view kept = utf8::trim(body);
   const auto front = static_cast<std::size_t>(kept.data() - body.data());
   const std::size_t length = kept.size();
   if (context_.recorder) context_.recorder->end_call(front, length);
-  body.resize(front + length);
-  body.erase(0, front);
-  return Value::string(std::move(body));
+  out.resize(start + front + length);
+  out.erase(start, front);
 }
 
 void EvalContext::warn(std::string warning) {

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -78,7 +77,10 @@ class Evaluator {
   const NodeList* choose(std::size_t offset, const If& node);
   // Runs `body` once per iteration of `loop`, with the loop variables bound
   // in a frame of their own; checks the iterable and the loop limits.
-  void iterate(std::size_t offset, const For& loop, const std::function<void()>& body);
+  template <class Body>
+  void iterate(std::size_t offset, const For& loop, Body&& body) {
+    iterate_with(offset, loop, &body, [](void* run) { (*static_cast<Body*>(run))(); });
+  }
 
   const ModuleText& module() const noexcept { return *module_; }
   EvalContext& context() noexcept { return context_; }
@@ -104,6 +106,7 @@ class Evaluator {
 
   template <class Evaluate>
   auto on_line(std::size_t offset, Evaluate&& evaluate);
+  void iterate_with(std::size_t offset, const For& loop, void* body, void (*run)(void*));
   void count_iteration();
   void render_node(std::string& out, const Node& node);
   void interpolate(std::string& out, std::size_t offset, const Interpolation& interpolation);
@@ -115,9 +118,14 @@ class Evaluator {
   const Value& resolve_path(const DotPath& path);
   class Arguments;
 
+  Arguments arguments(const ExprList& args);
+  Value call_builtin(std::string_view name, Arguments& args);
   Value call(const Call& call);
   Value call(const QualifiedCall& call);
   Value invoke(const FunctionDef& function, std::string_view called, Arguments& args);
+  // Renders the call's result onto the end of `out`.
+  void invoke_into(std::string& out, const FunctionDef& function, std::string_view called,
+                   Arguments& args);
 
   Scope& scope_;
   EvalContext& context_;

@@ -130,15 +130,16 @@ Value value_from_yaml(const YamlNode& node, std::size_t depth) {
       return Value::array(std::move(elements));
     }
     case Kind::Mapping: {
-      Value::Object entries;
+      std::vector<Value::Object::value_type> entries;
+      entries.reserve(node.entries.size());
       for (const auto& [key, value] : node.entries) {
         if (key->kind != Kind::String)
           throw Error::yaml("QUARL only supports string keys in objects; found " +
                             std::string(yaml_kind_name(key->kind)) +
                             " key \u2014 use a quoted string key instead");
-        entries.emplace(key->text, value_from_yaml(*value, depth + 1));
+        entries.emplace_back(key->text, value_from_yaml(*value, depth + 1));
       }
-      return Value::object(std::move(entries));
+      return Value::object(Value::Object::from_entries(std::move(entries)));
     }
   }
   return Value::null();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "quarl/error.hpp"
+#include "text_scan.hpp"
 
 namespace quarl {
 namespace {
@@ -10,7 +11,7 @@ namespace {
 template <class T>
 void bind(std::vector<std::pair<std::string_view, T>>& bindings, std::string_view name, T value) {
   for (auto& [bound, existing] : bindings)
-    if (bound == name) {
+    if (same_name(bound, name)) {
       existing = std::move(value);
       return;
     }
@@ -21,7 +22,7 @@ template <class T>
 const T* find(const std::vector<std::pair<std::string_view, T>>& bindings,
               std::string_view name) noexcept {
   for (auto it = bindings.rbegin(); it != bindings.rend(); ++it)
-    if (it->first == name) return &it->second;
+    if (same_name(it->first, name)) return &it->second;
   return nullptr;
 }
 
@@ -94,16 +95,16 @@ ModuleContextPtr make_module_context(const std::shared_ptr<const Template>& modu
   return context;
 }
 
-Scope::Scope(ModuleContextPtr global) { push_frame(std::move(global)); }
+Scope::Scope(ModuleContextPtr global) : global_(std::move(global)) { push_frame(global_.get()); }
 
-void Scope::push_frame(ModuleContextPtr context) {
+void Scope::push_frame(const ModuleContext* context) {
   if (depth_ == frames_.size()) frames_.emplace_back();
-  frames_[depth_++].context = std::move(context);
+  frames_[depth_++].context = context;
 }
 
 void Scope::drop_frame() noexcept {
   Frame& frame = frames_[--depth_];
-  frame.context.reset();
+  frame.context = nullptr;
   frame.variables.clear();
   frame.functions.clear();
   frame.modules.clear();

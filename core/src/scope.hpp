@@ -86,8 +86,9 @@ class Scope {
   // A scope of one global frame standing for `global` (which may be null).
   explicit Scope(ModuleContextPtr global = nullptr);
 
-  // A new innermost frame; it stands for `context` when one is given.
-  void push_frame(ModuleContextPtr context = nullptr);
+  // A new innermost frame; it stands for `context` when one is given, which
+  // the caller keeps alive until the frame is popped.
+  void push_frame(const ModuleContext* context = nullptr);
   // Drops the innermost frame and its bindings. The global frame cannot be
   // dropped: trying is a compiler bug, reported as an error.
   void pop_frame();
@@ -109,7 +110,7 @@ class Scope {
   using Bindings = std::vector<std::pair<std::string_view, T>>;
 
   struct Frame {
-    ModuleContextPtr context;  // looked up after the frame's own bindings
+    const ModuleContext* context;  // looked up after the frame's own bindings
     Bindings<Value> variables;
     Bindings<FunctionPtr> functions;
     Bindings<ImportedModulePtr> modules;
@@ -121,6 +122,7 @@ class Scope {
   // frames_[0, depth_) are live. Frames above them are kept, emptied, so that
   // their binding lists keep their capacity: a loop pushes and pops a frame
   // per iteration without allocating.
+  ModuleContextPtr global_;  // the global frame's context, owned here
   std::vector<Frame> frames_;
   std::size_t depth_ = 0;
 };
@@ -128,8 +130,8 @@ class Scope {
 // Pushes a frame for as long as it lives; pops it on every way out.
 class FrameGuard {
  public:
-  explicit FrameGuard(Scope& scope, ModuleContextPtr context = nullptr) : scope_(scope) {
-    scope_.push_frame(std::move(context));
+  explicit FrameGuard(Scope& scope, const ModuleContext* context = nullptr) : scope_(scope) {
+    scope_.push_frame(context);
   }
   ~FrameGuard() { scope_.drop_frame(); }
   FrameGuard(const FrameGuard&) = delete;

@@ -15,6 +15,15 @@ namespace quarl {
 std::string single_quoted(std::string_view text);
 std::string double_quoted(std::string_view text);
 
+// Equality of two short names (identifiers), compared inline: names are a
+// few bytes long, too short for a call to memcmp to pay off.
+inline bool same_name(std::string_view a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
 // Non-empty; an ASCII letter or '_' first, then ASCII letters, digits or '_'.
 bool is_identifier(std::string_view text) noexcept;
 

@@ -1,5 +1,7 @@
 #include "quarl/value.hpp"
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include "number.hpp"
@@ -18,6 +20,63 @@ Value Value::array(Array elements) {
 Value Value::object(Object entries) {
   return Value(std::make_shared<const Object>(std::move(entries)));
 }
+
+ObjectMap::ObjectMap(std::initializer_list<value_type> entries)
+    : ObjectMap(from_entries(std::vector<value_type>(entries))) {}
+
+ObjectMap ObjectMap::from_entries(std::vector<value_type> entries) {
+  // Stable, so that of equal keys the later one ends up last and is kept.
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const value_type& a, const value_type& b) { return KeyLess{}(a.first, b.first); });
+  ObjectMap map;
+  map.entries_.reserve(entries.size());
+  for (value_type& entry : entries) {
+    if (!map.entries_.empty() && map.entries_.back().first == entry.first)
+      map.entries_.back().second = std::move(entry.second);
+    else
+      map.entries_.push_back(std::move(entry));
+  }
+  return map;
+}
+
+std::vector<ObjectMap::value_type>::iterator ObjectMap::lower_bound(std::string_view key) noexcept {
+  return std::lower_bound(entries_.begin(), entries_.end(), key,
+                          [](const value_type& entry, std::string_view k) {
+                            return KeyLess{}(entry.first, k);
+                          });
+}
+
+ObjectMap::const_iterator ObjectMap::find(std::string_view key) const noexcept {
+  // Small objects (records with a few fields, the usual case) are scanned:
+  // most keys differ in length, which rejects them at once.
+  if (entries_.size() <= 8) {
+    for (auto it = entries_.begin(); it != entries_.end(); ++it)
+      if (it->first.size() == key.size() && it->first == key) return it;
+    return entries_.end();
+  }
+  const auto at = std::lower_bound(entries_.begin(), entries_.end(), key,
+                                   [](const value_type& entry, std::string_view k) {
+                                     return KeyLess{}(entry.first, k);
+                                   });
+  return at != entries_.end() && at->first == key ? at : entries_.end();
+}
+
+std::pair<ObjectMap::const_iterator, bool> ObjectMap::emplace(std::string key, Value value) {
+  if (entries_.empty() || KeyLess{}(entries_.back().first, key)) {
+    entries_.emplace_back(std::move(key), std::move(value));
+    return {entries_.end() - 1, true};
+  }
+  const auto at = lower_bound(key);
+  if (at != entries_.end() && at->first == key) return {at, false};
+  return {entries_.emplace(at, std::move(key), std::move(value)), true};
+}
+
+void ObjectMap::insert_or_assign(std::string key, Value value) {
+  const auto [at, added] = emplace(std::move(key), value);
+  if (!added) entries_[static_cast<std::size_t>(at - entries_.cbegin())].second = std::move(value);
+}
+
+bool operator==(const ObjectMap& a, const ObjectMap& b) noexcept { return a.entries_ == b.entries_; }
 
 bool operator==(const Value& a, const Value& b) noexcept {
   if (a.kind() != b.kind()) return false;
@@ -122,7 +181,7 @@ Value value_from_json(const nlohmann::json& node, std::size_t depth) {
       return Value::array(std::move(elements));
     }
     case nlohmann::json::value_t::object: {
-      Value::Object entries;
+      Value::Object entries;  // the JSON object's keys come sorted: each entry appends
       for (const auto& [key, member] : node.items())
         entries.emplace(key, value_from_json(member, depth + 1));
       return Value::object(std::move(entries));

@@ -201,6 +201,22 @@ TEST(Canonical, MessagesAndSourceMapShapes) {
             "{\"mappings\":\"\",\"names\":[],\"sources\":[\"input.quarl\"],\"version\":3}");
 }
 
+TEST(Canonical, EscapesAnywhereInLongStrings) {
+  // Runs of plain bytes are skipped in blocks; escapes at every position in a
+  // block must still be found.
+  for (std::size_t at = 0; at < 17; ++at) {
+    for (const char special : {'"', '\\', '\x1f', '\n'}) {
+      std::string text(17, 'a');
+      text[at] = special;
+      std::string expected = "\"" + std::string(at, 'a');
+      expected += special == '"' ? "\\\"" : special == '\\' ? "\\\\" : special == '\n' ? "\\n" : "\\u001f";
+      expected += std::string(16 - at, 'a') + "\"";
+      EXPECT_EQ(canonical_text(nlohmann::json(text)), expected) << at;
+    }
+  }
+  EXPECT_THROW(canonical_text(nlohmann::json(std::string("bad \xff"))), std::invalid_argument);
+}
+
 TEST(Canonical, KeysSortByBytes) {
   nlohmann::json object = nlohmann::json::object();
   for (const char* key : {"b", "\u00e9", "B", "a", "ab", "_"}) object[key] = 1;

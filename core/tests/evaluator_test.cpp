@@ -228,10 +228,11 @@ TEST(Evaluator, LoopLimits) {
               "resource limit exceeded: array has 100001 elements, exceeding maximum loop "
               "iteration limit of 100000");
   }
-  Value::Object big;
-  for (int i = 0; i <= 100000; ++i) big.emplace(std::to_string(i), Value::null());
+  std::vector<Value::Object::value_type> entries;
+  for (int i = 0; i <= 100000; ++i) entries.emplace_back(std::to_string(i), Value::null());
   try {
-    render_loop("@for k, v in o:\n@end", {{"o", Value::object(std::move(big))}});
+    render_loop("@for k, v in o:\n@end",
+                {{"o", Value::object(Value::Object::from_entries(std::move(entries)))}});
     FAIL();
   } catch (const Error& e) {
     EXPECT_EQ(e.message(),

@@ -37,7 +37,7 @@ TEST(Scope, OwnBindingsComeBeforeTheFramesContext) {
   auto context = std::make_shared<ModuleContext>();
   context->variables.emplace("name", Value::string("module"));
   Scope scope;
-  scope.push_frame(context);
+  scope.push_frame(context.get());
   EXPECT_EQ(scope.lookup_var("name")->as_string(), "module");
   scope.define_var("name", Value::string("param"));
   EXPECT_EQ(scope.lookup_var("name")->as_string(), "param");

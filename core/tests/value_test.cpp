@@ -95,7 +95,7 @@ TEST(Value, FromJson) {
       R"({"s": "x", "i": -3, "u": 18446744073709551615, "f": 1.0, "b": true, "n": null,
           "a": [1, [2]], "o": {"k": "v"}})"));
   EXPECT_EQ(to_text(v), "a: 1, 2, b: true, f: 1, i: -3, n: , o: k: v, s: x, u: 18446744073709551616");
-  EXPECT_EQ(v.as_object().at("u").kind(), ValueKind::Number);
+  EXPECT_EQ(v.as_object().find("u")->second.kind(), ValueKind::Number);
 }
 
 json nested_arrays(std::size_t depth) {
@@ -152,6 +152,24 @@ TEST(Number, ParseDecimal) {
   };
   for (const auto& c : cases) EXPECT_EQ(parse_decimal(c.text), c.value) << c.text;
   EXPECT_TRUE(std::signbit(*parse_decimal("-1e-999")));
+}
+
+}  // namespace
+}  // namespace quarl
+
+namespace quarl {
+namespace {
+
+TEST(Value, ObjectMapKeepsKeysSortedAndUnique) {
+  ObjectMap map = {{"b", Value::number(1)}, {"a", Value::number(2)}, {"b", Value::number(3)}};
+  map.emplace("c", Value::number(4));                      // appends
+  EXPECT_FALSE(map.emplace("a", Value::number(9)).second);  // present: unchanged
+  map.insert_or_assign("a", Value::number(5));
+  map.emplace("ab", Value::number(6));                      // inserts in the middle
+  EXPECT_EQ(to_text(Value::object(map)), "a: 5, ab: 6, b: 3, c: 4");
+  EXPECT_TRUE(map.contains("ab"));
+  EXPECT_EQ(map.find("abc"), map.end());
+  EXPECT_EQ(ObjectMap::from_entries({{"x", Value::null()}, {"x", Value::number(1)}}).size(), 1U);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <map>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -37,12 +37,14 @@ struct KeyLess {
   }
 };
 
+class ObjectMap;
+
 class Value {
  public:
   using Array = std::vector<Value>;
   // Keys in ascending byte order (shorter first when one is a prefix of the
   // other): every walk over an object's entries sees them in that order.
-  using Object = std::map<std::string, Value, KeyLess>;
+  using Object = ObjectMap;
 
   Value() noexcept = default;  // null
 
@@ -78,6 +80,37 @@ class Value {
   explicit Value(Data data) noexcept : data_(std::move(data)) {}
 
   Data data_ = std::monostate{};
+};
+
+// An object's entries: unique keys kept sorted (KeyLess), so that a lookup is
+// a binary search over contiguous memory and every walk is in key order.
+class ObjectMap {
+ public:
+  using value_type = std::pair<std::string, Value>;
+  using const_iterator = std::vector<value_type>::const_iterator;
+
+  ObjectMap() = default;
+  // A later entry with the same key replaces an earlier one.
+  ObjectMap(std::initializer_list<value_type> entries);
+  static ObjectMap from_entries(std::vector<value_type> entries);
+
+  const_iterator begin() const noexcept { return entries_.begin(); }
+  const_iterator end() const noexcept { return entries_.end(); }
+  std::size_t size() const noexcept { return entries_.size(); }
+  bool empty() const noexcept { return entries_.empty(); }
+
+  const_iterator find(std::string_view key) const noexcept;
+  bool contains(std::string_view key) const noexcept { return find(key) != end(); }
+  // Adds the entry unless the key is present; appending in key order is cheap.
+  std::pair<const_iterator, bool> emplace(std::string key, Value value);
+  void insert_or_assign(std::string key, Value value);
+
+  friend bool operator==(const ObjectMap&, const ObjectMap&) noexcept;
+
+ private:
+  std::vector<value_type>::iterator lower_bound(std::string_view key) noexcept;
+
+  std::vector<value_type> entries_;
 };
 
 // Containers nest at most this deep in values converted from outside data.
