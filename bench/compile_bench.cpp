@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
     std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     compile_best = std::min(compile_best, took.count());
     const auto result = quarl::compile_source(source, options);
-    const nlohmann::json canonical = quarl::to_canonical_json(*result);
+    const quarl::Value canonical = quarl::to_canonical_json(*result);
     start = std::chrono::steady_clock::now();
     for (int i = 0; i < kCalls; ++i) output = quarl::canonical_text(canonical).size();
     took = std::chrono::steady_clock::now() - start;

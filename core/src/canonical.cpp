@@ -1,5 +1,5 @@
 #include <array>
-#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -9,6 +9,25 @@
 
 namespace quarl {
 namespace {
+
+Value strings(std::vector<std::string> texts) {
+  Value::Array array;
+  array.reserve(texts.size());
+  for (std::string& text : texts) array.push_back(Value::string(std::move(text)));
+  return Value::array(std::move(array));
+}
+
+Value source_map_object(SourceMap map) {
+  Value::Object out;  // keys in sorted order: each one appends
+  if (map.file) out.emplace("file", Value::string(std::move(*map.file)));
+  out.emplace("mappings", Value::string(std::move(map.mappings)));
+  out.emplace("names", Value::array({}));
+  out.emplace("sources", strings(std::move(map.sources)));
+  if (map.sources_content)
+    out.emplace("sourcesContent", strings(std::move(*map.sources_content)));
+  out.emplace("version", Value::number(3));
+  return Value::object(std::move(out));
+}
 
 // Bytes a JSON string must escape: the quote, the backslash, and every
 // control character below U+0020.
@@ -30,7 +49,7 @@ constexpr bool needs_escape(std::uint64_t word) noexcept {
   return (control | has_zero(word ^ (kOnes * '"')) | has_zero(word ^ (kOnes * '\\'))) != 0;
 }
 
-void write_string(std::string& out, const std::string& text) {
+void write_string(std::string& out, std::string_view text) {
   if (const auto bad = utf8::find_invalid(text))
     throw std::invalid_argument("string is not valid UTF-8 (byte " + std::to_string(*bad) + ")");
   out.reserve(out.size() + text.size() + 2);
@@ -65,16 +84,16 @@ void write_string(std::string& out, const std::string& text) {
       }
     }
   }
-  out.append(text, run, std::string::npos);
+  out.append(text.substr(run));
   out += '"';
 }
 
-void write(std::string& out, const nlohmann::json& value) {
-  switch (value.type()) {
-    case nlohmann::json::value_t::object: {
+void write(std::string& out, const Value& value) {
+  switch (value.kind()) {
+    case ValueKind::Object: {
       out += '{';
       bool first = true;
-      for (const auto& [key, member] : value.items()) {
+      for (const auto& [key, member] : value.as_object()) {
         if (!first) out += ',';
         first = false;
         write_string(out, key);
@@ -84,70 +103,55 @@ void write(std::string& out, const nlohmann::json& value) {
       out += '}';
       return;
     }
-    case nlohmann::json::value_t::array: {
+    case ValueKind::Array: {
       out += '[';
-      for (std::size_t i = 0; i < value.size(); ++i) {
-        if (i) out += ',';
-        write(out, value[i]);
+      bool first = true;
+      for (const Value& element : value.as_array()) {
+        if (!first) out += ',';
+        first = false;
+        write(out, element);
       }
       out += ']';
       return;
     }
-    case nlohmann::json::value_t::string:
-      return write_string(out, value.get_ref<const std::string&>());
-    case nlohmann::json::value_t::boolean:
-      out += value.get<bool>() ? "true" : "false";
+    case ValueKind::String:
+      return write_string(out, value.as_string());
+    case ValueKind::Number:
+      if (!std::isfinite(value.as_number()))
+        throw std::invalid_argument("JSON has no form for the number " + to_text(value));
+      return append_text(out, value);  // integral values as integers
+    case ValueKind::Boolean:
+      out += value.as_boolean() ? "true" : "false";
       return;
-    case nlohmann::json::value_t::number_unsigned:
-    case nlohmann::json::value_t::number_integer: {
-      std::array<char, 24> digits;
-      const auto end = value.is_number_unsigned()
-                           ? std::to_chars(digits.data(), digits.data() + digits.size(),
-                                           value.get<std::uint64_t>())
-                           : std::to_chars(digits.data(), digits.data() + digits.size(),
-                                           value.get<std::int64_t>());
-      out.append(digits.data(), end.ptr);
-      return;
-    }
-    default:  // null; canonical objects hold no other kind
-      out += value.dump();
+    case ValueKind::Null:
+      out += "null";
       return;
   }
-}
-
-nlohmann::json source_map_object(const SourceMap& map) {
-  nlohmann::json out = nlohmann::json::object();
-  out["version"] = 3U;
-  if (map.file) out["file"] = *map.file;
-  out["sources"] = map.sources;
-  if (map.sources_content) out["sourcesContent"] = *map.sources_content;
-  out["names"] = nlohmann::json::array();
-  out["mappings"] = map.mappings;
-  return out;
 }
 
 }  // namespace
 
-nlohmann::json to_canonical_json(const CompileResult& result) {
-  nlohmann::json out = nlohmann::json::object();
-  if (const auto* markdown = std::get_if<std::string>(&result.output)) {
-    out["kind"] = "markdown";
-    out["output"] = *markdown;
+Value to_canonical_json(CompileResult result) {
+  Value::Object out;  // keys inserted in sorted order: each one appends
+  std::vector<std::string> dependencies = std::move(result.dependencies);
+  out.emplace("dependencies", strings(std::move(dependencies)));
+  if (auto* markdown = std::get_if<std::string>(&result.output)) {
+    out.emplace("kind", Value::string("markdown"));
+    out.emplace("output", Value::string(std::move(*markdown)));
   } else {
-    out["kind"] = "messages";
-    nlohmann::json messages = nlohmann::json::array();
-    for (const Message& message : std::get<std::vector<Message>>(result.output))
-      messages.push_back({{"content", message.content}, {"role", message.role}});
-    out["messages"] = std::move(messages);
+    Value::Array messages;
+    for (Message& message : std::get<std::vector<Message>>(result.output))
+      messages.push_back(Value::object({{"content", Value::string(std::move(message.content))},
+                                        {"role", Value::string(std::move(message.role))}}));
+    out.emplace("kind", Value::string("messages"));
+    out.emplace("messages", Value::array(std::move(messages)));
   }
-  out["warnings"] = result.warnings;
-  out["dependencies"] = result.dependencies;
-  if (result.source_map) out["sourceMap"] = source_map_object(*result.source_map);
-  return out;
+  if (result.source_map) out.emplace("sourceMap", source_map_object(std::move(*result.source_map)));
+  out.emplace("warnings", strings(std::move(result.warnings)));
+  return Value::object(std::move(out));
 }
 
-std::string canonical_text(const nlohmann::json& value) {
-  // Objects are std::map-backed, so keys come out in byte order.
+std::string canonical_text(const Value& value) {
   std::string out;
   write(out, value);
   return out;

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include "quarl/value.hpp"
 
 namespace quarl {
 
@@ -50,14 +50,16 @@ struct CheckResult {
   Warnings warnings;
 };
 
-// The canonical object of a compile result: keys in ascending byte order at
-// every level, "output" or "messages" by kind, "sourceMap" only with a map.
-nlohmann::json to_canonical_json(const CompileResult& result);
+// The canonical object of a compile result, as a Value (objects keep their
+// keys in ascending byte order): "output" or "messages" by kind, "sourceMap"
+// only with a map. The result's strings move into it.
+Value to_canonical_json(CompileResult result);
 
-// A canonical object as text: compact, keys sorted, strings escaped only
+// A canonical value as JSON text: compact, keys sorted, strings escaped only
 // where JSON requires it (quote, backslash, control characters), everything
-// else (non-ASCII, '/') as it is. Throws std::invalid_argument for a string
-// that is not valid UTF-8.
-std::string canonical_text(const nlohmann::json& value);
+// else (non-ASCII, '/') as it is, integral numbers as integers. Throws
+// std::invalid_argument for a string that is not valid UTF-8, or a number
+// that JSON cannot hold (not finite).
+std::string canonical_text(const Value& value);
 
 }  // namespace quarl
