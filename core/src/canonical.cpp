@@ -151,6 +151,25 @@ Value to_canonical_json(CompileResult result) {
   return Value::object(std::move(out));
 }
 
+bool is_valid_utf8(std::string_view text) noexcept { return !utf8::find_invalid(text); }
+
+bool holds_valid_utf8(const Value& value) noexcept {
+  switch (value.kind()) {
+    case ValueKind::String:
+      return is_valid_utf8(value.as_string());
+    case ValueKind::Array:
+      for (const Value& element : value.as_array())
+        if (!holds_valid_utf8(element)) return false;
+      return true;
+    case ValueKind::Object:
+      for (const auto& [key, element] : value.as_object())
+        if (!is_valid_utf8(key) || !holds_valid_utf8(element)) return false;
+      return true;
+    default:
+      return true;
+  }
+}
+
 std::string canonical_text(const Value& value) {
   std::string out;
   write(out, value);

@@ -98,6 +98,12 @@ void Resolver::check_loadable(const std::string& key) const {
 
 ModulePtr Resolver::build(const std::string& key, ModuleText text, bool marker_required,
                           const Value::Object& variables) {
+  // The caller's variables come from outside data, as JSON does, under the
+  // same nesting limit.
+  for (const auto& [name, value] : variables)
+    if (!within_depth(value, kMaxValueDepth))
+      throw Error::json("value nesting exceeds maximum depth of " +
+                        std::to_string(kMaxValueDepth));
   auto module = std::make_shared<Module>();
   module->key = key;
   module->source = std::make_shared<const Template>(parse_template(lex(std::move(text))));

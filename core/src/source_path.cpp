@@ -157,7 +157,8 @@ std::string display_path(std::string_view path, std::optional<std::string_view> 
     const std::string relative = join(segments);
     return relative.empty() ? "source" : relative;
   }
-  const std::string absolute = (text.starts_with('/') ? "/" : "") + join(segments);
+  std::string absolute = text.starts_with('/') ? "/" : "";
+  absolute += join(segments);
   if (!root) return absolute;
   const std::string root_text = with_forward_slashes(*root);
   const std::vector<std::string_view> root_segments = normal_segments(root_text);

@@ -26,8 +26,21 @@ std::vector<std::string_view> split_where(std::string_view text, std::string_vie
 
 }  // namespace
 
-std::string single_quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
-std::string double_quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+namespace {
+
+std::string enclosed(char quote, std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  out += quote;
+  out += text;
+  out += quote;
+  return out;
+}
+
+}  // namespace
+
+std::string single_quoted(std::string_view text) { return enclosed('\'', text); }
+std::string double_quoted(std::string_view text) { return enclosed('"', text); }
 
 bool is_identifier(std::string_view text) noexcept {
   if (text.empty() || !(is_ascii_letter(text[0]) || text[0] == '_')) return false;

@@ -157,6 +157,18 @@ std::string to_text(const Value& value) {
   return out;
 }
 
+bool within_depth(const Value& value, std::size_t max_depth, std::size_t depth) noexcept {
+  if (depth > max_depth) return false;
+  if (value.kind() == ValueKind::Array) {
+    for (const Value& element : value.as_array())
+      if (!within_depth(element, max_depth, depth + 1)) return false;
+  } else if (value.kind() == ValueKind::Object) {
+    for (const auto& [key, member] : value.as_object())
+      if (!within_depth(member, max_depth, depth + 1)) return false;
+  }
+  return true;
+}
+
 Value value_from_json(const nlohmann::json& node, std::size_t depth) {
   if (depth > kMaxValueDepth)
     throw Error::json("value nesting exceeds maximum depth of " + std::to_string(kMaxValueDepth));

@@ -56,6 +56,17 @@ TEST(Compile, SourceString) {
             "set via --set");
 }
 
+TEST(Compile, CallerVariableDepthLimit) {
+  const auto nested = [](std::size_t depth) {
+    Value value = Value::string("leaf");
+    for (std::size_t i = 0; i < depth; ++i) value = Value::array({value});
+    return value;
+  };
+  EXPECT_EQ(markdown(compile_source("x", with_vars({{"v", nested(64)}}))), "x\n");
+  const Error e = error_of(compile_source("x", with_vars({{"v", nested(65)}})));
+  EXPECT_EQ(e.message(), "JSON parse error: value nesting exceeds maximum depth of 64");
+}
+
 TEST(Compile, SourceSizeLimit) {
   EXPECT_EQ(markdown(compile_source(std::string(kMaxSourceBytes, 'x'), {})).size(),
             kMaxSourceBytes + 1);

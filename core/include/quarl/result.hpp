@@ -55,6 +55,11 @@ struct CheckResult {
 // only with a map. The result's strings move into it.
 Value to_canonical_json(CompileResult result);
 
+// Whether `text` is well-formed UTF-8, and whether every string (and key) in
+// `value` is: what a binding checks before it hands text to its host.
+bool is_valid_utf8(std::string_view text) noexcept;
+bool holds_valid_utf8(const Value& value) noexcept;
+
 // A canonical value as JSON text: compact, keys sorted, strings escaped only
 // where JSON requires it (quote, backslash, control characters), everything
 // else (non-ASCII, '/') as it is, integral numbers as integers. Throws

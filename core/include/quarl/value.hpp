@@ -124,6 +124,10 @@ inline std::string_view type_name(const Value& value) noexcept { return type_nam
 std::string to_text(const Value& value);
 void append_text(std::string& out, const Value& value);
 
+// Whether no container in `value` lies deeper than `max_depth`, the value
+// itself being at depth `depth`.
+bool within_depth(const Value& value, std::size_t max_depth, std::size_t depth = 0) noexcept;
+
 // Converts one node of a parsed JSON document. `depth` is the node's own
 // nesting depth (0 for a variable's value). Throws a `quarl::json` Error for
 // nesting deeper than kMaxValueDepth.
