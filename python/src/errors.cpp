@@ -65,6 +65,22 @@ PyObject* raise_core_error(const ModuleState& state, const quarl::Error& error) 
   }
 }
 
+PyObject* raise_failure(const ModuleState& state, const quarl::Failure& failure) noexcept {
+  if (const auto* error = std::get_if<quarl::Error>(&failure)) return raise_core_error(state, *error);
+  const auto& fault = std::get<quarl::InternalFault>(failure);
+  if (fault.out_of_memory) return PyErr_NoMemory();
+  return raise_internal_error(state, fault.detail);
+}
+
+PyObject* raise_serialization_error(const ModuleState& state, std::string_view error) noexcept {
+  try {
+    return raise_binding_error(state, "quarl::internal",
+                               "failed to serialize result: " + std::string(error));
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+}
+
 PyObject* raise_binding_error(const ModuleState& state, std::string_view code,
                               std::string_view message) noexcept {
   return raise_quarl_error(state, code, message, PyRef::borrow(Py_None), PyRef::borrow(Py_None));

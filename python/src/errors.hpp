@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "module_state.hpp"
+#include "quarl/compile.hpp"
 #include "quarl/error.hpp"
 
 namespace tessel {
@@ -19,6 +20,10 @@ PyObject* create_quarl_error_class() noexcept;
 // line and column when the core can resolve them). Returns null.
 PyObject* raise_core_error(const ModuleState& state, const quarl::Error& error) noexcept;
 
+// Raises what a core entry point failed with: its QuarlError, MemoryError
+// when memory ran out, or QuarlError "quarl::internal" for any other fault.
+PyObject* raise_failure(const ModuleState& state, const quarl::Failure& failure) noexcept;
+
 // Raises a QuarlError of the binding's own (a limit or an option check): code
 // and message only, help and span None. Returns null.
 PyObject* raise_binding_error(const ModuleState& state, std::string_view code,
@@ -27,6 +32,9 @@ PyObject* raise_binding_error(const ModuleState& state, std::string_view code,
 // Raises QuarlError "quarl::internal" for a fault that escaped the core as
 // something other than a quarl::Error; `detail` describes it. Returns null.
 PyObject* raise_internal_error(const ModuleState& state, std::string_view detail) noexcept;
+
+// Raises QuarlError "quarl::internal" "failed to serialize result: {error}".
+PyObject* raise_serialization_error(const ModuleState& state, std::string_view error) noexcept;
 
 // Runs `body` (which returns a new reference or null with an exception set)
 // and turns every C++ exception it throws into a Python exception, so no

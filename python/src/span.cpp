@@ -208,16 +208,34 @@ PyObject* create_span_class(PyObject* module) noexcept {
   return PyType_FromModuleAndSpec(module, &span_spec, nullptr);
 }
 
-PyObject* make_span(const ModuleState& state, const quarl::Span& span,
-                    const std::optional<quarl::LineColumn>& position) noexcept {
+PyObject* make_span(const ModuleState& state, const SpanFields& fields) noexcept {
   PyObject* self = PyType_GenericAlloc(reinterpret_cast<PyTypeObject*>(state.span_type), 0);
   if (!self) return nullptr;
-  SpanObject* fields = as_span(self);
-  fields->offset = span.offset;
-  fields->length = span.length;
-  fields->line = {position ? position->line : 0, position.has_value()};
-  fields->column = {position ? position->column : 0, position.has_value()};
+  SpanObject* span = as_span(self);
+  span->offset = fields.offset;
+  span->length = fields.length;
+  span->line = {fields.line.value_or(0), fields.line.has_value()};
+  span->column = {fields.column.value_or(0), fields.column.has_value()};
   return self;
+}
+
+PyObject* make_span(const ModuleState& state, const quarl::Span& span,
+                    const std::optional<quarl::LineColumn>& position) noexcept {
+  SpanFields fields{span.offset, span.length, std::nullopt, std::nullopt};
+  if (position) {
+    fields.line = position->line;
+    fields.column = position->column;
+  }
+  return make_span(state, fields);
+}
+
+std::optional<SpanFields> span_fields(const ModuleState& state, PyObject* object) noexcept {
+  if (Py_TYPE(object) != reinterpret_cast<PyTypeObject*>(state.span_type)) return std::nullopt;
+  const SpanObject* span = as_span(object);
+  SpanFields fields{span->offset, span->length, std::nullopt, std::nullopt};
+  if (span->line.present) fields.line = span->line.value;
+  if (span->column.present) fields.column = span->column.value;
+  return fields;
 }
 
 }  // namespace tessel

@@ -1,0 +1,222 @@
+#include "convert.hpp"
+
+#include <cmath>
+#include <vector>
+
+#include "py_ref.hpp"
+
+namespace tessel {
+namespace {
+
+// Nesting beyond the interpreter's recursion limit is refused by
+// Py_EnterRecursiveCall; this bound also holds when the limit is raised far
+// beyond what the C stack can take.
+constexpr int kMaxConversionDepth = 2000;
+
+std::string type_name(PyObject* object) {
+  const PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(object)));
+  if (!name) {
+    PyErr_Clear();
+    return "?";
+  }
+  const char* text = PyUnicode_AsUTF8AndSize(name.get(), nullptr);
+  if (!text) {
+    PyErr_Clear();
+    return "?";
+  }
+  return text;
+}
+
+class Converter {
+ public:
+  explicit Converter(std::string& error) : error_(error) {}
+
+  std::optional<quarl::Value> convert(PyObject* object, int depth) {
+    if (PyUnicode_Check(object)) return string(object);
+    if (PyBool_Check(object)) return quarl::Value::boolean(object == Py_True);
+    if (PyLong_Check(object)) {
+      const double number = PyLong_AsDouble(object);
+      if (number == -1.0 && PyErr_Occurred()) return failed_with_exception();
+      return quarl::Value::number(number);
+    }
+    if (PyFloat_Check(object)) return quarl::Value::number(PyFloat_AsDouble(object));
+    if (object == Py_None) return quarl::Value::null();
+    if (PyBytes_Check(object) || PyByteArray_Check(object)) return unsupported(object);
+
+    if (depth >= kMaxConversionDepth) {
+      error_ = "nesting is deeper than " + std::to_string(kMaxConversionDepth) + " levels";
+      return std::nullopt;
+    }
+    if (Py_EnterRecursiveCall(" while converting a value")) return failed_with_exception();
+    std::optional<quarl::Value> value;
+    if (PyDict_Check(object))
+      value = dict(object, depth);
+    else if (PyList_Check(object) || PyTuple_Check(object))
+      value = sequence(object, depth);
+    else if (PyMapping_Check(object) && PyObject_HasAttrString(object, "keys"))
+      value = mapping(object, depth);
+    else if (PySequence_Check(object))
+      value = sequence(object, depth);
+    else
+      value = unsupported(object);
+    Py_LeaveRecursiveCall();
+    return value;
+  }
+
+ private:
+  std::optional<quarl::Value> unsupported(PyObject* object) {
+    error_ = "unsupported type '" + type_name(object) + "'";
+    return std::nullopt;
+  }
+
+  // A Python exception (raised by the object's own methods, a recursion
+  // error, a decoding error) ends the conversion: its text becomes the
+  // error; a MemoryError stays set.
+  std::optional<quarl::Value> failed_with_exception() {
+    if (PyErr_ExceptionMatches(PyExc_MemoryError)) return std::nullopt;
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    const PyRef owned_type = PyRef::steal(type);
+    const PyRef owned_value = PyRef::steal(value);
+    const PyRef owned_traceback = PyRef::steal(traceback);
+    const PyRef text = PyRef::steal(value ? PyObject_Str(value) : nullptr);
+    const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), nullptr) : nullptr;
+    if (!utf8) PyErr_Clear();
+    error_ = utf8 ? utf8 : "conversion failed";
+    return std::nullopt;
+  }
+
+  std::optional<quarl::Value> string(PyObject* object) {
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(object, &size);
+    if (!text) return failed_with_exception();
+    return quarl::Value::string(std::string(text, static_cast<std::size_t>(size)));
+  }
+
+  // One key and value of a mapping, appended to `entries`.
+  bool entry(PyObject* key, PyObject* item, int depth,
+             std::vector<quarl::Value::Object::value_type>& entries) {
+    if (!PyUnicode_Check(key)) {
+      error_ = "mapping keys must be str, not " + type_name(key);
+      return false;
+    }
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(key, &size);
+    if (!text) {
+      failed_with_exception();
+      return false;
+    }
+    std::optional<quarl::Value> value = convert(item, depth + 1);
+    if (!value) return false;
+    entries.emplace_back(std::string(text, static_cast<std::size_t>(size)), std::move(*value));
+    return true;
+  }
+
+  std::optional<quarl::Value> dict(PyObject* object, int depth) {
+    std::vector<quarl::Value::Object::value_type> entries;
+    entries.reserve(static_cast<std::size_t>(PyDict_Size(object)));
+    Py_ssize_t position = 0;
+    PyObject* key = nullptr;
+    PyObject* item = nullptr;
+    while (PyDict_Next(object, &position, &key, &item)) {
+      // Hold the pair: converting the value may run code that changes the dict.
+      const PyRef held_key = PyRef::borrow(key);
+      const PyRef held_item = PyRef::borrow(item);
+      if (!entry(key, item, depth, entries)) return std::nullopt;
+    }
+    return quarl::Value::object(quarl::Value::Object::from_entries(std::move(entries)));
+  }
+
+  std::optional<quarl::Value> mapping(PyObject* object, int depth) {
+    const PyRef items = PyRef::steal(PyMapping_Items(object));
+    if (!items) return failed_with_exception();
+    const Py_ssize_t count = PyList_Size(items.get());
+    std::vector<quarl::Value::Object::value_type> entries;
+    entries.reserve(static_cast<std::size_t>(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      PyObject* pair = PyList_GetItem(items.get(), i);
+      if (!PyTuple_Check(pair) || PyTuple_Size(pair) != 2) {
+        error_ = "mapping items must be (key, value) pairs";
+        return std::nullopt;
+      }
+      if (!entry(PyTuple_GetItem(pair, 0), PyTuple_GetItem(pair, 1), depth, entries))
+        return std::nullopt;
+    }
+    return quarl::Value::object(quarl::Value::Object::from_entries(std::move(entries)));
+  }
+
+  std::optional<quarl::Value> sequence(PyObject* object, int depth) {
+    const PyRef items = PyRef::steal(PySequence_List(object));
+    if (!items) return failed_with_exception();
+    const Py_ssize_t count = PyList_Size(items.get());
+    quarl::Value::Array elements;
+    elements.reserve(static_cast<std::size_t>(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      std::optional<quarl::Value> element = convert(PyList_GetItem(items.get(), i), depth + 1);
+      if (!element) return std::nullopt;
+      elements.push_back(std::move(*element));
+    }
+    return quarl::Value::array(std::move(elements));
+  }
+
+  std::string& error_;
+};
+
+}  // namespace
+
+std::optional<quarl::Value> to_value(PyObject* object, std::string& error) noexcept {
+  try {
+    return Converter(error).convert(object, 0);
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+    return std::nullopt;
+  }
+}
+
+PyObject* to_python(std::string_view text) noexcept {
+  return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+}
+
+PyObject* to_python(const quarl::Value& value) noexcept {
+  switch (value.kind()) {
+    case quarl::ValueKind::String:
+      return to_python(std::string_view(value.as_string()));
+    case quarl::ValueKind::Number: {
+      const double number = value.as_number();
+      if (number == std::trunc(number) && std::abs(number) < 9223372036854775808.0)
+        return PyLong_FromLongLong(static_cast<long long>(number));
+      return PyFloat_FromDouble(number);
+    }
+    case quarl::ValueKind::Boolean:
+      return PyBool_FromLong(value.as_boolean());
+    case quarl::ValueKind::Null:
+      Py_RETURN_NONE;
+    case quarl::ValueKind::Array: {
+      const quarl::Value::Array& elements = value.as_array();
+      PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(elements.size())));
+      if (!list) return nullptr;
+      for (std::size_t i = 0; i < elements.size(); ++i) {
+        PyObject* element = to_python(elements[i]);
+        if (!element) return nullptr;
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), element);  // steals
+      }
+      return list.release();
+    }
+    case quarl::ValueKind::Object: {
+      PyRef dict = PyRef::steal(PyDict_New());
+      if (!dict) return nullptr;
+      for (const auto& [key, member] : value.as_object()) {
+        const PyRef item = PyRef::steal(to_python(member));
+        const PyRef name = PyRef::steal(to_python(std::string_view(key)));
+        if (!item || !name || PyDict_SetItem(dict.get(), name.get(), item.get()) < 0)
+          return nullptr;
+      }
+      return dict.release();
+    }
+  }
+  Py_RETURN_NONE;
+}
+
+}  // namespace tessel

@@ -1,0 +1,30 @@
+// Python objects to values and back.
+#pragma once
+
+#include <Python.h>
+
+#include <optional>
+#include <string>
+
+#include "quarl/value.hpp"
+
+namespace tessel {
+
+// The value of a Python object: dicts and other mappings with str keys become
+// objects, lists, tuples and other sequences arrays, str strings, bool
+// booleans, int and float numbers (ints of any size to the nearest double),
+// None null.
+//
+// On failure returns none and either sets `error` to a description of the
+// problem (an unsupported type, a non-str key, nesting too deep, ...) or,
+// when memory ran out, leaves the MemoryError set.
+std::optional<quarl::Value> to_value(PyObject* object, std::string& error) noexcept;
+
+// A new Python object for a value: objects become dicts (keys in order),
+// arrays lists, whole numbers within 64 bits ints, other numbers floats.
+PyObject* to_python(const quarl::Value& value) noexcept;
+
+// A new str from UTF-8 text.
+PyObject* to_python(std::string_view text) noexcept;
+
+}  // namespace tessel
