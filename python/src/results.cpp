@@ -1,0 +1,492 @@
+#include "results.hpp"
+
+#include <stdexcept>
+
+#include "boxed.hpp"
+#include "convert.hpp"
+#include "errors.hpp"
+#include "py_ref.hpp"
+#include "quarl/result.hpp"
+#include "text.hpp"
+
+namespace tessel {
+namespace {
+
+using quarl::Value;
+using quarl::ValueKind;
+
+// ---- shared helpers ---------------------------------------------------------
+
+PyObject* text_object(const std::string& text) noexcept { return to_python(std::string_view(text)); }
+
+// The canonical JSON text of a value; ValueError for a value JSON cannot hold
+// (only a caller-built one can be such).
+PyObject* json_text(const Value& value) noexcept {
+  try {
+    return text_object(quarl::canonical_text(value));
+  } catch (const std::invalid_argument& error) {
+    PyErr_SetString(PyExc_ValueError, error.what());
+    return nullptr;
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+}
+
+// The member `key` of an object value, or null.
+const Value* member(const Value& object, std::string_view key) noexcept {
+  if (object.kind() != ValueKind::Object) return nullptr;
+  const auto found = object.as_object().find(key);
+  return found == object.as_object().end() ? nullptr : &found->second;
+}
+
+PyObject* member_or_none(const Value& object, std::string_view key) noexcept {
+  if (const Value* value = member(object, key)) return to_python(*value);
+  Py_RETURN_NONE;
+}
+
+PyObject* member_list(const Value& object, std::string_view key) noexcept {
+  const Value* value = member(object, key);
+  if (value && value->kind() == ValueKind::Array) return to_python(*value);
+  return PyList_New(0);
+}
+
+// A string member's text, or `fallback`.
+std::string_view member_text(const Value& object, std::string_view key,
+                             std::string_view fallback = {}) noexcept {
+  const Value* value = member(object, key);
+  return value && value->kind() == ValueKind::String ? std::string_view(value->as_string())
+                                                      : fallback;
+}
+
+// Converts a constructor's state argument; a QuarlError names the class.
+std::optional<Value> state_argument(PyObject* type, PyObject* state_object, const char* class_name) {
+  std::string error;
+  std::optional<Value> value = to_value(state_object, error);
+  const ModuleState& state = module_state_of(as_type(type));
+  if (!value && !error.empty())
+    raise_binding_error(state, "quarl::invalid_options",
+                        std::string("invalid ") + class_name + " state: " + error);
+  if (value && value->kind() != ValueKind::Object) {
+    raise_binding_error(state, "quarl::invalid_options",
+                        std::string("invalid ") + class_name +
+                            " state: expected a mapping, got " +
+                            std::string(quarl::type_name(*value)));
+    return std::nullopt;
+  }
+  return value;
+}
+
+// ---- CompileResult ----------------------------------------------------------
+
+const Value& canonical(PyObject* self) noexcept { return unbox<Value>(self); }
+
+PyObject* compile_result_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+  static const char* keywords[] = {"canonical", nullptr};
+  PyObject* state_object = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:CompileResult", const_cast<char**>(keywords),
+                                   &state_object))
+    return nullptr;
+  PyObject* type_object = reinterpret_cast<PyObject*>(type);
+  return guarded(module_state_of(type), [&]() -> PyObject* {
+    std::optional<Value> value = state_argument(type_object, state_object, "CompileResult");
+    if (!value) return nullptr;
+    // The canonical form has no null "sourceMap": what to_dict() shows as
+    // None means no map, so a dict made by to_dict() builds an equal result.
+    const Value* map = member(*value, "sourceMap");
+    if (map && map->is_null()) {
+      std::vector<Value::Object::value_type> entries;
+      for (const auto& entry : value->as_object())
+        if (entry.first != "sourceMap") entries.push_back(entry);
+      value = Value::object(Value::Object::from_entries(std::move(entries)));
+    }
+    return box(type_object, std::move(*value));
+  });
+}
+
+PyObject* get_kind(PyObject* self, void*) noexcept {
+  const Value* kind = member(canonical(self), "kind");
+  if (kind && kind->kind() == ValueKind::String) return to_python(*kind);
+  Py_RETURN_NONE;
+}
+
+PyObject* get_output(PyObject* self, void*) noexcept {
+  if (member_text(canonical(self), "kind") == "messages") Py_RETURN_NONE;
+  return member_or_none(canonical(self), "output");
+}
+
+PyObject* get_messages(PyObject* self, void*) noexcept {
+  const Value* messages = member(canonical(self), "messages");
+  if (!messages || messages->kind() != ValueKind::Array) Py_RETURN_NONE;
+  PyObject* message_type = module_state_of(Py_TYPE(self)).message_type;
+  return guarded(module_state_of(Py_TYPE(self)), [&]() -> PyObject* {
+    PyRef list = PyRef::steal(PyList_New(0));
+    if (!list) return nullptr;
+    for (const Value& message : messages->as_array()) {
+      const PyRef item = PyRef::steal(box(message_type, quarl::Message{
+                                                            std::string(member_text(message, "role")),
+                                                            std::string(member_text(message, "content"))}));
+      if (!item || PyList_Append(list.get(), item.get()) < 0) return nullptr;
+    }
+    return list.release();
+  });
+}
+
+PyObject* get_warnings(PyObject* self, void*) noexcept {
+  return member_list(canonical(self), "warnings");
+}
+
+PyObject* get_dependencies(PyObject* self, void*) noexcept {
+  return member_list(canonical(self), "dependencies");
+}
+
+PyObject* get_source_map(PyObject* self, void*) noexcept {
+  return member_or_none(canonical(self), "sourceMap");
+}
+
+PyObject* compile_result_to_dict(PyObject* self, PyObject*) noexcept {
+  PyRef dict = PyRef::steal(to_python(canonical(self)));
+  if (!dict) return nullptr;
+  if (!member(canonical(self), "sourceMap") &&
+      PyDict_SetItemString(dict.get(), "sourceMap", Py_None) < 0)
+    return nullptr;
+  return dict.release();
+}
+
+PyObject* compile_result_to_json(PyObject* self, PyObject*) noexcept {
+  return json_text(canonical(self));
+}
+
+PyObject* compile_result_reduce(PyObject* self, PyObject*) noexcept {
+  const PyRef state = PyRef::steal(to_python(canonical(self)));
+  if (!state) return nullptr;
+  return Py_BuildValue("(O(O))", reinterpret_cast<PyObject*>(Py_TYPE(self)), state.get());
+}
+
+PyObject* compile_result_repr(PyObject* self) noexcept {
+  return guarded(module_state_of(Py_TYPE(self)), [self] {
+    const Value& value = canonical(self);
+    const Value empty_list = Value::array({});
+    const Value* warnings = member(value, "warnings");
+    const Value* dependencies = member(value, "dependencies");
+    std::string text = "CompileResult(kind=";
+    if (member_text(value, "kind") == "messages") {
+      const Value* messages = member(value, "messages");
+      const std::size_t count =
+          messages && messages->kind() == ValueKind::Array ? messages->as_array().size() : 0;
+      text += "'messages', messages=<" + std::to_string(count) + " item(s)>";
+    } else {
+      text += "'markdown', output=" + debug_quoted(member_text(value, "output"));
+    }
+    text += ", warnings=" + debug_list(warnings ? *warnings : empty_list);
+    text += ", dependencies=" + debug_list(dependencies ? *dependencies : empty_list);
+    if (member(value, "sourceMap")) text += ", source_map=<present>";
+    text += ")";
+    return text_object(text);
+  });
+}
+
+PyGetSetDef compile_result_getset[] = {
+    {"kind", get_kind, nullptr,
+     PyDoc_STR("`\"markdown\"` or `\"messages\"` \u2014 the intrinsic output shape of the "
+               "template."),
+     nullptr},
+    {"output", get_output, nullptr,
+     PyDoc_STR("The rendered Markdown string, or `None` when the result is `messages`."), nullptr},
+    {"messages", get_messages, nullptr,
+     PyDoc_STR("The structured messages, or `None` when the result is `markdown`."), nullptr},
+    {"warnings", get_warnings, nullptr,
+     PyDoc_STR("Warnings emitted during compilation (never printed to stderr)."), nullptr},
+    {"dependencies", get_dependencies, nullptr,
+     PyDoc_STR("Imported module keys in depth-first resolution order (entry excluded)."), nullptr},
+    {"source_map", get_source_map, nullptr,
+     PyDoc_STR("The Source Map v3 document as a plain `dict`, or `None` when not generated.\n\n"
+               "A map is present only when `source_map=True` was passed and the result is\n"
+               "Markdown; a messages-mode result always gives `None`. In `to_dict()` and\n"
+               "`to_json()` the document sits under the wire key `\"sourceMap\"`."),
+     nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMethodDef compile_result_methods[] = {
+    {"to_dict", compile_result_to_dict, METH_NOARGS,
+     PyDoc_STR("to_dict($self, /)\n--\n\n"
+               "The result as a plain `dict`, Python-idiomatic: every attribute-style key is\n"
+               "present, so `\"sourceMap\"` is always there (`None` when no map was generated),\n"
+               "and the payload key of the other kind (`\"output\"` or `\"messages\"`) is absent.")},
+    {"to_json", compile_result_to_json, METH_NOARGS,
+     PyDoc_STR("to_json($self, /)\n--\n\n"
+               "The canonical wire format shared with the other language bindings: compact\n"
+               "JSON with sorted keys, in which `\"sourceMap\"` is omitted when no map was\n"
+               "generated.")},
+    {"__reduce__", compile_result_reduce, METH_NOARGS,
+     PyDoc_STR("__reduce__($self, /)\n--\n\n"
+               "Reconstruct on unpickle via `CompileResult(canonical_dict)`.\n\n"
+               "The state is the canonical value itself: the null-sourceMap injection of\n"
+               "`to_dict()` is not included, which preserves round-trip\n"
+               "equality: original.value == restored.value.")},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+constexpr const char kCompileResultDoc[] =
+    "CompileResult(canonical)\n--\n\n"
+    "The result of [`compile`], [`compile_file`], or [`compile_virtual`].\n\n"
+    "Retains the canonical `to_canonical_json()` value as its single backing store;\n"
+    "every typed getter and `to_dict()`/`to_json()` reads from it, so they can never\n"
+    "diverge. `__eq__` is wire equality; the object is intentionally unhashable.";
+
+PyType_Slot compile_result_slots[] = {
+    {Py_tp_doc, const_cast<char*>(kCompileResultDoc)},
+    {Py_tp_new, reinterpret_cast<void*>(compile_result_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<Value>)},
+    {Py_tp_repr, reinterpret_cast<void*>(compile_result_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(boxed_richcompare<Value>)},
+    {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
+    {Py_tp_getset, compile_result_getset},
+    {Py_tp_methods, compile_result_methods},
+    {0, nullptr},
+};
+
+PyType_Spec compile_result_spec = {"tessel._tessel.CompileResult", sizeof(Boxed<Value>), 0,
+                                   Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+                                   compile_result_slots};
+
+// ---- CheckResult --------------------------------------------------------------
+
+using Warnings = std::vector<std::string>;
+
+PyObject* string_list(const std::vector<std::string>& texts) noexcept {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(texts.size())));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    PyObject* text = text_object(texts[i]);
+    if (!text) return nullptr;
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), text);
+  }
+  return list.release();
+}
+
+Value string_array(const std::vector<std::string>& texts) {
+  Value::Array array;
+  for (const std::string& text : texts) array.push_back(Value::string(text));
+  return Value::array(std::move(array));
+}
+
+// A list or tuple of str, as texts; none with TypeError otherwise.
+std::optional<std::vector<std::string>> string_sequence(PyObject* object, const char* function,
+                                                        const char* name) {
+  if (!PyList_Check(object) && !PyTuple_Check(object)) {
+    PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be a list of str", function, name);
+    return std::nullopt;
+  }
+  const PyRef items = PyRef::steal(PySequence_List(object));
+  if (!items) return std::nullopt;
+  std::vector<std::string> texts;
+  for (Py_ssize_t i = 0; i < PyList_Size(items.get()); ++i) {
+    PyObject* item = PyList_GetItem(items.get(), i);
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_Check(item) ? PyUnicode_AsUTF8AndSize(item, &size) : nullptr;
+    if (!text) {
+      if (!PyErr_Occurred())
+        PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be a list of str", function, name);
+      return std::nullopt;
+    }
+    texts.emplace_back(text, static_cast<std::size_t>(size));
+  }
+  return texts;
+}
+
+PyObject* check_result_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+  static const char* keywords[] = {"warnings", nullptr};
+  PyObject* warnings = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:CheckResult", const_cast<char**>(keywords),
+                                   &warnings))
+    return nullptr;
+  return guarded(module_state_of(type), [&]() -> PyObject* {
+    std::optional<Warnings> texts = string_sequence(warnings, "CheckResult", "warnings");
+    if (!texts) return nullptr;
+    return box(reinterpret_cast<PyObject*>(type), std::move(*texts));
+  });
+}
+
+PyObject* check_result_warnings(PyObject* self, void*) noexcept {
+  return string_list(unbox<Warnings>(self));
+}
+
+PyObject* check_result_to_dict(PyObject* self, PyObject*) noexcept {
+  const PyRef warnings = PyRef::steal(string_list(unbox<Warnings>(self)));
+  if (!warnings) return nullptr;
+  return Py_BuildValue("{s:O}", "warnings", warnings.get());
+}
+
+PyObject* check_result_to_json(PyObject* self, PyObject*) noexcept {
+  return guarded(module_state_of(Py_TYPE(self)), [self] {
+    return json_text(Value::object({{"warnings", string_array(unbox<Warnings>(self))}}));
+  });
+}
+
+PyObject* check_result_reduce(PyObject* self, PyObject*) noexcept {
+  const PyRef warnings = PyRef::steal(string_list(unbox<Warnings>(self)));
+  if (!warnings) return nullptr;
+  return Py_BuildValue("(O(O))", reinterpret_cast<PyObject*>(Py_TYPE(self)), warnings.get());
+}
+
+PyObject* check_result_repr(PyObject* self) noexcept {
+  return guarded(module_state_of(Py_TYPE(self)), [self] {
+    return text_object("CheckResult(warnings=" + debug_list(string_array(unbox<Warnings>(self))) +
+                       ")");
+  });
+}
+
+PyGetSetDef check_result_getset[] = {
+    {"warnings", check_result_warnings, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMethodDef check_result_methods[] = {
+    {"to_dict", check_result_to_dict, METH_NOARGS,
+     PyDoc_STR("to_dict($self, /)\n--\n\nA new dict with the single key `\"warnings\"`.")},
+    {"to_json", check_result_to_json, METH_NOARGS,
+     PyDoc_STR("to_json($self, /)\n--\n\nThe same content as compact JSON text.")},
+    {"__reduce__", check_result_reduce, METH_NOARGS,
+     PyDoc_STR("__reduce__($self, /)\n--\n\nReconstruct on unpickle via `CheckResult(warnings)`.")},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+constexpr const char kCheckResultDoc[] =
+    "CheckResult(warnings)\n--\n\n"
+    "The result of [`check`], [`check_file`], or [`check_virtual`].";
+
+PyType_Slot check_result_slots[] = {
+    {Py_tp_doc, const_cast<char*>(kCheckResultDoc)},
+    {Py_tp_new, reinterpret_cast<void*>(check_result_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<Warnings>)},
+    {Py_tp_repr, reinterpret_cast<void*>(check_result_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(boxed_richcompare<Warnings>)},
+    {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
+    {Py_tp_getset, check_result_getset},
+    {Py_tp_methods, check_result_methods},
+    {0, nullptr},
+};
+
+PyType_Spec check_result_spec = {"tessel._tessel.CheckResult", sizeof(Boxed<Warnings>), 0,
+                                 Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+                                 check_result_slots};
+
+// ---- Message --------------------------------------------------------------------
+
+const quarl::Message& message(PyObject* self) noexcept { return unbox<quarl::Message>(self); }
+
+PyObject* message_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+  static const char* keywords[] = {"role", "content", nullptr};
+  PyObject* role = nullptr;
+  PyObject* content = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "UU:Message", const_cast<char**>(keywords),
+                                   &role, &content))
+    return nullptr;
+  return guarded(module_state_of(type), [&]() -> PyObject* {
+    Py_ssize_t role_size = 0;
+    Py_ssize_t content_size = 0;
+    const char* role_text = PyUnicode_AsUTF8AndSize(role, &role_size);
+    const char* content_text = PyUnicode_AsUTF8AndSize(content, &content_size);
+    if (!role_text || !content_text) return nullptr;
+    return box(reinterpret_cast<PyObject*>(type),
+               quarl::Message{std::string(role_text, static_cast<std::size_t>(role_size)),
+                              std::string(content_text, static_cast<std::size_t>(content_size))});
+  });
+}
+
+PyObject* message_role(PyObject* self, void*) noexcept { return text_object(message(self).role); }
+PyObject* message_content(PyObject* self, void*) noexcept {
+  return text_object(message(self).content);
+}
+
+PyObject* message_to_dict(PyObject* self, PyObject*) noexcept {
+  const PyRef role = PyRef::steal(text_object(message(self).role));
+  const PyRef content = PyRef::steal(text_object(message(self).content));
+  if (!role || !content) return nullptr;
+  return Py_BuildValue("{s:O,s:O}", "role", role.get(), "content", content.get());
+}
+
+PyObject* message_to_json(PyObject* self, PyObject*) noexcept {
+  return guarded(module_state_of(Py_TYPE(self)), [self] {
+    return json_text(Value::object({{"content", Value::string(message(self).content)},
+                                    {"role", Value::string(message(self).role)}}));
+  });
+}
+
+PyObject* message_reduce(PyObject* self, PyObject*) noexcept {
+  const PyRef role = PyRef::steal(text_object(message(self).role));
+  const PyRef content = PyRef::steal(text_object(message(self).content));
+  if (!role || !content) return nullptr;
+  return Py_BuildValue("(O(OO))", reinterpret_cast<PyObject*>(Py_TYPE(self)), role.get(),
+                       content.get());
+}
+
+PyObject* message_repr(PyObject* self) noexcept {
+  return guarded(module_state_of(Py_TYPE(self)), [self] {
+    return text_object("Message(role=" + debug_quoted(message(self).role) +
+                       ", content=" + debug_quoted(message(self).content) + ")");
+  });
+}
+
+PyGetSetDef message_getset[] = {
+    {"role", message_role, nullptr, nullptr, nullptr},
+    {"content", message_content, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMethodDef message_methods[] = {
+    {"to_dict", message_to_dict, METH_NOARGS,
+     PyDoc_STR("to_dict($self, /)\n--\n\nA new dict with the keys `\"role\"` and `\"content\"`.")},
+    {"to_json", message_to_json, METH_NOARGS,
+     PyDoc_STR("to_json($self, /)\n--\n\nThe same content as compact JSON text with sorted keys.")},
+    {"__reduce__", message_reduce, METH_NOARGS,
+     PyDoc_STR("__reduce__($self, /)\n--\n\nReconstruct on unpickle via `Message(role, content)`.")},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+constexpr const char kMessageDoc[] =
+    "Message(role, content)\n--\n\n"
+    "A single chat message produced by a `@message`-bearing template.";
+
+PyType_Slot message_slots[] = {
+    {Py_tp_doc, const_cast<char*>(kMessageDoc)},
+    {Py_tp_new, reinterpret_cast<void*>(message_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<quarl::Message>)},
+    {Py_tp_repr, reinterpret_cast<void*>(message_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(boxed_richcompare<quarl::Message>)},
+    {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
+    {Py_tp_getset, message_getset},
+    {Py_tp_methods, message_methods},
+    {0, nullptr},
+};
+
+PyType_Spec message_spec = {"tessel._tessel.Message", sizeof(Boxed<quarl::Message>), 0,
+                            Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, message_slots};
+
+}  // namespace
+
+PyObject* create_compile_result_class(PyObject* module) noexcept {
+  return PyType_FromModuleAndSpec(module, &compile_result_spec, nullptr);
+}
+PyObject* create_check_result_class(PyObject* module) noexcept {
+  return PyType_FromModuleAndSpec(module, &check_result_spec, nullptr);
+}
+PyObject* create_message_class(PyObject* module) noexcept {
+  return PyType_FromModuleAndSpec(module, &message_spec, nullptr);
+}
+
+PyObject* make_compile_result(const ModuleState& state, Value canonical_value) noexcept {
+  if (!quarl::holds_valid_utf8(canonical_value))
+    return raise_serialization_error(state, "the result holds text that is not valid UTF-8");
+  return box(state.compile_result_type, std::move(canonical_value));
+}
+
+PyObject* make_check_result(const ModuleState& state, std::vector<std::string> warnings) noexcept {
+  for (const std::string& warning : warnings)
+    if (!quarl::is_valid_utf8(warning))
+      return raise_serialization_error(state, "a warning is not valid UTF-8");
+  return box(state.check_result_type, std::move(warnings));
+}
+
+}  // namespace tessel
