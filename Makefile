@@ -21,7 +21,8 @@ install: setup
 	$(PY) -m pip install --quiet --no-build-isolation --no-deps .
 
 cpp-test: setup
-	$(CMAKE_GENERATE) -B build/cpp -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSEL_WERROR=ON
+	$(CMAKE_GENERATE) -B build/cpp -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSEL_WERROR=ON \
+		-DTESSEL_BUILD_PYTHON=ON -DPython_EXECUTABLE=$(CURDIR)/$(PY)
 	cmake --build build/cpp
 	ctest --test-dir build/cpp --output-on-failure
 

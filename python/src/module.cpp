@@ -3,7 +3,10 @@
 #include <Python.h>
 
 #include "errors.hpp"
+#include "functions.hpp"
+#include "lint_results.hpp"
 #include "module_state.hpp"
+#include "results.hpp"
 #include "span.hpp"
 
 namespace tessel {
@@ -25,22 +28,29 @@ int add_owned(PyObject* module, const char* name, PyObject* object, PyObject** s
 int exec_module(PyObject* module) noexcept {
   ModuleState& state = module_state(module);
   if (add_owned(module, "QuarlError", create_quarl_error_class(), &state.quarl_error) < 0 ||
-      add_owned(module, "Span", create_span_class(module), &state.span_type) < 0)
+      add_owned(module, "Span", create_span_class(module), &state.span_type) < 0 ||
+      add_owned(module, "Message", create_message_class(module), &state.message_type) < 0 ||
+      add_owned(module, "CompileResult", create_compile_result_class(module),
+                &state.compile_result_type) < 0 ||
+      add_owned(module, "CheckResult", create_check_result_class(module),
+                &state.check_result_type) < 0 ||
+      add_owned(module, "LintResult", create_lint_result_class(module),
+                &state.lint_result_type) < 0 ||
+      add_owned(module, "LintDiagnostic", create_lint_diagnostic_class(module),
+                &state.lint_diagnostic_type) < 0 ||
+      add_owned(module, "LintFileReport", create_lint_file_report_class(module),
+                &state.lint_file_report_type) < 0)
     return -1;
-  return 0;
+  return PyModule_AddFunctions(module, module_functions());
 }
 
 int traverse_module(PyObject* module, visitproc visit, void* arg) noexcept {
-  ModuleState& state = module_state(module);
-  Py_VISIT(state.quarl_error);
-  Py_VISIT(state.span_type);
+  for (PyObject** owned : module_state(module).owned()) Py_VISIT(*owned);
   return 0;
 }
 
 int clear_module(PyObject* module) noexcept {
-  ModuleState& state = module_state(module);
-  Py_CLEAR(state.quarl_error);
-  Py_CLEAR(state.span_type);
+  for (PyObject** owned : module_state(module).owned()) Py_CLEAR(*owned);
   return 0;
 }
 

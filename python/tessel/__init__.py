@@ -4,6 +4,38 @@ The compiler itself is the native extension module :mod:`tessel._tessel`;
 this package re-exports its public names.
 """
 
-from tessel._tessel import QuarlError, Span
+from tessel._tessel import (
+    CheckResult,
+    CompileResult,
+    LintDiagnostic,
+    LintFileReport,
+    LintResult,
+    Message,
+    QuarlError,
+    Span,
+    check,
+    check_file,
+    check_virtual,
+    compile,
+    compile_file,
+    compile_virtual,
+    scan_imports,
+)
 
-__all__ = ["QuarlError", "Span"]
+__all__ = [
+    "CheckResult",
+    "CompileResult",
+    "LintDiagnostic",
+    "LintFileReport",
+    "LintResult",
+    "Message",
+    "QuarlError",
+    "Span",
+    "check",
+    "check_file",
+    "check_virtual",
+    "compile",
+    "compile_file",
+    "compile_virtual",
+    "scan_imports",
+]

@@ -1,0 +1,78 @@
+"""Threads, the interpreter lock, and memory over many calls."""
+
+import sys
+import threading
+
+import tessel
+
+
+def template(i):
+    return (
+        f"---\nid: {i}\n---\n@define line(x):\n- {{{{ x }}}} of {{{{ id }}}}\n@end\n"
+        "@for item in items:\n{{ line(item) }}\n@end\n"
+    )
+
+
+def test_parallel_calls_match_sequential_ones():
+    jobs = [(template(i), {"items": [f"t{i}-{k}" for k in range(200)]}) for i in range(8)]
+    expected = [tessel.compile(source, vars=vars).to_json() for source, vars in jobs]
+    results = [None] * len(jobs)
+    errors = []
+
+    def run(index):
+        try:
+            for _ in range(20):
+                source, vars = jobs[index]
+                results[index] = tessel.compile(source, vars=vars).to_json()
+        except Exception as error:  # pragma: no cover - reported below
+            errors.append(error)
+
+    threads = [threading.Thread(target=run, args=(i,)) for i in range(len(jobs))]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert errors == []
+    assert results == expected
+
+
+def test_the_lock_is_released_during_a_compile():
+    source = "@for a in xs:\n@for b in xs:\n{{ upper(b) }}\n@end\n@end\n"
+    items = ["abc"] * 900  # 810,000 calls of upper: long enough to be seen
+    started = threading.Event()
+    done = threading.Event()
+
+    def run():
+        started.set()
+        tessel.compile(source, vars={"xs": items})
+        done.set()
+
+    thread = threading.Thread(target=run)
+    thread.start()
+    started.wait()
+    progress = 0
+    while not done.is_set():
+        progress += 1
+    thread.join()
+    # With the lock held for the whole compile this loop could not run at all
+    # meanwhile; released, it runs many thousands of times.
+    assert progress > 10_000
+
+
+def test_many_calls_do_not_grow_memory():
+    def work():
+        result = tessel.compile("Hi {{ x }}\n@for i in xs:\n{{ i }}\n@end", vars={"x": "y", "xs": [1, 2]})
+        result.to_dict(), result.to_json(), repr(result), result.output
+        try:
+            tessel.compile("{{ missing }}")
+        except tessel.QuarlError as error:
+            error.span
+        tessel.check("x").warnings
+        tessel.scan_imports('@import "./a.quarl"')
+
+    for _ in range(200):
+        work()
+    before = sys.getallocatedblocks()
+    for _ in range(2000):
+        work()
+    assert sys.getallocatedblocks() - before < 100

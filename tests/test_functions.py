@@ -1,0 +1,287 @@
+"""The module functions: argument binding, limits, option rules, conversions."""
+
+import inspect
+import os
+from collections import OrderedDict
+from collections.abc import Mapping
+
+import pytest
+
+import tessel
+from tessel import QuarlError
+
+MAX = 10_485_760
+
+SIGNATURES = {
+    "compile": "(source, *, vars=None, base_path=None, source_map=False, sources_content=False)",
+    "compile_file": "(path, *, vars=None, source_map=False, sources_content=False)",
+    "compile_virtual": "(modules, entry, *, vars=None, source_map=False, sources_content=False)",
+    "check": "(source, *, vars=None, base_path=None, source_map=None, sources_content=None)",
+    "check_file": "(path, *, vars=None)",
+    "check_virtual": "(modules, entry, *, vars=None)",
+    "scan_imports": "(source, /)",
+}
+
+
+@pytest.mark.parametrize(("name", "signature"), SIGNATURES.items())
+def test_signatures_and_docstrings(name, signature):
+    function = getattr(tessel, name)
+    assert str(inspect.signature(function)) == signature
+    assert function.__doc__ and not function.__doc__.startswith(name + "(")
+
+
+def raises(error_type, call, *args, **kwargs):
+    with pytest.raises(error_type) as info:
+        call(*args, **kwargs)
+    return info.value
+
+
+@pytest.mark.parametrize(
+    ("call", "message"),
+    [
+        (lambda: tessel.compile(), "compile() missing required argument 'source' (pos 1)"),
+        (lambda: tessel.compile("a", "b"), "compile() takes exactly 1 positional argument (2 given)"),
+        (lambda: tessel.compile("a", nope=1), "'nope' is an invalid keyword argument for compile()"),
+        (lambda: tessel.compile(1), "compile() argument 'source' must be str, not int"),
+        (lambda: tessel.compile("a", source="b"), "argument for compile() given by name ('source') and position (1)"),
+        (lambda: tessel.compile("a", source_map=1), "compile() argument 'source_map' must be bool, not int"),
+        (lambda: tessel.compile("a", sources_content="yes"), "compile() argument 'sources_content' must be bool, not str"),
+        (lambda: tessel.check("a", source_map=0), "check() argument 'source_map' must be bool or None, not int"),
+        (lambda: tessel.compile_virtual({}, 1), "compile_virtual() argument 'entry' must be str, not int"),
+        (lambda: tessel.compile_virtual({}), "compile_virtual() missing required argument 'entry' (pos 2)"),
+        (lambda: tessel.compile_file(b"x.quarl"), "compile_file() argument 'path' must be str or os.PathLike of str, not bytes"),
+        (lambda: tessel.scan_imports(source="x"), "scan_imports() got some positional-only arguments passed as keyword arguments: 'source'"),
+        (lambda: tessel.scan_imports("x", "y"), "scan_imports() takes exactly 1 positional argument (2 given)"),
+        (lambda: tessel.check_file("x", vars=None, extra=1), "'extra' is an invalid keyword argument for check_file()"),
+    ],
+)
+def test_binding_errors_are_type_errors(call, message):
+    assert str(raises(TypeError, call)) == message
+
+
+def binding_error(code, message):
+    def check(error):
+        assert (error.code, error.message, error.help, error.span) == (code, message, None, None)
+        assert str(error) == message
+
+    return check
+
+
+@pytest.mark.parametrize(
+    ("call", "code", "message"),
+    [
+        (lambda: tessel.compile("x" * (MAX + 1)), "quarl::resource_limit",
+         f"source exceeds maximum size of {MAX} bytes ({MAX + 1} bytes provided)"),
+        (lambda: tessel.check("é" * (MAX // 2 + 1)), "quarl::resource_limit",
+         f"source exceeds maximum size of {MAX} bytes ({MAX + 2} bytes provided)"),
+        (lambda: tessel.scan_imports("x" * (MAX + 1)), "quarl::resource_limit",
+         f"source exceeds maximum size of {MAX} bytes ({MAX + 1} bytes provided)"),
+        (lambda: tessel.compile("x", base_path=""), "quarl::invalid_options", "base_path must be a non-empty string"),
+        (lambda: tessel.check("x", base_path=""), "quarl::invalid_options", "base_path must be a non-empty string"),
+        (lambda: tessel.compile("x", sources_content=True), "quarl::invalid_options",
+         'option "sources_content" requires "source_map" to be True'),
+        (lambda: tessel.compile_file("nope.quarl", sources_content=True, source_map=False),
+         "quarl::invalid_options", 'option "sources_content" requires "source_map" to be True'),
+        (lambda: tessel.check("x", source_map=False), "quarl::invalid_options",
+         "source maps are not available for check(); use compile() instead"),
+        (lambda: tessel.check("x", sources_content=True), "quarl::invalid_options",
+         "source maps are not available for check(); use compile() instead"),
+        (lambda: tessel.compile("x", vars=[1]), "quarl::invalid_options", "options.vars must be a plain object, got array"),
+        (lambda: tessel.compile("x", vars="text"), "quarl::invalid_options", "options.vars must be a plain object, got string"),
+        (lambda: tessel.compile("x", vars={1: "a"}), "quarl::invalid_options", "invalid vars: mapping keys must be str, not int"),
+        (lambda: tessel.compile("x", vars={"a": {1, 2}}), "quarl::invalid_options", "invalid vars: unsupported type 'set'"),
+        (lambda: tessel.compile("x", vars={"a": b"bytes"}), "quarl::invalid_options", "invalid vars: unsupported type 'bytes'"),
+        (lambda: tessel.compile("x", vars={"a": 10**400}), "quarl::invalid_options",
+         "invalid vars: int too large to convert to float"),
+        (lambda: tessel.compile("x", vars={"a": "\ud800"}), "quarl::invalid_options",
+         "invalid vars: 'utf-8' codec can't encode character '\\ud800' in position 0: surrogates not allowed"),
+        (lambda: tessel.compile_virtual({"m.quarl": 1}, "m.quarl"), "quarl::invalid_options",
+         'modules["m.quarl"] must be a string, got number'),
+        (lambda: tessel.compile_virtual(["m.quarl"], "m.quarl"), "quarl::invalid_options",
+         "modules must be a mapping of str to str, got array"),
+        (lambda: tessel.compile_virtual({1: "x"}, "m.quarl"), "quarl::invalid_options",
+         "invalid modules: mapping keys must be str, not int"),
+        (lambda: tessel.check_virtual({'a"\\\n': 5}, "m"), "quarl::invalid_options",
+         'modules["a\\"\\\\\\n"] must be a string, got number'),
+    ],
+)
+def test_option_rules(call, code, message):
+    binding_error(code, message)(raises(QuarlError, call))
+
+
+def test_source_size_limit_at_the_limit():
+    assert tessel.compile("x" * MAX).output == "x" * MAX + "\n"
+
+
+def test_check_with_none_map_options_passes():
+    assert tessel.check("x", source_map=None, sources_content=None).warnings == []
+
+
+def test_compile_with_both_map_options_passes():
+    result = tessel.compile("x", source_map=True, sources_content=True)
+    assert result.output == "x\n"
+
+
+def test_module_limits():
+    at_limit = {f"m{i}.quarl": "x" for i in range(256)}
+    assert tessel.compile_virtual(at_limit, "m0.quarl").output == "x\n"
+    # The count is checked before anything is converted.
+    too_many = {f"m{i}.quarl": object() for i in range(257)}
+    binding_error("quarl::resource_limit", "modules exceeds maximum module count of 256 (257 provided)")(
+        raises(QuarlError, tessel.compile_virtual, too_many, "m0.quarl")
+    )
+
+    class Modules(Mapping):
+        def __init__(self, n):
+            self.keys_ = [f"m{i}.quarl" for i in range(n)]
+
+        def __getitem__(self, key):
+            return "x"
+
+        def __iter__(self):
+            return iter(self.keys_)
+
+        def __len__(self):
+            return len(self.keys_)
+
+    assert tessel.compile_virtual(Modules(256), "m0.quarl").output == "x\n"
+    binding_error("quarl::resource_limit", "modules exceeds maximum module count of 256 (257 provided)")(
+        raises(QuarlError, tessel.check_virtual, Modules(257), "m0.quarl")
+    )
+
+
+def test_module_sizes():
+    six = "x" * (6 * 1024 * 1024)
+    binding_error("quarl::resource_limit", f"modules aggregate size exceeds maximum of {MAX} bytes")(
+        raises(QuarlError, tessel.compile_virtual, {"a.quarl": six, "b.quarl": six}, "a.quarl")
+    )
+    binding_error("quarl::resource_limit", f'modules["a.quarl"] exceeds maximum size of {MAX} bytes ({MAX + 1} bytes provided)')(
+        raises(QuarlError, tessel.compile_virtual, {"a.quarl": "x" * (MAX + 1)}, "a.quarl")
+    )
+    assert tessel.check_virtual({"a.quarl": "x" * (MAX - 1), "b.quarl": "y"}, "a.quarl").warnings == []
+
+
+@pytest.mark.parametrize(
+    ("vars", "output"),
+    [
+        ({"v": 2**63}, "9223372036854775808"),
+        ({"v": -(2**63)}, "-9223372036854775808"),
+        ({"v": 2**64 - 1}, "18446744073709551616"),
+        ({"v": 10**30}, "1000000000000000019884624838656"),
+        ({"v": 1.5}, "1.5"),
+        ({"v": True}, "true"),
+        ({"v": None}, ""),
+        ({"v": (1, [2, (3,)])}, "1, 2, 3"),
+        ({"v": OrderedDict(b=1, a=2)}, "a: 2, b: 1"),
+        ({"v": range(3)}, "0, 1, 2"),
+        (OrderedDict(v="from an ordered dict"), "from an ordered dict"),
+    ],
+)
+def test_vars_conversion(vars, output):
+    source = "{{ string(v) }}"
+    assert tessel.compile(source, vars=vars).output == (output + "\n" if output else "")
+
+
+def test_self_referencing_and_deep_values_are_errors():
+    cyclic = []
+    cyclic.append(cyclic)
+    error = raises(QuarlError, tessel.compile, "x", vars={"a": cyclic})
+    assert error.code == "quarl::invalid_options"
+    assert error.message.startswith("invalid vars: maximum recursion depth exceeded")
+    looped = {}
+    looped["self"] = looped
+    assert raises(QuarlError, tessel.compile, "x", vars=looped).code == "quarl::invalid_options"
+    deep = "leaf"
+    for _ in range(100):
+        deep = [deep]
+    # Within the recursion limit the conversion works; the core refuses the depth.
+    error = raises(QuarlError, tessel.compile, "x", vars={"a": deep})
+    assert (error.code, error.message) == ("quarl::json", "JSON parse error: value nesting exceeds maximum depth of 64")
+
+
+def test_a_mapping_whose_items_fail_is_an_error():
+    class Broken(Mapping):
+        def __getitem__(self, key):
+            raise KeyError(key)
+
+        def __iter__(self):
+            return iter(["k"])
+
+        def __len__(self):
+            return 1
+
+    error = raises(QuarlError, tessel.compile, "x", vars=Broken())
+    assert error.message == "invalid vars: 'k'"
+
+
+def test_core_errors_carry_their_span():
+    error = raises(QuarlError, tessel.compile, "line one\n  {{ missing }}")
+    assert error.code == "quarl::undefined_var"
+    assert error.message == str(error) == "undefined variable 'missing'"
+    assert error.help == "define 'missing' in frontmatter or imports"
+    assert error.span == tessel.Span(14, 7, 2, 6)
+    assert list(error.__dict__) == ["code", "message", "help", "span"]
+    error = raises(QuarlError, tessel.check, "{{ open")
+    assert (error.code, error.span) == ("quarl::syntax", tessel.Span(0, 2, 1, 1))
+    error = raises(QuarlError, tessel.compile_virtual, {}, "entry.quarl")
+    assert (error.code, error.message, error.span) == (
+        "quarl::module_not_found", "module 'entry.quarl' is not in the virtual module map", None)
+
+
+def test_compile_and_check_agree():
+    source = "---\ntitle: T\n---\n# {{ title }}\n@for x in xs:\n- {{ x }}\n@end\n"
+    result = tessel.compile(source, vars={"xs": ["a", "b"]})
+    assert result.output == "---\ntitle: T\n---\n# T\n- a\n- b\n"
+    assert result.kind == "markdown" and result.warnings == [] and result.dependencies == []
+    assert tessel.check(source, vars={"xs": []}).warnings == []
+    for call in (tessel.compile, tessel.check):
+        assert raises(QuarlError, call, source).code == "quarl::undefined_var"
+
+
+def test_files(tmp_path):
+    path = tmp_path / "hello.quarl"
+    path.write_text("Hello {{ who }}\n", encoding="utf-8")
+    assert tessel.compile_file(path, vars={"who": "file"}).output == "Hello file\n"
+    assert tessel.compile_file(str(path), vars={"who": "str"}).output == "Hello str\n"
+    assert tessel.check_file(path, vars={"who": 1}).warnings == []
+    error = raises(QuarlError, tessel.compile_file, tmp_path / "missing.quarl")
+    assert error.code == "quarl::file_not_found"
+    (tmp_path / "notes.txt").write_text("x")
+    assert raises(QuarlError, tessel.check_file, tmp_path / "notes.txt").code == "quarl::not_quarl"
+
+
+def test_base_path_and_current_directory(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    assert tessel.compile("x", base_path=None).output == "x\n"
+    assert tessel.compile("x", base_path=tmp_path).output == "x\n"
+    error = raises(QuarlError, tessel.compile, "x", base_path=tmp_path / "missing")
+    assert error.code == "quarl::io"
+    assert error.message.startswith(f"cannot resolve base directory {tmp_path / 'missing'}: ")
+
+
+def test_messages_and_source_map_warning():
+    result = tessel.compile("@message system:\nHi\n@end\n", source_map=True)
+    assert result.kind == "messages" and result.output is None and result.source_map is None
+    assert [m.to_dict() for m in result.messages] == [{"role": "system", "content": "Hi"}]
+    assert result.warnings == [
+        "source maps are not supported for messages-mode templates (@message blocks); no source map will be generated"
+    ]
+
+
+def test_scan_imports():
+    source = (
+        '---\nimports:\n  - path: ./a.quarl\n---\n@extends "./base.quarl"\n'
+        '@block b:\n@end\n'
+    )
+    assert tessel.scan_imports(source) == ["./base.quarl", "./a.quarl"]
+    assert tessel.scan_imports("no imports") == []
+    assert raises(QuarlError, tessel.scan_imports, "@if").code == "quarl::syntax"
+
+
+def test_path_like_objects():
+    class Path(os.PathLike):
+        def __fspath__(self):
+            return "/no/such/file.quarl"
+
+    error = raises(QuarlError, tessel.compile_file, Path())
+    assert error.message == "file not found: /no/such/file.quarl"
