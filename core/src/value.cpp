@@ -25,17 +25,29 @@ ObjectMap::ObjectMap(std::initializer_list<value_type> entries)
     : ObjectMap(from_entries(std::vector<value_type>(entries))) {}
 
 ObjectMap ObjectMap::from_entries(std::vector<value_type> entries) {
+  const auto less = [](const value_type& a, const value_type& b) {
+    return KeyLess{}(a.first, b.first);
+  };
   // Stable, so that of equal keys the later one ends up last and is kept.
-  std::stable_sort(entries.begin(), entries.end(),
-                   [](const value_type& a, const value_type& b) { return KeyLess{}(a.first, b.first); });
-  ObjectMap map;
-  map.entries_.reserve(entries.size());
-  for (value_type& entry : entries) {
-    if (!map.entries_.empty() && map.entries_.back().first == entry.first)
-      map.entries_.back().second = std::move(entry.second);
-    else
-      map.entries_.push_back(std::move(entry));
+  // Records are small: an insertion sort needs no buffer and few moves.
+  if (entries.size() <= 16) {
+    for (auto it = entries.begin(); it != entries.end(); ++it)
+      for (auto at = it; at != entries.begin() && less(*at, *(at - 1)); --at)
+        std::iter_swap(at, at - 1);
+  } else if (!std::is_sorted(entries.begin(), entries.end(), less)) {
+    std::stable_sort(entries.begin(), entries.end(), less);
   }
+  // Of each run of equal keys keep the last entry, compacting in place.
+  auto kept = entries.begin();
+  for (auto it = entries.begin(); it != entries.end(); ++it) {
+    if (kept != entries.begin() && (kept - 1)->first == it->first)
+      (kept - 1)->second = std::move(it->second);
+    else if (kept++ != it)
+      *(kept - 1) = std::move(*it);
+  }
+  entries.erase(kept, entries.end());
+  ObjectMap map;
+  map.entries_ = std::move(entries);
   return map;
 }
 

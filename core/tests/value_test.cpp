@@ -172,5 +172,23 @@ TEST(Value, ObjectMapKeepsKeysSortedAndUnique) {
   EXPECT_EQ(ObjectMap::from_entries({{"x", Value::null()}, {"x", Value::number(1)}}).size(), 1U);
 }
 
+// Small maps sort by insertion, large ones by a stable sort: both keep the
+// last of equal keys and leave the keys ascending.
+TEST(Value, FromEntriesKeepsTheLastOfEqualKeys) {
+  for (const int count : {3, 16, 17, 40}) {
+    std::vector<ObjectMap::value_type> entries;
+    for (int i = count - 1; i >= 0; --i)
+      entries.emplace_back("k" + std::to_string(i % 7), Value::number(i));
+    const ObjectMap map = ObjectMap::from_entries(std::move(entries));
+    std::string keys;
+    for (const auto& [key, value] : map) keys += key + "=" + to_text(value) + " ";
+    // Counting down, the last entry of key k{r} holds the smallest i with i % 7 == r.
+    std::string expected;
+    for (int r = 0; r < std::min(count, 7); ++r)
+      expected += "k" + std::to_string(r) + "=" + std::to_string(r) + " ";
+    EXPECT_EQ(keys, expected) << count;
+  }
+}
+
 }  // namespace
 }  // namespace quarl

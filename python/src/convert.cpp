@@ -51,8 +51,10 @@ class Converter {
     std::optional<quarl::Value> value;
     if (PyDict_Check(object))
       value = dict(object, depth);
-    else if (PyList_Check(object) || PyTuple_Check(object))
-      value = sequence(object, depth);
+    else if (PyList_Check(object))
+      value = list(object, depth);
+    else if (PyTuple_Check(object))
+      value = tuple(object, depth);
     else if (PyMapping_Check(object) && PyObject_HasAttrString(object, "keys"))
       value = mapping(object, depth);
     else if (PySequence_Check(object))
@@ -147,18 +149,39 @@ class Converter {
     return quarl::Value::object(quarl::Value::Object::from_entries(std::move(entries)));
   }
 
+  // A list is read in place. Converting an element may run code that
+  // shrinks it (a custom sequence's methods), so the size is read afresh and
+  // the element held while it converts.
+  std::optional<quarl::Value> list(PyObject* object, int depth) {
+    quarl::Value::Array elements;
+    elements.reserve(static_cast<std::size_t>(PyList_Size(object)));
+    for (Py_ssize_t i = 0; i < PyList_Size(object); ++i) {
+      const PyRef element = PyRef::borrow(PyList_GetItem(object, i));
+      if (!append(elements, element.get(), depth)) return std::nullopt;
+    }
+    return quarl::Value::array(std::move(elements));
+  }
+
+  std::optional<quarl::Value> tuple(PyObject* object, int depth) {
+    const Py_ssize_t count = PyTuple_Size(object);
+    quarl::Value::Array elements;
+    elements.reserve(static_cast<std::size_t>(count));
+    for (Py_ssize_t i = 0; i < count; ++i)
+      if (!append(elements, PyTuple_GetItem(object, i), depth)) return std::nullopt;
+    return quarl::Value::array(std::move(elements));
+  }
+
   std::optional<quarl::Value> sequence(PyObject* object, int depth) {
     const PyRef items = PyRef::steal(PySequence_List(object));
     if (!items) return failed_with_exception();
-    const Py_ssize_t count = PyList_Size(items.get());
-    quarl::Value::Array elements;
-    elements.reserve(static_cast<std::size_t>(count));
-    for (Py_ssize_t i = 0; i < count; ++i) {
-      std::optional<quarl::Value> element = convert(PyList_GetItem(items.get(), i), depth + 1);
-      if (!element) return std::nullopt;
-      elements.push_back(std::move(*element));
-    }
-    return quarl::Value::array(std::move(elements));
+    return list(items.get(), depth);
+  }
+
+  bool append(quarl::Value::Array& elements, PyObject* element, int depth) {
+    std::optional<quarl::Value> value = convert(element, depth + 1);
+    if (!value) return false;
+    elements.push_back(std::move(*value));
+    return true;
   }
 
   std::string& error_;

@@ -146,36 +146,34 @@ std::optional<quarl::ModuleMap> read_modules(const ModuleState& state, PyObject*
 
 // ---- running the core ----------------------------------------------------------------
 
-// Runs `call` (a core entry point) without the interpreter lock; hands its
-// result to `wrap` with the lock held again.
-template <class Call, class Wrap>
-PyObject* run_core(const ModuleState& state, Call&& call, Wrap&& wrap) {
-  auto outcome = [&] {
-    const WithoutGil released;
-    return call();
-  }();
-  if (!outcome) return raise_failure(state, outcome.error());
-  return wrap(std::move(*outcome));
+// Runs `call` (a core entry point) on `options` without the interpreter lock.
+// The options move into the released region and are freed there as well:
+// converted variables can be large.
+template <class Call>
+auto released(quarl::CompileOptions&& options, Call&& call) {
+  const WithoutGil unlocked;
+  const quarl::CompileOptions owned = std::move(options);
+  return call(owned);
 }
 
 template <class Call>
-PyObject* run_compile(const ModuleState& state, Call&& call) {
+PyObject* run_compile(const ModuleState& state, quarl::CompileOptions&& options, Call&& call) {
   // The canonical value is built while the lock is still released.
-  auto canonical = [&]() -> quarl::Outcome<Value> {
-    const WithoutGil released;
-    quarl::Outcome<quarl::CompileResult> result = call();
+  auto canonical = released(std::move(options), [&](const quarl::CompileOptions& owned)
+                                                    -> quarl::Outcome<Value> {
+    quarl::Outcome<quarl::CompileResult> result = call(owned);
     if (!result) return std::unexpected(std::move(result.error()));
     return quarl::to_canonical_json(std::move(*result));
-  }();
+  });
   if (!canonical) return raise_failure(state, canonical.error());
   return make_compile_result(state, std::move(*canonical));
 }
 
 template <class Call>
-PyObject* run_check(const ModuleState& state, Call&& call) {
-  return run_core(state, call, [&](quarl::CheckResult result) {
-    return make_check_result(state, std::move(result.warnings));
-  });
+PyObject* run_check(const ModuleState& state, quarl::CompileOptions&& options, Call&& call) {
+  quarl::Outcome<quarl::CheckResult> result = released(std::move(options), call);
+  if (!result) return raise_failure(state, result.error());
+  return make_check_result(state, std::move(result->warnings));
 }
 
 using Arguments = PyObject* const*;
@@ -209,7 +207,9 @@ PyObject* compile(PyObject* module, Arguments args, Py_ssize_t nargs, PyObject* 
         !read_source_map_options(state, *source_map, *sources_content, options))
       return nullptr;
     std::string text(*source);
-    return run_compile(state, [&] { return quarl::compile_source(std::move(text), options); });
+    return run_compile(state, std::move(options), [&](const quarl::CompileOptions& owned) {
+      return quarl::compile_source(std::move(text), owned);
+    });
   });
 }
 
@@ -244,7 +244,9 @@ PyObject* check(PyObject* module, Arguments args, Py_ssize_t nargs, PyObject* kw
                                  "source maps are not available for check(); use compile() instead");
     if (!read_vars(state, bound[1], options)) return nullptr;
     std::string text(*source);
-    return run_check(state, [&] { return quarl::check_source(std::move(text), options); });
+    return run_check(state, std::move(options), [&](const quarl::CompileOptions& owned) {
+      return quarl::check_source(std::move(text), owned);
+    });
   });
 }
 
@@ -275,7 +277,9 @@ PyObject* compile_file(PyObject* module, Arguments args, Py_ssize_t nargs,
     if (!read_vars(state, bound[1], options) ||
         !read_source_map_options(state, *source_map, *sources_content, options))
       return nullptr;
-    return run_compile(state, [&] { return quarl::compile_file(*path, options); });
+    return run_compile(state, std::move(options), [&](const quarl::CompileOptions& owned) {
+      return quarl::compile_file(*path, owned);
+    });
   });
 }
 
@@ -295,7 +299,9 @@ PyObject* check_file(PyObject* module, Arguments args, Py_ssize_t nargs,
     if (!path) return nullptr;
     quarl::CompileOptions options;
     if (!read_vars(state, bound[1], options)) return nullptr;
-    return run_check(state, [&] { return quarl::check_file(*path, options); });
+    return run_check(state, std::move(options), [&](const quarl::CompileOptions& owned) {
+      return quarl::check_file(*path, owned);
+    });
   });
 }
 
@@ -331,8 +337,8 @@ PyObject* compile_virtual(PyObject* module, Arguments args, Py_ssize_t nargs,
         !read_source_map_options(state, *source_map, *sources_content, options))
       return nullptr;
     const std::string key(*entry);
-    return run_compile(state, [&] {
-      return quarl::compile_virtual(std::move(*modules), key, options);
+    return run_compile(state, std::move(options), [&](const quarl::CompileOptions& owned) {
+      return quarl::compile_virtual(std::move(*modules), key, owned);
     });
   });
 }
@@ -357,8 +363,8 @@ PyObject* check_virtual(PyObject* module, Arguments args, Py_ssize_t nargs,
     quarl::CompileOptions options;
     if (!read_vars(state, bound[2], options)) return nullptr;
     const std::string key(*entry);
-    return run_check(state, [&] {
-      return quarl::check_virtual(std::move(*modules), key, options);
+    return run_check(state, std::move(options), [&](const quarl::CompileOptions& owned) {
+      return quarl::check_virtual(std::move(*modules), key, owned);
     });
   });
 }
@@ -374,17 +380,19 @@ PyObject* scan_imports(PyObject* module, Arguments args, Py_ssize_t nargs,
     const std::optional<std::string_view> source = str_argument("scan_imports", "source", bound[0]);
     if (!source || !source_fits(state, *source)) return nullptr;
     std::string text(*source);
-    return run_core(state, [&] { return quarl::scan_imports(std::move(text)); },
-                    [](std::vector<std::string> paths) -> PyObject* {
-                      PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(paths.size())));
-                      if (!list) return nullptr;
-                      for (std::size_t i = 0; i < paths.size(); ++i) {
-                        PyObject* path = to_python(std::string_view(paths[i]));
-                        if (!path) return nullptr;
-                        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), path);
-                      }
-                      return list.release();
-                    });
+    quarl::Outcome<std::vector<std::string>> paths = [&] {
+      const WithoutGil unlocked;
+      return quarl::scan_imports(std::move(text));
+    }();
+    if (!paths) return raise_failure(state, paths.error());
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(paths->size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < paths->size(); ++i) {
+      PyObject* path = to_python(std::string_view((*paths)[i]));
+      if (!path) return nullptr;
+      PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), path);  // steals
+    }
+    return list.release();
   });
 }
 

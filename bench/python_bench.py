@@ -1,0 +1,57 @@
+"""Time per call of tessel.compile from Python.
+
+    python bench/python_bench.py [TEMPLATE]
+
+Times a one-line template and TEMPLATE (default: the typical prompt of the
+compile benchmark, with the same variables), best of several runs. The
+one-line case is almost all binding work: argument reading, conversion of
+the variables, the result object.
+"""
+
+import sys
+import timeit
+from pathlib import Path
+
+import tessel
+
+HERE = Path(__file__).resolve().parent
+
+
+def typical_vars():
+    return {
+        "customer": {"name": "Dana", "plan": "Business", "region": "EU", "vip": True},
+        "tickets": [
+            {"title": f"Ticket number {i}", "owner": "Ann" if i % 2 else "Bo",
+             "priority": "high" if i % 7 == 0 else "normal", "done": i % 3 == 0, "hours": i % 24}
+            for i in range(100)
+        ],
+        "rules": ["Be accurate.", "Be brief.", "Cite the documentation.",
+                  "Escalate when unsure.", "Protect customer data."],
+        "examples": [{"question": f"How do I reset item {i}?", "answer": "Open Settings, then Reset."}
+                     for i in range(3)],
+    }
+
+
+def per_call(function, calls):
+    best = min(timeit.repeat(function, number=calls, repeat=15))
+    return best / calls * 1e6
+
+
+def main():
+    template = Path(sys.argv[1]) if len(sys.argv) > 1 else HERE / "data" / "typical_prompt.quarl"
+    source = template.read_text(encoding="utf-8")
+    variables = typical_vars()
+    rows = [
+        ("one line, no variables", lambda: tessel.compile("Hello world"), 20000),
+        ("one line, one variable", lambda: tessel.compile("Hello {{ who }}", vars={"who": "you"}), 20000),
+        ("one line, the typical variables", lambda: tessel.compile("Hello {{ customer.name }}", vars=variables), 5000),
+        (f"{template.name}", lambda: tessel.compile(source, vars=variables), 500),
+        (f"{template.name} + to_json()", lambda: tessel.compile(source, vars=variables).to_json(), 500),
+        ("check() of the same", lambda: tessel.check(source, vars=variables), 500),
+    ]
+    for name, function, calls in rows:
+        print(f"{name:<40} {per_call(function, calls):9.2f} us/call")
+
+
+if __name__ == "__main__":
+    main()
