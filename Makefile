@@ -1,7 +1,8 @@
 # make test   build everything and run the C++ and Python tests
 # make demo   build the extension and run it on the bundled examples
 # make asan   the C++ tests under AddressSanitizer and UndefinedBehaviorSanitizer
-# make bench  the C++ benchmarks (Release build) on the prompt collection
+# make bench  the benchmarks (Release build): C++ phases on the prompt collection,
+#             whole compiles, and calls from Python
 # Every target installs what it needs first (scripts/setup.sh).
 
 VENV := .venv
@@ -33,19 +34,20 @@ py-test: install
 test: cpp-test py-test
 
 demo: install
-	$(PY) -c 'import tessel._tessel as m; print(m.__doc__)'
+	$(PY) examples/demo.py
 
 asan: setup
 	$(CMAKE_GENERATE) -B build/asan -DCMAKE_BUILD_TYPE=Debug -DTESSEL_WERROR=ON -DTESSEL_SANITIZE=ON
 	cmake --build build/asan
 	ctest --test-dir build/asan --output-on-failure
 
-bench: setup
+bench: install
 	$(CMAKE_GENERATE) -B build/bench -DCMAKE_BUILD_TYPE=Release
 	cmake --build build/bench --target quarl_bench quarl_eval_bench quarl_compile_bench
 	build/bench/bench/quarl_bench $(BENCH_DATA)
 	build/bench/bench/quarl_eval_bench
 	build/bench/bench/quarl_compile_bench bench/data/typical_prompt.quarl
+	$(PY) bench/python_bench.py
 
 clean:
 	rm -rf build

@@ -3,7 +3,7 @@
 import inspect
 import os
 from collections import OrderedDict
-from collections.abc import Mapping
+from collections.abc import Mapping, Sequence
 
 import pytest
 
@@ -197,6 +197,24 @@ def test_self_referencing_and_deep_values_are_errors():
     # Within the recursion limit the conversion works; the core refuses the depth.
     error = raises(QuarlError, tessel.compile, "x", vars={"a": deep})
     assert (error.code, error.message) == ("quarl::json", "JSON parse error: value nesting exceeds maximum depth of 64")
+
+
+def test_a_list_emptied_while_it_converts():
+    outer = []
+
+    class Emptier(Sequence):
+        def __getitem__(self, index):
+            if index:
+                raise IndexError(index)
+            outer.clear()
+            return "gone"
+
+        def __len__(self):
+            return 1
+
+    outer.extend([Emptier(), "a", "b"])
+    # The first element is read, then the list has nothing more to give.
+    assert tessel.compile("{{ string(v) }}", vars={"v": outer}).output == "gone\n"
 
 
 def test_a_mapping_whose_items_fail_is_an_error():
