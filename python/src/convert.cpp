@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "errors.hpp"
 #include "py_ref.hpp"
 
 namespace tessel {
@@ -76,17 +77,7 @@ class Converter {
   // error; a MemoryError stays set.
   std::optional<quarl::Value> failed_with_exception() {
     if (PyErr_ExceptionMatches(PyExc_MemoryError)) return std::nullopt;
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    const PyRef owned_type = PyRef::steal(type);
-    const PyRef owned_value = PyRef::steal(value);
-    const PyRef owned_traceback = PyRef::steal(traceback);
-    const PyRef text = PyRef::steal(value ? PyObject_Str(value) : nullptr);
-    const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), nullptr) : nullptr;
-    if (!utf8) PyErr_Clear();
-    error_ = utf8 ? utf8 : "conversion failed";
+    error_ = take_exception_text("conversion failed");
     return std::nullopt;
   }
 
@@ -218,14 +209,7 @@ PyObject* to_python(const quarl::Value& value) noexcept {
       Py_RETURN_NONE;
     case quarl::ValueKind::Array: {
       const quarl::Value::Array& elements = value.as_array();
-      PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(elements.size())));
-      if (!list) return nullptr;
-      for (std::size_t i = 0; i < elements.size(); ++i) {
-        PyObject* element = to_python(elements[i]);
-        if (!element) return nullptr;
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), element);  // steals
-      }
-      return list.release();
+      return new_list(elements.size(), [&](std::size_t i) { return to_python(elements[i]); });
     }
     case quarl::ValueKind::Object: {
       PyRef dict = PyRef::steal(PyDict_New());
@@ -240,6 +224,10 @@ PyObject* to_python(const quarl::Value& value) noexcept {
     }
   }
   Py_RETURN_NONE;
+}
+
+PyObject* to_python(const std::vector<std::string>& texts) noexcept {
+  return new_list(texts.size(), [&](std::size_t i) { return to_python(std::string_view(texts[i])); });
 }
 
 }  // namespace tessel

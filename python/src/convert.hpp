@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "quarl/value.hpp"
 
@@ -26,5 +27,8 @@ PyObject* to_python(const quarl::Value& value) noexcept;
 
 // A new str from UTF-8 text.
 PyObject* to_python(std::string_view text) noexcept;
+
+// A new list of str.
+PyObject* to_python(const std::vector<std::string>& texts) noexcept;
 
 }  // namespace tessel

@@ -91,4 +91,21 @@ PyObject* raise_internal_error(const ModuleState& state, std::string_view detail
                            PyRef::borrow(Py_None), PyRef::borrow(Py_None), detail);
 }
 
+std::string take_exception_text(const char* fallback) {
+  PyObject* type = nullptr;
+  PyObject* value = nullptr;
+  PyObject* traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  const PyRef owned_type = PyRef::steal(type);
+  const PyRef owned_value = PyRef::steal(value);
+  const PyRef owned_traceback = PyRef::steal(traceback);
+  const PyRef text = PyRef::steal(value ? PyObject_Str(value) : nullptr);
+  const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), nullptr) : nullptr;
+  if (!utf8) {
+    PyErr_Clear();
+    return fallback;
+  }
+  return utf8;
+}
+
 }  // namespace tessel

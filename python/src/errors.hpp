@@ -5,6 +5,7 @@
 
 #include <new>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 
 #include "module_state.hpp"
@@ -35,6 +36,10 @@ PyObject* raise_internal_error(const ModuleState& state, std::string_view detail
 
 // Raises QuarlError "quarl::internal" "failed to serialize result: {error}".
 PyObject* raise_serialization_error(const ModuleState& state, std::string_view error) noexcept;
+
+// Takes the pending exception and returns its text, or `fallback` when it
+// has none that can be read.
+std::string take_exception_text(const char* fallback);
 
 // Runs `body` (which returns a new reference or null with an exception set)
 // and turns every C++ exception it throws into a Python exception, so no

@@ -385,14 +385,7 @@ PyObject* scan_imports(PyObject* module, Arguments args, Py_ssize_t nargs,
       return quarl::scan_imports(std::move(text));
     }();
     if (!paths) return raise_failure(state, paths.error());
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(paths->size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < paths->size(); ++i) {
-      PyObject* path = to_python(std::string_view((*paths)[i]));
-      if (!path) return nullptr;
-      PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), path);  // steals
-    }
-    return list.release();
+    return to_python(*paths);
   });
 }
 

@@ -416,31 +416,8 @@ const FileReportData& file_report(PyObject* self) noexcept { return unbox<FileRe
 
 // A new list of LintDiagnostic objects.
 PyObject* diagnostic_list(const ModuleState& state, const std::vector<DiagnosticData>& items) noexcept {
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
-  if (!list) return nullptr;
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    PyObject* item = box(state.lint_diagnostic_type, items[i]);
-    if (!item) return nullptr;
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
-  }
-  return list.release();
-}
-
-std::string exception_text() {
-  PyObject* type = nullptr;
-  PyObject* value = nullptr;
-  PyObject* traceback = nullptr;
-  PyErr_Fetch(&type, &value, &traceback);
-  const PyRef owned_type = PyRef::steal(type);
-  const PyRef owned_value = PyRef::steal(value);
-  const PyRef owned_traceback = PyRef::steal(traceback);
-  const PyRef text = PyRef::steal(value ? PyObject_Str(value) : nullptr);
-  const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), nullptr) : nullptr;
-  if (!utf8) {
-    PyErr_Clear();
-    return "unknown error";
-  }
-  return utf8;
+  return new_list(items.size(),
+                  [&](std::size_t i) { return box(state.lint_diagnostic_type, items[i]); });
 }
 
 PyObject* lint_file_report_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
@@ -458,7 +435,7 @@ PyObject* lint_file_report_new(PyTypeObject* type, PyObject* args, PyObject* kwa
     const PyRef iterator = PyRef::steal(PyObject_GetIter(diagnostics));
     if (!iterator)
       return raise_binding_error(state, "quarl::invalid_options",
-                                 "diagnostics must be iterable: " + exception_text());
+                                 "diagnostics must be iterable: " + take_exception_text("unknown error"));
     while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
       if (Py_TYPE(item.get()) != as_type(state.lint_diagnostic_type)) {
         const PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(item.get())));
@@ -610,14 +587,8 @@ PyObject* lint_result_version(PyObject* self, void*) noexcept {
 PyObject* lint_result_files(PyObject* self, void*) noexcept {
   const ModuleState& state = state_of(self);
   const std::vector<FileReportData>& files = lint_result(self).files;
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(files.size())));
-  if (!list) return nullptr;
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    PyObject* item = box(state.lint_file_report_type, files[i]);
-    if (!item) return nullptr;
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
-  }
-  return list.release();
+  return new_list(files.size(),
+                  [&](std::size_t i) { return box(state.lint_file_report_type, files[i]); });
 }
 
 bool truncated(PyObject* self) noexcept {

@@ -3,6 +3,7 @@
 
 #include <Python.h>
 
+#include <cstddef>
 #include <utility>
 
 namespace tessel {
@@ -39,5 +40,19 @@ class PyRef {
   explicit PyRef(PyObject* object) noexcept : object_(object) {}
   PyObject* object_ = nullptr;
 };
+
+// A new list of `count` items, item `i` made by `make(i)`: a new reference,
+// or null with an exception set, which ends the list and returns null.
+template <class Make>
+PyObject* new_list(std::size_t count, Make&& make) noexcept {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < count; ++i) {
+    PyObject* item = make(i);
+    if (!item) return nullptr;
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);  // steals
+  }
+  return list.release();
+}
 
 }  // namespace tessel

@@ -254,17 +254,6 @@ PyType_Spec compile_result_spec = {"tessel._tessel.CompileResult", sizeof(Boxed<
 
 using Warnings = std::vector<std::string>;
 
-PyObject* string_list(const std::vector<std::string>& texts) noexcept {
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(texts.size())));
-  if (!list) return nullptr;
-  for (std::size_t i = 0; i < texts.size(); ++i) {
-    PyObject* text = text_object(texts[i]);
-    if (!text) return nullptr;
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), text);
-  }
-  return list.release();
-}
-
 Value string_array(const std::vector<std::string>& texts) {
   Value::Array array;
   for (const std::string& text : texts) array.push_back(Value::string(text));
@@ -309,11 +298,11 @@ PyObject* check_result_new(PyTypeObject* type, PyObject* args, PyObject* kwargs)
 }
 
 PyObject* check_result_warnings(PyObject* self, void*) noexcept {
-  return string_list(unbox<Warnings>(self));
+  return to_python(unbox<Warnings>(self));
 }
 
 PyObject* check_result_to_dict(PyObject* self, PyObject*) noexcept {
-  const PyRef warnings = PyRef::steal(string_list(unbox<Warnings>(self)));
+  const PyRef warnings = PyRef::steal(to_python(unbox<Warnings>(self)));
   if (!warnings) return nullptr;
   return Py_BuildValue("{s:O}", "warnings", warnings.get());
 }
@@ -325,7 +314,7 @@ PyObject* check_result_to_json(PyObject* self, PyObject*) noexcept {
 }
 
 PyObject* check_result_reduce(PyObject* self, PyObject*) noexcept {
-  const PyRef warnings = PyRef::steal(string_list(unbox<Warnings>(self)));
+  const PyRef warnings = PyRef::steal(to_python(unbox<Warnings>(self)));
   if (!warnings) return nullptr;
   return Py_BuildValue("(O(O))", reinterpret_cast<PyObject*>(Py_TYPE(self)), warnings.get());
 }
