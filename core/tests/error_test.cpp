@@ -4,7 +4,6 @@
 
 #include "printers.hpp"
 
-#include <algorithm>
 
 #include <memory>
 #include <optional>
@@ -102,19 +101,6 @@ TEST(Error, EveryKindPresentsItsCodeMessageAndHelp) {
     EXPECT_EQ(c.error.message(), c.message);
     EXPECT_EQ(c.error.help(), c.help);
     EXPECT_FALSE(c.error.span());
-  }
-}
-
-TEST(Error, OnlyMarkedKindsCarrySpans) {
-  const std::vector<ErrorCode> unspanned = {
-      ErrorCode::NotQuarl,    ErrorCode::Io,          ErrorCode::ResourceLimit,
-      ErrorCode::Yaml,        ErrorCode::Json,        ErrorCode::InvalidVars,
-      ErrorCode::VarConflict, ErrorCode::ExpectedMarkdown, ErrorCode::ExpectedMessages,
-      ErrorCode::FormatterInvariant};
-  for (std::size_t i = 0; i < kErrorCodeCount; ++i) {
-    const auto code = static_cast<ErrorCode>(i);
-    const bool expected = std::find(unspanned.begin(), unspanned.end(), code) == unspanned.end();
-    EXPECT_EQ(is_spanned(code), expected) << code_string(code);
   }
 }
 
