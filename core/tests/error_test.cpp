@@ -4,7 +4,6 @@
 
 #include "printers.hpp"
 
-
 #include <memory>
 #include <optional>
 #include <string>
