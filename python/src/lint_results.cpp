@@ -167,11 +167,10 @@ std::vector<FileReportData> read_files(const Value& canonical) {
 
 // ---- shared helpers ------------------------------------------------------------
 
-PyObject* text_object(const std::string& text) noexcept { return to_python(std::string_view(text)); }
 
 PyObject* json_text(const Value& value) noexcept {
   try {
-    return text_object(quarl::canonical_text(value));
+    return to_python(quarl::canonical_text(value));
   } catch (const std::invalid_argument& error) {
     PyErr_SetString(PyExc_ValueError, error.what());
     return nullptr;
@@ -189,7 +188,7 @@ std::string bool_text(bool flag) { return flag ? "true" : "false"; }
 const DiagnosticData& diagnostic(PyObject* self) noexcept { return unbox<DiagnosticData>(self); }
 
 PyObject* optional_text(const std::optional<std::string>& text) noexcept {
-  if (text) return text_object(*text);
+  if (text) return to_python(*text);
   Py_RETURN_NONE;
 }
 
@@ -266,12 +265,12 @@ PyObject* lint_diagnostic_new(PyTypeObject* type, PyObject* args, PyObject* kwar
   });
 }
 
-PyObject* diagnostic_rule(PyObject* self, void*) noexcept { return text_object(diagnostic(self).rule); }
+PyObject* diagnostic_rule(PyObject* self, void*) noexcept { return to_python(diagnostic(self).rule); }
 PyObject* diagnostic_severity(PyObject* self, void*) noexcept {
-  return text_object(diagnostic(self).severity);
+  return to_python(diagnostic(self).severity);
 }
 PyObject* diagnostic_message(PyObject* self, void*) noexcept {
-  return text_object(diagnostic(self).message);
+  return to_python(diagnostic(self).message);
 }
 PyObject* diagnostic_help(PyObject* self, void*) noexcept { return optional_text(diagnostic(self).help); }
 PyObject* diagnostic_fixable(PyObject* self, void*) noexcept {
@@ -309,9 +308,9 @@ PyObject* diagnostic_dict(const DiagnosticData& d) noexcept {
   PyRef dict = PyRef::steal(PyDict_New());
   if (!dict) return nullptr;
   const std::pair<const char*, PyRef> items[] = {
-      {"rule", PyRef::steal(text_object(d.rule))},
-      {"severity", PyRef::steal(text_object(d.severity))},
-      {"message", PyRef::steal(text_object(d.message))},
+      {"rule", PyRef::steal(to_python(d.rule))},
+      {"severity", PyRef::steal(to_python(d.severity))},
+      {"message", PyRef::steal(to_python(d.message))},
       {"help", PyRef::steal(optional_text(d.help))},
       {"fixable", PyRef::steal(PyBool_FromLong(d.fixable))},
       {"span", PyRef::steal(d.span ? span_dict(*d.span) : new_none())},
@@ -348,7 +347,7 @@ PyObject* diagnostic_reduce(PyObject* self, PyObject*) noexcept {
 PyObject* diagnostic_repr(PyObject* self) noexcept {
   return guarded(state_of(self), [self] {
     const DiagnosticData& d = diagnostic(self);
-    return text_object("LintDiagnostic(rule=" + debug_quoted(d.rule) +
+    return to_python("LintDiagnostic(rule=" + debug_quoted(d.rule) +
                        ", severity=" + debug_quoted(d.severity) +
                        ", message=" + debug_quoted(d.message) + ", fixable=" + bool_text(d.fixable) +
                        ")");
@@ -453,7 +452,7 @@ PyObject* lint_file_report_new(PyTypeObject* type, PyObject* args, PyObject* kwa
   });
 }
 
-PyObject* file_report_file(PyObject* self, void*) noexcept { return text_object(file_report(self).file); }
+PyObject* file_report_file(PyObject* self, void*) noexcept { return to_python(file_report(self).file); }
 PyObject* file_report_diagnostics(PyObject* self, void*) noexcept {
   return diagnostic_list(state_of(self), file_report(self).diagnostics);
 }
@@ -465,7 +464,7 @@ PyObject* file_report_dict(const FileReportData& report) noexcept {
     const PyRef item = PyRef::steal(diagnostic_dict(d));
     if (!item || PyList_Append(diagnostics.get(), item.get()) < 0) return nullptr;
   }
-  const PyRef file = PyRef::steal(text_object(report.file));
+  const PyRef file = PyRef::steal(to_python(report.file));
   if (!file) return nullptr;
   return Py_BuildValue("{s:O,s:O}", "file", file.get(), "diagnostics", diagnostics.get());
 }
@@ -479,7 +478,7 @@ PyObject* file_report_to_json(PyObject* self, PyObject*) noexcept {
 }
 
 PyObject* file_report_reduce(PyObject* self, PyObject*) noexcept {
-  const PyRef file = PyRef::steal(text_object(file_report(self).file));
+  const PyRef file = PyRef::steal(to_python(file_report(self).file));
   const PyRef diagnostics = PyRef::steal(file_report_diagnostics(self, nullptr));
   if (!file || !diagnostics) return nullptr;
   return Py_BuildValue("(O(OO))", reinterpret_cast<PyObject*>(Py_TYPE(self)), file.get(),
@@ -488,7 +487,7 @@ PyObject* file_report_reduce(PyObject* self, PyObject*) noexcept {
 
 PyObject* file_report_repr(PyObject* self) noexcept {
   return guarded(state_of(self), [self] {
-    return text_object("LintFileReport(file=" + debug_quoted(file_report(self).file) +
+    return to_python("LintFileReport(file=" + debug_quoted(file_report(self).file) +
                        ", diagnostics=<" + std::to_string(file_report(self).diagnostics.size()) +
                        " item(s)>)");
   });
@@ -625,7 +624,7 @@ PyObject* lint_result_repr(PyObject* self) noexcept {
     const Value* version = result_member(self, "version");
     const std::string version_text =
         version && version->kind() == ValueKind::Number ? quarl::to_text(*version) : "0";
-    return text_object("LintResult(version=" + version_text + ", files=<" +
+    return to_python("LintResult(version=" + version_text + ", files=<" +
                        std::to_string(lint_result(self).files.size()) + " file(s)>, truncated=" +
                        bool_text(truncated(self)) + ")");
   });

@@ -17,13 +17,12 @@ using quarl::ValueKind;
 
 // ---- shared helpers ---------------------------------------------------------
 
-PyObject* text_object(const std::string& text) noexcept { return to_python(std::string_view(text)); }
 
 // The canonical JSON text of a value; ValueError for a value JSON cannot hold
 // (only a caller-built one can be such).
 PyObject* json_text(const Value& value) noexcept {
   try {
-    return text_object(quarl::canonical_text(value));
+    return to_python(quarl::canonical_text(value));
   } catch (const std::invalid_argument& error) {
     PyErr_SetString(PyExc_ValueError, error.what());
     return nullptr;
@@ -181,7 +180,7 @@ PyObject* compile_result_repr(PyObject* self) noexcept {
     text += ", dependencies=" + debug_list(dependencies ? *dependencies : empty_list);
     if (member(value, "sourceMap")) text += ", source_map=<present>";
     text += ")";
-    return text_object(text);
+    return to_python(text);
   });
 }
 
@@ -321,7 +320,7 @@ PyObject* check_result_reduce(PyObject* self, PyObject*) noexcept {
 
 PyObject* check_result_repr(PyObject* self) noexcept {
   return guarded(module_state_of(Py_TYPE(self)), [self] {
-    return text_object("CheckResult(warnings=" + debug_list(string_array(unbox<Warnings>(self))) +
+    return to_python("CheckResult(warnings=" + debug_list(string_array(unbox<Warnings>(self))) +
                        ")");
   });
 }
@@ -384,14 +383,14 @@ PyObject* message_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noex
   });
 }
 
-PyObject* message_role(PyObject* self, void*) noexcept { return text_object(message(self).role); }
+PyObject* message_role(PyObject* self, void*) noexcept { return to_python(message(self).role); }
 PyObject* message_content(PyObject* self, void*) noexcept {
-  return text_object(message(self).content);
+  return to_python(message(self).content);
 }
 
 PyObject* message_to_dict(PyObject* self, PyObject*) noexcept {
-  const PyRef role = PyRef::steal(text_object(message(self).role));
-  const PyRef content = PyRef::steal(text_object(message(self).content));
+  const PyRef role = PyRef::steal(to_python(message(self).role));
+  const PyRef content = PyRef::steal(to_python(message(self).content));
   if (!role || !content) return nullptr;
   return Py_BuildValue("{s:O,s:O}", "role", role.get(), "content", content.get());
 }
@@ -404,8 +403,8 @@ PyObject* message_to_json(PyObject* self, PyObject*) noexcept {
 }
 
 PyObject* message_reduce(PyObject* self, PyObject*) noexcept {
-  const PyRef role = PyRef::steal(text_object(message(self).role));
-  const PyRef content = PyRef::steal(text_object(message(self).content));
+  const PyRef role = PyRef::steal(to_python(message(self).role));
+  const PyRef content = PyRef::steal(to_python(message(self).content));
   if (!role || !content) return nullptr;
   return Py_BuildValue("(O(OO))", reinterpret_cast<PyObject*>(Py_TYPE(self)), role.get(),
                        content.get());
@@ -413,7 +412,7 @@ PyObject* message_reduce(PyObject* self, PyObject*) noexcept {
 
 PyObject* message_repr(PyObject* self) noexcept {
   return guarded(module_state_of(Py_TYPE(self)), [self] {
-    return text_object("Message(role=" + debug_quoted(message(self).role) +
+    return to_python("Message(role=" + debug_quoted(message(self).role) +
                        ", content=" + debug_quoted(message(self).content) + ")");
   });
 }
