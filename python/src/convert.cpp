@@ -1,10 +1,13 @@
 #include "convert.hpp"
 
 #include <cmath>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "errors.hpp"
 #include "py_ref.hpp"
+#include "quarl/result.hpp"
 
 namespace tessel {
 namespace {
@@ -13,20 +16,6 @@ namespace {
 // Py_EnterRecursiveCall; this bound also holds when the limit is raised far
 // beyond what the C stack can take.
 constexpr int kMaxConversionDepth = 2000;
-
-std::string type_name(PyObject* object) {
-  const PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(object)));
-  if (!name) {
-    PyErr_Clear();
-    return "?";
-  }
-  const char* text = PyUnicode_AsUTF8AndSize(name.get(), nullptr);
-  if (!text) {
-    PyErr_Clear();
-    return "?";
-  }
-  return text;
-}
 
 class Converter {
  public:
@@ -82,10 +71,9 @@ class Converter {
   }
 
   std::optional<quarl::Value> string(PyObject* object) {
-    Py_ssize_t size = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(object, &size);
+    const std::optional<std::string_view> text = utf8_of(object);
     if (!text) return failed_with_exception();
-    return quarl::Value::string(std::string(text, static_cast<std::size_t>(size)));
+    return quarl::Value::string(std::string(*text));
   }
 
   // One key and value of a mapping, appended to `entries`.
@@ -95,15 +83,14 @@ class Converter {
       error_ = "mapping keys must be str, not " + type_name(key);
       return false;
     }
-    Py_ssize_t size = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(key, &size);
+    const std::optional<std::string_view> text = utf8_of(key);
     if (!text) {
       failed_with_exception();
       return false;
     }
     std::optional<quarl::Value> value = convert(item, depth + 1);
     if (!value) return false;
-    entries.emplace_back(std::string(text, static_cast<std::size_t>(size)), std::move(*value));
+    entries.emplace_back(std::string(*text), std::move(*value));
     return true;
   }
 
@@ -228,6 +215,40 @@ PyObject* to_python(const quarl::Value& value) noexcept {
 
 PyObject* to_python(const std::vector<std::string>& texts) noexcept {
   return new_list(texts.size(), [&](std::size_t i) { return to_python(std::string_view(texts[i])); });
+}
+
+std::optional<std::string_view> utf8_of(PyObject* str) noexcept {
+  Py_ssize_t size = 0;
+  const char* text = PyUnicode_AsUTF8AndSize(str, &size);
+  if (!text) return std::nullopt;
+  return std::string_view(text, static_cast<std::size_t>(size));
+}
+
+std::string type_name(PyObject* object) {
+  const PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(object)));
+  const std::optional<std::string_view> text = name ? utf8_of(name.get()) : std::nullopt;
+  if (!text) {
+    PyErr_Clear();
+    return "?";
+  }
+  return std::string(*text);
+}
+
+const quarl::Value* member(const quarl::Value& object, std::string_view key) noexcept {
+  if (object.kind() != quarl::ValueKind::Object) return nullptr;
+  const auto found = object.as_object().find(key);
+  return found == object.as_object().end() ? nullptr : &found->second;
+}
+
+PyObject* to_json_text(const quarl::Value& value) noexcept {
+  try {
+    return to_python(quarl::canonical_text(value));
+  } catch (const std::invalid_argument& error) {
+    PyErr_SetString(PyExc_ValueError, error.what());
+    return nullptr;
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
 }
 
 }  // namespace tessel

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "quarl/value.hpp"
@@ -30,5 +31,19 @@ PyObject* to_python(std::string_view text) noexcept;
 
 // A new list of str.
 PyObject* to_python(const std::vector<std::string>& texts) noexcept;
+
+// The UTF-8 text of a str, valid while the str lives; none with the
+// exception set when it cannot be encoded (a lone surrogate).
+std::optional<std::string_view> utf8_of(PyObject* str) noexcept;
+
+// The name of an object's type, for messages ("?" when unreadable).
+std::string type_name(PyObject* object);
+
+// The member `key` of a value, or null when it has none or is no object.
+const quarl::Value* member(const quarl::Value& object, std::string_view key) noexcept;
+
+// A value's canonical JSON text as a new str; ValueError for a value JSON
+// cannot hold (only a caller-built one can be such).
+PyObject* to_json_text(const quarl::Value& value) noexcept;
 
 }  // namespace tessel

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "args.hpp"
 #include "boxed.hpp"
 #include "convert.hpp"
 #include "errors.hpp"
@@ -87,11 +88,6 @@ Value file_report_value(const FileReportData& report) {
 
 // ---- reading a canonical lint value -----------------------------------------------
 
-const Value* member(const Value& object, std::string_view key) {
-  const auto found = object.as_object().find(key);
-  return found == object.as_object().end() ? nullptr : &found->second;
-}
-
 const Value& required(const Value& object, std::string_view key, ValueKind kind,
                       const std::string& where) {
   const Value* value = member(object, key);
@@ -168,17 +164,6 @@ std::vector<FileReportData> read_files(const Value& canonical) {
 // ---- shared helpers ------------------------------------------------------------
 
 
-PyObject* json_text(const Value& value) noexcept {
-  try {
-    return to_python(quarl::canonical_text(value));
-  } catch (const std::invalid_argument& error) {
-    PyErr_SetString(PyExc_ValueError, error.what());
-    return nullptr;
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  }
-}
-
 const ModuleState& state_of(PyObject* self) noexcept { return module_state_of(Py_TYPE(self)); }
 
 std::string bool_text(bool flag) { return flag ? "true" : "false"; }
@@ -193,10 +178,8 @@ PyObject* optional_text(const std::optional<std::string>& text) noexcept {
 }
 
 std::optional<std::string> text_of(PyObject* object) {
-  Py_ssize_t size = 0;
-  const char* text = PyUnicode_AsUTF8AndSize(object, &size);
-  if (!text) return std::nullopt;
-  return std::string(text, static_cast<std::size_t>(size));
+  const std::optional<std::string_view> text = utf8_of(object);
+  return text ? std::optional<std::string>(*text) : std::nullopt;
 }
 
 PyObject* lint_diagnostic_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
@@ -215,13 +198,8 @@ PyObject* lint_diagnostic_new(PyTypeObject* type, PyObject* args, PyObject* kwar
     return nullptr;
   const ModuleState& state = module_state_of(type);
   return guarded(state, [&]() -> PyObject* {
-    if (help != Py_None && !PyUnicode_Check(help)) {
-      const PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(help)));
-      if (name)
-        PyErr_Format(PyExc_TypeError,
-                     "LintDiagnostic() argument 'help' must be str or None, not %U", name.get());
-      return nullptr;
-    }
+    if (help != Py_None && !PyUnicode_Check(help))
+      return wrong_argument_type("LintDiagnostic", "help", "str or None", help);
     DiagnosticData d;
     std::optional<std::string> rule_text = text_of(rule);
     std::optional<std::string> severity_text = text_of(severity);
@@ -237,13 +215,7 @@ PyObject* lint_diagnostic_new(PyTypeObject* type, PyObject* args, PyObject* kwar
     d.fixable = fixable == Py_True;
     if (span != Py_None) {
       d.span = span_fields(state, span);
-      if (!d.span) {
-        const PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(span)));
-        if (name)
-          PyErr_Format(PyExc_TypeError,
-                       "LintDiagnostic() argument 'span' must be Span or None, not %U", name.get());
-        return nullptr;
-      }
+      if (!d.span) return wrong_argument_type("LintDiagnostic", "span", "Span or None", span);
     }
     if (edits != Py_None) {
       if (!PyUnicode_Check(edits))
@@ -326,14 +298,14 @@ PyObject* diagnostic_to_dict(PyObject* self, PyObject*) noexcept {
 }
 
 PyObject* diagnostic_to_json(PyObject* self, PyObject*) noexcept {
-  return guarded(state_of(self), [self] { return json_text(diagnostic_value(diagnostic(self))); });
+  return guarded(state_of(self), [self] { return to_json_text(diagnostic_value(diagnostic(self))); });
 }
 
 PyObject* diagnostic_reduce(PyObject* self, PyObject*) noexcept {
   return guarded(state_of(self), [self]() -> PyObject* {
     const DiagnosticData& d = diagnostic(self);
     const PyRef span = PyRef::steal(d.span ? make_span(state_of(self), *d.span) : new_none());
-    const PyRef edits = PyRef::steal(d.fix_edits ? json_text(*d.fix_edits) : new_none());
+    const PyRef edits = PyRef::steal(d.fix_edits ? to_json_text(*d.fix_edits) : new_none());
     const PyRef help = PyRef::steal(optional_text(d.help));
     if (!span || !edits || !help) return nullptr;
     return Py_BuildValue("(O(s#s#s#OOOO))", reinterpret_cast<PyObject*>(Py_TYPE(self)),
@@ -437,13 +409,9 @@ PyObject* lint_file_report_new(PyTypeObject* type, PyObject* args, PyObject* kwa
                                  "diagnostics must be iterable: " + take_exception_text("unknown error"));
     while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
       if (Py_TYPE(item.get()) != as_type(state.lint_diagnostic_type)) {
-        const PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(item.get())));
-        const char* text = name ? PyUnicode_AsUTF8AndSize(name.get(), nullptr) : nullptr;
-        if (!text) return nullptr;
-        return raise_binding_error(state, "quarl::invalid_options",
-                                   std::string("diagnostics must be a list of LintDiagnostic: "
-                                               "found ") +
-                                       text);
+        return raise_binding_error(
+            state, "quarl::invalid_options",
+            "diagnostics must be a list of LintDiagnostic: found " + type_name(item.get()));
       }
       report.diagnostics.push_back(diagnostic(item.get()));
     }
@@ -474,7 +442,7 @@ PyObject* file_report_to_dict(PyObject* self, PyObject*) noexcept {
 }
 
 PyObject* file_report_to_json(PyObject* self, PyObject*) noexcept {
-  return guarded(state_of(self), [self] { return json_text(file_report_value(file_report(self))); });
+  return guarded(state_of(self), [self] { return to_json_text(file_report_value(file_report(self))); });
 }
 
 PyObject* file_report_reduce(PyObject* self, PyObject*) noexcept {
@@ -572,9 +540,7 @@ PyObject* lint_result_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
 }
 
 const Value* result_member(PyObject* self, std::string_view key) noexcept {
-  const Value::Object& object = lint_result(self).canonical.as_object();
-  const auto found = object.find(key);
-  return found == object.end() ? nullptr : &found->second;
+  return member(lint_result(self).canonical, key);
 }
 
 PyObject* lint_result_version(PyObject* self, void*) noexcept {
@@ -610,7 +576,7 @@ PyObject* lint_result_to_dict(PyObject* self, PyObject*) noexcept {
 }
 
 PyObject* lint_result_to_json(PyObject* self, PyObject*) noexcept {
-  return json_text(lint_result(self).canonical);
+  return to_json_text(lint_result(self).canonical);
 }
 
 PyObject* lint_result_reduce(PyObject* self, PyObject*) noexcept {

@@ -18,26 +18,6 @@ using quarl::ValueKind;
 // ---- shared helpers ---------------------------------------------------------
 
 
-// The canonical JSON text of a value; ValueError for a value JSON cannot hold
-// (only a caller-built one can be such).
-PyObject* json_text(const Value& value) noexcept {
-  try {
-    return to_python(quarl::canonical_text(value));
-  } catch (const std::invalid_argument& error) {
-    PyErr_SetString(PyExc_ValueError, error.what());
-    return nullptr;
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  }
-}
-
-// The member `key` of an object value, or null.
-const Value* member(const Value& object, std::string_view key) noexcept {
-  if (object.kind() != ValueKind::Object) return nullptr;
-  const auto found = object.as_object().find(key);
-  return found == object.as_object().end() ? nullptr : &found->second;
-}
-
 PyObject* member_or_none(const Value& object, std::string_view key) noexcept {
   if (const Value* value = member(object, key)) return to_python(*value);
   Py_RETURN_NONE;
@@ -152,7 +132,7 @@ PyObject* compile_result_to_dict(PyObject* self, PyObject*) noexcept {
 }
 
 PyObject* compile_result_to_json(PyObject* self, PyObject*) noexcept {
-  return json_text(canonical(self));
+  return to_json_text(canonical(self));
 }
 
 PyObject* compile_result_reduce(PyObject* self, PyObject*) noexcept {
@@ -271,14 +251,14 @@ std::optional<std::vector<std::string>> string_sequence(PyObject* object, const 
   std::vector<std::string> texts;
   for (Py_ssize_t i = 0; i < PyList_Size(items.get()); ++i) {
     PyObject* item = PyList_GetItem(items.get(), i);
-    Py_ssize_t size = 0;
-    const char* text = PyUnicode_Check(item) ? PyUnicode_AsUTF8AndSize(item, &size) : nullptr;
+    const std::optional<std::string_view> text =
+        PyUnicode_Check(item) ? utf8_of(item) : std::nullopt;
     if (!text) {
       if (!PyErr_Occurred())
         PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be a list of str", function, name);
       return std::nullopt;
     }
-    texts.emplace_back(text, static_cast<std::size_t>(size));
+    texts.emplace_back(*text);
   }
   return texts;
 }
@@ -308,7 +288,7 @@ PyObject* check_result_to_dict(PyObject* self, PyObject*) noexcept {
 
 PyObject* check_result_to_json(PyObject* self, PyObject*) noexcept {
   return guarded(module_state_of(Py_TYPE(self)), [self] {
-    return json_text(Value::object({{"warnings", string_array(unbox<Warnings>(self))}}));
+    return to_json_text(Value::object({{"warnings", string_array(unbox<Warnings>(self))}}));
   });
 }
 
@@ -372,14 +352,11 @@ PyObject* message_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noex
                                    &role, &content))
     return nullptr;
   return guarded(module_state_of(type), [&]() -> PyObject* {
-    Py_ssize_t role_size = 0;
-    Py_ssize_t content_size = 0;
-    const char* role_text = PyUnicode_AsUTF8AndSize(role, &role_size);
-    const char* content_text = PyUnicode_AsUTF8AndSize(content, &content_size);
-    if (!role_text || !content_text) return nullptr;
+    const std::optional<std::string_view> role_text = utf8_of(role);
+    const std::optional<std::string_view> content_text = role_text ? utf8_of(content) : std::nullopt;
+    if (!content_text) return nullptr;
     return box(reinterpret_cast<PyObject*>(type),
-               quarl::Message{std::string(role_text, static_cast<std::size_t>(role_size)),
-                              std::string(content_text, static_cast<std::size_t>(content_size))});
+               quarl::Message{std::string(*role_text), std::string(*content_text)});
   });
 }
 
@@ -397,7 +374,7 @@ PyObject* message_to_dict(PyObject* self, PyObject*) noexcept {
 
 PyObject* message_to_json(PyObject* self, PyObject*) noexcept {
   return guarded(module_state_of(Py_TYPE(self)), [self] {
-    return json_text(Value::object({{"content", Value::string(message(self).content)},
+    return to_json_text(Value::object({{"content", Value::string(message(self).content)},
                                     {"role", Value::string(message(self).role)}}));
   });
 }

@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "args.hpp"
 #include "errors.hpp"
 #include "py_ref.hpp"
 
@@ -35,10 +36,7 @@ bool read_count(PyObject* arg, const char* name, bool optional, OptionalCount* o
   *out = {0, !optional || (arg != nullptr && arg != Py_None)};
   if (!out->present) return true;
   if (!PyLong_Check(arg)) {
-    const PyRef type_name = PyRef::steal(PyType_GetName(Py_TYPE(arg)));
-    if (type_name)
-      PyErr_Format(PyExc_TypeError, "Span() argument '%s' must be %s, not %U", name,
-                   optional ? "int or None" : "int", type_name.get());
+    wrong_argument_type("Span", name, optional ? "int or None" : "int", arg);
     return false;
   }
   out->value = PyLong_AsUnsignedLongLong(arg);
