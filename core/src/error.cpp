@@ -240,6 +240,11 @@ std::optional<std::string> Error::help() const {
   return std::string(tmpl);
 }
 
+std::string_view Error::payload_text() const noexcept {
+  const auto* text = std::get_if<std::string>(&payload_);
+  return text ? std::string_view(*text) : std::string_view();
+}
+
 std::string_view Error::signature() const noexcept {
   const auto* arity = std::get_if<Arity>(&payload_);
   return arity ? std::string_view(arity->signature) : std::string_view();

@@ -159,7 +159,13 @@ void Evaluator::count_iteration() {
 
 // ---- nodes --------------------------------------------------------------------
 
-void Evaluator::render(std::string& out, const NodeList& nodes) {
+void Evaluator::in_segment_with(const Segment& segment, void* work, void (*run)(void*)) {
+  const InModule in_module(*this, *segment.module);
+  const FrameGuard frame(scope_, segment.names);
+  run(work);
+}
+
+void Evaluator::render(std::string& out, std::span<const Node> nodes) {
   stack_.check();
   for (const Node& node : nodes) {
     at_node(node, [&] { render_node(out, node); });
@@ -510,6 +516,15 @@ std::string evaluate(const NodeList& body, const ModuleText& module, Scope& scop
                      EvalContext& context) {
   std::string out;
   Evaluator(scope, context, module).render(out, body);
+  return out;
+}
+
+std::string evaluate(std::span<const Segment> segments, Scope& scope, EvalContext& context) {
+  std::string out;
+  if (segments.empty()) return out;
+  Evaluator evaluator(scope, context, *segments.front().module);
+  for (const Segment& segment : segments)
+    evaluator.in_segment(segment, [&] { evaluator.render(out, segment.nodes); });
   return out;
 }
 

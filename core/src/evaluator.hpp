@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,17 @@ class SourceMapRecorder {
   virtual void place_calls(std::size_t output_offset) = 0;
 };
 
+// A run of nodes of one module, and the names they see: the functions and
+// import aliases of the template that supplied them, in a frame of their own
+// (none: only the scope's). A template renders as one segment of its whole
+// body; a template that extends another, as the segments of its chain's
+// skeleton.
+struct Segment {
+  std::span<const Node> nodes;
+  const ModuleText* module;
+  const ModuleContext* names = nullptr;
+};
+
 // What one evaluate call shares with everything it renders, function bodies
 // included.
 struct EvalContext {
@@ -71,7 +83,12 @@ class Evaluator {
   Evaluator(Scope& scope, EvalContext& context, const ModuleText& module);
 
   // Renders `nodes` onto the end of `out`.
-  void render(std::string& out, const NodeList& nodes);
+  void render(std::string& out, std::span<const Node> nodes);
+  // Runs `work` on the nodes of `segment`: in its module, with its names.
+  template <class Work>
+  void in_segment(const Segment& segment, Work&& work) {
+    in_segment_with(segment, &work, [](void* run) { (*static_cast<Work*>(run))(); });
+  }
   Value evaluate(const Expr& expr);
   // The body an @if chooses (its first true branch), or null.
   const NodeList* choose(std::size_t offset, const If& node);
@@ -107,6 +124,7 @@ class Evaluator {
   template <class Evaluate>
   auto on_line(std::size_t offset, Evaluate&& evaluate);
   void iterate_with(std::size_t offset, const For& loop, void* body, void (*run)(void*));
+  void in_segment_with(const Segment& segment, void* work, void (*run)(void*));
   void count_iteration();
   void render_node(std::string& out, const Node& node);
   void interpolate(std::string& out, std::size_t offset, const Interpolation& interpolation);
@@ -137,6 +155,8 @@ class Evaluator {
 // Renders `body` (nodes of `module`) against `scope`. Throws an Error.
 std::string evaluate(const NodeList& body, const ModuleText& module, Scope& scope,
                      EvalContext& context);
+// Renders the segments one after the other into one text.
+std::string evaluate(std::span<const Segment> segments, Scope& scope, EvalContext& context);
 
 // Renders a template on its own: no imports, `variables` as its module-level
 // variables, its top-level @define functions callable.

@@ -12,8 +12,12 @@ class MessagesWalk {
   MessagesWalk(Scope& scope, EvalContext& context, const ModuleText& module)
       : evaluator_(scope, context, module) {}
 
-  void walk(const NodeList& nodes) {
+  void walk(std::span<const Node> nodes) {
     for (const Node& node : nodes) evaluator_.at_node(node, [&] { step(node); });
+  }
+
+  void walk_segment(const Segment& segment) {
+    evaluator_.in_segment(segment, [&] { walk(segment.nodes); });
   }
 
   std::vector<Message> take() { return std::move(messages_); }
@@ -89,7 +93,7 @@ class MessagesWalk {
 
 }  // namespace
 
-bool has_message_blocks(const NodeList& nodes) noexcept {
+bool has_message_blocks(std::span<const Node> nodes) noexcept {
   for (const Node& node : nodes) {
     const bool found = std::visit(
         [](const auto& data) {
@@ -114,10 +118,24 @@ bool has_message_blocks(const NodeList& nodes) noexcept {
   return false;
 }
 
+bool has_message_blocks(std::span<const Segment> segments) noexcept {
+  for (const Segment& segment : segments)
+    if (has_message_blocks(segment.nodes)) return true;
+  return false;
+}
+
 std::vector<Message> evaluate_messages(const NodeList& body, const ModuleText& module,
                                        Scope& scope, EvalContext& context) {
   MessagesWalk walk(scope, context, module);
   walk.walk(body);
+  return walk.take();
+}
+
+std::vector<Message> evaluate_messages(std::span<const Segment> segments, Scope& scope,
+                                       EvalContext& context) {
+  if (segments.empty()) return {};
+  MessagesWalk walk(scope, context, *segments.front().module);
+  for (const Segment& segment : segments) walk.walk_segment(segment);
   return walk.take();
 }
 

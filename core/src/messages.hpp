@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <vector>
 
 #include "evaluator.hpp"
@@ -14,7 +15,8 @@ inline constexpr std::size_t kMaxMessages = 10000;
 inline constexpr std::size_t kMaxMessageBytes = 52428800;  // all contents together
 
 // Whether any node of the tree is a @message block.
-bool has_message_blocks(const NodeList& nodes) noexcept;
+bool has_message_blocks(std::span<const Node> nodes) noexcept;
+bool has_message_blocks(std::span<const Segment> segments) noexcept;
 
 // Walks `body` (nodes of `module`): every @message block yields a message of
 // its role and its trimmed rendered content (none when that is blank); any
@@ -22,5 +24,8 @@ bool has_message_blocks(const NodeList& nodes) noexcept;
 // loops around the blocks work as when rendering Markdown.
 std::vector<Message> evaluate_messages(const NodeList& body, const ModuleText& module,
                                        Scope& scope, EvalContext& context);
+// The same over segments, one after the other.
+std::vector<Message> evaluate_messages(std::span<const Segment> segments, Scope& scope,
+                                       EvalContext& context);
 
 }  // namespace quarl

@@ -166,7 +166,9 @@ std::string FilesystemSource::resolve(std::optional<std::string_view> importer,
 
 std::string FilesystemSource::resolve_relative(std::string_view base, std::string_view path) {
   validate_path(path);
-  return canonical_import(joined(base, path), path);
+  std::string key = canonical_import(joined(base, path), path);
+  require_within_root(key, path);
+  return key;
 }
 
 std::string FilesystemSource::directory_of(std::string_view key) const { return parent_of(key); }

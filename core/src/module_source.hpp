@@ -20,7 +20,8 @@ class ModuleSource {
   // The key of `path` imported by `importer` (none: the entry).
   virtual std::string resolve(std::optional<std::string_view> importer,
                               std::string_view path) = 0;
-  // The key of `path` joined to the directory `base`.
+  // The key of `path` joined to the directory `base` (the imports of a
+  // string entry), under the same rules as resolve.
   virtual std::string resolve_relative(std::string_view base, std::string_view path) = 0;
   // The directory a module's own imports are resolved against.
   virtual std::string directory_of(std::string_view key) const = 0;

@@ -7,6 +7,7 @@
 
 #include "assembly.hpp"
 #include "evaluator.hpp"
+#include "inheritance.hpp"
 #include "lexer.hpp"
 #include "messages.hpp"
 #include "module_source.hpp"
@@ -36,7 +37,8 @@ auto at_boundary(Work&& work) -> Outcome<decltype(work())> {
   }
 }
 
-// The entry module's source, and the module itself once loaded.
+// The entry module's source, the resolver that loaded it with everything it
+// imports, and the module itself.
 struct Entry {
   std::unique_ptr<ModuleSource> source;
   std::unique_ptr<Resolver> resolver;
@@ -51,9 +53,9 @@ Entry load_source_entry(std::string source, const CompileOptions& options) {
   // Both forms of the base directory are canonical already (the system's
   // current directory has no symbolic links in it), so checking its final
   // name for a link and canonicalising it again could not change or fail.
-  const std::string base = options.base_path && !options.base_path->empty()
-                               ? canonical_directory(*options.base_path)
-                               : current_directory();
+  std::string base = options.base_path && !options.base_path->empty()
+                         ? canonical_directory(*options.base_path)
+                         : current_directory();
   Entry entry;
   auto files = std::make_unique<FilesystemSource>();
   files->set_canonical_base_directory(base);
@@ -61,7 +63,7 @@ Entry load_source_entry(std::string source, const CompileOptions& options) {
   entry.resolver = std::make_unique<Resolver>(*entry.source);
   entry.module = entry.resolver->load_text(std::string(kSourceName),
                                            std::make_shared<const std::string>(std::move(source)),
-                                           options.vars);
+                                           options.vars, std::move(base));
   return entry;
 }
 
@@ -83,22 +85,25 @@ Entry load_virtual_entry(ModuleMap modules, std::string_view key, const CompileO
 }
 
 // Checks and renders the entry; `source_map` asks for a map (compile only).
+// A chat base template makes its chain render messages even when the entry's
+// own overrides hold none, so the mode follows what renders.
 CompileResult render(const Entry& entry, bool source_map) {
   const Module& module = *entry.module;
-  const Template& tpl = *module.source;
+  const std::vector<Segment> plan = render_plan(module);
   Scope scope(module.context);
-  validate(tpl.body, scope, tpl.text);
+  validate(plan, scope);
 
   CompileResult result;
+  result.warnings = std::move(entry.resolver->warnings());
   EvalContext context(result.warnings);
-  if (has_message_blocks(tpl.body)) {
-    result.output = evaluate_messages(tpl.body, tpl.text, scope, context);
+  if (has_message_blocks(plan)) {
+    result.output = evaluate_messages(plan, scope, context);
     if (source_map)
       result.warnings.push_back(
           "source maps are not supported for messages-mode templates (@message blocks); no "
           "source map will be generated");
   } else {
-    result.output = assemble_markdown(evaluate(tpl.body, tpl.text, scope, context), tpl.frontmatter);
+    result.output = assemble_markdown(evaluate(plan, scope, context), module.passed_frontmatter());
     if (source_map)
       result.warnings.push_back(
           "source maps are not available in this version; no source map will be generated");

@@ -2,8 +2,13 @@
 
 #include <algorithm>
 
+#include "evaluator.hpp"
+#include "inheritance.hpp"
 #include "lexer.hpp"
 #include "parser.hpp"
+#include "source_path.hpp"
+#include "utf8.hpp"
+#include "validator.hpp"
 
 namespace quarl {
 namespace {
@@ -14,41 +19,77 @@ std::string_view last_segment(std::string_view key) noexcept {
   return separator == std::string_view::npos ? key : key.substr(separator + 1);
 }
 
-// Module linking (imports, re-exports, inheritance) is not built yet: a
-// template that needs it fails instead of rendering as if those lines were
-// absent.
-void refuse_linking(const Template& tpl, const Frontmatter& frontmatter) {
-  const auto unavailable = [&](std::string_view what, std::optional<Span> span) {
-    return Error::import("linking modules is not available yet (" + std::string(what) + ")",
-                         span, tpl.text);
-  };
-  const auto line = [&](std::size_t offset) {
-    const std::size_t end = std::min(tpl.text->find('\n', offset), tpl.text->size());
-    return Span{offset, end - offset};
-  };
-  if (tpl.extends) throw unavailable("@extends", line(tpl.extends->offset));
-  if (!frontmatter.imports.empty()) throw unavailable("frontmatter imports", std::nullopt);
-  const auto visit = [&](const auto& self, const NodeList& nodes) -> void {
-    for (const Node& node : nodes) {
-      if (std::holds_alternative<Import>(node.data)) throw unavailable("@import", line(node.offset));
-      if (const auto* e = std::get_if<Export>(&node.data); e && e->form != ExportForm::ExportName)
-        throw unavailable("@export ... from", line(node.offset));
-      std::visit(
-          [&](const auto& data) {
-            using T = std::decay_t<decltype(data)>;
-            if constexpr (std::is_same_v<T, If>) {
-              self(self, data.then_body);
-              for (const ElseIf& branch : data.else_ifs) self(self, branch.body);
-              if (data.else_body) self(self, data.else_body->body);
-            } else if constexpr (std::is_same_v<T, For> || std::is_same_v<T, Define> ||
-                                 std::is_same_v<T, MessageBlock> || std::is_same_v<T, Block>) {
-              self(self, data.body);
-            }
-          },
-          node.data);
+// From `offset` to the end of its line.
+Span line_span(const std::string& text, std::size_t offset) noexcept {
+  return Span{offset, std::min(text.find('\n', offset), text.size()) - offset};
+}
+
+// An error raised while resolving entry `index` of the frontmatter import
+// list, as the entry reports it: the entry carries no span, so unspanned
+// errors name it instead.
+Error for_frontmatter_entry(const Error& error, std::size_t index) {
+  if (error.span()) return error;
+  const std::string suffix = " (in frontmatter imports[" + std::to_string(index) + "])";
+  const std::string payload(error.payload_text());
+  switch (error.code()) {
+    case ErrorCode::CircularImport:
+      return Error::import("circular import detected: " + payload + suffix);
+    case ErrorCode::FileNotFound:
+      return Error::import("file not found: \"" + payload + "\"" + suffix);
+    case ErrorCode::ModuleNotFound:
+      return Error::import("module not found: \"" + payload + "\"" + suffix);
+    case ErrorCode::Import:
+      if (payload.find("in frontmatter") == std::string::npos)
+        return Error::import(payload + suffix);
+      return error;
+    default:
+      return error;
+  }
+}
+
+// Whether rendering the plan can produce text: any node but blank text and
+// the directives that render nothing.
+bool has_body_text(const std::vector<Segment>& plan) noexcept {
+  for (const Segment& segment : plan)
+    for (const Node& node : segment.nodes) {
+      if (const auto* text = std::get_if<Text>(&node.data)) {
+        if (!utf8::trim(text->text).empty()) return true;
+      } else if (!std::holds_alternative<Define>(node.data) &&
+                 !std::holds_alternative<Import>(node.data) &&
+                 !std::holds_alternative<Export>(node.data)) {
+        return true;
+      }
     }
-  };
-  visit(visit, tpl.body);
+  return false;
+}
+
+// @import and @export act on the whole module, before it renders: inside
+// another directive's body they would seem conditional (or be lost), so they
+// are refused there.
+void refuse_nested_links(const NodeList& nodes, const ModuleText& text, bool top_level) {
+  for (const Node& node : nodes) {
+    const bool link =
+        std::holds_alternative<Import>(node.data) || std::holds_alternative<Export>(node.data);
+    if (link && !top_level)
+      throw Error::import(std::string(std::holds_alternative<Import>(node.data) ? "@import"
+                                                                                 : "@export") +
+                              " must be at the top level of a module, not inside another "
+                              "directive",
+                          line_span(*text, node.offset), text);
+    std::visit(
+        [&](const auto& data) {
+          using T = std::decay_t<decltype(data)>;
+          if constexpr (std::is_same_v<T, If>) {
+            refuse_nested_links(data.then_body, text, false);
+            for (const ElseIf& branch : data.else_ifs) refuse_nested_links(branch.body, text, false);
+            if (data.else_body) refuse_nested_links(data.else_body->body, text, false);
+          } else if constexpr (std::is_same_v<T, For> || std::is_same_v<T, Define> ||
+                               std::is_same_v<T, MessageBlock> || std::is_same_v<T, Block>) {
+            refuse_nested_links(data.body, text, false);
+          }
+        },
+        node.data);
+  }
 }
 
 }  // namespace
@@ -80,6 +121,214 @@ class Resolver::Resolving {
   bool finished_ = false;
 };
 
+// Links one module while it is built: binds what its frontmatter imports and
+// @import directives bring in, resolves its @export list, and places it in
+// its inheritance chain.
+class Resolver::Linker {
+ public:
+  Linker(Resolver& resolver, Module& module, std::shared_ptr<ModuleContext> context)
+      : resolver_(resolver), module_(module), tpl_(*module.source), context_(std::move(context)) {}
+
+  void frontmatter_imports() {
+    const std::vector<FrontmatterImport>& entries = module_.frontmatter.imports;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const FrontmatterImport& entry = entries[i];
+      try {
+        const ImportedModulePtr imported = resolver_.interface_of(load(entry.path));
+        std::vector<std::string_view> names(entry.names.begin(), entry.names.end());
+        bind(entry.form, entry.alias, names, entry.path, imported, std::nullopt);
+      } catch (const Error& error) {
+        throw for_frontmatter_entry(error, i);
+      }
+    }
+  }
+
+  // @import directives are bound in order; @export directives are noted, to
+  // be resolved once the module's own functions are bound.
+  void directives() {
+    refuse_nested_links(tpl_.body, tpl_.text, true);
+    for (const Node& node : tpl_.body) {
+      if (const auto* import = std::get_if<Import>(&node.data)) {
+        const Span span = line_span(*tpl_.text, node.offset);
+        const ImportedModulePtr imported =
+            resolver_.interface_of(load_for_directive(import->path, span));
+        std::vector<std::string_view> names;
+        for (const ImportName& name : import->names) names.push_back(name.name);
+        bind(import->form, import->alias, names, import->path, imported, span);
+      } else if (const auto* e = std::get_if<Export>(&node.data)) {
+        const Span span = line_span(*tpl_.text, node.offset);
+        ModulePtr target;
+        if (e->form != ExportForm::ExportName) target = load_for_directive(e->path, span);
+        exports_.push_back(PendingExport{e, span, target});
+      }
+    }
+  }
+
+  // Own functions come after imports: a module's definition of a name
+  // replaces an imported function of that name.
+  void own_functions() { define_functions(context_, module_.source); }
+
+  void resolve_exports() {
+    Exports& exports = module_.exports;
+    exports.explicit_list = !exports_.empty();
+    if (!exports.explicit_list) {
+      for (const Node& node : tpl_.body)
+        if (const auto* define = std::get_if<Define>(&node.data))
+          exports.functions.insert_or_assign(std::string(define->name), own_function(define->name));
+      exports.prompt = Exports::Prompt::Own;
+      return;
+    }
+    for (const PendingExport& pending : exports_) {
+      const Export& e = *pending.directive;
+      if (e.form == ExportForm::ExportName) {
+        if (e.name == "prompt") {
+          exports.prompt = Exports::Prompt::Own;
+          continue;
+        }
+        if (!defines(e.name))
+          throw Error::export_error("cannot export '" + std::string(e.name) +
+                                        "': not defined in this module",
+                                    pending.span, tpl_.text);
+        exports.functions.insert_or_assign(std::string(e.name), own_function(e.name));
+        continue;
+      }
+      const ImportedModulePtr imported = resolver_.interface_of(pending.target);
+      const bool prompt_exported = pending.target->exports.prompt != Exports::Prompt::None;
+      if (e.form == ExportForm::ReExportAll) {
+        for (const auto& [name, function] : imported->functions)
+          exports.functions.insert_or_assign(name, function);
+        if (prompt_exported) reexport_prompt(*imported);
+      } else if (e.name == "prompt" && prompt_exported) {
+        reexport_prompt(*imported);
+      } else if (const auto found = imported->functions.find(e.name);
+                 found != imported->functions.end()) {
+        exports.functions.insert_or_assign(found->first, found->second);
+      } else {
+        throw Error::export_error("cannot re-export '" + std::string(e.name) +
+                                      "': not exported from \"" + std::string(e.path) + "\"",
+                                  pending.span, tpl_.text);
+      }
+    }
+  }
+
+  // A template that extends another takes its place in the chain. Its
+  // frontmatter is then the merge of the chain's, base first and each
+  // extending template laid over it, written back out as YAML: that text is
+  // what the template passes through to its output, and its values (under
+  // the caller's variables) are its variables, seen by every part of the
+  // chain that renders for it.
+  void extends(const Value::Object& caller_variables) {
+    const Span span = line_span(*tpl_.text, tpl_.extends->offset);
+    ModulePtr parent = load_for_directive(tpl_.extends->path, span);
+    check_extending_template(tpl_);
+    module_.chain = extend_chain(parent, module_, names_of(*context_));
+    const YamlNode empty{YamlNode::Kind::Mapping, {}, false, 0, {}, {}};
+    const auto mapping = [&](const YamlPtr& document) -> const YamlNode& {
+      return document && document->kind == YamlNode::Kind::Mapping ? *document : empty;
+    };
+    YamlNode merged = merge_frontmatter(mapping(parent->document), mapping(module_.document));
+    if (!merged.entries.empty()) module_.merged_text = emit_yaml(merged);
+    module_.document = std::make_shared<const YamlNode>(std::move(merged));
+    module_.frontmatter.variables =
+        load_frontmatter(module_.merged_text, false, caller_variables).variables;
+    module_.parent = std::move(parent);
+  }
+
+  // The module's variables: its frontmatter's (under the caller's), then
+  // the `prompt` an import bound.
+  void variables() {
+    for (const auto& [name, value] : module_.frontmatter.variables)
+      context_->variables.insert_or_assign(name, value);
+    if (prompt_) context_->variables.insert_or_assign("prompt", *prompt_);
+  }
+
+ private:
+  struct PendingExport {
+    const Export* directive;
+    Span span;
+    ModulePtr target;  // ReExport and ReExportAll
+  };
+
+  ModulePtr load(std::string_view path) {
+    return resolver_.load_module(resolver_.resolve(module_.key, path));
+  }
+
+  // Loads the module a directive names; the directive's line locates the
+  // failures that would otherwise have no place.
+  ModulePtr load_for_directive(std::string_view path, Span span) {
+    try {
+      return load(path);
+    } catch (Error& error) {
+      const ErrorCode code = error.code();
+      if (code == ErrorCode::CircularImport || code == ErrorCode::FileNotFound ||
+          code == ErrorCode::ModuleNotFound)
+        error.set_span_if_missing(span, tpl_.text);
+      throw;
+    }
+  }
+
+  void bind(ImportForm form, std::string_view alias, const std::vector<std::string_view>& names,
+            std::string_view path, const ImportedModulePtr& imported, std::optional<Span> span) {
+    switch (form) {
+      case ImportForm::Alias:
+        if (context_->modules.contains(alias))
+          throw Error::name_collision(std::string(alias), span, text_if(span));
+        context_->modules.emplace(std::string(alias), imported);
+        return;
+      case ImportForm::Selective:
+        for (const std::string_view name : names) {
+          if (name == "prompt" && imported->prompt) {
+            prompt_ = Value::string(*imported->prompt);
+            continue;
+          }
+          const auto found = imported->functions.find(name);
+          if (name == "prompt" || found == imported->functions.end())
+            throw Error::import("'" + std::string(name) + "' is not exported from '" +
+                                    std::string(path) + "'",
+                                span, text_if(span));
+          bind_function(found->first, found->second, span);
+        }
+        break;
+      case ImportForm::Merge:
+        for (const auto& [name, function] : imported->functions) bind_function(name, function, span);
+        if (imported->prompt) prompt_ = Value::string(*imported->prompt);
+        break;
+    }
+    context_->imported.push_back(imported->module);
+  }
+
+  void bind_function(const std::string& name, const FunctionPtr& function,
+                     std::optional<Span> span) {
+    if (!context_->functions.emplace(name, function).second)
+      throw Error::name_collision(name, span, text_if(span));
+  }
+
+  ModuleText text_if(std::optional<Span> span) const { return span ? tpl_.text : nullptr; }
+
+  bool defines(std::string_view name) const noexcept {
+    return std::any_of(tpl_.body.begin(), tpl_.body.end(), [&](const Node& node) {
+      const auto* define = std::get_if<Define>(&node.data);
+      return define && define->name == name;
+    });
+  }
+
+  FunctionPtr own_function(std::string_view name) const {
+    return context_->functions.find(name)->second;
+  }
+
+  void reexport_prompt(const ImportedModule& imported) {
+    module_.exports.prompt = Exports::Prompt::Other;
+    module_.exports.other_prompt = imported.prompt;
+  }
+
+  Resolver& resolver_;
+  Module& module_;
+  const Template& tpl_;
+  std::shared_ptr<ModuleContext> context_;
+  std::vector<PendingExport> exports_;
+  std::optional<Value> prompt_;  // the `prompt` variable an import bound
+};
+
 void Resolver::check_loadable(const std::string& key) const {
   const auto cycle = std::find(resolving_.begin(), resolving_.end(), key);
   if (cycle != resolving_.end()) {
@@ -96,6 +345,13 @@ void Resolver::check_loadable(const std::string& key) const {
                         " (possible deep chain)");
 }
 
+std::string Resolver::resolve(const std::string& importer, std::string_view path) {
+  check_import_syntax(path);
+  if (text_entry_ && importer == text_entry_->first)
+    return source_.resolve_relative(text_entry_->second, path);
+  return source_.resolve(importer, path);
+}
+
 ModulePtr Resolver::build(const std::string& key, ModuleText text, bool marker_required,
                           const Value::Object& variables) {
   // The caller's variables come from outside data, as JSON does, under the
@@ -109,14 +365,25 @@ ModulePtr Resolver::build(const std::string& key, ModuleText text, bool marker_r
   module->source = std::make_shared<const Template>(parse_template(lex(std::move(text))));
   const Template& tpl = *module->source;
   module->frontmatter = load_frontmatter(tpl.frontmatter, marker_required, variables);
-  refuse_linking(tpl, module->frontmatter);
-  module->context = make_module_context(module->source, module->frontmatter.variables);
+  module->document = module->frontmatter.document;
+  check_block_count(tpl);
+
+  auto context = std::make_shared<ModuleContext>();
+  Linker linker(*this, *module, context);
+  linker.frontmatter_imports();
+  linker.directives();
+  linker.own_functions();
+  linker.resolve_exports();
+  if (tpl.extends) linker.extends(variables);
+  linker.variables();
+  module->context = std::move(context);
   return module;
 }
 
 ModulePtr Resolver::load_text(const std::string& name, ModuleText text,
-                              const Value::Object& variables) {
+                              const Value::Object& variables, std::string directory) {
   check_loadable(name);
+  text_entry_.emplace(name, std::move(directory));
   Resolving resolving(resolving_, name);
   ModulePtr module = build(name, std::move(text), false, variables);
   resolving.finish();
@@ -132,6 +399,52 @@ ModulePtr Resolver::load_entry(const std::string& key, const Value::Object& vari
   ModulePtr module = build(key, std::move(text), marker_required, variables);
   resolving.finish();
   return module;
+}
+
+ModulePtr Resolver::load_module(const std::string& key) {
+  if (const auto cached = cache_.find(key); cached != cache_.end()) return cached->second;
+  check_loadable(key);
+  if (cache_.size() >= kMaxModules)
+    throw Error::resource_limit("module count exceeds maximum of " + std::to_string(kMaxModules) +
+                                " (" + std::to_string(cache_.size()) + " modules resolved)");
+  auto text = std::make_shared<const std::string>(source_.read(key));
+  check_module_kind(key, *text);
+  const bool marker_required = ModuleSource::has_markdown_extension(key);
+  Resolving resolving(resolving_, key);
+  ModulePtr module = build(key, std::move(text), marker_required, {});
+  resolving.finish();
+  cache_.emplace(key, module);
+  loaded_.push_back(key);
+  return module;
+}
+
+ImportedModulePtr Resolver::interface_of(const ModulePtr& module) {
+  if (const auto built = interfaces_.find(module->key); built != interfaces_.end())
+    return built->second;
+  auto imported = std::make_shared<ImportedModule>();
+  imported->module = module->context;
+  imported->functions = module->exports.functions;
+  // The check gate, as for the entry; then the body renders once, with an
+  // evaluation (and loop count) of its own.
+  const std::vector<Segment> plan = render_plan(*module);
+  Scope scope(module->context);
+  validate(plan, scope);
+  switch (module->exports.prompt) {
+    case Exports::Prompt::Own: {
+      EvalContext context(warnings_);
+      std::string text = evaluate(plan, scope, context);
+      if (!utf8::trim(text).empty()) imported->prompt = std::move(text);
+      break;
+    }
+    case Exports::Prompt::Other:
+      imported->prompt = module->exports.other_prompt;
+      break;
+    case Exports::Prompt::None:
+      imported->prompt_not_exported = module->exports.explicit_list && has_body_text(plan);
+      break;
+  }
+  interfaces_.emplace(module->key, imported);
+  return imported;
 }
 
 }  // namespace quarl

@@ -1,56 +1,68 @@
-// Loading modules: the module pipeline (lex, parse, frontmatter, names) run
-// for each module, the resolving stack that catches cycles and runaway
-// depth, and the cache of loaded modules.
+// Loading and linking modules: the module pipeline (lex, parse, frontmatter,
+// imports, exports, inheritance) run for each module, the resolving stack
+// that catches cycles and runaway depth, and the cache of loaded modules.
 #pragma once
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "frontmatter.hpp"
+#include "module_record.hpp"
 #include "module_source.hpp"
+#include "quarl/result.hpp"
 #include "quarl/value.hpp"
 #include "scope.hpp"
-#include "template.hpp"
 
 namespace quarl {
 
 inline constexpr std::size_t kMaxResolvingDepth = 64;
 inline constexpr std::size_t kMaxModules = 256;
 
-// One loaded module. Immutable once built, shared by its importers.
-struct Module {
-  std::string key;
-  std::shared_ptr<const Template> source;  // the parse, holding the module text
-  Frontmatter frontmatter;
-  ModuleContextPtr context;  // its functions, import aliases and variables
-};
-using ModulePtr = std::shared_ptr<const Module>;
-
+// One call's linker. Imported modules are loaded at most once; each is
+// checked and its body rendered (when it exports it) the first time a module
+// imports it.
 class Resolver {
  public:
   explicit Resolver(ModuleSource& source) : source_(source) {}
 
-  // The entry module of a string compile: `text` under the name `name`.
-  ModulePtr load_text(const std::string& name, ModuleText text, const Value::Object& variables);
+  // The entry module of a string compile: `text` under the name `name`, its
+  // imports resolved against `directory`.
+  ModulePtr load_text(const std::string& name, ModuleText text, const Value::Object& variables,
+                      std::string directory);
   // The entry module of a file or virtual compile, read from the source.
   ModulePtr load_entry(const std::string& key, const Value::Object& variables);
 
   // Keys of the loaded imports, each after the modules it imports.
   const std::vector<std::string>& dependencies() const noexcept { return loaded_; }
+  // What rendering imported modules warned, in order.
+  Warnings& warnings() noexcept { return warnings_; }
 
  private:
   class Resolving;
+  class Linker;
 
+  ModulePtr load_module(const std::string& key);
   ModulePtr build(const std::string& key, ModuleText text, bool marker_required,
                   const Value::Object& variables);
   // Fails when loading `key` would close a cycle or go too deep.
   void check_loadable(const std::string& key) const;
+  // The key of the import path `path` written in the module `importer`.
+  std::string resolve(const std::string& importer, std::string_view path);
+  // What `module` offers its importers: its exported functions and prompt.
+  // Built on first use: the module's body is checked, and rendered when it is
+  // exported.
+  ImportedModulePtr interface_of(const ModulePtr& module);
 
   ModuleSource& source_;
+  Warnings warnings_;
+  // A string entry's name, and the directory its imports resolve against.
+  std::optional<std::pair<std::string, std::string>> text_entry_;
   std::vector<std::string> resolving_;  // keys being loaded, innermost last
-  std::vector<std::string> loaded_;
+  std::vector<std::string> loaded_;     // the cache's keys in insertion order
+  NameMap<ModulePtr> cache_;
+  NameMap<ImportedModulePtr> interfaces_;
 };
 
 }  // namespace quarl

@@ -77,9 +77,8 @@ std::string function_signature(const Define& define) {
   return out;
 }
 
-ModuleContextPtr make_module_context(const std::shared_ptr<const Template>& module,
-                                     const Variables& variables) {
-  auto context = std::make_shared<ModuleContext>();
+void define_functions(const std::shared_ptr<ModuleContext>& context,
+                      const std::shared_ptr<const Template>& module) {
   for (const Node& node : module->body) {
     const auto* define = std::get_if<Define>(&node.data);
     if (!define) continue;
@@ -91,8 +90,21 @@ ModuleContextPtr make_module_context(const std::shared_ptr<const Template>& modu
     function->signature = function_signature(*define);
     context->functions.insert_or_assign(std::string(define->name), std::move(function));
   }
+}
+
+ModuleContextPtr make_module_context(const std::shared_ptr<const Template>& module,
+                                     const Variables& variables) {
+  auto context = std::make_shared<ModuleContext>();
+  define_functions(context, module);
   for (const auto& [name, value] : variables) context->variables.insert_or_assign(name, value);
   return context;
+}
+
+ModuleContextPtr names_of(const ModuleContext& context) {
+  auto names = std::make_shared<ModuleContext>();
+  names->functions = context.functions;
+  names->modules = context.modules;
+  return names;
 }
 
 Scope::Scope(ModuleContextPtr global) : global_(std::move(global)) { push_frame(global_.get()); }

@@ -72,11 +72,21 @@ struct ModuleContext {
 };
 using ModuleContextPtr = std::shared_ptr<const ModuleContext>;
 
+// Binds the functions the top-level @define nodes of `module` declare into
+// `context`, their defining module's; each replaces a function of the same
+// name bound before it (an imported one, or an earlier definition).
+void define_functions(const std::shared_ptr<ModuleContext>& context,
+                      const std::shared_ptr<const Template>& module);
+
 // The context of a module that imports nothing: its variables and the
-// functions its top-level @define nodes declare (a later definition of a name
-// replaces an earlier one).
+// functions its top-level @define nodes declare.
 ModuleContextPtr make_module_context(const std::shared_ptr<const Template>& module,
                                      const Variables& variables);
+
+// The functions and import aliases of `context` without its variables: what
+// a template's nodes see of their own module when they render inside another
+// template's scope (an inheritance chain's blocks and skeleton).
+ModuleContextPtr names_of(const ModuleContext& context);
 
 // "name(a, b = \"x\", n = 3)".
 std::string function_signature(const Define& define);

@@ -11,7 +11,7 @@ class Validator {
  public:
   Validator(Scope& scope, const ModuleText& module) : scope_(scope), module_(module) {}
 
-  void walk(const NodeList& nodes) {
+  void walk(std::span<const Node> nodes) {
     for (const Node& node : nodes) {
       try {
         check(node);
@@ -215,6 +215,13 @@ class Validator {
 
 void validate(const NodeList& body, Scope& scope, const ModuleText& module) {
   Validator(scope, module).walk(body);
+}
+
+void validate(std::span<const Segment> segments, Scope& scope) {
+  for (const Segment& segment : segments) {
+    const FrameGuard frame(scope, segment.names);
+    Validator(scope, *segment.module).walk(segment.nodes);
+  }
 }
 
 }  // namespace quarl

@@ -2,6 +2,9 @@
 // every call must have an acceptable number of arguments.
 #pragma once
 
+#include <span>
+
+#include "evaluator.hpp"
 #include "quarl/error.hpp"
 #include "scope.hpp"
 #include "template.hpp"
@@ -17,5 +20,7 @@ inline constexpr std::size_t kMaxValidationDepth = 64;
 // placeholders for loop variables and parameters in frames of its own, and
 // leaves `scope` as it found it.
 void validate(const NodeList& body, Scope& scope, const ModuleText& module);
+// The same for each segment, with its names in a frame of their own.
+void validate(std::span<const Segment> segments, Scope& scope);
 
 }  // namespace quarl

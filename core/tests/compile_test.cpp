@@ -95,17 +95,6 @@ TEST(Compile, ErrorsCarryTheirSpanAndText) {
   EXPECT_EQ(error_of(check_source("line\n{{ missing }}", {})).message(), e.message());
 }
 
-TEST(Compile, LinkingIsRefusedUntilItExists) {
-  for (const char* source : {"@import \"./a.quarl\"\nx", "@extends \"./base.quarl\"\n",
-                             "---\nimports: [{path: ./a.quarl}]\n---\nx",
-                             "@if a:\n@export f from \"./a.quarl\"\n@end"}) {
-    SCOPED_TRACE(source);
-    const Error e = error_of(compile_source(source, {}));
-    EXPECT_EQ(e.code(), ErrorCode::Import);
-    EXPECT_TRUE(e.message().starts_with("import error: linking modules is not available yet"));
-  }
-}
-
 TEST(Compile, MessagesMode) {
   CompileOptions options;
   options.source_map = true;

@@ -139,6 +139,10 @@ class Error {
   // The kind's fixed help text with the payload filled in, or none.
   std::optional<std::string> help() const;
 
+  // The text the kind's message is built around (a name, a path, a key, a
+  // cycle's chain, free text); empty for the kinds with structured payloads.
+  std::string_view payload_text() const noexcept;
+
   // The user function signature an arity error carries, when it has one.
   std::string_view signature() const noexcept;
 

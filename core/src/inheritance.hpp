@@ -1,0 +1,37 @@
+// Template inheritance: a template that `@extends` another renders its
+// chain's root (the skeleton) with the root's @block placeholders replaced
+// by the overrides closest to it.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "evaluator.hpp"
+#include "module_record.hpp"
+#include "template.hpp"
+
+namespace quarl {
+
+inline constexpr std::size_t kMaxBlocks = 256;  // @block declarations per module
+
+// Fails when a module declares more @block placeholders than kMaxBlocks.
+void check_block_count(const Template& tpl);
+
+// An extending template may hold only @block overrides and blank text at its
+// top level. Throws `quarl::extends` at the first other node's line.
+void check_extending_template(const Template& child);
+
+// The chain of `child`, which extends `parent`: the parent's own chain, or a
+// new one rooted at the parent, with the child's overrides applied.
+// `child_names` are the functions and aliases the child's blocks see. Throws
+// `quarl::extends` for an override of a block the root does not declare.
+Chain extend_chain(const ModulePtr& parent, const Module& child,
+                   const ModuleContextPtr& child_names);
+
+// What a module renders, in order: its whole body, or its chain's skeleton,
+// where each @block is its effective body with the names of the template that
+// supplied it and every other node keeps the root's names. Views into the
+// chain's templates, which the module keeps alive.
+std::vector<Segment> render_plan(const Module& module);
+
+}  // namespace quarl
