@@ -38,6 +38,18 @@ def main():
             "question": "Can it charge my phone?",
         }))
 
+    notes = tessel.compile_file(
+        HERE / "release_notes.quarl",
+        vars={
+            "version": "2.4",
+            "date": "2026-12-01",
+            "changes": ["Dimming in ten steps", "USB-C charging for phones"],
+            "known_issues": ["The base light flickers below 5% brightness"],
+        })
+    show("release_notes.quarl", notes)
+    print("it imports:", ", ".join(Path(key).name for key in notes.dependencies))
+    print()
+
     # Templates can also live in memory, keyed by name.
     show("virtual greeting", tessel.compile_virtual(
         {"greeting.quarl": "Hello {{ upper(name) }}!\n"}, "greeting.quarl", vars={"name": "world"}))

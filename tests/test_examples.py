@@ -13,6 +13,8 @@ def test_demo_runs(capsys):
     assert "- Never promise a delivery date the order system has not confirmed.\n" in out
     assert "The customer is **Ada Lovelace**, a member since 2019.\n" in out
     assert "[assistant]\nYes, in ten steps.\n[user]\nCan it charge my phone?\n" in out
+    assert "- USB-C charging for phones\n\n## Known issues\n\nThe base light flickers" in out
+    assert "it imports: helpers.quarl\n" in out
     assert "Hello WORLD!\n" in out
     assert "quarl::undefined_var: undefined variable 'nmae'\n  at line 1, column 9\n" in out
 
