@@ -85,7 +85,14 @@ std::string canonical_import(const std::string& path, std::string_view written) 
   }
   const Canonical parent = canonical(slash == 0 ? std::string("/") : path.substr(0, slash));
   if (parent.error) throw Error::file_not_found(std::string(written));
-  const std::string candidate = joined(parent.path, name);
+  std::string candidate = joined(parent.path, name);
+  // With the directories canonical, a final name that is neither "." nor ".."
+  // nor a symbolic link is its own canonical form: one lstat decides.
+  if (name != "." && name != "..") {
+    struct stat info;
+    if (lstat(candidate.c_str(), &info) != 0) throw Error::file_not_found(std::string(written));
+    if (!S_ISLNK(info.st_mode)) return candidate;
+  }
   Canonical whole = canonical(path);
   if (whole.error) throw Error::file_not_found(std::string(written));
   if (whole.path != candidate)
@@ -151,11 +158,7 @@ void FilesystemSource::require_within_root(const std::string& key, std::string_v
 std::string FilesystemSource::resolve(std::optional<std::string_view> importer,
                                       std::string_view path) {
   validate_path(path);
-  if (importer) {
-    std::string key = canonical_import(joined(directory_of(*importer), path), path);
-    require_within_root(key, path);
-    return key;
-  }
+  if (importer) return import_key(joined(directory_of(*importer), path), path);
   const std::string absolute =
       path.starts_with('/') ? std::string(path) : joined(current_directory(), path);
   std::string key = canonical_import(absolute, path);
@@ -166,8 +169,14 @@ std::string FilesystemSource::resolve(std::optional<std::string_view> importer,
 
 std::string FilesystemSource::resolve_relative(std::string_view base, std::string_view path) {
   validate_path(path);
-  std::string key = canonical_import(joined(base, path), path);
+  return import_key(joined(base, path), path);
+}
+
+std::string FilesystemSource::import_key(const std::string& joined_path, std::string_view path) {
+  if (const auto known = keys_.find(joined_path); known != keys_.end()) return known->second;
+  std::string key = canonical_import(joined_path, path);
   require_within_root(key, path);
+  keys_.emplace(joined_path, key);
   return key;
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "quarl/compile.hpp"
 
@@ -56,11 +57,16 @@ class FilesystemSource final : public ModuleSource {
   // Records where the project root is searched from; the first call wins.
   void establish_root(const std::string& directory);
   void require_within_root(const std::string& key, std::string_view path) const;
+  // The key of an import joined to its importer's directory: canonical, and
+  // inside the project root. Remembered for the call: a module imported from
+  // many places is canonicalised once.
+  std::string import_key(const std::string& joined_path, std::string_view path);
 
   // The search for the root (a few file-system queries per directory) runs
   // only when something needs the root: most compiles import nothing.
   std::optional<std::string> root_start_;
   mutable std::optional<std::string> root_;
+  std::unordered_map<std::string, std::string> keys_;
 };
 
 // Modules are entries of the caller's map; keys are '/'-separated.
