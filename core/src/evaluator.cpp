@@ -127,15 +127,11 @@ Evaluator::Evaluator(Scope& scope, EvalContext& context, const ModuleText& modul
 // ---- spans and limits ---------------------------------------------------------
 
 Span Evaluator::line_span(std::size_t offset) const noexcept {
-  const std::string& text = **module_;
-  const std::size_t end = std::min(text.find('\n', offset), text.size());
-  return Span{offset, end - offset};
+  return quarl::line_span(**module_, offset);
 }
 
 Span Evaluator::node_span(const Node& node) const noexcept {
-  if (const auto* interpolation = std::get_if<Interpolation>(&node.data))
-    return Span{node.offset, interpolation->source.size()};
-  return line_span(node.offset);
+  return quarl::node_span(**module_, node);
 }
 
 // Evaluates a directive's expression or condition; its errors point at the

@@ -9,11 +9,9 @@ namespace quarl {
 namespace {
 
 // The line of `text` that holds `offset`, without its line feed.
-Span line_at(const std::string& text, std::size_t offset) noexcept {
-  const std::size_t start = text.rfind('\n', offset == 0 ? 0 : offset - 1);
-  const std::size_t begin = start == std::string::npos || offset == 0 ? 0 : start + 1;
-  const std::size_t end = std::min(text.find('\n', offset), text.size());
-  return Span{begin, end - begin};
+Span line_at(std::string_view text, std::size_t offset) noexcept {
+  const std::size_t before = offset == 0 ? std::string_view::npos : text.rfind('\n', offset - 1);
+  return line_span(text, before == std::string_view::npos ? 0 : before + 1);
 }
 
 EffectiveBlock* find_block(std::vector<EffectiveBlock>& blocks, std::string_view name) noexcept {

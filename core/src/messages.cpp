@@ -95,24 +95,9 @@ class MessagesWalk {
 
 bool has_message_blocks(std::span<const Node> nodes) noexcept {
   for (const Node& node : nodes) {
-    const bool found = std::visit(
-        [](const auto& data) {
-          using T = std::decay_t<decltype(data)>;
-          if constexpr (std::is_same_v<T, MessageBlock>) {
-            return true;
-          } else if constexpr (std::is_same_v<T, If>) {
-            if (has_message_blocks(data.then_body)) return true;
-            for (const ElseIf& branch : data.else_ifs)
-              if (has_message_blocks(branch.body)) return true;
-            return data.else_body && has_message_blocks(data.else_body->body);
-          } else if constexpr (std::is_same_v<T, For> || std::is_same_v<T, Define> ||
-                               std::is_same_v<T, Block>) {
-            return has_message_blocks(data.body);
-          } else {
-            return false;
-          }
-        },
-        node.data);
+    if (std::holds_alternative<MessageBlock>(node.data)) return true;
+    bool found = false;
+    for_each_body(node, [&](const NodeList& body) { found = found || has_message_blocks(body); });
     if (found) return true;
   }
   return false;

@@ -72,10 +72,7 @@ class Parser {
   // ---- errors ------------------------------------------------------------
 
   // The directive line at `offset`, up to its line feed or the end of the text.
-  Span line_span(std::size_t offset) const noexcept {
-    const std::size_t end = std::min(source_.find('\n', offset), source_.size());
-    return Span{offset, end - offset};
-  }
+  Span line_span(std::size_t offset) const noexcept { return quarl::line_span(source_, offset); }
 
   [[noreturn]] void fail_on_line(const Token& token, std::string message) const {
     throw Error::syntax(std::move(message), line_span(token.offset), text_);

@@ -19,11 +19,6 @@ std::string_view last_segment(std::string_view key) noexcept {
   return separator == std::string_view::npos ? key : key.substr(separator + 1);
 }
 
-// From `offset` to the end of its line.
-Span line_span(const std::string& text, std::size_t offset) noexcept {
-  return Span{offset, std::min(text.find('\n', offset), text.size()) - offset};
-}
-
 // An error raised while resolving entry `index` of the frontmatter import
 // list, as the entry reports it: the entry carries no span, so unspanned
 // errors name it instead.
@@ -76,19 +71,7 @@ void refuse_nested_links(const NodeList& nodes, const ModuleText& text, bool top
                               " must be at the top level of a module, not inside another "
                               "directive",
                           line_span(*text, node.offset), text);
-    std::visit(
-        [&](const auto& data) {
-          using T = std::decay_t<decltype(data)>;
-          if constexpr (std::is_same_v<T, If>) {
-            refuse_nested_links(data.then_body, text, false);
-            for (const ElseIf& branch : data.else_ifs) refuse_nested_links(branch.body, text, false);
-            if (data.else_body) refuse_nested_links(data.else_body->body, text, false);
-          } else if constexpr (std::is_same_v<T, For> || std::is_same_v<T, Define> ||
-                               std::is_same_v<T, MessageBlock> || std::is_same_v<T, Block>) {
-            refuse_nested_links(data.body, text, false);
-          }
-        },
-        node.data);
+    for_each_body(node, [&](const NodeList& body) { refuse_nested_links(body, text, false); });
   }
 }
 
@@ -380,25 +363,31 @@ ModulePtr Resolver::build(const std::string& key, ModuleText text, bool marker_r
   return module;
 }
 
-ModulePtr Resolver::load_text(const std::string& name, ModuleText text,
-                              const Value::Object& variables, std::string directory) {
-  check_loadable(name);
-  text_entry_.emplace(name, std::move(directory));
-  Resolving resolving(resolving_, name);
-  ModulePtr module = build(name, std::move(text), false, variables);
-  resolving.finish();
-  return module;
-}
-
-ModulePtr Resolver::load_entry(const std::string& key, const Value::Object& variables) {
-  check_loadable(key);
-  auto text = std::make_shared<const std::string>(source_.read(key));
-  check_module_kind(key, *text);
-  const bool marker_required = ModuleSource::has_markdown_extension(key);
+ModulePtr Resolver::build_on_stack(const std::string& key, ModuleText text, bool marker_required,
+                                   const Value::Object& variables) {
   Resolving resolving(resolving_, key);
   ModulePtr module = build(key, std::move(text), marker_required, variables);
   resolving.finish();
   return module;
+}
+
+ModulePtr Resolver::read_and_build(const std::string& key, const Value::Object& variables) {
+  auto text = std::make_shared<const std::string>(source_.read(key));
+  check_module_kind(key, *text);
+  return build_on_stack(key, std::move(text), ModuleSource::has_markdown_extension(key),
+                        variables);
+}
+
+ModulePtr Resolver::load_text(const std::string& name, ModuleText text,
+                              const Value::Object& variables, std::string directory) {
+  check_loadable(name);
+  text_entry_.emplace(name, std::move(directory));
+  return build_on_stack(name, std::move(text), false, variables);
+}
+
+ModulePtr Resolver::load_entry(const std::string& key, const Value::Object& variables) {
+  check_loadable(key);
+  return read_and_build(key, variables);
 }
 
 ModulePtr Resolver::load_module(const std::string& key) {
@@ -407,12 +396,7 @@ ModulePtr Resolver::load_module(const std::string& key) {
   if (cache_.size() >= kMaxModules)
     throw Error::resource_limit("module count exceeds maximum of " + std::to_string(kMaxModules) +
                                 " (" + std::to_string(cache_.size()) + " modules resolved)");
-  auto text = std::make_shared<const std::string>(source_.read(key));
-  check_module_kind(key, *text);
-  const bool marker_required = ModuleSource::has_markdown_extension(key);
-  Resolving resolving(resolving_, key);
-  ModulePtr module = build(key, std::move(text), marker_required, {});
-  resolving.finish();
+  ModulePtr module = read_and_build(key, {});
   cache_.emplace(key, module);
   loaded_.push_back(key);
   return module;

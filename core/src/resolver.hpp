@@ -44,8 +44,14 @@ class Resolver {
   class Linker;
 
   ModulePtr load_module(const std::string& key);
+  // The module pipeline for one module.
   ModulePtr build(const std::string& key, ModuleText text, bool marker_required,
                   const Value::Object& variables);
+  // build with the key on the resolving stack.
+  ModulePtr build_on_stack(const std::string& key, ModuleText text, bool marker_required,
+                           const Value::Object& variables);
+  // Reads a module from the source, applies the module kind rule, builds it.
+  ModulePtr read_and_build(const std::string& key, const Value::Object& variables);
   // Fails when loading `key` would close a cycle or go too deep.
   void check_loadable(const std::string& key) const;
   // The key of the import path `path` written in the module `importer`.

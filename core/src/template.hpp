@@ -7,6 +7,7 @@
 // buffers the Template owns.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -133,6 +134,40 @@ struct Template {
   // Rewritten texts the views above may point into.
   std::vector<std::unique_ptr<const std::string>> owned_texts;
 };
+
+// Calls `visit` with each node list directly inside `node`: the branches of
+// an @if, the body of a @for, @define, @message or @block.
+template <class Visit>
+void for_each_body(const Node& node, Visit&& visit) {
+  if (const auto* branch = std::get_if<If>(&node.data)) {
+    visit(branch->then_body);
+    for (const ElseIf& other : branch->else_ifs) visit(other.body);
+    if (branch->else_body) visit(branch->else_body->body);
+  } else if (const auto* loop = std::get_if<For>(&node.data)) {
+    visit(loop->body);
+  } else if (const auto* define = std::get_if<Define>(&node.data)) {
+    visit(define->body);
+  } else if (const auto* message = std::get_if<MessageBlock>(&node.data)) {
+    visit(message->body);
+  } else if (const auto* block = std::get_if<Block>(&node.data)) {
+    visit(block->body);
+  }
+}
+
+// From `offset` to the end of its line in `text` (line feed excluded): where
+// a directive is reported.
+inline Span line_span(std::string_view text, std::size_t offset) noexcept {
+  const std::size_t end = std::min(text.find('\n', offset), text.size());
+  return Span{offset, end - offset};
+}
+
+// Where an error raised while handling `node` is reported: an interpolation's
+// expression, or the node's line.
+inline Span node_span(std::string_view text, const Node& node) noexcept {
+  if (const auto* interpolation = std::get_if<Interpolation>(&node.data))
+    return Span{node.offset, interpolation->source.size()};
+  return line_span(text, node.offset);
+}
 
 // Limits of the directive structure.
 inline constexpr std::size_t kMaxNestingDepth = 64;  // @if, @for, @define, @message, @block

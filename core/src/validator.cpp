@@ -16,7 +16,7 @@ class Validator {
       try {
         check(node);
       } catch (Error& error) {
-        error.set_span_if_missing(node_span(node), module_);
+        error.set_span_if_missing(node_span(*module_, node), module_);
         throw;
       }
     }
@@ -43,13 +43,6 @@ class Validator {
     return Span{a->offset, b->offset + b->length - a->offset};
   }
 
-  Span node_span(const Node& node) const noexcept {
-    if (const auto* interpolation = std::get_if<Interpolation>(&node.data))
-      return Span{node.offset, interpolation->source.size()};
-    const std::string& source = *module_;
-    const std::size_t end = std::min(source.find('\n', node.offset), source.size());
-    return Span{node.offset, end - node.offset};
-  }
 
   // ---- nodes ---------------------------------------------------------------
 

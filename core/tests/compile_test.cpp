@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "outcomes.hpp"
 #include "printers.hpp"
 
 namespace quarl {
@@ -24,15 +25,6 @@ std::string markdown(const Outcome<CompileResult>& result) {
     return {};
   }
   return std::get<std::string>(result->output);
-}
-
-template <class T>
-Error error_of(const Outcome<T>& result) {
-  if (result) {
-    ADD_FAILURE() << "succeeded";
-    return Error::syntax("succeeded");
-  }
-  return std::get<Error>(result.error());
 }
 
 CompileOptions with_vars(Value::Object vars) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "outcomes.hpp"
 #include "printers.hpp"
 #include "quarl/compile.hpp"
 
@@ -40,12 +41,7 @@ Linked link(const ModuleMap& modules, const CompileOptions& options = {}) {
 }
 
 Error link_error(const ModuleMap& modules) {
-  const Outcome<CompileResult> result = compile_virtual(modules, "main.quarl", {});
-  if (result) {
-    ADD_FAILURE() << "linked";
-    return Error::syntax("linked");
-  }
-  return std::get<Error>(result.error());
+  return error_of(compile_virtual(modules, "main.quarl", {}));
 }
 
 const std::string kLib =

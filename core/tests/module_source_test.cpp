@@ -10,22 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "outcomes.hpp"
 #include "quarl/error.hpp"
 
 namespace quarl {
 namespace {
 
 namespace fs = std::filesystem;
-
-// What a call gives: its result, or "code: message" of its error.
-template <class Call>
-std::string outcome(Call&& call) {
-  try {
-    return call();
-  } catch (const Error& e) {
-    return std::string(e.code_string()) + ": " + e.message();
-  }
-}
 
 TEST(ModuleKind, Rule) {
   const std::vector<std::tuple<std::string, std::string, bool>> cases = {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "outcomes.hpp"
 #include "quarl/error.hpp"
 
 namespace quarl {
@@ -15,16 +16,6 @@ std::string segments(std::size_t n) {
   std::string path = ".";
   for (std::size_t i = 0; i < n; ++i) path += "/s";
   return path;
-}
-
-// What a call gives: its result, or "code: message" of its error.
-template <class Call>
-std::string outcome(Call&& call) {
-  try {
-    return call();
-  } catch (const Error& e) {
-    return std::string(e.code_string()) + ": " + e.message();
-  }
 }
 
 struct ResolveCase {
