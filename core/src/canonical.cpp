@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "quarl/result.hpp"
+#include "quarl/stack_guard.hpp"
 #include "utf8.hpp"
 
 namespace quarl {
@@ -91,6 +92,7 @@ void write_string(std::string& out, std::string_view text) {
 void write(std::string& out, const Value& value) {
   switch (value.kind()) {
     case ValueKind::Object: {
+      check_stack();
       out += '{';
       bool first = true;
       for (const auto& [key, member] : value.as_object()) {
@@ -104,6 +106,7 @@ void write(std::string& out, const Value& value) {
       return;
     }
     case ValueKind::Array: {
+      check_stack();
       out += '[';
       bool first = true;
       for (const Value& element : value.as_array()) {

@@ -15,7 +15,7 @@
 #include "quarl/result.hpp"
 #include "quarl/value.hpp"
 #include "scope.hpp"
-#include "stack_guard.hpp"
+#include "quarl/stack_guard.hpp"
 #include "template.hpp"
 
 namespace quarl {

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "number.hpp"
+#include "quarl/stack_guard.hpp"
 #include "text_scan.hpp"
 #include "utf8.hpp"
 
@@ -223,6 +224,7 @@ Expr parse_directive_expr(std::string_view text) {
 ExprList parse_args(std::string_view text, std::size_t depth) {
   if (depth > kMaxCallDepth)
     fail("nested function call depth exceeds maximum of " + std::to_string(kMaxCallDepth));
+  check_stack();
   text = trim(text);
   ExprList args;
   if (text.empty()) return args;

@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "quarl/stack_guard.hpp"
 #include "text_scan.hpp"
 #include "utf8.hpp"
 
@@ -62,12 +63,13 @@ FrontmatterImport parse_import_entry(const YamlNode& entry, std::size_t index) {
   } else if (names) {
     if (names->kind != Kind::Sequence) fail_entry(index, "'names' must be a sequence");
     if (names->items.empty()) fail_entry(index, "names cannot be empty");
+    UniqueNames seen;
     for (const YamlPtr& name : names->items) {
       if (!is_string(name)) fail_entry(index, "each name in 'names' must be a string");
       if (!is_identifier(name->text))
         fail_entry(index,
                    "invalid identifier '" + name->text + "' in 'names': " + identifier_rule());
-      if (std::find(import.names.begin(), import.names.end(), name->text) != import.names.end())
+      if (!seen.insert(name->text))
         fail_entry(index, "duplicate name '" + name->text + "' in 'names'");
       import.names.push_back(name->text);
     }
@@ -112,6 +114,7 @@ bool has_type_marker(std::string_view text) noexcept {
 Value value_from_yaml(const YamlNode& node, std::size_t depth) {
   if (depth > kMaxValueDepth)
     throw Error::yaml("value nesting exceeds maximum depth of " + std::to_string(kMaxValueDepth));
+  check_stack();
   switch (node.kind) {
     case Kind::Null:
       return Value::null();
@@ -145,68 +148,104 @@ Value value_from_yaml(const YamlNode& node, std::size_t depth) {
   return Value::null();
 }
 
+namespace {
+
+// The document's variables (each string key that `take` does not claim, in
+// document order), the caller's laid over them: a caller's variable replaces
+// the document's in its place, new ones follow.
+template <class Take>
+Variables lay_variables(const YamlNode* document, const Value::Object& caller_variables,
+                        Take&& take) {
+  Variables variables;
+  // Where each variable sits; the names viewed are the document's and the
+  // caller's own keys, which outlive this call.
+  std::unordered_map<std::string_view, std::size_t> position;
+  if (document && document->kind == Kind::Mapping) {
+    for (const auto& [key, value] : document->entries) {
+      if (!is_string(key) || take(key->text, *value)) continue;
+      position.emplace(key->text, variables.size());
+      variables.emplace_back(key->text, value_from_yaml(*value));
+    }
+  }
+  for (const auto& [name, value] : caller_variables) {
+    const auto [at, added] = position.emplace(name, variables.size());
+    if (added)
+      variables.emplace_back(name, value);
+    else
+      variables[at->second].second = value;
+  }
+  return variables;
+}
+
+}  // namespace
+
 Frontmatter load_frontmatter(std::optional<std::string_view> text, bool marker_required,
                              const Value::Object& caller_variables) {
   Frontmatter result;
   result.is_template = !marker_required || (text && has_type_marker(*text));
   if (text) result.document = load_yaml(*text, kFrontmatterFirstLine);
-  // Where each variable sits; the names viewed are the document's and the
-  // caller's own keys, which outlive this call.
-  std::unordered_map<std::string_view, std::size_t> position;
-  if (result.document && result.document->kind == Kind::Mapping) {
-    for (const auto& [key, value] : result.document->entries) {
-      if (!is_string(key)) continue;
-      const std::string& name = key->text;
-      if (name == "type" && marker_required) continue;
-      if (name == "imports" && result.is_template) {
-        result.imports = parse_import_list(*value);
-        continue;
-      }
-      position.emplace(name, result.variables.size());
-      result.variables.emplace_back(name, value_from_yaml(*value));
-    }
-  }
-  for (const auto& [name, value] : caller_variables) {
-    if (name == "imports" && result.is_template)
-      throw Error::import(
-          "'imports' is a reserved frontmatter key for QUARL files and cannot be set via --set");
-    const auto [at, added] = position.emplace(name, result.variables.size());
-    if (added)
-      result.variables.emplace_back(name, value);
-    else
-      result.variables[at->second].second = value;
-  }
+  result.variables = lay_variables(
+      result.document.get(), caller_variables, [&](const std::string& name, const YamlNode& value) {
+        if (name == "type" && marker_required) return true;
+        if (name != "imports" || !result.is_template) return false;
+        result.imports = parse_import_list(value);
+        return true;
+      });
+  if (result.is_template && caller_variables.contains("imports"))
+    throw Error::import(
+        "'imports' is a reserved frontmatter key for QUARL files and cannot be set via --set");
   return result;
 }
 
-YamlNode merge_frontmatter(const YamlNode& base, const YamlNode& overlay, std::size_t depth) {
+Variables merged_variables(const YamlNode& document, const Value::Object& caller_variables) {
+  return lay_variables(&document, caller_variables,
+                       [](const std::string&, const YamlNode&) { return false; });
+}
+
+YamlNode merge_frontmatter(std::span<const YamlNode* const> layers, std::size_t depth) {
   if (depth > kMaxMergeDepth)
     throw Error::resource_limit("frontmatter merge depth exceeds maximum of " +
                                 std::to_string(kMaxMergeDepth));
+  check_stack();
   const auto kept = [depth](const YamlPtr& key) {
     return is_string(key) && !(depth == 0 && is_reserved_key(key->text));
   };
-  std::unordered_map<std::string_view, const YamlPtr*> overlay_values;
-  for (const auto& [key, value] : overlay.entries)
-    if (kept(key)) overlay_values.emplace(key->text, &value);
-
-  YamlNode merged;
-  merged.kind = Kind::Mapping;
-  for (const auto& [key, value] : base.entries) {
-    if (!kept(key)) continue;
-    YamlPtr result = value;
-    if (const auto over = overlay_values.find(key->text); over != overlay_values.end()) {
-      const YamlPtr& replacement = *over->second;
-      result = value->kind == Kind::Mapping && replacement->kind == Kind::Mapping
-                   ? std::make_shared<const YamlNode>(
-                         merge_frontmatter(*value, *replacement, depth + 1))
-                   : replacement;
-      overlay_values.erase(over);  // taken: it is not appended below
+  // One slot per key, in the order keys first appear: the key as it first
+  // appears, the last value given, and the trailing run of mapping values
+  // that merge one level down (empty while the run has a single mapping).
+  struct Slot {
+    const YamlPtr* key;
+    const YamlPtr* value;
+    std::vector<const YamlNode*> run;
+  };
+  std::vector<Slot> slots;
+  std::unordered_map<std::string_view, std::size_t> slot_of;
+  for (const YamlNode* layer : layers) {
+    if (layer->kind != Kind::Mapping) continue;
+    for (const auto& [key, value] : layer->entries) {
+      if (!kept(key)) continue;
+      const auto [at, added] = slot_of.emplace(key->text, slots.size());
+      if (added) {
+        slots.push_back(Slot{&key, &value, {}});
+        continue;
+      }
+      Slot& slot = slots[at->second];
+      if (value->kind == Kind::Mapping && (*slot.value)->kind == Kind::Mapping) {
+        if (slot.run.empty()) slot.run.push_back(slot.value->get());
+        slot.run.push_back(value.get());
+      } else {
+        slot.run.clear();
+      }
+      slot.value = &value;
     }
-    merged.entries.emplace_back(key, std::move(result));
   }
-  for (const auto& [key, value] : overlay.entries)
-    if (kept(key) && overlay_values.contains(key->text)) merged.entries.emplace_back(key, value);
+  YamlNode merged(Kind::Mapping);
+  merged.entries.reserve(slots.size());
+  for (const Slot& slot : slots)
+    merged.entries.emplace_back(*slot.key, slot.run.empty()
+                                               ? *slot.value
+                                               : std::make_shared<const YamlNode>(
+                                                     merge_frontmatter(slot.run, depth + 1)));
   return merged;
 }
 

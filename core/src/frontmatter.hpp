@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -57,16 +58,24 @@ std::vector<FrontmatterImport> parse_import_list(const YamlNode& list);
 Frontmatter load_frontmatter(std::optional<std::string_view> text, bool marker_required,
                              const Value::Object& caller_variables);
 
+// The variables of a merged frontmatter document (one that merge_frontmatter
+// built: no reserved keys, only string keys at the top), the caller's laid
+// over them.
+Variables merged_variables(const YamlNode& document, const Value::Object& caller_variables);
+
 // Converts a YAML node to a Value; `depth` is the node's own nesting depth.
 // Throws `quarl::yaml` for nesting deeper than kMaxValueDepth and for a
 // mapping key that is not a string.
 Value value_from_yaml(const YamlNode& node, std::size_t depth = 0);
 
-// `overlay` laid over `base`: overlay values win, nested mappings merge key by
-// key, base keys keep their places and new overlay keys follow; at the top
-// level neither side's `imports`, `type` or `extends` survives, and keys that
-// are not strings are dropped. Throws `quarl::resource_limit` past
+// Mappings laid over each other, base first: of the values a key has, the
+// last layer's wins, except that a run of mappings at the end merges key by
+// key the same way one level down; a key keeps the place where it first
+// appears. At the top level no layer's `imports`, `type` or `extends`
+// survives, and keys that are not strings are dropped (in merged mappings
+// below it too). The same as merging the layers pairwise, base first, but in
+// time linear in their total size. Throws `quarl::resource_limit` past
 // kMaxMergeDepth.
-YamlNode merge_frontmatter(const YamlNode& base, const YamlNode& overlay, std::size_t depth = 0);
+YamlNode merge_frontmatter(std::span<const YamlNode* const> layers, std::size_t depth = 0);
 
 }  // namespace quarl

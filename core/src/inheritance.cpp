@@ -86,6 +86,14 @@ Chain extend_chain(const ModulePtr& parent, const Module& child,
   return chain;
 }
 
+YamlNode merged_chain_frontmatter(const Module& module) {
+  std::vector<const YamlNode*> layers;
+  for (const Module* link = &module; link; link = link->parent.get())
+    if (const YamlPtr& document = link->frontmatter.document) layers.push_back(document.get());
+  std::reverse(layers.begin(), layers.end());
+  return merge_frontmatter(layers);
+}
+
 std::vector<Segment> render_plan(const Module& module) {
   if (!module.chain) return {Segment{module.source->body, &module.source->text, nullptr}};
   const Chain& chain = *module.chain;

@@ -28,6 +28,13 @@ void check_extending_template(const Template& child);
 Chain extend_chain(const ModulePtr& parent, const Module& child,
                    const ModuleContextPtr& child_names);
 
+// The frontmatter of a template that extends another: the own frontmatter
+// documents of its chain merged, the root's first and its own last (a
+// missing or non-mapping document counts as an empty mapping). Only the
+// templates that render need it: the entry and the ones imported. Throws
+// merge_frontmatter's errors.
+YamlNode merged_chain_frontmatter(const Module& module);
+
 // What a module renders, in order: its whole body, or its chain's skeleton,
 // where each @block is its effective body with the names of the template that
 // supplied it and every other node keeps the root's names. Views into the

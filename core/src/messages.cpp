@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "quarl/stack_guard.hpp"
 #include "utf8.hpp"
 
 namespace quarl {
@@ -13,6 +14,7 @@ class MessagesWalk {
       : evaluator_(scope, context, module) {}
 
   void walk(std::span<const Node> nodes) {
+    stack_.check();
     for (const Node& node : nodes) evaluator_.at_node(node, [&] { step(node); });
   }
 
@@ -89,11 +91,13 @@ class MessagesWalk {
   Evaluator evaluator_;
   std::vector<Message> messages_;
   std::size_t total_bytes_ = 0;
+  StackGuard stack_;
 };
 
 }  // namespace
 
-bool has_message_blocks(std::span<const Node> nodes) noexcept {
+bool has_message_blocks(std::span<const Node> nodes) {
+  check_stack();
   for (const Node& node : nodes) {
     if (std::holds_alternative<MessageBlock>(node.data)) return true;
     bool found = false;
@@ -103,7 +107,7 @@ bool has_message_blocks(std::span<const Node> nodes) noexcept {
   return false;
 }
 
-bool has_message_blocks(std::span<const Segment> segments) noexcept {
+bool has_message_blocks(std::span<const Segment> segments) {
   for (const Segment& segment : segments)
     if (has_message_blocks(segment.nodes)) return true;
   return false;

@@ -15,8 +15,8 @@ inline constexpr std::size_t kMaxMessages = 10000;
 inline constexpr std::size_t kMaxMessageBytes = 52428800;  // all contents together
 
 // Whether any node of the tree is a @message block.
-bool has_message_blocks(std::span<const Node> nodes) noexcept;
-bool has_message_blocks(std::span<const Segment> segments) noexcept;
+bool has_message_blocks(std::span<const Node> nodes);
+bool has_message_blocks(std::span<const Segment> segments);
 
 // Walks `body` (nodes of `module`): every @message block yields a message of
 // its role and its trimmed rendered content (none when that is blank); any

@@ -58,9 +58,8 @@ struct Module {
   std::string key;
   std::shared_ptr<const Template> source;  // the parse, holding the module text
   Frontmatter frontmatter;                 // its own (variables, import list)
-  // The frontmatter this module stands for: its own, or for a template that
-  // extends another the merge of its chain's, written back as YAML text.
-  YamlPtr document;
+  // For an entry that extends another template, its chain's merged
+  // frontmatter written back as YAML text (none when the merge is empty).
   std::optional<std::string> merged_text;
   ModuleContextPtr context;  // functions, import aliases and variables
   Exports exports;

@@ -31,7 +31,10 @@ struct Canonical {
   int error = 0;
 };
 
+// A path with a NUL byte in it names no file: the system would read it only
+// up to the NUL, a different path.
 Canonical canonical(const std::string& path) {
+  if (path.find('\0') != std::string::npos) return {{}, EINVAL};
   const std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr),
                                                               &std::free);
   if (!resolved) return {{}, errno};
@@ -126,7 +129,9 @@ std::string canonical_directory(std::string_view directory) {
   if (utf8::find_invalid(text)) throw Error::io("base_dir path is not valid UTF-8");
   Canonical result = canonical(text);
   if (result.error)
-    throw Error::io("cannot resolve base directory " + text + ": " + os_error(result.error));
+    throw Error::io("cannot resolve base directory " + text + ": " +
+                    (text.find('\0') != std::string::npos ? std::string("embedded null byte")
+                                                          : os_error(result.error)));
   if (utf8::find_invalid(result.path)) throw Error::io("base_dir path is not valid UTF-8");
   return std::move(result.path);
 }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "number.hpp"
+#include "quarl/stack_guard.hpp"
 #include "text_scan.hpp"
 #include "utf8.hpp"
 
@@ -97,6 +98,7 @@ class Parser {
     explicit Nesting(Parser& parser) : parser_(parser) {
       if (parser_.depth_ == kMaxNestingDepth)
         throw Error::syntax("nesting depth exceeds maximum of " + std::to_string(kMaxNestingDepth));
+      parser_.stack_.check();
       ++parser_.depth_;
     }
     ~Nesting() { --parser_.depth_; }
@@ -357,6 +359,7 @@ class Parser {
 
   static std::vector<Param> parse_params(std::string_view list, std::string_view function) {
     std::vector<Param> params;
+    UniqueNames names;
     for (std::string_view piece : split_outside_strings(list, ',')) {
       piece = trim(piece);
       if (piece.empty()) continue;
@@ -374,9 +377,8 @@ class Parser {
         throw Error::syntax("required parameter " + single_quoted(param.name) +
                             " cannot follow an optional parameter in @define " +
                             std::string(function));
-      for (const Param& earlier : params)
-        if (earlier.name == param.name)
-          throw Error::syntax("duplicate parameter name " + single_quoted(param.name) + " in @define " +
+      if (!names.insert(param.name))
+        throw Error::syntax("duplicate parameter name " + single_quoted(param.name) + " in @define " +
                               std::string(function));
       params.push_back(std::move(param));
     }
@@ -482,6 +484,7 @@ class Parser {
   std::size_t depth_ = 0;
   bool in_message_ = false;
   bool in_block_ = false;
+  StackGuard stack_;
 };
 
 }  // namespace

@@ -1,12 +1,14 @@
 #include "resolver.hpp"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "evaluator.hpp"
 #include "inheritance.hpp"
 #include "lexer.hpp"
 #include "parser.hpp"
 #include "source_path.hpp"
+#include "quarl/stack_guard.hpp"
 #include "utf8.hpp"
 #include "validator.hpp"
 
@@ -62,6 +64,7 @@ bool has_body_text(const std::vector<Segment>& plan) noexcept {
 // another directive's body they would seem conditional (or be lost), so they
 // are refused there.
 void refuse_nested_links(const NodeList& nodes, const ModuleText& text, bool top_level) {
+  check_stack();
   for (const Node& node : nodes) {
     const bool link =
         std::holds_alternative<Import>(node.data) || std::holds_alternative<Export>(node.data);
@@ -154,10 +157,15 @@ class Resolver::Linker {
   void resolve_exports() {
     Exports& exports = module_.exports;
     exports.explicit_list = !exports_.empty();
-    if (!exports.explicit_list) {
-      for (const Node& node : tpl_.body)
-        if (const auto* define = std::get_if<Define>(&node.data))
+    std::unordered_set<std::string_view> defined;  // own @define names, for the export list
+    for (const Node& node : tpl_.body)
+      if (const auto* define = std::get_if<Define>(&node.data)) {
+        if (!exports.explicit_list)
           exports.functions.insert_or_assign(std::string(define->name), own_function(define->name));
+        else
+          defined.insert(define->name);
+      }
+    if (!exports.explicit_list) {
       exports.prompt = Exports::Prompt::Own;
       return;
     }
@@ -168,7 +176,7 @@ class Resolver::Linker {
           exports.prompt = Exports::Prompt::Own;
           continue;
         }
-        if (!defines(e.name))
+        if (!defined.contains(e.name))
           throw Error::export_error("cannot export '" + std::string(e.name) +
                                         "': not defined in this module",
                                     pending.span, tpl_.text);
@@ -194,34 +202,32 @@ class Resolver::Linker {
     }
   }
 
-  // A template that extends another takes its place in the chain. Its
-  // frontmatter is then the merge of the chain's, base first and each
-  // extending template laid over it, written back out as YAML: that text is
-  // what the template passes through to its output, and its values (under
-  // the caller's variables) are its variables, seen by every part of the
-  // chain that renders for it.
-  void extends(const Value::Object& caller_variables) {
+  // A template that extends another takes its place in the chain.
+  void extends() {
     const Span span = line_span(*tpl_.text, tpl_.extends->offset);
     ModulePtr parent = load_for_directive(tpl_.extends->path, span);
     check_extending_template(tpl_);
     module_.chain = extend_chain(parent, module_, names_of(*context_));
-    const YamlNode empty{YamlNode::Kind::Mapping, {}, false, 0, {}, {}};
-    const auto mapping = [&](const YamlPtr& document) -> const YamlNode& {
-      return document && document->kind == YamlNode::Kind::Mapping ? *document : empty;
-    };
-    YamlNode merged = merge_frontmatter(mapping(parent->document), mapping(module_.document));
-    if (!merged.entries.empty()) module_.merged_text = emit_yaml(merged);
-    module_.document = std::make_shared<const YamlNode>(std::move(merged));
-    module_.frontmatter.variables =
-        load_frontmatter(module_.merged_text, false, caller_variables).variables;
     module_.parent = std::move(parent);
   }
 
   // The module's variables: its frontmatter's (under the caller's), then
-  // the `prompt` an import bound.
-  void variables() {
-    for (const auto& [name, value] : module_.frontmatter.variables)
-      context_->variables.insert_or_assign(name, value);
+  // the `prompt` an import bound. A template in a chain takes the chain's
+  // merged frontmatter instead (see chain_variables): the entry at once,
+  // with the caller's variables; any other when it is first imported, since
+  // a template loaded only for others to extend never renders on its own.
+  void variables(const Value::Object* caller_variables) {
+    if (!module_.parent) {
+      for (const auto& [name, value] : module_.frontmatter.variables)
+        context_->variables.insert_or_assign(name, value);
+    } else if (caller_variables) {
+      YamlNode merged = merged_chain_frontmatter(module_);
+      if (!merged.entries.empty()) module_.merged_text = emit_yaml(merged);
+      for (auto& [name, value] : merged_variables(merged, *caller_variables))
+        context_->variables.insert_or_assign(std::move(name), std::move(value));
+    } else {
+      resolver_.unmerged_.emplace(module_.key, context_);
+    }
     if (prompt_) context_->variables.insert_or_assign("prompt", *prompt_);
   }
 
@@ -288,13 +294,6 @@ class Resolver::Linker {
 
   ModuleText text_if(std::optional<Span> span) const { return span ? tpl_.text : nullptr; }
 
-  bool defines(std::string_view name) const noexcept {
-    return std::any_of(tpl_.body.begin(), tpl_.body.end(), [&](const Node& node) {
-      const auto* define = std::get_if<Define>(&node.data);
-      return define && define->name == name;
-    });
-  }
-
   FunctionPtr own_function(std::string_view name) const {
     return context_->functions.find(name)->second;
   }
@@ -336,7 +335,9 @@ std::string Resolver::resolve(const std::string& importer, std::string_view path
 }
 
 ModulePtr Resolver::build(const std::string& key, ModuleText text, bool marker_required,
-                          const Value::Object& variables) {
+                          const Value::Object* caller_variables) {
+  static const Value::Object kNone;
+  const Value::Object& variables = caller_variables ? *caller_variables : kNone;
   // The caller's variables come from outside data, as JSON does, under the
   // same nesting limit.
   for (const auto& [name, value] : variables)
@@ -348,7 +349,6 @@ ModulePtr Resolver::build(const std::string& key, ModuleText text, bool marker_r
   module->source = std::make_shared<const Template>(parse_template(lex(std::move(text))));
   const Template& tpl = *module->source;
   module->frontmatter = load_frontmatter(tpl.frontmatter, marker_required, variables);
-  module->document = module->frontmatter.document;
   check_block_count(tpl);
 
   auto context = std::make_shared<ModuleContext>();
@@ -357,21 +357,21 @@ ModulePtr Resolver::build(const std::string& key, ModuleText text, bool marker_r
   linker.directives();
   linker.own_functions();
   linker.resolve_exports();
-  if (tpl.extends) linker.extends(variables);
-  linker.variables();
+  if (tpl.extends) linker.extends();
+  linker.variables(caller_variables);
   module->context = std::move(context);
   return module;
 }
 
 ModulePtr Resolver::build_on_stack(const std::string& key, ModuleText text, bool marker_required,
-                                   const Value::Object& variables) {
+                                   const Value::Object* variables) {
   Resolving resolving(resolving_, key);
   ModulePtr module = build(key, std::move(text), marker_required, variables);
   resolving.finish();
   return module;
 }
 
-ModulePtr Resolver::read_and_build(const std::string& key, const Value::Object& variables) {
+ModulePtr Resolver::read_and_build(const std::string& key, const Value::Object* variables) {
   auto text = std::make_shared<const std::string>(source_.read(key));
   check_module_kind(key, *text);
   return build_on_stack(key, std::move(text), ModuleSource::has_markdown_extension(key),
@@ -382,21 +382,22 @@ ModulePtr Resolver::load_text(const std::string& name, ModuleText text,
                               const Value::Object& variables, std::string directory) {
   check_loadable(name);
   text_entry_.emplace(name, std::move(directory));
-  return build_on_stack(name, std::move(text), false, variables);
+  return build_on_stack(name, std::move(text), false, &variables);
 }
 
 ModulePtr Resolver::load_entry(const std::string& key, const Value::Object& variables) {
   check_loadable(key);
-  return read_and_build(key, variables);
+  return read_and_build(key, &variables);
 }
 
 ModulePtr Resolver::load_module(const std::string& key) {
   if (const auto cached = cache_.find(key); cached != cache_.end()) return cached->second;
   check_loadable(key);
+  check_stack();
   if (cache_.size() >= kMaxModules)
     throw Error::resource_limit("module count exceeds maximum of " + std::to_string(kMaxModules) +
                                 " (" + std::to_string(cache_.size()) + " modules resolved)");
-  ModulePtr module = read_and_build(key, {});
+  ModulePtr module = read_and_build(key, nullptr);
   cache_.emplace(key, module);
   loaded_.push_back(key);
   return module;
@@ -405,6 +406,12 @@ ModulePtr Resolver::load_module(const std::string& key) {
 ImportedModulePtr Resolver::interface_of(const ModulePtr& module) {
   if (const auto built = interfaces_.find(module->key); built != interfaces_.end())
     return built->second;
+  if (const auto unmerged = unmerged_.find(module->key); unmerged != unmerged_.end()) {
+    // A `prompt` an import bound stays: it is laid over the frontmatter.
+    for (auto& [name, value] : merged_variables(merged_chain_frontmatter(*module), {}))
+      unmerged->second->variables.emplace(std::move(name), std::move(value));
+    unmerged_.erase(unmerged);
+  }
   auto imported = std::make_shared<ImportedModule>();
   imported->module = module->context;
   imported->functions = module->exports.functions;

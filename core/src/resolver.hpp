@@ -45,13 +45,14 @@ class Resolver {
 
   ModulePtr load_module(const std::string& key);
   // The module pipeline for one module.
+  // `caller_variables` are the entry's; null for an imported module.
   ModulePtr build(const std::string& key, ModuleText text, bool marker_required,
-                  const Value::Object& variables);
+                  const Value::Object* caller_variables);
   // build with the key on the resolving stack.
   ModulePtr build_on_stack(const std::string& key, ModuleText text, bool marker_required,
-                           const Value::Object& variables);
+                           const Value::Object* caller_variables);
   // Reads a module from the source, applies the module kind rule, builds it.
-  ModulePtr read_and_build(const std::string& key, const Value::Object& variables);
+  ModulePtr read_and_build(const std::string& key, const Value::Object* caller_variables);
   // Fails when loading `key` would close a cycle or go too deep.
   void check_loadable(const std::string& key) const;
   // The key of the import path `path` written in the module `importer`.
@@ -69,6 +70,9 @@ class Resolver {
   std::vector<std::string> loaded_;     // the cache's keys in insertion order
   NameMap<ModulePtr> cache_;
   NameMap<ImportedModulePtr> interfaces_;
+  // The contexts of templates in a chain whose merged frontmatter variables
+  // are not bound yet: nothing has imported them so far.
+  NameMap<std::shared_ptr<ModuleContext>> unmerged_;
 };
 
 }  // namespace quarl

@@ -9,24 +9,6 @@ namespace quarl {
 namespace {
 
 template <class T>
-void bind(std::vector<std::pair<std::string_view, T>>& bindings, std::string_view name, T value) {
-  for (auto& [bound, existing] : bindings)
-    if (same_name(bound, name)) {
-      existing = std::move(value);
-      return;
-    }
-  bindings.emplace_back(name, std::move(value));
-}
-
-template <class T>
-const T* find(const std::vector<std::pair<std::string_view, T>>& bindings,
-              std::string_view name) noexcept {
-  for (auto it = bindings.rbegin(); it != bindings.rend(); ++it)
-    if (same_name(it->first, name)) return &it->second;
-  return nullptr;
-}
-
-template <class T>
 const T* find(const NameMap<T>& map, std::string_view name) noexcept {
   const auto found = map.find(name);
   return found == map.end() ? nullptr : &found->second;
@@ -130,20 +112,58 @@ void Scope::pop_frame() {
   drop_frame();
 }
 
+template <class T>
+void Scope::Bindings<T>::bind(std::string_view name, T value) {
+  if (index_.empty() && entries_.size() < kScanned) {
+    for (auto& [bound, existing] : entries_)
+      if (same_name(bound, name)) {
+        existing = std::move(value);
+        return;
+      }
+    entries_.emplace_back(name, std::move(value));
+    return;
+  }
+  if (index_.empty())
+    for (std::size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].first, i);
+  const auto [at, added] = index_.emplace(name, entries_.size());
+  if (!added) {
+    entries_[at->second].second = std::move(value);
+    return;
+  }
+  entries_.emplace_back(name, std::move(value));
+}
+
+template <class T>
+const T* Scope::Bindings<T>::find(std::string_view name) const noexcept {
+  if (!index_.empty()) {
+    const auto at = index_.find(name);
+    return at == index_.end() ? nullptr : &entries_[at->second].second;
+  }
+  for (const auto& [bound, value] : entries_)
+    if (same_name(bound, name)) return &value;
+  return nullptr;
+}
+
+template <class T>
+void Scope::Bindings<T>::clear() noexcept {
+  entries_.clear();
+  if (!index_.empty()) index_.clear();
+}
+
 void Scope::define_var(std::string_view name, Value value) {
-  bind(frames_[depth_ - 1].variables, name, std::move(value));
+  frames_[depth_ - 1].variables.bind(name, std::move(value));
 }
 void Scope::define_function(std::string_view name, FunctionPtr function) {
-  bind(frames_[depth_ - 1].functions, name, std::move(function));
+  frames_[depth_ - 1].functions.bind(name, std::move(function));
 }
 void Scope::define_module(std::string_view alias, ImportedModulePtr module) {
-  bind(frames_[depth_ - 1].modules, alias, std::move(module));
+  frames_[depth_ - 1].modules.bind(alias, std::move(module));
 }
 
 const Value* Scope::lookup_var(std::string_view name) const noexcept {
   for (std::size_t i = depth_; i-- > 0;) {
     const Frame& frame = frames_[i];
-    if (const Value* value = find(frame.variables, name)) return value;
+    if (const Value* value = frame.variables.find(name)) return value;
     if (frame.context)
       if (const Value* value = find(frame.context->variables, name)) return value;
   }
@@ -153,7 +173,7 @@ const Value* Scope::lookup_var(std::string_view name) const noexcept {
 const FunctionDef* Scope::lookup_function(std::string_view name) const noexcept {
   for (std::size_t i = depth_; i-- > 0;) {
     const Frame& frame = frames_[i];
-    if (const FunctionPtr* function = find(frame.functions, name)) return function->get();
+    if (const FunctionPtr* function = frame.functions.find(name)) return function->get();
     if (frame.context)
       if (const FunctionPtr* function = find(frame.context->functions, name))
         return function->get();
@@ -164,7 +184,7 @@ const FunctionDef* Scope::lookup_function(std::string_view name) const noexcept 
 const ImportedModule* Scope::lookup_module(std::string_view alias) const noexcept {
   for (std::size_t i = depth_; i-- > 0;) {
     const Frame& frame = frames_[i];
-    if (const ImportedModulePtr* module = find(frame.modules, alias)) return module->get();
+    if (const ImportedModulePtr* module = frame.modules.find(alias)) return module->get();
     if (frame.context)
       if (const ImportedModulePtr* module = find(frame.context->modules, alias))
         return module->get();

@@ -116,8 +116,22 @@ class Scope {
   const ImportedModule* lookup_module(std::string_view alias) const noexcept;
 
  private:
+  // One frame's bindings of one kind. A loop binds a name or two and a call
+  // a few parameters, which a scan finds fastest; a frame that grows past
+  // kScanned names (a function with thousands of parameters) gets an index,
+  // so that binding and finding stay constant time per name.
   template <class T>
-  using Bindings = std::vector<std::pair<std::string_view, T>>;
+  class Bindings {
+   public:
+    void bind(std::string_view name, T value);
+    const T* find(std::string_view name) const noexcept;
+    void clear() noexcept;
+
+   private:
+    static constexpr std::size_t kScanned = 8;
+    std::vector<std::pair<std::string_view, T>> entries_;
+    std::unordered_map<std::string_view, std::size_t> index_;  // empty while scanned
+  };
 
   struct Frame {
     const ModuleContext* context;  // looked up after the frame's own bindings

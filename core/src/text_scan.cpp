@@ -84,4 +84,15 @@ std::vector<std::string_view> split_outside_strings(std::string_view text, char 
   return split_where(text, std::string_view(&separator, 1), false);
 }
 
+bool UniqueNames::insert(std::string_view name) {
+  if (index_.empty() && names_.size() < kScanned) {
+    for (const std::string_view seen : names_)
+      if (same_name(seen, name)) return false;
+    names_.push_back(name);
+    return true;
+  }
+  if (index_.empty()) index_.insert(names_.begin(), names_.end());
+  return index_.insert(name).second;
+}
+
 }  // namespace quarl

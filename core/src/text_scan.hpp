@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace quarl {
@@ -79,5 +80,18 @@ std::vector<std::string_view> split_top_level(std::string_view text, std::string
 // `text` split at every occurrence of `separator` outside string literals,
 // whatever the parenthesis depth (pieces untrimmed).
 std::vector<std::string_view> split_outside_strings(std::string_view text, char separator);
+
+// A set of names that tells whether a name was seen before: a scan while the
+// set is small (parameter and import lists usually are), a hash set beyond.
+class UniqueNames {
+ public:
+  // Adds `name`; false when it was there already. The text must outlive the set.
+  bool insert(std::string_view name);
+
+ private:
+  static constexpr std::size_t kScanned = 8;
+  std::vector<std::string_view> names_;
+  std::unordered_set<std::string_view> index_;  // empty while scanned
+};
 
 }  // namespace quarl

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "builtins.hpp"
+#include "quarl/stack_guard.hpp"
 
 namespace quarl {
 namespace {
@@ -12,6 +13,7 @@ class Validator {
   Validator(Scope& scope, const ModuleText& module) : scope_(scope), module_(module) {}
 
   void walk(std::span<const Node> nodes) {
+    stack_.check();
     for (const Node& node : nodes) {
       try {
         check(node);
@@ -164,6 +166,7 @@ class Validator {
   void arguments(const ExprList& args, std::size_t depth) {
     if (depth > kMaxValidationDepth)
       throw Error::syntax("nested argument validation depth exceeded");
+    stack_.check();
     for (const Expr& arg : args) argument(arg, depth, true);
   }
 
@@ -202,6 +205,7 @@ class Validator {
   Scope& scope_;
   const ModuleText& module_;
   const Value placeholder_ = Value::array({});
+  StackGuard stack_;
 };
 
 }  // namespace

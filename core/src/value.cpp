@@ -6,6 +6,8 @@
 
 #include "number.hpp"
 #include "quarl/error.hpp"
+#include "quarl/stack_guard.hpp"
+#include "teardown.hpp"
 
 namespace quarl {
 
@@ -19,6 +21,13 @@ Value Value::array(Array elements) {
 }
 Value Value::object(Object entries) {
   return Value(std::make_shared<const Object>(std::move(entries)));
+}
+
+void Value::release_container() noexcept {
+  if (auto* array = std::get_if<ArrayPtr>(&data_))
+    release_if_last(*array);
+  else if (auto* object = std::get_if<ObjectPtr>(&data_))
+    release_if_last(*object);
 }
 
 ObjectMap::ObjectMap(std::initializer_list<value_type> entries)
@@ -139,6 +148,7 @@ void append_text(std::string& out, const Value& value) {
       out += value.as_boolean() ? "true" : "false";
       return;
     case ValueKind::Array: {
+      check_stack();
       const char* separator = "";
       for (const Value& element : value.as_array()) {
         out += separator;
@@ -148,6 +158,7 @@ void append_text(std::string& out, const Value& value) {
       return;
     }
     case ValueKind::Object: {
+      check_stack();
       const char* separator = "";
       for (const auto& [key, member] : value.as_object()) {
         out += separator;
@@ -184,6 +195,7 @@ bool within_depth(const Value& value, std::size_t max_depth, std::size_t depth) 
 Value value_from_json(const nlohmann::json& node, std::size_t depth) {
   if (depth > kMaxValueDepth)
     throw Error::json("value nesting exceeds maximum depth of " + std::to_string(kMaxValueDepth));
+  check_stack();
   switch (node.type()) {
     case nlohmann::json::value_t::null:
     case nlohmann::json::value_t::discarded:

@@ -22,6 +22,16 @@ using YamlPtr = std::shared_ptr<const YamlNode>;
 struct YamlNode {
   enum class Kind : std::uint8_t { Null, Boolean, Number, String, Sequence, Mapping, Tagged };
 
+  YamlNode() = default;
+  explicit YamlNode(Kind kind_) noexcept : kind(kind_) {}
+  YamlNode(const YamlNode&) = default;
+  YamlNode(YamlNode&&) noexcept = default;
+  YamlNode& operator=(const YamlNode&) = default;
+  YamlNode& operator=(YamlNode&&) noexcept = default;
+  // Children it holds the last reference to are destroyed iteratively, so a
+  // document nested thousands deep tears down in constant stack.
+  ~YamlNode();
+
   Kind kind = Kind::Null;
   // Scalars: the text as written (a string's value; a number's digits, kept
   // so that emitting it writes the same spelling). Tagged: the tag.

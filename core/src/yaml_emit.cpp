@@ -6,6 +6,7 @@
 #include <string>
 
 #include "quarl/error.hpp"
+#include "quarl/stack_guard.hpp"
 #include "yaml.hpp"
 
 namespace quarl {
@@ -77,6 +78,7 @@ class Emitter {
 
   // Writes `n`, under `tag` when it is the inner node of a tagged node.
   void node(const YamlNode& n, yaml_char_t* tag) {
+    check_stack();
     const int implicit = tag ? 0 : 1;
     yaml_event_t event;
     switch (n.kind) {

@@ -14,6 +14,8 @@
 
 #include "number.hpp"
 #include "quarl/error.hpp"
+#include "quarl/stack_guard.hpp"
+#include "teardown.hpp"
 #include "yaml.hpp"
 
 namespace quarl {
@@ -159,6 +161,7 @@ std::string short_tag(std::string_view tag) {
 // An unambiguous identity of a mapping key, for duplicate detection: two keys
 // are the same exactly when their identities are equal.
 void append_identity(std::string& out, const YamlNode& node) {
+  check_stack();
   out += static_cast<char>('0' + static_cast<int>(node.kind));
   switch (node.kind) {
     case Kind::Null:
@@ -466,6 +469,14 @@ std::string_view yaml_kind_name(YamlNode::Kind kind) noexcept {
       return "tagged";
   }
   return "null";
+}
+
+YamlNode::~YamlNode() {
+  for (YamlPtr& item : items) release_if_last(item);
+  for (auto& [key, value] : entries) {
+    release_if_last(key);
+    release_if_last(value);
+  }
 }
 
 bool operator==(const YamlNode& a, const YamlNode& b) noexcept {

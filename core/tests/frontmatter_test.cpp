@@ -224,29 +224,45 @@ TEST(Frontmatter, ImportListErrors) {
 
 YamlNode mapping(const std::string& text) { return *load_yaml(text); }
 
+// The documents of `texts` merged, the first as the base.
+YamlNode merged(const std::vector<std::string>& texts) {
+  std::vector<YamlNode> documents;
+  for (const std::string& text : texts) documents.push_back(mapping(text));
+  std::vector<const YamlNode*> layers;
+  for (const YamlNode& document : documents) layers.push_back(&document);
+  return merge_frontmatter(layers);
+}
+
 TEST(Frontmatter, Merge) {
-  const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
-      {"{a: {x: 1, y: 2}, b: 1, type: quarl}", "{a: {y: 3}, c: 2, imports: []}",
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"{a: {x: 1, y: 2}, b: 1, type: quarl}", "{a: {y: 3}, c: 2, imports: []}"},
        "{a: {x: 1, y: 3}, b: 1, c: 2}"},
-      {"{a: {x: 1}}", "{a: 5}", "{a: 5}"},
-      {"{a: 5}", "{a: {x: 1}}", "{a: {x: 1}}"},
-      {"{extends: base, 1: x, k: v}", "{extends: child, 2: y}", "{k: v}"},
-      {"{n: {imports: 1, type: 2, extends: 3}}", "{n: {type: 4}}",
+      {{"{a: {x: 1}}", "{a: 5}"}, "{a: 5}"},
+      {{"{a: 5}", "{a: {x: 1}}"}, "{a: {x: 1}}"},
+      {{"{extends: base, 1: x, k: v}", "{extends: child, 2: y}"}, "{k: v}"},
+      {{"{n: {imports: 1, type: 2, extends: 3}}", "{n: {type: 4}}"},
        "{n: {imports: 1, type: 4, extends: 3}}"},
-      {"{a: 1, b: 2}", "{c: 3, a: 4}", "{a: 4, b: 2, c: 3}"},
+      {{"{a: 1, b: 2}", "{c: 3, a: 4}"}, "{a: 4, b: 2, c: 3}"},
+      // Three layers: a value that is not a mapping ends a run of mappings,
+      // a layer without the key does not, and runs merge at every level.
+      {{"{a: {x: 1}}", "{a: 5}", "{a: {y: 2}}"}, "{a: {y: 2}}"},
+      {{"{a: {x: 1}}", "{b: 1}", "{a: {y: 2}}"}, "{a: {x: 1, y: 2}, b: 1}"},
+      {{"{a: {x: {p: 1, 1: n}}}", "{a: {x: {q: 2}}}", "{a: {x: {p: 3}}}"},
+       "{a: {x: {p: 3, q: 2}}}"},
+      {{"[1, 2]", "{a: 1}", "x"}, "{a: 1}"},
   };
-  for (const auto& [base, overlay, expected] : cases) {
-    SCOPED_TRACE(base + " + " + overlay);
-    EXPECT_TRUE(merge_frontmatter(mapping(base), mapping(overlay)) == mapping(expected));
+  for (const auto& [layers, expected] : cases) {
+    SCOPED_TRACE(layers.front() + " + " + layers.back());
+    EXPECT_TRUE(merged(layers) == mapping(expected));
   }
 }
 
 TEST(Frontmatter, MergeDepthLimit) {
   // Mappings nested n deep on both sides merge n - 1 levels below the top.
   const auto deep = [](std::size_t n) { return repeat("{k: ", n) + "v" + repeat("}", n); };
-  EXPECT_NO_THROW(merge_frontmatter(mapping(deep(65)), mapping(deep(65))));
+  EXPECT_NO_THROW(merged({deep(65), "{}", deep(65)}));
   try {
-    merge_frontmatter(mapping(deep(66)), mapping(deep(66)));
+    merged({deep(66), deep(66)});
     FAIL();
   } catch (const Error& e) {
     EXPECT_EQ(e.code(), ErrorCode::ResourceLimit);
@@ -256,12 +272,11 @@ TEST(Frontmatter, MergeDepthLimit) {
 }
 
 TEST(Frontmatter, MergedFrontmatterRoundTrips) {
-  const YamlNode merged = merge_frontmatter(
-      mapping("title: Base\nmeta: {author: A, tags: [x, y]}\ntype: quarl\n"),
-      mapping("title: \"true\"\nmeta: {tags: [z]}\nnew: 0x10\n"));
-  const std::string text = emit_yaml(merged);
+  const YamlNode document = merged({"title: Base\nmeta: {author: A, tags: [x, y]}\ntype: quarl\n",
+                                    "title: \"true\"\nmeta: {tags: [z]}\nnew: 0x10\n"});
+  const std::string text = emit_yaml(document);
   EXPECT_EQ(text, "title: \"true\"\nmeta:\n  author: A\n  tags:\n  - z\nnew: 0x10\n");
-  EXPECT_TRUE(*load_yaml(text) == merged);
+  EXPECT_TRUE(*load_yaml(text) == document);
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <string>
 #include <vector>
 
 #include "eval_support.hpp"
+#include "outcomes.hpp"
 #include "scope.hpp"
 
 namespace quarl {
@@ -128,24 +128,6 @@ std::string deepest_render() {
   }
   source += "{{ f1() }}";
   return source;
-}
-
-// Runs `body` on a thread with a stack of `bytes`.
-void on_stack_of(std::size_t bytes, void (*body)()) {
-  pthread_attr_t attr;
-  ASSERT_EQ(pthread_attr_init(&attr), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attr, bytes), 0);
-  pthread_t thread;
-  ASSERT_EQ(pthread_create(
-                &thread, &attr,
-                [](void* run) -> void* {
-                  reinterpret_cast<void (*)()>(run)();
-                  return nullptr;
-                },
-                reinterpret_cast<void*>(body)),
-            0);
-  pthread_join(thread, nullptr);
-  pthread_attr_destroy(&attr);
 }
 
 TEST(Functions, DeepestRenderTheLimitsAllow) {

@@ -179,6 +179,10 @@ TEST(Filesystem, BaseDirectoryErrors) {
             "quarl::io: cannot resolve base directory /no/such/dir: No such file or directory");
   EXPECT_EQ(outcome([] { return canonical_directory("bad\xff"); }),
             "quarl::io: base_dir path is not valid UTF-8");
+  // Cut at the NUL, the path would name its existing parent directory.
+  using namespace std::string_literals;
+  EXPECT_EQ(outcome([] { return canonical_directory("/tmp\0/x"s); }),
+            "quarl::io: cannot resolve base directory /tmp\0/x: embedded null byte"s);
 }
 
 }  // namespace

@@ -1,10 +1,14 @@
 // What a call gave, in the forms tests compare: the text of a thrown error,
-// or the error an entry point returned.
+// or the error an entry point returned; and a thread to call it on.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <cstddef>
 
 #include <string>
+#include <type_traits>
 #include <variant>
 
 #include "quarl/compile.hpp"
@@ -30,6 +34,22 @@ Error error_of(const Outcome<T>& result) {
     return Error::syntax("succeeded");
   }
   return std::get<Error>(result.error());
+}
+
+// Runs `body` on a new thread with a stack of `bytes`, and waits for it.
+template <class Body>
+void on_stack_of(std::size_t bytes, Body&& body) {
+  pthread_attr_t attr;
+  ASSERT_EQ(pthread_attr_init(&attr), 0);
+  ASSERT_EQ(pthread_attr_setstacksize(&attr, bytes), 0);
+  pthread_t thread;
+  const auto run = [](void* work) -> void* {
+    (*static_cast<std::remove_reference_t<Body>*>(work))();
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&thread, &attr, run, &body), 0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
 }
 
 }  // namespace quarl

@@ -64,7 +64,8 @@ bool holds_valid_utf8(const Value& value) noexcept;
 // where JSON requires it (quote, backslash, control characters), everything
 // else (non-ASCII, '/') as it is, integral numbers as integers. Throws
 // std::invalid_argument for a string that is not valid UTF-8, or a number
-// that JSON cannot hold (not finite).
+// that JSON cannot hold (not finite); a `quarl::resource_limit` Error when
+// the value nests deeper than the thread's stack can take.
 std::string canonical_text(const Value& value);
 
 }  // namespace quarl

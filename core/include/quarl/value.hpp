@@ -47,6 +47,15 @@ class Value {
   using Object = ObjectMap;
 
   Value() noexcept = default;  // null
+  Value(const Value&) = default;
+  Value(Value&&) noexcept = default;
+  Value& operator=(const Value&) = default;
+  Value& operator=(Value&&) noexcept = default;
+  // An array or object this value holds the last reference to is torn down
+  // iteratively: any nesting depth costs constant stack.
+  ~Value() {
+    if (kind() == ValueKind::Array || kind() == ValueKind::Object) release_container();
+  }
 
   static Value null() noexcept { return Value(); }
   static Value string(std::string text);
@@ -78,6 +87,7 @@ class Value {
   using Data = std::variant<StringPtr, double, bool, ArrayPtr, ObjectPtr, std::monostate>;
 
   explicit Value(Data data) noexcept : data_(std::move(data)) {}
+  void release_container() noexcept;
 
   Data data_ = std::monostate{};
 };

@@ -1,0 +1,89 @@
+// Inputs whose work once grew with the square of their size: each large case
+// finishes in a small fraction of what quadratic work would take.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "outcomes.hpp"
+#include "quarl/compile.hpp"
+
+namespace quarl {
+namespace {
+
+// "{prefix}0, {prefix}1, ..." with `count` names.
+std::string names(std::string_view prefix, int count) {
+  std::string out;
+  for (int i = 0; i < count; ++i) {
+    if (i) out += ", ";
+    out += prefix;
+    out += std::to_string(i);
+  }
+  return out;
+}
+
+// Templates `levels` deep, each extending the next and setting `keys`
+// frontmatter keys of its own.
+ModuleMap extends_chain(int levels, int keys) {
+  ModuleMap modules;
+  for (int level = 0; level < levels; ++level) {
+    std::string text = "---\n";
+    for (int k = 0; k < keys; ++k)
+      text += "k" + std::to_string(level) + "_" + std::to_string(k) + ": v\n";
+    text += "shared: {level" + std::to_string(level) + ": " + std::to_string(level) + "}\n---\n";
+    text += level + 1 < levels ? "@extends \"./l" + std::to_string(level + 1) + ".quarl\"\n@block b:\n"
+                                 "{{ k0_0 }} {{ shared.level" + std::to_string(levels - 1) + " }}\n@end\n"
+                               : "@block b:\n@end\n";
+    modules.emplace(level ? "l" + std::to_string(level) + ".quarl" : "main.quarl", text);
+  }
+  return modules;
+}
+
+struct Large {
+  const char* name;
+  ModuleMap modules;
+  std::string expected;  // the end of the output, or the error's message
+};
+
+std::string outcome_of(const ModuleMap& modules) {
+  const Outcome<CompileResult> result = compile_virtual(modules, "main.quarl", {});
+  if (result) return std::get<std::string>(result->output);
+  return std::get<Error>(result.error()).message();
+}
+
+TEST(Growth, LargeInputsTakeLinearTime) {
+  constexpr int n = 64000;
+  const std::string define = "@define f(" + names("p", n) + "):\n{{ p" + std::to_string(n - 1) +
+                             " }}\n@end\n";
+  std::string exports;
+  std::string defines;
+  for (int i = 0; i < n; ++i) {
+    exports += "@export f" + std::to_string(i) + "\n";
+    defines += "@define f" + std::to_string(i) + "():\nx\n@end\n";
+  }
+  const std::vector<Large> cases = {
+      {"parameters", {{"main.quarl", define + "none"}}, "none\n"},
+      {"arguments", {{"main.quarl", define + "{{ f(" + names("", n) + ") }}"}}, "63999\n"},
+      {"exports",
+       {{"main.quarl", "@import \"./lib.quarl\" as lib\n{{ lib.f1() }}"},
+        {"lib.quarl", defines + exports}},
+       "x\n"},
+      {"frontmatter import names",
+       {{"main.quarl", "---\nimports:\n  - path: ./lib.quarl\n    names: [" + names("f", n) + "]\n---\n"},
+        {"lib.quarl", "x"}},
+       "import error: 'f0' is not exported from './lib.quarl' (in frontmatter imports[0])"},
+      {"an @extends chain's frontmatter", extends_chain(64, 1600), "---\nv 63\n"},
+  };
+  for (const Large& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto start = std::chrono::steady_clock::now();
+    const std::string got = outcome_of(c.modules);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    EXPECT_TRUE(got.ends_with(c.expected)) << got.substr(0, 200);
+    // Quadratic work took tens of seconds here; linear work takes well under one.
+    EXPECT_LT(took.count(), 3.0);
+  }
+}
+
+}  // namespace
+}  // namespace quarl
