@@ -1,9 +1,19 @@
 """Threads, the interpreter lock, and memory over many calls."""
 
+import runpy
 import sys
 import threading
+from pathlib import Path
+
+import pytest
 
 import tessel
+
+OUT_OF_STACK = (
+    "resource limit exceeded: template nesting exceeds the available stack space",
+    "invalid vars: nesting exceeds the available stack space",
+    "invalid modules: nesting exceeds the available stack space",
+)
 
 
 def template(i):
@@ -76,3 +86,65 @@ def test_many_calls_do_not_grow_memory():
     for _ in range(2000):
         work()
     assert sys.getallocatedblocks() - before < 100
+
+
+def on_thread_stack(kib, call):
+    """What `call` gives on a new thread with a stack of `kib` KiB: its result or its error."""
+    outcome = []
+
+    def run():
+        try:
+            outcome.append(call())
+        except tessel.QuarlError as error:
+            outcome.append(error.message)
+
+    previous = threading.stack_size(kib * 1024)
+    try:
+        thread = threading.Thread(target=run)
+        thread.start()
+        thread.join()
+    finally:
+        threading.stack_size(previous)
+    return outcome[0]
+
+
+def nested_list(depth):
+    value = "leaf"
+    for _ in range(depth):
+        value = [value]
+    return value
+
+
+def import_chain():
+    modules = {}
+    for i in range(64):
+        text = "---\nx: true\n---\n"
+        if i < 63:
+            text += f'@import "./m{i + 1}.quarl" as next\n'
+        text += "@if x:\n" * 30 + "{{ " + "trim(" * 60 + '"a"' + ")" * 60 + " }}\n" + "@end\n" * 30
+        modules[f"m{i}.quarl"] = text
+    return modules
+
+
+DEEP_CALLS = {
+    "YAML 2047 deep": lambda: tessel.compile("---\nk:\n" + "- " * 2047 + "x\n---\nbody\n"),
+    "blocks 48 deep": lambda: tessel.compile("@if x:\n" * 48 + "y\n" + "@end\n" * 48, vars={"x": True}),
+    "vars 1500 deep": lambda: tessel.compile("x", vars={"v": nested_list(1500)}),
+    "imports 64 deep": lambda: tessel.compile_virtual(import_chain(), "m0.quarl"),
+}
+
+
+@pytest.mark.parametrize("call", DEEP_CALLS.values(), ids=DEEP_CALLS.keys())
+@pytest.mark.parametrize("kib", [32, 64, 160])
+def test_small_stacks_give_the_result_or_a_clean_error(call, kib):
+    expected = on_thread_stack(16 * 1024, call)
+    got = on_thread_stack(kib, call)
+    assert got == expected or got in OUT_OF_STACK
+
+
+def test_ordinary_templates_on_a_small_stack(capsys):
+    demo = str(Path(__file__).resolve().parent.parent / "examples" / "demo.py")
+    runpy.run_path(demo, run_name="__main__")
+    expected = capsys.readouterr().out
+    on_thread_stack(128, lambda: runpy.run_path(demo, run_name="__main__"))
+    assert capsys.readouterr().out == expected

@@ -59,6 +59,23 @@ def test_binding_errors_are_type_errors(call, message):
     assert str(raises(TypeError, call)) == message
 
 
+def growing_dict():
+    """A dict that gains a key whenever one of its values converts."""
+    grown = {}
+
+    class Grower(Sequence):
+        def __len__(self):
+            if len(grown) < 100_000:  # stops, so that an unbounded conversion ends too
+                grown[f"k{len(grown)}"] = Grower()
+            return 0
+
+        def __getitem__(self, index):
+            raise IndexError(index)
+
+    grown["k"] = Grower()
+    return grown
+
+
 def binding_error(code, message):
     def check(error):
         assert (error.code, error.message, error.help, error.span) == (code, message, None, None)
@@ -103,6 +120,24 @@ def binding_error(code, message):
          "invalid modules: mapping keys must be str, not int"),
         (lambda: tessel.check_virtual({'a"\\\n': 5}, "m"), "quarl::invalid_options",
          'modules["a\\"\\\\\\n"] must be a string, got number'),
+        (lambda: tessel.compile("x", vars={"v": range(10**18)}), "quarl::invalid_options",
+         "invalid vars: 'range' object is too large to convert (1000000000000000000 items)"),
+        (lambda: tessel.compile("x", vars=growing_dict()), "quarl::invalid_options",
+         "invalid vars: dictionary changed size during conversion"),
+        (lambda: tessel.compile("x", base_path="/tmp\0/x"), "quarl::io",
+         "cannot resolve base directory /tmp\0/x: embedded null byte"),
+    ]
+    + [
+        (call, "quarl::invalid_options",
+         f"invalid {name}: 'utf-8' codec can't encode character '\\ud800' in position 1: surrogates not allowed")
+        for name, call in [
+            ("source", lambda: tessel.compile("a\ud800")),
+            ("source", lambda: tessel.check("a\ud800")),
+            ("source", lambda: tessel.scan_imports("a\ud800")),
+            ("entry", lambda: tessel.compile_virtual({"a": "x"}, "a\ud800")),
+            ("base_path", lambda: tessel.check("x", base_path="/\ud800")),
+            ("path", lambda: tessel.compile_file("/\ud800.quarl")),
+        ]
     ],
 )
 def test_option_rules(call, code, message):

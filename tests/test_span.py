@@ -44,8 +44,9 @@ def test_constructor_and_attributes(args, kwargs, fields):
         ((1,), {}, TypeError),
         ((1, 2, 3, 4, 5), {}, TypeError),
         ((1, 2), {"bogus": 1}, TypeError),
-        ((-1, 2), {}, OverflowError),
-        ((1, 2, -1), {}, OverflowError),
+        ((-1, 2), {}, ValueError),
+        ((1, 2, -1), {}, ValueError),
+        ((0, -(2**70)), {}, ValueError),
         ((U64_MAX + 1, 0), {}, OverflowError),
         ((0, U64_MAX + 1), {}, OverflowError),
         ((0, 0, None, U64_MAX + 1), {}, OverflowError),
@@ -56,9 +57,11 @@ def test_constructor_rejects(args, kwargs, error):
         Span(*args, **kwargs)
 
 
-def test_type_error_names_the_argument():
+def test_errors_name_the_argument():
     with pytest.raises(TypeError, match=r"Span\(\) argument 'length' must be int, not str"):
         Span(1, "2")
+    with pytest.raises(ValueError, match=r"^Span\(\) argument 'offset' must not be negative, got -1$"):
+        Span(-1, 2)
 
 
 @pytest.mark.parametrize("name", ["offset", "length", "line", "column", "other"])

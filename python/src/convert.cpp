@@ -7,7 +7,9 @@
 
 #include "errors.hpp"
 #include "py_ref.hpp"
+#include "quarl/error.hpp"
 #include "quarl/result.hpp"
+#include "quarl/stack_guard.hpp"
 
 namespace tessel {
 namespace {
@@ -35,6 +37,10 @@ class Converter {
 
     if (depth >= kMaxConversionDepth) {
       error_ = "nesting is deeper than " + std::to_string(kMaxConversionDepth) + " levels";
+      return std::nullopt;
+    }
+    if (stack_.exhausted()) {
+      error_ = "nesting exceeds the available stack space";
       return std::nullopt;
     }
     if (Py_EnterRecursiveCall(" while converting a value")) return failed_with_exception();
@@ -94,9 +100,20 @@ class Converter {
     return true;
   }
 
+  // Converting a value may run Python code (a custom sequence's methods, or
+  // another thread while that code runs) that changes the dict being walked;
+  // as Python's own iteration does, a change of size ends the conversion,
+  // which could otherwise go on for as long as the dict keeps growing.
+  bool unchanged(PyObject* dict, Py_ssize_t size) {
+    if (PyDict_Size(dict) == size) return true;
+    error_ = "dictionary changed size during conversion";
+    return false;
+  }
+
   std::optional<quarl::Value> dict(PyObject* object, int depth) {
+    const Py_ssize_t size = PyDict_Size(object);
     std::vector<quarl::Value::Object::value_type> entries;
-    entries.reserve(static_cast<std::size_t>(PyDict_Size(object)));
+    entries.reserve(static_cast<std::size_t>(size));
     Py_ssize_t position = 0;
     PyObject* key = nullptr;
     PyObject* item = nullptr;
@@ -104,14 +121,15 @@ class Converter {
       // Hold the pair: converting the value may run code that changes the dict.
       const PyRef held_key = PyRef::borrow(key);
       const PyRef held_item = PyRef::borrow(item);
-      if (!entry(key, item, depth, entries)) return std::nullopt;
+      if (!entry(key, item, depth, entries) || !unchanged(object, size))
+        return std::nullopt;
     }
     return quarl::Value::object(quarl::Value::Object::from_entries(std::move(entries)));
   }
 
   std::optional<quarl::Value> mapping(PyObject* object, int depth) {
     const PyRef items = PyRef::steal(PyMapping_Items(object));
-    if (!items) return failed_with_exception();
+    if (!items) return failed_to_materialize(object);
     const Py_ssize_t count = PyList_Size(items.get());
     std::vector<quarl::Value::Object::value_type> entries;
     entries.reserve(static_cast<std::size_t>(count));
@@ -127,13 +145,15 @@ class Converter {
     return quarl::Value::object(quarl::Value::Object::from_entries(std::move(entries)));
   }
 
-  // A list is read in place. Converting an element may run code that
-  // shrinks it (a custom sequence's methods), so the size is read afresh and
-  // the element held while it converts.
+  // A list is read in place, each element held while it converts, up to the
+  // length it had when its conversion began: code that runs meanwhile may
+  // shrink it (then the conversion stops early) or grow it (the new elements
+  // are not read), but cannot keep the conversion going.
   std::optional<quarl::Value> list(PyObject* object, int depth) {
+    const Py_ssize_t size = PyList_Size(object);
     quarl::Value::Array elements;
-    elements.reserve(static_cast<std::size_t>(PyList_Size(object)));
-    for (Py_ssize_t i = 0; i < PyList_Size(object); ++i) {
+    elements.reserve(static_cast<std::size_t>(size));
+    for (Py_ssize_t i = 0; i < size && i < PyList_Size(object); ++i) {
       const PyRef element = PyRef::borrow(PyList_GetItem(object, i));
       if (!append(elements, element.get(), depth)) return std::nullopt;
     }
@@ -151,8 +171,24 @@ class Converter {
 
   std::optional<quarl::Value> sequence(PyObject* object, int depth) {
     const PyRef items = PyRef::steal(PySequence_List(object));
-    if (!items) return failed_with_exception();
+    if (!items) return failed_to_materialize(object);
     return list(items.get(), depth);
+  }
+
+  // A sequence or mapping that is not a list, tuple or dict is read into a
+  // list first. A MemoryError there comes from what the object reports (a
+  // range of 10**18 numbers, say), not from the conversion: it is the
+  // argument's error.
+  std::optional<quarl::Value> failed_to_materialize(PyObject* object) {
+    if (!PyErr_ExceptionMatches(PyExc_MemoryError)) return failed_with_exception();
+    PyErr_Clear();
+    error_ = "'" + type_name(object) + "' object is too large to convert";
+    const Py_ssize_t size = PyObject_Size(object);
+    if (size >= 0)
+      error_ += " (" + std::to_string(size) + " items)";
+    else
+      PyErr_Clear();
+    return std::nullopt;
   }
 
   bool append(quarl::Value::Array& elements, PyObject* element, int depth) {
@@ -163,6 +199,7 @@ class Converter {
   }
 
   std::string& error_;
+  quarl::StackGuard stack_;
 };
 
 }  // namespace
@@ -180,6 +217,17 @@ PyObject* to_python(std::string_view text) noexcept {
   return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
 }
 
+namespace {
+
+// Containers nest: each level checks that the stack has room for the next.
+bool stack_has_room() noexcept {
+  if (!quarl::StackGuard().exhausted()) return true;
+  PyErr_SetString(PyExc_RecursionError, "value nesting exceeds the available stack space");
+  return false;
+}
+
+}  // namespace
+
 PyObject* to_python(const quarl::Value& value) noexcept {
   switch (value.kind()) {
     case quarl::ValueKind::String:
@@ -195,10 +243,12 @@ PyObject* to_python(const quarl::Value& value) noexcept {
     case quarl::ValueKind::Null:
       Py_RETURN_NONE;
     case quarl::ValueKind::Array: {
+      if (!stack_has_room()) return nullptr;
       const quarl::Value::Array& elements = value.as_array();
       return new_list(elements.size(), [&](std::size_t i) { return to_python(elements[i]); });
     }
     case quarl::ValueKind::Object: {
+      if (!stack_has_room()) return nullptr;
       PyRef dict = PyRef::steal(PyDict_New());
       if (!dict) return nullptr;
       for (const auto& [key, member] : value.as_object()) {
@@ -245,6 +295,9 @@ PyObject* to_json_text(const quarl::Value& value) noexcept {
     return to_python(quarl::canonical_text(value));
   } catch (const std::invalid_argument& error) {
     PyErr_SetString(PyExc_ValueError, error.what());
+    return nullptr;
+  } catch (const quarl::Error&) {  // the only one: out of stack
+    PyErr_SetString(PyExc_RecursionError, "value nesting exceeds the available stack space");
     return nullptr;
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();

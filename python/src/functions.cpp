@@ -34,6 +34,32 @@ class WithoutGil {
   PyThreadState* saved_;
 };
 
+// ---- text arguments ---------------------------------------------------------------
+
+// A str that UTF-8 cannot encode (one holding a lone surrogate) is refused
+// as the argument's error, the way the same text inside `vars` is.
+template <class Text>
+std::optional<Text> encodable(const ModuleState& state, const char* name,
+                              std::optional<Text> text) {
+  if (!text && PyErr_ExceptionMatches(PyExc_UnicodeEncodeError))
+    raise_binding_error(state, kInvalidOptions,
+                        "invalid " + std::string(name) + ": " +
+                            take_exception_text("cannot encode"));
+  return text;
+}
+
+// A str argument's UTF-8 text.
+std::optional<std::string_view> text_argument(const ModuleState& state, const char* function,
+                                              const char* name, PyObject* value) {
+  return encodable(state, name, str_argument(function, name, value));
+}
+
+// A path argument (str or os.PathLike) as UTF-8 text.
+std::optional<std::string> path_text_argument(const ModuleState& state, const char* function,
+                                              const char* name, PyObject* value) {
+  return encodable(state, name, path_argument(function, name, value));
+}
+
 // ---- option checks, in the order each function applies them ------------------
 
 bool source_fits(const ModuleState& state, std::string_view source) {
@@ -49,7 +75,7 @@ bool source_fits(const ModuleState& state, std::string_view source) {
 bool read_base_path(const ModuleState& state, const char* function, PyObject* value,
                     quarl::CompileOptions& options) {
   if (!value || value == Py_None) return true;
-  std::optional<std::string> path = path_argument(function, "base_path", value);
+  std::optional<std::string> path = path_text_argument(state, function, "base_path", value);
   if (!path) return false;
   if (path->empty()) {
     raise_binding_error(state, kInvalidOptions, "base_path must be a non-empty string");
@@ -193,7 +219,8 @@ PyObject* compile(PyObject* module, Arguments args, Py_ssize_t nargs, PyObject* 
   return guarded(state, [&]() -> PyObject* {
     PyObject* bound[5];
     if (!bind_arguments("compile", kCompileParams, args, nargs, kwnames, bound)) return nullptr;
-    const std::optional<std::string_view> source = str_argument("compile", "source", bound[0]);
+    const std::optional<std::string_view> source =
+        text_argument(state, "compile", "source", bound[0]);
     if (!source) return nullptr;
     const std::optional<bool> source_map = bool_argument("compile", "source_map", bound[3], false);
     if (!source_map) return nullptr;
@@ -229,7 +256,8 @@ PyObject* check(PyObject* module, Arguments args, Py_ssize_t nargs, PyObject* kw
   return guarded(state, [&]() -> PyObject* {
     PyObject* bound[5];
     if (!bind_arguments("check", kCompileParams, args, nargs, kwnames, bound)) return nullptr;
-    const std::optional<std::string_view> source = str_argument("check", "source", bound[0]);
+    const std::optional<std::string_view> source =
+        text_argument(state, "check", "source", bound[0]);
     if (!source) return nullptr;
     bool map_given = false;
     if (!check_option_given("source_map", bound[3], map_given) ||
@@ -264,7 +292,8 @@ PyObject* compile_file(PyObject* module, Arguments args, Py_ssize_t nargs,
     PyObject* bound[4];
     if (!bind_arguments("compile_file", kCompileFileParams, args, nargs, kwnames, bound))
       return nullptr;
-    const std::optional<std::string> path = path_argument("compile_file", "path", bound[0]);
+    const std::optional<std::string> path =
+        path_text_argument(state, "compile_file", "path", bound[0]);
     if (!path) return nullptr;
     const std::optional<bool> source_map =
         bool_argument("compile_file", "source_map", bound[2], false);
@@ -295,7 +324,8 @@ PyObject* check_file(PyObject* module, Arguments args, Py_ssize_t nargs,
     PyObject* bound[2];
     if (!bind_arguments("check_file", kCheckFileParams, args, nargs, kwnames, bound))
       return nullptr;
-    const std::optional<std::string> path = path_argument("check_file", "path", bound[0]);
+    const std::optional<std::string> path =
+        path_text_argument(state, "check_file", "path", bound[0]);
     if (!path) return nullptr;
     quarl::CompileOptions options;
     if (!read_vars(state, bound[1], options)) return nullptr;
@@ -321,7 +351,7 @@ PyObject* compile_virtual(PyObject* module, Arguments args, Py_ssize_t nargs,
     if (!bind_arguments("compile_virtual", kCompileVirtualParams, args, nargs, kwnames, bound))
       return nullptr;
     const std::optional<std::string_view> entry =
-        str_argument("compile_virtual", "entry", bound[1]);
+        text_argument(state, "compile_virtual", "entry", bound[1]);
     if (!entry) return nullptr;
     const std::optional<bool> source_map =
         bool_argument("compile_virtual", "source_map", bound[3], false);
@@ -356,7 +386,8 @@ PyObject* check_virtual(PyObject* module, Arguments args, Py_ssize_t nargs,
     PyObject* bound[3];
     if (!bind_arguments("check_virtual", kCheckVirtualParams, args, nargs, kwnames, bound))
       return nullptr;
-    const std::optional<std::string_view> entry = str_argument("check_virtual", "entry", bound[1]);
+    const std::optional<std::string_view> entry =
+        text_argument(state, "check_virtual", "entry", bound[1]);
     if (!entry) return nullptr;
     std::optional<quarl::ModuleMap> modules = read_modules(state, bound[0]);
     if (!modules) return nullptr;
@@ -377,7 +408,8 @@ PyObject* scan_imports(PyObject* module, Arguments args, Py_ssize_t nargs,
   return guarded(state, [&]() -> PyObject* {
     PyObject* bound[1];
     if (!bind_arguments("scan_imports", kScanParams, args, nargs, kwnames, bound)) return nullptr;
-    const std::optional<std::string_view> source = str_argument("scan_imports", "source", bound[0]);
+    const std::optional<std::string_view> source =
+        text_argument(state, "scan_imports", "source", bound[0]);
     if (!source || !source_fits(state, *source)) return nullptr;
     std::string text(*source);
     quarl::Outcome<std::vector<std::string>> paths = [&] {

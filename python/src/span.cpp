@@ -31,12 +31,20 @@ PyObject* count_or_none(const OptionalCount& count) noexcept {
 }
 
 // Reads a constructor argument as an unsigned 64-bit count: an int, or also
-// None when `optional`. Negative and too large ints raise OverflowError.
+// None when `optional`. Negative ints raise ValueError, ints of 2**64 and
+// more OverflowError.
 bool read_count(PyObject* arg, const char* name, bool optional, OptionalCount* out) noexcept {
   *out = {0, !optional || (arg != nullptr && arg != Py_None)};
   if (!out->present) return true;
   if (!PyLong_Check(arg)) {
     wrong_argument_type("Span", name, optional ? "int or None" : "int", arg);
+    return false;
+  }
+  int overflow = 0;
+  const long long signed_value = PyLong_AsLongLongAndOverflow(arg, &overflow);
+  if (signed_value == -1 && PyErr_Occurred()) return false;
+  if (overflow < 0 || (overflow == 0 && signed_value < 0)) {
+    PyErr_Format(PyExc_ValueError, "Span() argument '%s' must not be negative, got %R", name, arg);
     return false;
   }
   out->value = PyLong_AsUnsignedLongLong(arg);
