@@ -1,8 +1,10 @@
 # make test   build everything and run the C++ and Python tests
 # make demo   build the extension and run it on the bundled examples
 # make asan   the C++ and Python tests under AddressSanitizer and UndefinedBehaviorSanitizer
+# make tsan   the C++ tests under ThreadSanitizer (a stress test of 8 threads among them)
+# make fuzz   builds the libFuzzer targets (clang) and runs each for FUZZ_SECONDS
 # make bench  the benchmarks (Release build): C++ phases on the prompt collection,
-#             whole compiles, and calls from Python
+#             whole compiles, growth with input size, and calls from Python
 # Every target installs what it needs first (scripts/setup.sh).
 
 VENV := .venv
@@ -11,8 +13,9 @@ export PATH := $(CURDIR)/$(VENV)/bin:$(PATH)
 
 CMAKE_GENERATE = cmake -S . -G Ninja -Wno-dev
 BENCH_DATA ?= ../shared/data/prompts
+FUZZ_SECONDS ?= 60
 
-.PHONY: setup install cpp-test py-test test demo asan bench clean
+.PHONY: setup install cpp-test py-test test demo asan tsan fuzz bench clean
 
 setup:
 	@scripts/setup.sh
@@ -38,7 +41,8 @@ demo: install
 
 # The C++ tests, then the Python tests against a sanitized extension (the
 # interpreter itself is not instrumented, so the runtime is preloaded; the
-# timing and allocation-count tests are left out, sanitizers distort both).
+# timing, allocation-count and small-stack tests are left out, sanitizers
+# distort all three).
 ASAN_PKG := build/asan/pkg
 asan: setup
 	$(CMAKE_GENERATE) -B build/asan -DCMAKE_BUILD_TYPE=Debug -DTESSEL_WERROR=ON -DTESSEL_SANITIZE=ON \
@@ -49,7 +53,21 @@ asan: setup
 	cp python/tessel/*.py python/tessel/*.pyi build/asan/python/_tessel*.so $(ASAN_PKG)/tessel/
 	PYTHONPATH=$(ASAN_PKG) ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 		LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
-		$(PY) -m pytest -q -p no:cacheprovider -k "not lock_is_released and not grow_memory"
+		$(PY) -m pytest -q -p no:cacheprovider \
+		-k "not lock_is_released and not grow_memory and not ordinary_templates_on_a_small_stack"
+
+tsan: setup
+	$(CMAKE_GENERATE) -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSEL_WERROR=ON \
+		-DTESSEL_SANITIZE_THREAD=ON
+	cmake --build build/tsan --target quarl_core_tests
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure
+
+fuzz:
+	@scripts/setup.sh --fuzz
+	$(CMAKE_GENERATE) -B build/fuzz -DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DTESSEL_FUZZ=ON -DTESSEL_BUILD_TESTS=OFF
+	cmake --build build/fuzz
+	scripts/fuzz.sh $(FUZZ_SECONDS)
 
 bench: install
 	$(CMAKE_GENERATE) -B build/bench -DCMAKE_BUILD_TYPE=Release

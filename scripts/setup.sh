@@ -10,6 +10,11 @@ VENV=.venv
 PATH=$(tr ':' '\n' <<<"$PATH" | grep -vxF "$PWD/$VENV/bin" | paste -sd: -)
 PYTHON=${PYTHON:-python3}
 DEBIAN_PACKAGES=(g++ make pkg-config libgtest-dev nlohmann-json3-dev libyaml-dev libicu-dev)
+# `setup.sh --fuzz` also installs clang with libFuzzer (older clang cannot
+# compile libstdc++'s <expected>).
+if [[ ${1:-} == --fuzz ]]; then
+  DEBIAN_PACKAGES+=(clang-19 libfuzzer-19-dev)
+fi
 
 missing=()
 for package in "${DEBIAN_PACKAGES[@]}"; do

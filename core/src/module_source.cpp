@@ -218,9 +218,7 @@ std::string FilesystemSource::read(std::string_view key) {
     got += static_cast<std::size_t>(n);
   }
   text.resize(got);
-  if (const auto bad = utf8::find_invalid(text))
-    throw Error::io("invalid UTF-8 in " + shown + ": invalid byte sequence at offset " +
-                    std::to_string(*bad));
+  check_utf8(text, shown);
   return text;
 }
 
@@ -260,7 +258,14 @@ std::string VirtualSource::read(std::string_view key) {
     throw Error::resource_limit("file too large (" + std::to_string(found->second.size()) +
                                 " bytes, max " + std::to_string(kMaxSourceBytes) +
                                 " bytes): " + std::string(key));
+  check_utf8(found->second, key);
   return found->second;
+}
+
+void check_utf8(std::string_view text, std::string_view shown) {
+  if (const auto bad = utf8::find_invalid(text))
+    throw Error::io("invalid UTF-8 in " + std::string(shown) +
+                    ": invalid byte sequence at offset " + std::to_string(*bad));
 }
 
 // ---- module kind --------------------------------------------------------------

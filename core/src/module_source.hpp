@@ -86,6 +86,10 @@ class VirtualSource final : public ModuleSource {
   ModuleMap modules_;
 };
 
+// Throws `quarl::io` "invalid UTF-8 in {shown}: ..." unless `text` is valid
+// UTF-8: module texts are, whether read from a file or handed over by a caller.
+void check_utf8(std::string_view text, std::string_view shown);
+
 // Throws `quarl::not_quarl` unless the module is one of the language: its name
 // ends in ".quarl", or in ".md" and its frontmatter carries the type marker.
 void check_module_kind(std::string_view key, std::string_view text);

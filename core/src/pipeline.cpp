@@ -50,6 +50,7 @@ Entry load_source_entry(std::string source, const CompileOptions& options) {
     throw Error::resource_limit("file too large (" + std::to_string(source.size()) +
                                 " bytes, max " + std::to_string(kMaxSourceBytes) +
                                 " bytes): " + std::string(kSourceName));
+  check_utf8(source, kSourceName);
   // Both forms of the base directory are canonical already (the system's
   // current directory has no symbolic links in it), so checking its final
   // name for a link and canonicalising it again could not change or fail.

@@ -146,6 +146,15 @@ TEST(Compile, VirtualModules) {
   EXPECT_TRUE(result->dependencies.empty());
 }
 
+TEST(Compile, TextsMustBeUtf8) {
+  EXPECT_EQ(error_of(compile_source("ok \xf0", {})).message(),
+            "invalid UTF-8 in <source>: invalid byte sequence at offset 3");
+  EXPECT_EQ(error_of(check_virtual({{"main.quarl", "@import \"./lib.quarl\""}, {"lib.quarl", "\xc3("}},
+                                   "main.quarl", {}))
+                .message(),
+            "invalid UTF-8 in lib.quarl: invalid byte sequence at offset 0");
+}
+
 TEST(ScanImports, PathsInOrderOnce) {
   const auto scan = [](const std::string& source) { return *scan_imports(source); };
   EXPECT_EQ(scan("---\nimports:\n  - path: ./a.quarl\n---\n@extends \"./base.quarl\"\n"
