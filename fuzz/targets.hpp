@@ -30,15 +30,16 @@ void canonical(std::string_view input);
 
 struct Target {
   std::string_view name;
+  std::string_view seeds;  // the folder of fuzz/corpus/ it starts from
   void (*run)(std::string_view);
 };
 
 inline constexpr Target kTargets[] = {
-    {"parse", parse},
-    {"frontmatter", frontmatter},
-    {"compile", compile},
-    {"scan_imports", scan_imports},
-    {"canonical", canonical},
+    {"parse", "parse", parse},
+    {"frontmatter", "frontmatter", frontmatter},
+    {"compile", "compile", compile},
+    {"scan_imports", "parse", scan_imports},
+    {"canonical", "canonical", canonical},
 };
 
 }  // namespace quarl::fuzz

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every libFuzzer target built in build/fuzz for SECONDS each (default
-# 60), one after the other, each on its seeds (fuzz/corpus/<target>), the
+# 60), one after the other, each on its seeds (fuzz/corpus/<seeds>), the
 # inputs that once made it fail (tests/fuzz_regressions/<target>) and the
 # corpus it grew in earlier runs (build/fuzz/corpus/<target>). Prints each
 # target's last status line (executions, coverage); stops at the first
@@ -11,13 +11,15 @@ cd "$(dirname "$0")/.."
 SECONDS_EACH=${1:-60}
 declare -A DICTIONARY=([parse]=template [frontmatter]=yaml [compile]=template
                        [scan_imports]=template [canonical]=json)
+declare -A SEEDS=([parse]=parse [frontmatter]=frontmatter [compile]=compile
+                  [scan_imports]=parse [canonical]=canonical)
 
 for target in parse frontmatter compile scan_imports canonical; do
   corpus=build/fuzz/corpus/$target
   artifacts=build/fuzz/artifacts/$target
   mkdir -p "$corpus" "$artifacts" "tests/fuzz_regressions/$target"
   log=build/fuzz/$target.log
-  if ! build/fuzz/fuzz/fuzz_"$target" "$corpus" "fuzz/corpus/$target" \
+  if ! build/fuzz/fuzz/fuzz_"$target" "$corpus" "fuzz/corpus/${SEEDS[$target]}" \
       "tests/fuzz_regressions/$target" -dict="fuzz/dicts/${DICTIONARY[$target]}.dict" \
       -max_total_time="$SECONDS_EACH" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
       -artifact_prefix="$artifacts/" >"$log" 2>&1; then

@@ -28,7 +28,7 @@ TEST(FuzzInputs, RunCleanlyAndQuickly) {
   const fs::path root = TESSEL_SOURCE_DIR;
   std::size_t inputs = 0;
   for (const fuzz::Target& target : fuzz::kTargets) {
-    for (const fs::path& folder : {root / "fuzz" / "corpus" / target.name,
+    for (const fs::path& folder : {root / "fuzz" / "corpus" / target.seeds,
                                   root / "tests" / "fuzz_regressions" / target.name}) {
       if (!fs::exists(folder)) continue;
       for (const fs::directory_entry& file : fs::directory_iterator(folder)) {
