@@ -71,10 +71,12 @@ fuzz:
 
 bench: install
 	$(CMAKE_GENERATE) -B build/bench -DCMAKE_BUILD_TYPE=Release
-	cmake --build build/bench --target quarl_bench quarl_eval_bench quarl_compile_bench
+	cmake --build build/bench --target quarl_bench quarl_eval_bench quarl_compile_bench \
+		quarl_growth_bench
 	build/bench/bench/quarl_bench $(BENCH_DATA)
 	build/bench/bench/quarl_eval_bench
 	build/bench/bench/quarl_compile_bench bench/data/typical_prompt.quarl
+	build/bench/bench/quarl_growth_bench
 	$(PY) bench/python_bench.py
 
 clean:
