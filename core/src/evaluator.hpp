@@ -13,9 +13,9 @@
 #include "frontmatter.hpp"
 #include "quarl/error.hpp"
 #include "quarl/result.hpp"
+#include "quarl/stack_guard.hpp"
 #include "quarl/value.hpp"
 #include "scope.hpp"
-#include "quarl/stack_guard.hpp"
 #include "template.hpp"
 
 namespace quarl {

@@ -7,8 +7,8 @@
 #include "inheritance.hpp"
 #include "lexer.hpp"
 #include "parser.hpp"
-#include "source_path.hpp"
 #include "quarl/stack_guard.hpp"
+#include "source_path.hpp"
 #include "utf8.hpp"
 #include "validator.hpp"
 
@@ -213,7 +213,7 @@ class Resolver::Linker {
 
   // The module's variables: its frontmatter's (under the caller's), then
   // the `prompt` an import bound. A template in a chain takes the chain's
-  // merged frontmatter instead (see chain_variables): the entry at once,
+  // merged frontmatter instead (merged_chain_frontmatter): the entry at once,
   // with the caller's variables; any other when it is first imported, since
   // a template loaded only for others to extend never renders on its own.
   void variables(const Value::Object* caller_variables) {
@@ -336,8 +336,8 @@ std::string Resolver::resolve(const std::string& importer, std::string_view path
 
 ModulePtr Resolver::build(const std::string& key, ModuleText text, bool marker_required,
                           const Value::Object* caller_variables) {
-  static const Value::Object kNone;
-  const Value::Object& variables = caller_variables ? *caller_variables : kNone;
+  const Value::Object none;
+  const Value::Object& variables = caller_variables ? *caller_variables : none;
   // The caller's variables come from outside data, as JSON does, under the
   // same nesting limit.
   for (const auto& [name, value] : variables)
