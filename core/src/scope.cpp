@@ -113,41 +113,24 @@ void Scope::pop_frame() {
 }
 
 template <class T>
-void Scope::Bindings<T>::bind(std::string_view name, T value) {
-  if (index_.empty() && entries_.size() < kScanned) {
-    for (auto& [bound, existing] : entries_)
-      if (same_name(bound, name)) {
-        existing = std::move(value);
-        return;
-      }
+void Scope::Bindings<T>::build_index() {
+  index_ = std::make_unique<std::unordered_map<std::string_view, std::size_t>>();
+  for (std::size_t i = 0; i < entries_.size(); ++i) index_->emplace(entries_[i].first, i);
+}
+
+template <class T>
+void Scope::Bindings<T>::bind_indexed(std::string_view name, T value) {
+  const auto [at, added] = index_->emplace(name, entries_.size());
+  if (added)
     entries_.emplace_back(name, std::move(value));
-    return;
-  }
-  if (index_.empty())
-    for (std::size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].first, i);
-  const auto [at, added] = index_.emplace(name, entries_.size());
-  if (!added) {
+  else
     entries_[at->second].second = std::move(value);
-    return;
-  }
-  entries_.emplace_back(name, std::move(value));
 }
 
 template <class T>
-const T* Scope::Bindings<T>::find(std::string_view name) const noexcept {
-  if (!index_.empty()) {
-    const auto at = index_.find(name);
-    return at == index_.end() ? nullptr : &entries_[at->second].second;
-  }
-  for (const auto& [bound, value] : entries_)
-    if (same_name(bound, name)) return &value;
-  return nullptr;
-}
-
-template <class T>
-void Scope::Bindings<T>::clear() noexcept {
-  entries_.clear();
-  if (!index_.empty()) index_.clear();
+const T* Scope::Bindings<T>::find_indexed(std::string_view name) const noexcept {
+  const auto at = index_->find(name);
+  return at == index_->end() ? nullptr : &entries_[at->second].second;
 }
 
 void Scope::define_var(std::string_view name, Value value) {

@@ -20,6 +20,7 @@
 #include "frontmatter.hpp"
 #include "quarl/value.hpp"
 #include "template.hpp"
+#include "text_scan.hpp"
 
 namespace quarl {
 
@@ -123,14 +124,36 @@ class Scope {
   template <class T>
   class Bindings {
    public:
-    void bind(std::string_view name, T value);
-    const T* find(std::string_view name) const noexcept;
-    void clear() noexcept;
+    void bind(std::string_view name, T value) {
+      if (index_) return bind_indexed(name, std::move(value));
+      for (auto& [bound, existing] : entries_)
+        if (same_name(bound, name)) {
+          existing = std::move(value);
+          return;
+        }
+      entries_.emplace_back(name, std::move(value));
+      if (entries_.size() == kScanned) build_index();
+    }
+    const T* find(std::string_view name) const noexcept {
+      if (index_) return find_indexed(name);
+      for (const auto& [bound, value] : entries_)
+        if (same_name(bound, name)) return &value;
+      return nullptr;
+    }
+    void clear() noexcept {
+      entries_.clear();
+      if (index_) [[unlikely]] index_.reset();
+    }
 
    private:
     static constexpr std::size_t kScanned = 8;
+    void build_index();
+    void bind_indexed(std::string_view name, T value);
+    const T* find_indexed(std::string_view name) const noexcept;
+
     std::vector<std::pair<std::string_view, T>> entries_;
-    std::unordered_map<std::string_view, std::size_t> index_;  // empty while scanned
+    // Where each name is in entries_, once there are kScanned of them.
+    std::unique_ptr<std::unordered_map<std::string_view, std::size_t>> index_;
   };
 
   struct Frame {

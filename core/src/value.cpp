@@ -17,17 +17,25 @@ Value Value::string(std::string text) {
 Value Value::number(double number) noexcept { return Value(Data(std::in_place_type<double>, number)); }
 Value Value::boolean(bool flag) noexcept { return Value(Data(std::in_place_type<bool>, flag)); }
 Value Value::array(Array elements) {
-  return Value(std::make_shared<const Array>(std::move(elements)));
+  return Value(std::make_shared<const ArrayPayload>(std::move(elements)));
 }
 Value Value::object(Object entries) {
   return Value(std::make_shared<const Object>(std::move(entries)));
 }
 
-void Value::release_container() noexcept {
+void Value::release_nested() noexcept {
   if (auto* array = std::get_if<ArrayPtr>(&data_))
     release_if_last(*array);
   else if (auto* object = std::get_if<ObjectPtr>(&data_))
     release_if_last(*object);
+}
+
+Value::ArrayPayload::~ArrayPayload() {
+  for (Value& element : elements) element.release_nested();
+}
+
+ObjectMap::~ObjectMap() {
+  for (auto& entry : entries_) entry.second.release_nested();
 }
 
 ObjectMap::ObjectMap(std::initializer_list<value_type> entries)

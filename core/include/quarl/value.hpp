@@ -47,15 +47,6 @@ class Value {
   using Object = ObjectMap;
 
   Value() noexcept = default;  // null
-  Value(const Value&) = default;
-  Value(Value&&) noexcept = default;
-  Value& operator=(const Value&) = default;
-  Value& operator=(Value&&) noexcept = default;
-  // An array or object this value holds the last reference to is torn down
-  // iteratively: any nesting depth costs constant stack.
-  ~Value() {
-    if (kind() == ValueKind::Array || kind() == ValueKind::Object) release_container();
-  }
 
   static Value null() noexcept { return Value(); }
   static Value string(std::string text);
@@ -71,7 +62,7 @@ class Value {
   const std::string& as_string() const noexcept { return *std::get<StringPtr>(data_); }
   double as_number() const noexcept { return std::get<double>(data_); }
   bool as_boolean() const noexcept { return std::get<bool>(data_); }
-  const Array& as_array() const noexcept { return *std::get<ArrayPtr>(data_); }
+  const Array& as_array() const noexcept { return std::get<ArrayPtr>(data_)->elements; }
   const Object& as_object() const noexcept { return *std::get<ObjectPtr>(data_); }
 
   // Same kind and equal contents: strings byte for byte, numbers by IEEE
@@ -80,14 +71,32 @@ class Value {
   friend bool operator==(const Value& a, const Value& b) noexcept;
 
  private:
+  friend class ObjectMap;
+
+  // An array's elements, shared by every value that holds the array. Arrays
+  // and objects nest as deep as the data does; their destructors hand the
+  // nested ones they own to an iterative release, so that tearing down any
+  // nesting takes constant stack.
+  struct ArrayPayload {
+    explicit ArrayPayload(Array elements_) noexcept : elements(std::move(elements_)) {}
+    ArrayPayload(const ArrayPayload&) = delete;
+    ArrayPayload& operator=(const ArrayPayload&) = delete;
+    ~ArrayPayload();
+    Array elements;
+  };
+
   using StringPtr = std::shared_ptr<const std::string>;
-  using ArrayPtr = std::shared_ptr<const Array>;
+  using ArrayPtr = std::shared_ptr<const ArrayPayload>;
   using ObjectPtr = std::shared_ptr<const Object>;
   // Alternatives in ValueKind order.
   using Data = std::variant<StringPtr, double, bool, ArrayPtr, ObjectPtr, std::monostate>;
 
   explicit Value(Data data) noexcept : data_(std::move(data)) {}
-  void release_container() noexcept;
+
+  // Called by the destructor of the array or object holding this value:
+  // hands an array or object this value is the last holder of to the
+  // iterative release.
+  void release_nested() noexcept;
 
   Data data_ = std::monostate{};
 };
@@ -100,6 +109,11 @@ class ObjectMap {
   using const_iterator = std::vector<value_type>::const_iterator;
 
   ObjectMap() = default;
+  ObjectMap(const ObjectMap&) = default;
+  ObjectMap(ObjectMap&&) noexcept = default;
+  ObjectMap& operator=(const ObjectMap&) = default;
+  ObjectMap& operator=(ObjectMap&&) noexcept = default;
+  ~ObjectMap();
   // A later entry with the same key replaces an earlier one.
   ObjectMap(std::initializer_list<value_type> entries);
   static ObjectMap from_entries(std::vector<value_type> entries);
