@@ -126,10 +126,14 @@ def import_chain():
     return modules
 
 
+# Built once, here: CPython itself cannot free a list nested this deep on
+# the smallest thread stacks.
+DEEP_LIST = nested_list(1500)
+
 DEEP_CALLS = {
     "YAML 2047 deep": lambda: tessel.compile("---\nk:\n" + "- " * 2047 + "x\n---\nbody\n"),
     "blocks 48 deep": lambda: tessel.compile("@if x:\n" * 48 + "y\n" + "@end\n" * 48, vars={"x": True}),
-    "vars 1500 deep": lambda: tessel.compile("x", vars={"v": nested_list(1500)}),
+    "vars 1500 deep": lambda: tessel.compile("x", vars={"v": DEEP_LIST}),
     "imports 64 deep": lambda: tessel.compile_virtual(import_chain(), "m0.quarl"),
 }
 

@@ -68,13 +68,9 @@ class Converter {
   }
 
   // A Python exception (raised by the object's own methods, a recursion
-  // error, a decoding error) ends the conversion: its text becomes the
-  // error; a MemoryError stays set.
-  std::optional<quarl::Value> failed_with_exception() {
-    if (PyErr_ExceptionMatches(PyExc_MemoryError)) return std::nullopt;
-    error_ = take_exception_text("conversion failed");
-    return std::nullopt;
-  }
+  // error, a decoding error) ends the conversion and stays set until
+  // to_value turns it into the error (a MemoryError stays set).
+  std::optional<quarl::Value> failed_with_exception() { return std::nullopt; }
 
   std::optional<quarl::Value> string(PyObject* object) {
     const std::optional<std::string_view> text = utf8_of(object);
@@ -206,7 +202,12 @@ class Converter {
 
 std::optional<quarl::Value> to_value(PyObject* object, std::string& error) noexcept {
   try {
-    return Converter(error).convert(object, 0);
+    std::optional<quarl::Value> value = Converter(error).convert(object, 0);
+    // A pending exception is read once the conversion has unwound: deep
+    // inside it, reading a RecursionError's text can fail on the same limit.
+    if (!value && error.empty() && PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_MemoryError))
+      error = take_exception_text("conversion failed");
+    return value;
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
     return std::nullopt;
