@@ -186,6 +186,8 @@ TEST(Frontmatter, ImportListErrors) {
        entry("'as' and 'names' are mutually exclusive")},
       {"[{path: ./ok.quarl}, {path: ./a.quarl, names: [f, f]}]", ErrorCode::Import,
        entry("duplicate name 'f' in 'names'")},
+      {"[{path: ./ok.quarl}, {path: ./a.quarl, names: [f, a, b, c, d, e, g, h, f]}]",
+       ErrorCode::Import, entry("duplicate name 'f' in 'names'")},
       {"[{path: ./ok.quarl}, {path: ./a.quarl, from: x}]", ErrorCode::Import,
        entry("unknown key 'from'")},
       {"[{path: ./ok.quarl}, {1: x, path: ./a.quarl}]", ErrorCode::Import,

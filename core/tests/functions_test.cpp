@@ -18,6 +18,10 @@ const std::string kGreet = "@define greet(name, greeting='Hello'):\n{{ greeting 
 
 TEST(Functions, CallsBindArgumentsAndDefaults) {
   EXPECT_EQ(render(kGreet + "{{ greet(\"Ann\") }}|{{ greet(\"Bo\", \"Hi\") }}"), "Hello, Ann!|Hi, Bo!");
+  // A frame of many parameters finds each of them, before and after it is indexed.
+  EXPECT_EQ(render("@define f(a, b, c, d, e, g, h, i, j='J'):\n{{ a }}{{ e }}{{ h }}{{ i }}{{ j }}\n"
+                   "@end\n{{ f(1, 2, 3, 4, 5, 6, 7, 8) }}|{{ f(1, 2, 3, 4, 5, 6, 7, 8, 9) }}"),
+            "1578J|15789");
   // The result is the body with surrounding white space trimmed.
   EXPECT_EQ(render("@define f():\n\n   text  \n\n@end\n[{{ f() }}]"), "[text]");
   // A user function hides the builtin of the same name.

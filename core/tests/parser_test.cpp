@@ -184,6 +184,9 @@ TEST(Parser, Errors) {
       {"@define f(a='x', b):\n@end",
        "required parameter 'b' cannot follow an optional parameter in @define f", std::nullopt},
       {"@define f(a, b, a):\n@end", "duplicate parameter name 'a' in @define f", std::nullopt},
+      // Past the eighth name, names are looked up in a set that holds the first eight too.
+      {"@define f(a, b, c, d, e, g, h, i, j, a):\n@end", "duplicate parameter name 'a' in @define f",
+       std::nullopt},
       // @include, @message, @block
       {"@include 1x", "invalid include alias: '1x'", Span{0, 11}},
       {"@message :\n@end",
