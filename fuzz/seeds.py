@@ -3,7 +3,8 @@
 The seeds are small inputs that reach every directive, every frontmatter form
 and every kind of error: templates in the style of the tests, the bundled
 examples, the benchmark prompt, short real prompts and CommonMark examples
-from ../shared/data (text nobody here wrote). Run it again after adding
+from ../shared/data (text nobody here wrote: the CommonMark examples are
+read from its commonmark text file). Run it again after adding
 language features; the files it writes are checked in.
 
     python3 fuzz/seeds.py [SHARED_DATA_DIR]
@@ -96,7 +97,7 @@ def write(target, data):
 
 
 def commonmark_examples():
-    text = (SHARED / "commonmark-spec.txt").read_text(encoding="utf-8")
+    text = next(SHARED.glob("commonmark*.txt")).read_text(encoding="utf-8")
     fence = "`" * 32
     for match in re.finditer(fence + r" example\n(.*?)\n" + fence, text, re.S):
         markdown = match.group(1).split("\n.\n", 1)[0]
