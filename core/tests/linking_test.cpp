@@ -381,6 +381,18 @@ TEST(Inheritance, Chains) {
             "---\ntitle: Entry\nstyle:\n  tone: warm\n  length: short\nextra: 1\n---\n# Entry\n"
             "Mid intro 1\n**Entry**\nTone warm\n");
   EXPECT_EQ(three.dependencies, (std::vector<std::string>{"fmt.quarl", "base.quarl", "mid.quarl"}));
+  // Imported templates of a chain render with their own chain's frontmatter,
+  // also one loaded first as the template another extends.
+  EXPECT_EQ(
+      link({{"main.quarl", "@import \"./page.quarl\" as p\n@import \"./mid.quarl\" as m\n"
+                           "@include p\n@include m\n"},
+            {"page.quarl", "---\nname: Page\nshared: {c: 3}\n---\n@extends \"./mid.quarl\"\n"
+                           "@block b:\n{{ name }} {{ shared.a }}{{ shared.b }}{{ shared.c }}\n@end\n"},
+            {"mid.quarl", "---\nname: Mid\nshared: {b: 2}\n---\n@extends \"./base.quarl\"\n"},
+            {"base.quarl", "---\nname: Base\nshared: {a: 1}\n---\nTop {{ name }}\n"
+                           "@block b:\n{{ name }} {{ shared.a }}{{ shared.b }}\n@end\n"}})
+          .output,
+      "Top Page\nPage 123\nTop Mid\nMid 12\n");
   // The caller's variables lie over the merged frontmatter.
   CompileOptions options;
   options.vars = {{"title", Value::string("Caller")}};
