@@ -84,6 +84,9 @@ MODULE_MAPS = [
     (0x01, ['@export * from "./m0.quarl"\n@export prompt\nM1\n',
             "@define g():\nG\n@end\n@export g\n", '@import { g } from "./m1.quarl"\n{{ g() }}\n']),
     (0x12, ["x", "y", '---\nimports:\n  - path: ./m0.quarl\n    as: a\n---\n{{ a.nothing() }}\n']),
+    (0x50, ['---\ntype: quarl\nt: 1\n---\n@import "./m1.md" as m\n{{ t }} {{ m.f() }}\n',
+            "---\ntype: 'quarl'\n---\n@define f():\nF\n@end\n", "# plain Markdown\n"]),
+    (0x42, ['---\ntype: quarl\n---\n@import "./m2.md"\n', "x", "---\ntitle: no marker\n---\n"]),
 ]
 
 

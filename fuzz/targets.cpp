@@ -76,14 +76,15 @@ void compile(std::string_view input) {
   if (input.empty()) return;
   const auto flags = static_cast<unsigned char>(input.front());
   input.remove_prefix(1);
+  const std::string extension = flags & 0x40 ? ".md" : ".quarl";
   ModuleMap modules;
   for (std::size_t i = 0;; ++i) {
     const std::size_t end = std::min(input.find('\xff'), input.size());
-    modules.emplace("m" + std::to_string(i) + ".quarl", std::string(input.substr(0, end)));
+    modules.emplace("m" + std::to_string(i) + extension, std::string(input.substr(0, end)));
     if (end == input.size() || i == 7) break;
     input.remove_prefix(end + 1);
   }
-  const std::string entry = "m" + std::to_string(flags % modules.size()) + ".quarl";
+  const std::string entry = "m" + std::to_string((flags & 0x07) % modules.size()) + extension;
   CompileOptions options;
   if (flags & 0x10) options.vars = variables().as_object();
   options.source_map = (flags & 0x20) != 0;

@@ -18,8 +18,10 @@ void parse(std::string_view input);
 // as YAML, must read back as the same tree.
 void frontmatter(std::string_view input);
 // A whole compile (and check) over a virtual module map decoded from the
-// input: the first byte picks the entry and the options, the rest is the
-// texts of "m0.quarl", "m1.quarl", ... separated by 0xFF bytes.
+// input: the first byte picks the entry (its low three bits), caller
+// variables (0x10), a source map (0x20) and Markdown module names (0x40:
+// ".md" instead of ".quarl"); the rest is the texts of "m0.quarl",
+// "m1.quarl", ... separated by 0xFF bytes.
 void compile(std::string_view input);
 // The import paths of one module text.
 void scan_imports(std::string_view input);
