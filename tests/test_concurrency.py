@@ -12,7 +12,6 @@ import tessel
 OUT_OF_STACK = (
     "resource limit exceeded: template nesting exceeds the available stack space",
     "invalid vars: nesting exceeds the available stack space",
-    "invalid modules: nesting exceeds the available stack space",
 )
 
 
@@ -115,17 +114,6 @@ def nested_list(depth):
     return value
 
 
-def import_chain():
-    modules = {}
-    for i in range(64):
-        text = "---\nx: true\n---\n"
-        if i < 63:
-            text += f'@import "./m{i + 1}.quarl" as next\n'
-        text += "@if x:\n" * 30 + "{{ " + "trim(" * 60 + '"a"' + ")" * 60 + " }}\n" + "@end\n" * 30
-        modules[f"m{i}.quarl"] = text
-    return modules
-
-
 # Built once, here: CPython itself cannot free a list nested this deep on
 # the smallest thread stacks.
 DEEP_LIST = nested_list(1500)
@@ -134,7 +122,6 @@ DEEP_CALLS = {
     "YAML 2047 deep": lambda: tessel.compile("---\nk:\n" + "- " * 2047 + "x\n---\nbody\n"),
     "blocks 48 deep": lambda: tessel.compile("@if x:\n" * 48 + "y\n" + "@end\n" * 48, vars={"x": True}),
     "vars 1500 deep": lambda: tessel.compile("x", vars={"v": DEEP_LIST}),
-    "imports 64 deep": lambda: tessel.compile_virtual(import_chain(), "m0.quarl"),
 }
 
 
