@@ -21,20 +21,23 @@ CORPUS = ROOT / "fuzz" / "corpus"
 SHARED = Path(sys.argv[1]) if len(sys.argv) > 1 else ROOT.parent / "shared" / "data"
 MAX_SEED_BYTES = 4096
 
+# Most templates use only the variables the compile target can pass (x, n,
+# s, xs, o), so that they get past the check gate and render.
 TEMPLATES = [
-    "Hello {{ name }}!\n",
-    "{{ user.profile.name }} \\{{ not }} {{ upper(trim(s)) }}\n",
-    "@if x && !y || n == 3:\nA\n@elseif s != \"t\":\nB\n@else:\nC\n@end\n",
+    "Hello {{ s }}!\n",
+    "{{ o.a }} \\{{ not }} {{ upper(trim(s)) }} {{ o.b }}\n",
+    "@if x && n == 3 || s != \"t\":\nA\n@elseif o.a == 1:\nB\n@else:\nC\n@end\n",
+    "@if !x:\nno\n@elseif xs && o:\n{{ length(xs) }}\n@end\n",
     "@for item in xs:\n- {{ item }}\n@end\n@for k, v in o:\n{{ k }}={{ v }}\n@end\n",
-    "@define greet(name, greeting=\"Hi\", n=1, f=false, z=null):\n{{ greeting }}, {{ name }}\n@end\n"
-    "{{ greet(\"Ann\") }} {{ greet(s, 'Yo') }}\n",
+    "@define greet(name, greeting=\"Hi\", count=1, flag=false, none=null):\n"
+    "{{ greeting }}, {{ name }} {{ count }}\n@end\n{{ greet(s) }} {{ greet(s, 'Yo', n) }}\n",
     '@import "./m1.quarl"\n@import "./m1.quarl" as lib\n@import { f, g } from "./m1.quarl"\n'
     "{{ lib.f(1, 2.5, true) }}\n@include lib\n",
     '@export f\n@export g from "./m2.quarl"\n@export * from "./m2.quarl"\n@export prompt\n'
     "@define f():\nF\n@end\n",
-    "@message system:\nYou are {{ s }}.\n@end\n@message {{ role }}:\n{{ text }}\n@end\n",
+    "@message system:\nYou are {{ s }}.\n@end\n@for i in xs:\n@message {{ i }}:\n{{ n }}\n@end\n@end\n",
     '@extends "./m1.quarl"\n\n@block body:\nChild {{ s }}\n@end\n',
-    "# Title\n@block intro:\nDefault\n@end\n@block body:\n@end\n",
+    "# Title\n@block intro:\nDefault {{ s }}\n@end\n@block body:\n@end\n",
     "```python\n@decorator\n{{ not_interpolated }}\n```\n~~~\n@if\n~~~\n",
     "---\ntitle: T\ntype: quarl\nimports:\n  - path: ./m1.quarl\n    as: lib\n"
     "  - path: ./m2.quarl\n    names: [f, g]\n---\n{{ title }} {{ lib.f() }}\n",
@@ -45,6 +48,7 @@ TEMPLATES = [
     "{{ default(s, \"d\") }} {{ keys(o) }} {{ values(o) }} {{ first(xs) }} {{ last(xs) }}\n",
     "@if\n", "@else\n", "@end\n", "{{ unclosed", "{{ f(a, }}", "@define f(a, a):\n@end\n",
     "@for x in 1:\n@end\n", "@if x = 1:\n@end\n", "{{ a..b }}", "@import x\n", "@unknown\n",
+    "{{ o }}", "@for i in o:\n@end\n", "@if s == n:\n@end\n", "{{ missing }}",
     "@if " + "f(" * 70 + "x" + ")" * 70 + ":\n@end\n",
     "@if x:\n" * 66 + "@end\n" * 66,
 ]
