@@ -32,7 +32,7 @@ void measure(const char* label, const std::string& source, const quarl::Variable
   for (int i = 0; i < kRuns; ++i) {
     quarl::Warnings warnings;
     const auto start = std::chrono::steady_clock::now();
-    bytes = quarl::render_template(tpl, variables, warnings).size();
+    bytes = quarl::render_template(*tpl, variables, warnings).size();
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     best = std::min(best, took.count());
   }

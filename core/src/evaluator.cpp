@@ -469,11 +469,7 @@ void Evaluator::invoke_into(std::string& out, const FunctionDef& function,
     throw Error::arity(std::string(called), {required, params.size()}, args.size(), std::nullopt,
                        nullptr, function.signature);
 
-  const ModuleContextPtr module_context = function.context.lock();
-  if (!module_context)
-    throw Error::syntax("internal error: the module of function '" + function.name +
-                        "' is gone \u2014 this is a compiler bug, please report it");
-  const FrameGuard frame(scope_, module_context.get());
+  const FrameGuard frame(scope_, function.context);
   for (std::size_t i = 0; i < params.size(); ++i) {
     if (i < args.size())
       scope_.define_var(params[i].name, std::move(args[i]));
@@ -524,12 +520,12 @@ std::string evaluate(std::span<const Segment> segments, Scope& scope, EvalContex
   return out;
 }
 
-std::string render_template(const std::shared_ptr<const Template>& module,
-                            const Variables& variables, Warnings& warnings,
-                            SourceMapRecorder* recorder) {
-  Scope scope(make_module_context(module, variables));
+std::string render_template(const Template& module, const Variables& variables,
+                            Warnings& warnings, SourceMapRecorder* recorder) {
+  const std::unique_ptr<ModuleContext> names = make_module_context(module, variables);
+  Scope scope(names.get());
   EvalContext context(warnings, recorder);
-  return evaluate(module->body, module->text, scope, context);
+  return evaluate(module.body, module.text, scope, context);
 }
 
 }  // namespace quarl

@@ -55,7 +55,7 @@ class SourceMapRecorder {
 struct Segment {
   std::span<const Node> nodes;
   const ModuleText* module;
-  const ModuleContext* names = nullptr;
+  const ModuleNames* names = nullptr;
 };
 
 // What one evaluate call shares with everything it renders, function bodies
@@ -160,8 +160,7 @@ std::string evaluate(std::span<const Segment> segments, Scope& scope, EvalContex
 
 // Renders a template on its own: no imports, `variables` as its module-level
 // variables, its top-level @define functions callable.
-std::string render_template(const std::shared_ptr<const Template>& module,
-                            const Variables& variables, Warnings& warnings,
-                            SourceMapRecorder* recorder = nullptr);
+std::string render_template(const Template& module, const Variables& variables,
+                            Warnings& warnings, SourceMapRecorder* recorder = nullptr);
 
 }  // namespace quarl

@@ -22,13 +22,13 @@ EffectiveBlock* find_block(std::vector<EffectiveBlock>& blocks, std::string_view
 
 // The root's placeholders in declaration order; a name declared again takes
 // the later body in the earlier place.
-std::vector<EffectiveBlock> root_blocks(const Module& root, const ModuleContextPtr& names) {
+std::vector<EffectiveBlock> root_blocks(const Module& root) {
   std::vector<EffectiveBlock> blocks;
-  const Template& tpl = *root.source;
+  const Template& tpl = root.source;
   for (const Node& node : tpl.body) {
     const auto* block = std::get_if<Block>(&node.data);
     if (!block) continue;
-    EffectiveBlock entry{block->name, block, node.offset, &tpl.text, names};
+    EffectiveBlock entry{block->name, block, node.offset, &tpl.text, &root.context};
     if (EffectiveBlock* existing = find_block(blocks, block->name))
       *existing = entry;
     else
@@ -63,17 +63,15 @@ void check_extending_template(const Template& child) {
   }
 }
 
-Chain extend_chain(const ModulePtr& parent, const Module& child,
-                   const ModuleContextPtr& child_names) {
+Chain extend_chain(const Module& parent, const Module& child) {
   Chain chain;
-  if (parent->chain) {
-    chain = *parent->chain;
+  if (parent.chain) {
+    chain = *parent.chain;
   } else {
-    chain.root = parent;
-    chain.root_names = names_of(*parent->context);
-    chain.blocks = root_blocks(*parent, chain.root_names);
+    chain.root = &parent;
+    chain.blocks = root_blocks(parent);
   }
-  const Template& tpl = *child.source;
+  const Template& tpl = child.source;
   for (const Node& node : tpl.body) {
     const auto* block = std::get_if<Block>(&node.data);
     if (!block) continue;
@@ -81,28 +79,28 @@ Chain extend_chain(const ModulePtr& parent, const Module& child,
     if (!entry)
       throw Error::extends("only the root template may declare @block placeholders",
                            line_at(*tpl.text, node.offset), tpl.text);
-    *entry = EffectiveBlock{block->name, block, node.offset, &tpl.text, child_names};
+    *entry = EffectiveBlock{block->name, block, node.offset, &tpl.text, &child.context};
   }
   return chain;
 }
 
 YamlNode merged_chain_frontmatter(const Module& module) {
   std::vector<const YamlNode*> layers;
-  for (const Module* link = &module; link; link = link->parent.get())
+  for (const Module* link = &module; link; link = link->parent)
     if (const YamlPtr& document = link->frontmatter.document) layers.push_back(document.get());
   std::reverse(layers.begin(), layers.end());
   return merge_frontmatter(layers);
 }
 
 std::vector<Segment> render_plan(const Module& module) {
-  if (!module.chain) return {Segment{module.source->body, &module.source->text, nullptr}};
+  if (!module.chain) return {Segment{module.source.body, &module.source.text, nullptr}};
   const Chain& chain = *module.chain;
-  const Template& root = *chain.root->source;
+  const Template& root = chain.root->source;
   std::vector<Segment> segments;
   const auto plain_run = [&](std::size_t begin, std::size_t end) {
     if (begin < end)
       segments.push_back(Segment{std::span<const Node>(root.body).subspan(begin, end - begin),
-                                 &root.text, chain.root_names.get()});
+                                 &root.text, &chain.root->context});
   };
   std::size_t run_start = 0;
   for (std::size_t i = 0; i < root.body.size(); ++i) {
@@ -119,7 +117,7 @@ std::vector<Segment> render_plan(const Module& module) {
           "skeleton @block has no effective_blocks entry: the override map was not built for "
           "this skeleton, so a child's @block override would be silently dropped from the "
           "compiled output");
-    segments.push_back(Segment{found->block->body, found->module, found->names.get()});
+    segments.push_back(Segment{found->block->body, found->module, found->names});
   }
   plain_run(run_start, root.body.size());
   return segments;

@@ -23,10 +23,9 @@ void check_extending_template(const Template& child);
 
 // The chain of `child`, which extends `parent`: the parent's own chain, or a
 // new one rooted at the parent, with the child's overrides applied.
-// `child_names` are the functions and aliases the child's blocks see. Throws
+// The child's blocks see the child's functions and aliases. Throws
 // `quarl::extends` for an override of a block the root does not declare.
-Chain extend_chain(const ModulePtr& parent, const Module& child,
-                   const ModuleContextPtr& child_names);
+Chain extend_chain(const Module& parent, const Module& child);
 
 // The frontmatter of a template that extends another: the own frontmatter
 // documents of its chain merged, the root's first and its own last (a

@@ -1,11 +1,10 @@
 // One loaded module: its parse, frontmatter, names, exports and, when it
-// extends another template, its place in the inheritance chain. Built once
-// per call by the resolver, immutable afterwards, shared by its importers and
-// by the templates that extend it.
+// extends another template, its place in the inheritance chain. The resolver
+// owns every module of a call; importers and the templates that extend it
+// refer to it by address, which stays put until the call ends.
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,7 +18,6 @@
 namespace quarl {
 
 struct Module;
-using ModulePtr = std::shared_ptr<const Module>;
 
 // A module's @export list as resolved: which functions it offers, and where
 // the text it offers as `prompt` comes from.
@@ -31,7 +29,7 @@ struct Exports {
   };
 
   bool explicit_list = false;  // the module has @export directives
-  NameMap<FunctionPtr> functions;
+  NameMap<const FunctionDef*> functions;
   Prompt prompt = Prompt::None;
   std::optional<std::string> other_prompt;
 };
@@ -43,33 +41,41 @@ struct EffectiveBlock {
   const Block* block;
   std::size_t offset;       // the declaring @block line
   const ModuleText* module;  // the supplying template's text
-  ModuleContextPtr names;    // its functions and import aliases, no variables
+  const ModuleNames* names;  // its functions and import aliases
 };
 
 // Where a template that extends another stands: the skeleton it renders
 // (the chain's root) and every block's body after its own overrides.
 struct Chain {
-  ModulePtr root;
-  ModuleContextPtr root_names;
+  const Module* root;
   std::vector<EffectiveBlock> blocks;  // in the root's declaration order
 };
 
 struct Module {
+  Module() = default;
+  Module(const Module&) = delete;
+  Module& operator=(const Module&) = delete;
+
   std::string key;
-  std::shared_ptr<const Template> source;  // the parse, holding the module text
-  Frontmatter frontmatter;                 // its own (variables, import list)
+  Template source;          // the parse, holding the module text
+  Frontmatter frontmatter;  // its own (variables, import list)
   // For an entry that extends another template, its chain's merged
   // frontmatter written back as YAML text (none when the merge is empty).
   std::optional<std::string> merged_text;
-  ModuleContextPtr context;  // functions, import aliases and variables
+  ModuleContext context;  // functions, import aliases and variables
   Exports exports;
-  ModulePtr parent;           // the template this one extends
-  std::optional<Chain> chain;  // set when it extends one
+  const Module* parent = nullptr;  // the template this one extends
+  std::optional<Chain> chain;      // set when it extends one
+  // A template of a chain binds its chain's merged frontmatter variables only
+  // once something imports it; until then this is set.
+  bool chain_variables_pending = false;
+  // What its importers see, built when it is first imported.
+  std::optional<ImportedModule> interface;
 
   // The frontmatter passed through to the output when this is the entry.
   std::optional<std::string_view> passed_frontmatter() const noexcept {
     if (merged_text) return std::string_view(*merged_text);
-    return parent ? std::nullopt : source->frontmatter;
+    return parent ? std::nullopt : source.frontmatter;
   }
 };
 

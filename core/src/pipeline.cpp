@@ -5,16 +5,12 @@
 #include <new>
 #include <unordered_set>
 
-#include "assembly.hpp"
-#include "evaluator.hpp"
-#include "inheritance.hpp"
 #include "lexer.hpp"
-#include "messages.hpp"
 #include "module_source.hpp"
 #include "parser.hpp"
 #include "quarl/compile.hpp"
+#include "render.hpp"
 #include "resolver.hpp"
-#include "validator.hpp"
 
 namespace quarl {
 namespace {
@@ -42,7 +38,7 @@ auto at_boundary(Work&& work) -> Outcome<decltype(work())> {
 struct Entry {
   std::unique_ptr<ModuleSource> source;
   std::unique_ptr<Resolver> resolver;
-  ModulePtr module;
+  const Module* module = nullptr;
 };
 
 Entry load_source_entry(std::string source, const CompileOptions& options) {
@@ -62,7 +58,7 @@ Entry load_source_entry(std::string source, const CompileOptions& options) {
   files->set_canonical_base_directory(base);
   entry.source = std::move(files);
   entry.resolver = std::make_unique<Resolver>(*entry.source);
-  entry.module = entry.resolver->load_text(std::string(kSourceName),
+  entry.module = &entry.resolver->load_text(std::string(kSourceName),
                                            std::make_shared<const std::string>(std::move(source)),
                                            options.vars, std::move(base));
   return entry;
@@ -73,7 +69,7 @@ Entry load_file_entry(std::string_view path, const CompileOptions& options) {
   entry.source = std::make_unique<FilesystemSource>();
   const std::string key = entry.source->resolve(std::nullopt, path);
   entry.resolver = std::make_unique<Resolver>(*entry.source);
-  entry.module = entry.resolver->load_entry(key, options.vars);
+  entry.module = &entry.resolver->load_entry(key, options.vars);
   return entry;
 }
 
@@ -81,34 +77,21 @@ Entry load_virtual_entry(ModuleMap modules, std::string_view key, const CompileO
   Entry entry;
   entry.source = std::make_unique<VirtualSource>(std::move(modules));
   entry.resolver = std::make_unique<Resolver>(*entry.source);
-  entry.module = entry.resolver->load_entry(std::string(key), options.vars);
+  entry.module = &entry.resolver->load_entry(std::string(key), options.vars);
   return entry;
 }
 
 // Checks and renders the entry; `source_map` asks for a map (compile only).
-// A chat base template makes its chain render messages even when the entry's
-// own overrides hold none, so the mode follows what renders.
 CompileResult render(const Entry& entry, bool source_map) {
-  const Module& module = *entry.module;
-  const std::vector<Segment> plan = render_plan(module);
-  Scope scope(module.context);
-  validate(plan, scope);
-
   CompileResult result;
   result.warnings = std::move(entry.resolver->warnings());
-  EvalContext context(result.warnings);
-  if (has_message_blocks(plan)) {
-    result.output = evaluate_messages(plan, scope, context);
-    if (source_map)
-      result.warnings.push_back(
-          "source maps are not supported for messages-mode templates (@message blocks); no "
-          "source map will be generated");
-  } else {
-    result.output = assemble_markdown(evaluate(plan, scope, context), module.passed_frontmatter());
-    if (source_map)
-      result.warnings.push_back(
-          "source maps are not available in this version; no source map will be generated");
-  }
+  result.output = render_module(*entry.module, RenderMode::Document, result.warnings);
+  if (source_map)
+    result.warnings.push_back(
+        result.kind() == OutputKind::Messages
+            ? "source maps are not supported for messages-mode templates (@message blocks); no "
+              "source map will be generated"
+            : "source maps are not available in this version; no source map will be generated");
   result.dependencies = entry.resolver->dependencies();
   return result;
 }

@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "evaluator.hpp"
 #include "inheritance.hpp"
 #include "lexer.hpp"
 #include "parser.hpp"
+#include "render.hpp"
 #include "quarl/stack_guard.hpp"
 #include "source_path.hpp"
 #include "utf8.hpp"
-#include "validator.hpp"
 
 namespace quarl {
 namespace {
@@ -107,20 +106,38 @@ class Resolver::Resolving {
   bool finished_ = false;
 };
 
-// Links one module while it is built: binds what its frontmatter imports and
-// @import directives bring in, resolves its @export list, and places it in
-// its inheritance chain.
+// Links one module once it is parsed: binds what its frontmatter imports and
+// @import directives bring in, then its own functions, resolves its @export
+// list, places it in its inheritance chain and binds its variables.
 class Resolver::Linker {
  public:
-  Linker(Resolver& resolver, Module& module, std::shared_ptr<ModuleContext> context)
-      : resolver_(resolver), module_(module), tpl_(*module.source), context_(std::move(context)) {}
+  Linker(Resolver& resolver, Module& module)
+      : resolver_(resolver), module_(module), tpl_(module.source), context_(module.context) {}
 
-  void frontmatter_imports() {
+  void link(const Value::Object* caller_variables) {
+    bind_frontmatter_imports();
+    bind_import_directives();
+    // Own functions come after imports: a module's definition of a name
+    // replaces an imported function of that name.
+    define_functions(context_, tpl_);
+    resolve_exports();
+    if (tpl_.extends) join_chain();
+    bind_variables(caller_variables);
+  }
+
+ private:
+  struct PendingExport {
+    const Export* directive;
+    Span span;
+    Module* target;  // ReExport and ReExportAll
+  };
+
+  void bind_frontmatter_imports() {
     const std::vector<FrontmatterImport>& entries = module_.frontmatter.imports;
     for (std::size_t i = 0; i < entries.size(); ++i) {
       const FrontmatterImport& entry = entries[i];
       try {
-        const ImportedModulePtr imported = resolver_.interface_of(load(entry.path));
+        const ImportedModule& imported = resolver_.interface_of(load(entry.path));
         std::vector<std::string_view> names(entry.names.begin(), entry.names.end());
         bind(entry.form, entry.alias, names, entry.path, imported, std::nullopt);
       } catch (const Error& error) {
@@ -131,28 +148,24 @@ class Resolver::Linker {
 
   // @import directives are bound in order; @export directives are noted, to
   // be resolved once the module's own functions are bound.
-  void directives() {
+  void bind_import_directives() {
     refuse_nested_links(tpl_.body, tpl_.text, true);
     for (const Node& node : tpl_.body) {
       if (const auto* import = std::get_if<Import>(&node.data)) {
         const Span span = line_span(*tpl_.text, node.offset);
-        const ImportedModulePtr imported =
+        const ImportedModule& imported =
             resolver_.interface_of(load_for_directive(import->path, span));
         std::vector<std::string_view> names;
         for (const ImportName& name : import->names) names.push_back(name.name);
         bind(import->form, import->alias, names, import->path, imported, span);
       } else if (const auto* e = std::get_if<Export>(&node.data)) {
         const Span span = line_span(*tpl_.text, node.offset);
-        ModulePtr target;
-        if (e->form != ExportForm::ExportName) target = load_for_directive(e->path, span);
+        Module* target = nullptr;
+        if (e->form != ExportForm::ExportName) target = &load_for_directive(e->path, span);
         exports_.push_back(PendingExport{e, span, target});
       }
     }
   }
-
-  // Own functions come after imports: a module's definition of a name
-  // replaces an imported function of that name.
-  void own_functions() { define_functions(context_, module_.source); }
 
   void resolve_exports() {
     Exports& exports = module_.exports;
@@ -183,16 +196,16 @@ class Resolver::Linker {
         exports.functions.insert_or_assign(std::string(e.name), own_function(e.name));
         continue;
       }
-      const ImportedModulePtr imported = resolver_.interface_of(pending.target);
+      const ImportedModule& imported = resolver_.interface_of(*pending.target);
       const bool prompt_exported = pending.target->exports.prompt != Exports::Prompt::None;
       if (e.form == ExportForm::ReExportAll) {
-        for (const auto& [name, function] : imported->functions)
+        for (const auto& [name, function] : imported.functions)
           exports.functions.insert_or_assign(name, function);
-        if (prompt_exported) reexport_prompt(*imported);
+        if (prompt_exported) reexport_prompt(imported);
       } else if (e.name == "prompt" && prompt_exported) {
-        reexport_prompt(*imported);
-      } else if (const auto found = imported->functions.find(e.name);
-                 found != imported->functions.end()) {
+        reexport_prompt(imported);
+      } else if (const auto found = imported.functions.find(e.name);
+                 found != imported.functions.end()) {
         exports.functions.insert_or_assign(found->first, found->second);
       } else {
         throw Error::export_error("cannot re-export '" + std::string(e.name) +
@@ -203,12 +216,12 @@ class Resolver::Linker {
   }
 
   // A template that extends another takes its place in the chain.
-  void extends() {
+  void join_chain() {
     const Span span = line_span(*tpl_.text, tpl_.extends->offset);
-    ModulePtr parent = load_for_directive(tpl_.extends->path, span);
+    const Module& parent = load_for_directive(tpl_.extends->path, span);
     check_extending_template(tpl_);
-    module_.chain = extend_chain(parent, module_, names_of(*context_));
-    module_.parent = std::move(parent);
+    module_.chain = extend_chain(parent, module_);
+    module_.parent = &parent;
   }
 
   // The module's variables: its frontmatter's (under the caller's), then
@@ -216,35 +229,28 @@ class Resolver::Linker {
   // merged frontmatter instead (merged_chain_frontmatter): the entry at once,
   // with the caller's variables; any other when it is first imported, since
   // a template loaded only for others to extend never renders on its own.
-  void variables(const Value::Object* caller_variables) {
+  void bind_variables(const Value::Object* caller_variables) {
     if (!module_.parent) {
       for (const auto& [name, value] : module_.frontmatter.variables)
-        context_->variables.insert_or_assign(name, value);
+        context_.variables.insert_or_assign(name, value);
     } else if (caller_variables) {
       YamlNode merged = merged_chain_frontmatter(module_);
       if (!merged.entries.empty()) module_.merged_text = emit_yaml(merged);
       for (auto& [name, value] : merged_variables(merged, *caller_variables))
-        context_->variables.insert_or_assign(std::move(name), std::move(value));
+        context_.variables.insert_or_assign(std::move(name), std::move(value));
     } else {
-      resolver_.unmerged_.emplace(module_.key, context_);
+      module_.chain_variables_pending = true;
     }
-    if (prompt_) context_->variables.insert_or_assign("prompt", *prompt_);
+    if (prompt_) context_.variables.insert_or_assign("prompt", *prompt_);
   }
 
- private:
-  struct PendingExport {
-    const Export* directive;
-    Span span;
-    ModulePtr target;  // ReExport and ReExportAll
-  };
-
-  ModulePtr load(std::string_view path) {
-    return resolver_.load_module(resolver_.resolve(module_.key, path));
+  Module& load(std::string_view path) {
+    return resolver_.import(resolver_.resolve(module_.key, path));
   }
 
   // Loads the module a directive names; the directive's line locates the
   // failures that would otherwise have no place.
-  ModulePtr load_for_directive(std::string_view path, Span span) {
+  Module& load_for_directive(std::string_view path, Span span) {
     try {
       return load(path);
     } catch (Error& error) {
@@ -257,45 +263,43 @@ class Resolver::Linker {
   }
 
   void bind(ImportForm form, std::string_view alias, const std::vector<std::string_view>& names,
-            std::string_view path, const ImportedModulePtr& imported, std::optional<Span> span) {
+            std::string_view path, const ImportedModule& imported, std::optional<Span> span) {
     switch (form) {
       case ImportForm::Alias:
-        if (context_->modules.contains(alias))
+        if (!context_.modules.emplace(std::string(alias), &imported).second)
           throw Error::name_collision(std::string(alias), span, text_if(span));
-        context_->modules.emplace(std::string(alias), imported);
         return;
       case ImportForm::Selective:
         for (const std::string_view name : names) {
-          if (name == "prompt" && imported->prompt) {
-            prompt_ = Value::string(*imported->prompt);
+          if (name == "prompt" && imported.prompt) {
+            prompt_ = Value::string(*imported.prompt);
             continue;
           }
-          const auto found = imported->functions.find(name);
-          if (name == "prompt" || found == imported->functions.end())
+          const auto found = imported.functions.find(name);
+          if (name == "prompt" || found == imported.functions.end())
             throw Error::import("'" + std::string(name) + "' is not exported from '" +
                                     std::string(path) + "'",
                                 span, text_if(span));
           bind_function(found->first, found->second, span);
         }
-        break;
+        return;
       case ImportForm::Merge:
-        for (const auto& [name, function] : imported->functions) bind_function(name, function, span);
-        if (imported->prompt) prompt_ = Value::string(*imported->prompt);
-        break;
+        for (const auto& [name, function] : imported.functions) bind_function(name, function, span);
+        if (imported.prompt) prompt_ = Value::string(*imported.prompt);
+        return;
     }
-    context_->imported.push_back(imported->module);
   }
 
-  void bind_function(const std::string& name, const FunctionPtr& function,
+  void bind_function(const std::string& name, const FunctionDef* function,
                      std::optional<Span> span) {
-    if (!context_->functions.emplace(name, function).second)
+    if (!context_.functions.emplace(name, function).second)
       throw Error::name_collision(name, span, text_if(span));
   }
 
   ModuleText text_if(std::optional<Span> span) const { return span ? tpl_.text : nullptr; }
 
-  FunctionPtr own_function(std::string_view name) const {
-    return context_->functions.find(name)->second;
+  const FunctionDef* own_function(std::string_view name) const {
+    return context_.functions.find(name)->second;
   }
 
   void reexport_prompt(const ImportedModule& imported) {
@@ -306,7 +310,7 @@ class Resolver::Linker {
   Resolver& resolver_;
   Module& module_;
   const Template& tpl_;
-  std::shared_ptr<ModuleContext> context_;
+  ModuleContext& context_;
   std::vector<PendingExport> exports_;
   std::optional<Value> prompt_;  // the `prompt` variable an import bound
 };
@@ -334,8 +338,15 @@ std::string Resolver::resolve(const std::string& importer, std::string_view path
   return source_.resolve(importer, path);
 }
 
-ModulePtr Resolver::build(const std::string& key, ModuleText text, bool marker_required,
-                          const Value::Object* caller_variables) {
+Module& Resolver::load(const std::string& key, ModuleText text,
+                       const Value::Object* caller_variables) {
+  bool marker_required = false;
+  if (!text) {
+    text = std::make_shared<const std::string>(source_.read(key));
+    check_module_kind(key, *text);
+    marker_required = ModuleSource::has_markdown_extension(key);
+  }
+  Resolving resolving(resolving_, key);
   const Value::Object none;
   const Value::Object& variables = caller_variables ? *caller_variables : none;
   // The caller's variables come from outside data, as JSON does, under the
@@ -344,98 +355,68 @@ ModulePtr Resolver::build(const std::string& key, ModuleText text, bool marker_r
     if (!within_depth(value, kMaxValueDepth))
       throw Error::json("value nesting exceeds maximum depth of " +
                         std::to_string(kMaxValueDepth));
-  auto module = std::make_shared<Module>();
-  module->key = key;
-  module->source = std::make_shared<const Template>(parse_template(lex(std::move(text))));
-  const Template& tpl = *module->source;
-  module->frontmatter = load_frontmatter(tpl.frontmatter, marker_required, variables);
-  check_block_count(tpl);
-
-  auto context = std::make_shared<ModuleContext>();
-  Linker linker(*this, *module, context);
-  linker.frontmatter_imports();
-  linker.directives();
-  linker.own_functions();
-  linker.resolve_exports();
-  if (tpl.extends) linker.extends();
-  linker.variables(caller_variables);
-  module->context = std::move(context);
-  return module;
-}
-
-ModulePtr Resolver::build_on_stack(const std::string& key, ModuleText text, bool marker_required,
-                                   const Value::Object* variables) {
-  Resolving resolving(resolving_, key);
-  ModulePtr module = build(key, std::move(text), marker_required, variables);
+  Module& module = modules_.emplace_back();
+  module.key = key;
+  module.source = parse_template(lex(std::move(text)));
+  module.frontmatter = load_frontmatter(module.source.frontmatter, marker_required, variables);
+  check_block_count(module.source);
+  Linker(*this, module).link(caller_variables);
   resolving.finish();
   return module;
 }
 
-ModulePtr Resolver::read_and_build(const std::string& key, const Value::Object* variables) {
-  auto text = std::make_shared<const std::string>(source_.read(key));
-  check_module_kind(key, *text);
-  return build_on_stack(key, std::move(text), ModuleSource::has_markdown_extension(key),
-                        variables);
-}
-
-ModulePtr Resolver::load_text(const std::string& name, ModuleText text,
-                              const Value::Object& variables, std::string directory) {
+const Module& Resolver::load_text(const std::string& name, ModuleText text,
+                                  const Value::Object& variables, std::string directory) {
   check_loadable(name);
   text_entry_.emplace(name, std::move(directory));
-  return build_on_stack(name, std::move(text), false, &variables);
+  return load(name, std::move(text), &variables);
 }
 
-ModulePtr Resolver::load_entry(const std::string& key, const Value::Object& variables) {
+const Module& Resolver::load_entry(const std::string& key, const Value::Object& variables) {
   check_loadable(key);
-  return read_and_build(key, &variables);
+  return load(key, nullptr, &variables);
 }
 
-ModulePtr Resolver::load_module(const std::string& key) {
-  if (const auto cached = cache_.find(key); cached != cache_.end()) return cached->second;
+Module& Resolver::import(const std::string& key) {
+  if (const auto cached = imported_.find(key); cached != imported_.end()) return *cached->second;
   check_loadable(key);
   check_stack();
-  if (cache_.size() >= kMaxModules)
+  if (imported_.size() >= kMaxModules)
     throw Error::resource_limit("module count exceeds maximum of " + std::to_string(kMaxModules) +
-                                " (" + std::to_string(cache_.size()) + " modules resolved)");
-  ModulePtr module = read_and_build(key, nullptr);
-  cache_.emplace(key, module);
+                                " (" + std::to_string(imported_.size()) + " modules resolved)");
+  Module& module = load(key, nullptr, nullptr);
+  imported_.emplace(key, &module);
   loaded_.push_back(key);
   return module;
 }
 
-ImportedModulePtr Resolver::interface_of(const ModulePtr& module) {
-  if (const auto built = interfaces_.find(module->key); built != interfaces_.end())
-    return built->second;
-  if (const auto unmerged = unmerged_.find(module->key); unmerged != unmerged_.end()) {
+const ImportedModule& Resolver::interface_of(Module& module) {
+  if (module.interface) return *module.interface;
+  if (module.chain_variables_pending) {
     // A `prompt` an import bound stays: it is laid over the frontmatter.
-    for (auto& [name, value] : merged_variables(merged_chain_frontmatter(*module), {}))
-      unmerged->second->variables.emplace(std::move(name), std::move(value));
-    unmerged_.erase(unmerged);
+    for (auto& [name, value] : merged_variables(merged_chain_frontmatter(module), {}))
+      module.context.variables.emplace(std::move(name), std::move(value));
+    module.chain_variables_pending = false;
   }
-  auto imported = std::make_shared<ImportedModule>();
-  imported->module = module->context;
-  imported->functions = module->exports.functions;
-  // The check gate, as for the entry; then the body renders once, with an
-  // evaluation (and loop count) of its own.
-  const std::vector<Segment> plan = render_plan(*module);
-  Scope scope(module->context);
-  validate(plan, scope);
-  switch (module->exports.prompt) {
+  ImportedModule imported;
+  imported.functions = module.exports.functions;
+  switch (module.exports.prompt) {
     case Exports::Prompt::Own: {
-      EvalContext context(warnings_);
-      std::string text = evaluate(plan, scope, context);
-      if (!utf8::trim(text).empty()) imported->prompt = std::move(text);
+      std::string text = std::get<std::string>(render_module(module, RenderMode::Body, warnings_));
+      if (!utf8::trim(text).empty()) imported.prompt = std::move(text);
       break;
     }
     case Exports::Prompt::Other:
-      imported->prompt = module->exports.other_prompt;
+      render_module(module, RenderMode::Check, warnings_);
+      imported.prompt = module.exports.other_prompt;
       break;
     case Exports::Prompt::None:
-      imported->prompt_not_exported = module->exports.explicit_list && has_body_text(plan);
+      render_module(module, RenderMode::Check, warnings_);
+      imported.prompt_not_exported =
+          module.exports.explicit_list && has_body_text(render_plan(module));
       break;
   }
-  interfaces_.emplace(module->key, imported);
-  return imported;
+  return module.interface.emplace(std::move(imported));
 }
 
 }  // namespace quarl

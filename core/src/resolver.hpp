@@ -1,10 +1,10 @@
-// Loading and linking modules: the module pipeline (lex, parse, frontmatter,
-// imports, exports, inheritance) run for each module, the resolving stack
-// that catches cycles and runaway depth, and the cache of loaded modules.
+// Loading and linking modules: the module pipeline (read, lex, parse,
+// frontmatter, link) run once for each module of a call, the resolving stack
+// that catches cycles and runaway depth, and the owner of every module.
 #pragma once
 
 #include <cstddef>
-#include <memory>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,19 +20,22 @@ namespace quarl {
 inline constexpr std::size_t kMaxResolvingDepth = 64;
 inline constexpr std::size_t kMaxModules = 256;
 
-// One call's linker. Imported modules are loaded at most once; each is
-// checked and its body rendered (when it exports it) the first time a module
-// imports it.
+// One call's loader. It owns every module it loads, for as long as it lives;
+// the modules refer to each other by address. Imported modules are loaded
+// at most once; each is checked and its body rendered (when it exports it)
+// the first time a module imports it.
 class Resolver {
  public:
   explicit Resolver(ModuleSource& source) : source_(source) {}
+  Resolver(const Resolver&) = delete;
+  Resolver& operator=(const Resolver&) = delete;
 
   // The entry module of a string compile: `text` under the name `name`, its
   // imports resolved against `directory`.
-  ModulePtr load_text(const std::string& name, ModuleText text, const Value::Object& variables,
-                      std::string directory);
+  const Module& load_text(const std::string& name, ModuleText text,
+                          const Value::Object& variables, std::string directory);
   // The entry module of a file or virtual compile, read from the source.
-  ModulePtr load_entry(const std::string& key, const Value::Object& variables);
+  const Module& load_entry(const std::string& key, const Value::Object& variables);
 
   // Keys of the loaded imports, each after the modules it imports.
   const std::vector<std::string>& dependencies() const noexcept { return loaded_; }
@@ -43,16 +46,13 @@ class Resolver {
   class Resolving;
   class Linker;
 
-  ModulePtr load_module(const std::string& key);
-  // The module pipeline for one module.
+  // The module pipeline for one module, with its key on the resolving stack:
+  // `text`, or else the module the source reads under `key` (which must be of
+  // a kind that can be imported), lexed, parsed and linked.
   // `caller_variables` are the entry's; null for an imported module.
-  ModulePtr build(const std::string& key, ModuleText text, bool marker_required,
-                  const Value::Object* caller_variables);
-  // build with the key on the resolving stack.
-  ModulePtr build_on_stack(const std::string& key, ModuleText text, bool marker_required,
-                           const Value::Object* caller_variables);
-  // Reads a module from the source, applies the module kind rule, builds it.
-  ModulePtr read_and_build(const std::string& key, const Value::Object* caller_variables);
+  Module& load(const std::string& key, ModuleText text, const Value::Object* caller_variables);
+  // The imported module `key`: loaded the first time, the same one after.
+  Module& import(const std::string& key);
   // Fails when loading `key` would close a cycle or go too deep.
   void check_loadable(const std::string& key) const;
   // The key of the import path `path` written in the module `importer`.
@@ -60,19 +60,16 @@ class Resolver {
   // What `module` offers its importers: its exported functions and prompt.
   // Built on first use: the module's body is checked, and rendered when it is
   // exported.
-  ImportedModulePtr interface_of(const ModulePtr& module);
+  const ImportedModule& interface_of(Module& module);
 
   ModuleSource& source_;
   Warnings warnings_;
   // A string entry's name, and the directory its imports resolve against.
   std::optional<std::pair<std::string, std::string>> text_entry_;
   std::vector<std::string> resolving_;  // keys being loaded, innermost last
-  std::vector<std::string> loaded_;     // the cache's keys in insertion order
-  NameMap<ModulePtr> cache_;
-  NameMap<ImportedModulePtr> interfaces_;
-  // The contexts of templates in a chain whose merged frontmatter variables
-  // are not bound yet: nothing has imported them so far.
-  NameMap<std::shared_ptr<ModuleContext>> unmerged_;
+  std::deque<Module> modules_;          // every module loaded, the entry too
+  NameMap<Module*> imported_;           // the imported ones by key
+  std::vector<std::string> loaded_;     // their keys in the order loaded
 };
 
 }  // namespace quarl

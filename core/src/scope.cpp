@@ -59,49 +59,38 @@ std::string function_signature(const Define& define) {
   return out;
 }
 
-void define_functions(const std::shared_ptr<ModuleContext>& context,
-                      const std::shared_ptr<const Template>& module) {
-  for (const Node& node : module->body) {
+void define_functions(ModuleContext& context, const Template& module) {
+  for (const Node& node : module.body) {
     const auto* define = std::get_if<Define>(&node.data);
     if (!define) continue;
-    auto function = std::make_shared<FunctionDef>();
-    function->name = define->name;
-    function->define = define;
-    function->source = module;
-    function->context = context;
-    function->signature = function_signature(*define);
-    context->functions.insert_or_assign(std::string(define->name), std::move(function));
+    const FunctionDef& function = context.defined.emplace_back(
+        FunctionDef{define->name, define, &module, &context, function_signature(*define)});
+    context.functions.insert_or_assign(std::string(define->name), &function);
   }
 }
 
-ModuleContextPtr make_module_context(const std::shared_ptr<const Template>& module,
-                                     const Variables& variables) {
-  auto context = std::make_shared<ModuleContext>();
-  define_functions(context, module);
+std::unique_ptr<ModuleContext> make_module_context(const Template& module,
+                                                   const Variables& variables) {
+  auto context = std::make_unique<ModuleContext>();
+  define_functions(*context, module);
   for (const auto& [name, value] : variables) context->variables.insert_or_assign(name, value);
   return context;
 }
 
-ModuleContextPtr names_of(const ModuleContext& context) {
-  auto names = std::make_shared<ModuleContext>();
-  names->functions = context.functions;
-  names->modules = context.modules;
-  return names;
+void Scope::push_frame(const ModuleContext* context) {
+  push_frame(static_cast<const ModuleNames*>(context));
+  if (context) frames_[depth_ - 1].module_variables = &context->variables;
 }
 
-Scope::Scope(ModuleContextPtr global) : global_(std::move(global)) { push_frame(global_.get()); }
-
-void Scope::push_frame(const ModuleContext* context) {
+void Scope::push_frame(const ModuleNames* names) {
   if (depth_ == frames_.size()) frames_.emplace_back();
-  frames_[depth_++].context = context;
+  Frame& frame = frames_[depth_++];
+  frame.names = names;
+  frame.module_variables = nullptr;
 }
 
 void Scope::drop_frame() noexcept {
-  Frame& frame = frames_[--depth_];
-  frame.context = nullptr;
-  frame.variables.clear();
-  frame.functions.clear();
-  frame.modules.clear();
+  frames_[--depth_].variables.clear();
 }
 
 void Scope::pop_frame() {
@@ -136,42 +125,30 @@ const T* Scope::Bindings<T>::find_indexed(std::string_view name) const noexcept 
 void Scope::define_var(std::string_view name, Value value) {
   frames_[depth_ - 1].variables.bind(name, std::move(value));
 }
-void Scope::define_function(std::string_view name, FunctionPtr function) {
-  frames_[depth_ - 1].functions.bind(name, std::move(function));
-}
-void Scope::define_module(std::string_view alias, ImportedModulePtr module) {
-  frames_[depth_ - 1].modules.bind(alias, std::move(module));
-}
 
 const Value* Scope::lookup_var(std::string_view name) const noexcept {
   for (std::size_t i = depth_; i-- > 0;) {
     const Frame& frame = frames_[i];
     if (const Value* value = frame.variables.find(name)) return value;
-    if (frame.context)
-      if (const Value* value = find(frame.context->variables, name)) return value;
+    if (frame.module_variables)
+      if (const Value* value = find(*frame.module_variables, name)) return value;
   }
   return nullptr;
 }
 
 const FunctionDef* Scope::lookup_function(std::string_view name) const noexcept {
-  for (std::size_t i = depth_; i-- > 0;) {
-    const Frame& frame = frames_[i];
-    if (const FunctionPtr* function = frame.functions.find(name)) return function->get();
-    if (frame.context)
-      if (const FunctionPtr* function = find(frame.context->functions, name))
-        return function->get();
-  }
-  return nullptr;
+  return lookup_name(&ModuleNames::functions, name);
 }
 
 const ImportedModule* Scope::lookup_module(std::string_view alias) const noexcept {
-  for (std::size_t i = depth_; i-- > 0;) {
-    const Frame& frame = frames_[i];
-    if (const ImportedModulePtr* module = frame.modules.find(alias)) return module->get();
-    if (frame.context)
-      if (const ImportedModulePtr* module = find(frame.context->modules, alias))
-        return module->get();
-  }
+  return lookup_name(&ModuleNames::modules, alias);
+}
+
+template <class T>
+T Scope::lookup_name(NameMap<T> ModuleNames::*kind, std::string_view name) const noexcept {
+  for (std::size_t i = depth_; i-- > 0;)
+    if (const ModuleNames* names = frames_[i].names)
+      if (const T* found = find(names->*kind, name)) return *found;
   return nullptr;
 }
 

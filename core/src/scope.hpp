@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -36,80 +37,79 @@ struct NameHash {
 template <class T>
 using NameMap = std::unordered_map<std::string, T, NameHash, std::equal_to<>>;
 
-// A function declared with @define, as its module defines it.
+// A function declared with @define, owned by its defining module's context.
+// Everything it points to lives as long as the call that loaded the module.
 struct FunctionDef {
-  std::string name;
-  const Define* define;                     // parameters and body, inside `source`
-  std::shared_ptr<const Template> source;   // keeps the nodes and the module text alive
-  // The defining module's names. Weak: that context holds this definition,
-  // and the resolver keeps every module alive for the whole call.
-  std::weak_ptr<const ModuleContext> context;
+  std::string_view name;
+  const Define* define;           // parameters and body
+  const Template* source;         // the defining module's parse and text
+  const ModuleContext* context;   // the defining module's names
   // "name(a, b = \"x\")", shown with arity errors.
   std::string signature;
 
   std::size_t required_params() const noexcept;
 };
-using FunctionPtr = std::shared_ptr<const FunctionDef>;
 
 // What an import alias names: the functions a module exports and, when it
 // exports it and it is not blank, its rendered body.
 struct ImportedModule {
-  std::shared_ptr<const ModuleContext> module;  // keeps the functions' module alive
-  NameMap<FunctionPtr> functions;
+  NameMap<const FunctionDef*> functions;
   std::optional<std::string> prompt;
   // The module has body text but an explicit @export list without `prompt`.
   bool prompt_not_exported = false;
 };
-using ImportedModulePtr = std::shared_ptr<const ImportedModule>;
 
-struct ModuleContext {
-  NameMap<FunctionPtr> functions;
-  NameMap<ImportedModulePtr> modules;
-  NameMap<Value> variables;
-  // The contexts of the modules this one imports: functions taken from them
-  // point back to their own module weakly, so the importer keeps it alive.
-  // (Imports never form cycles, so neither do these references.)
-  std::vector<std::shared_ptr<const ModuleContext>> imported;
+// The functions and import aliases of a module: what its nodes see of it
+// when they render inside another template's scope (an inheritance chain's
+// blocks and skeleton).
+struct ModuleNames {
+  NameMap<const FunctionDef*> functions;
+  NameMap<const ImportedModule*> modules;
 };
-using ModuleContextPtr = std::shared_ptr<const ModuleContext>;
+
+// A module's names, its module-level variables and the functions it defines.
+// Those functions point back here, so a context stays where it was made.
+struct ModuleContext : ModuleNames {
+  ModuleContext() = default;
+  ModuleContext(const ModuleContext&) = delete;
+  ModuleContext& operator=(const ModuleContext&) = delete;
+
+  NameMap<Value> variables;
+  std::deque<FunctionDef> defined;
+};
 
 // Binds the functions the top-level @define nodes of `module` declare into
 // `context`, their defining module's; each replaces a function of the same
 // name bound before it (an imported one, or an earlier definition).
-void define_functions(const std::shared_ptr<ModuleContext>& context,
-                      const std::shared_ptr<const Template>& module);
+void define_functions(ModuleContext& context, const Template& module);
 
 // The context of a module that imports nothing: its variables and the
 // functions its top-level @define nodes declare.
-ModuleContextPtr make_module_context(const std::shared_ptr<const Template>& module,
-                                     const Variables& variables);
-
-// The functions and import aliases of `context` without its variables: what
-// a template's nodes see of their own module when they render inside another
-// template's scope (an inheritance chain's blocks and skeleton).
-ModuleContextPtr names_of(const ModuleContext& context);
+std::unique_ptr<ModuleContext> make_module_context(const Template& module,
+                                                   const Variables& variables);
 
 // "name(a, b = \"x\", n = 3)".
 std::string function_signature(const Define& define);
 
 class Scope {
  public:
-  // A scope of one global frame standing for `global` (which may be null).
-  explicit Scope(ModuleContextPtr global = nullptr);
+  // A scope of one global frame standing for `global` (which may be null),
+  // which the caller keeps alive as long as the scope.
+  explicit Scope(const ModuleContext* global = nullptr) { push_frame(global); }
 
-  // A new innermost frame; it stands for `context` when one is given, which
-  // the caller keeps alive until the frame is popped.
+  // A new innermost frame; it stands for `context` (names and variables) or
+  // for `names` alone, when given; the caller keeps them alive until the
+  // frame is popped.
   void push_frame(const ModuleContext* context = nullptr);
+  void push_frame(const ModuleNames* names);
   // Drops the innermost frame and its bindings. The global frame cannot be
   // dropped: trying is a compiler bug, reported as an error.
   void pop_frame();
   std::size_t depth() const noexcept { return depth_; }
 
-  // Bind in the innermost frame, replacing a binding of the same name there.
+  // Binds in the innermost frame, replacing a binding of the same name there.
   // Names are views: they come from parsed templates, which outlive the scope.
   void define_var(std::string_view name, Value value);
-  void define_function(std::string_view name, FunctionPtr function);
-  void define_module(std::string_view alias, ImportedModulePtr module);
 
   // Innermost binding first; null when no frame binds the name.
   const Value* lookup_var(std::string_view name) const noexcept;
@@ -157,19 +157,22 @@ class Scope {
   };
 
   struct Frame {
-    const ModuleContext* context;  // looked up after the frame's own bindings
     Bindings<Value> variables;
-    Bindings<FunctionPtr> functions;
-    Bindings<ImportedModulePtr> modules;
+    // Looked up after the frame's own bindings.
+    const ModuleNames* names = nullptr;
+    const NameMap<Value>* module_variables = nullptr;
   };
 
   friend class FrameGuard;
   void drop_frame() noexcept;
+  // What `name` is bound to in the map `kind` of the innermost frame whose
+  // module binds it; null when none does.
+  template <class T>
+  T lookup_name(NameMap<T> ModuleNames::*kind, std::string_view name) const noexcept;
 
   // frames_[0, depth_) are live. Frames above them are kept, emptied, so that
   // their binding lists keep their capacity: a loop pushes and pops a frame
   // per iteration without allocating.
-  ModuleContextPtr global_;  // the global frame's context, owned here
   std::vector<Frame> frames_;
   std::size_t depth_ = 0;
 };
@@ -180,6 +183,7 @@ class FrameGuard {
   explicit FrameGuard(Scope& scope, const ModuleContext* context = nullptr) : scope_(scope) {
     scope_.push_frame(context);
   }
+  FrameGuard(Scope& scope, const ModuleNames* names) : scope_(scope) { scope_.push_frame(names); }
   ~FrameGuard() { scope_.drop_frame(); }
   FrameGuard(const FrameGuard&) = delete;
   FrameGuard& operator=(const FrameGuard&) = delete;

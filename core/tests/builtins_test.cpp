@@ -137,14 +137,14 @@ TEST(Builtins, NonFiniteArguments) {
            {std::nan(""), "slice() second argument must be a finite number, got NaN"},
            {-HUGE_VAL, "slice() second argument must be a finite number, got -inf"}}) {
     try {
-      render_template(tpl, {{"n", Value::number(value)}}, warnings);
+      render_template(*tpl, {{"n", Value::number(value)}}, warnings);
       ADD_FAILURE();
     } catch (const Error& e) {
       EXPECT_EQ(e.message(), message);
     }
   }
   try {
-    render_template(testing_support::parse_source("{{ sort(v) }}"),
+    render_template(*testing_support::parse_source("{{ sort(v) }}"),
                     {{"v", Value::array({Value::number(1), Value::number(HUGE_VAL)})}}, warnings);
     ADD_FAILURE();
   } catch (const Error& e) {
@@ -162,7 +162,7 @@ TEST(Builtins, OutputLimits) {
   const auto run = [&](const std::string& expr) {
     Warnings warnings;
     try {
-      return render_template(testing_support::parse_source("{{ " + expr + " }}"), variables,
+      return render_template(*testing_support::parse_source("{{ " + expr + " }}"), variables,
                              warnings);
     } catch (const Error& e) {
       return e.message();

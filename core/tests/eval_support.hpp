@@ -29,7 +29,7 @@ inline Variables variables_from_json(const std::string& json) {
 
 inline std::string render(const std::string& source, const std::string& json = "{}") {
   Warnings warnings;
-  return render_template(parse_source(source), variables_from_json(json), warnings);
+  return render_template(*parse_source(source), variables_from_json(json), warnings);
 }
 
 // The error rendering fails with; a test failure when it renders.

@@ -146,27 +146,28 @@ TEST(Evaluator, TypeMismatchHelpNamesBothSides) {
 
 TEST(Evaluator, NaNIsFalsy) {
   Warnings warnings;
-  const std::string out = render_template(parse_source("@if n:\nyes\n@else:\nno\n@end"),
+  const std::string out = render_template(*parse_source("@if n:\nyes\n@else:\nno\n@end"),
                                           {{"n", Value::number(std::nan(""))}}, warnings);
   EXPECT_EQ(out, "no\n");
 }
 
 // Renders a template whose global frame also binds `alias` to `module`.
 std::string render_with_module(const std::string& source, std::string_view alias,
-                               ImportedModulePtr module, Warnings& warnings) {
+                               const ImportedModule& module, Warnings& warnings) {
   const auto tpl = parse_source(source);
-  Scope scope(make_module_context(tpl, {}));
-  scope.define_module(alias, std::move(module));
+  const auto names = make_module_context(*tpl, {});
+  names->modules.emplace(std::string(alias), &module);
+  Scope scope(names.get());
   EvalContext context(warnings);
   return evaluate(tpl->body, tpl->text, scope, context);
 }
 
 TEST(Evaluator, ImportedModules) {
   const auto lib_source = parse_source("@define greet(n):\nhi {{ n }}\n@end");
-  auto lib = std::make_shared<ImportedModule>();
-  lib->module = make_module_context(lib_source, {});
-  lib->functions = lib->module->functions;
-  lib->prompt = "PROMPT";
+  const auto lib_names = make_module_context(*lib_source, {});
+  ImportedModule lib;
+  lib.functions = lib_names->functions;
+  lib.prompt = "PROMPT";
   Warnings warnings;
   EXPECT_EQ(render_with_module("{{ lib.greet(\"x\") }}|\n@include lib\n|", "lib", lib, warnings),
             "hi x|\nPROMPT|");
@@ -189,9 +190,9 @@ TEST(Evaluator, ImportedModules) {
 }
 
 TEST(Evaluator, IncludeWithoutPromptWarnsUpToTheCap) {
-  auto functions_only = std::make_shared<ImportedModule>();
-  auto unexported = std::make_shared<ImportedModule>();
-  unexported->prompt_not_exported = true;
+  const ImportedModule functions_only;
+  ImportedModule unexported;
+  unexported.prompt_not_exported = true;
   Warnings warnings;
   EXPECT_EQ(render_with_module("a\n@include m\nb", "m", functions_only, warnings), "a\nb");
   EXPECT_EQ(render_with_module("@include m\n", "m", unexported, warnings), "");
@@ -217,7 +218,7 @@ TEST(Evaluator, LoopLimits) {
   };
   const auto render_loop = [](const std::string& source, Variables variables) {
     Warnings warnings;
-    return render_template(parse_source(source), variables, warnings);
+    return render_template(*parse_source(source), variables, warnings);
   };
   EXPECT_EQ(render_loop("@for x in xs:\n.\n@end", {{"xs", numbers(100000)}}).size(), 200000U);
   try {
@@ -262,7 +263,7 @@ TEST(Evaluator, LoopLimits) {
 TEST(Evaluator, OutputLimit) {
   const auto text = [](std::size_t n) { return Value::string(std::string(n, 'x')); };
   Warnings warnings;
-  EXPECT_EQ(render_template(parse_source("{{ s }}"), {{"s", text(kMaxOutputBytes)}}, warnings)
+  EXPECT_EQ(render_template(*parse_source("{{ s }}"), {{"s", text(kMaxOutputBytes)}}, warnings)
                 .size(),
             kMaxOutputBytes);
   const std::vector<std::pair<std::string, Variables>> too_long = {
@@ -275,7 +276,7 @@ TEST(Evaluator, OutputLimit) {
   for (const auto& [source, variables] : too_long) {
     SCOPED_TRACE(source);
     try {
-      render_template(parse_source(source), variables, warnings);
+      render_template(*parse_source(source), variables, warnings);
       ADD_FAILURE();
     } catch (const Error& e) {
       EXPECT_EQ(e.message(),
@@ -287,7 +288,8 @@ TEST(Evaluator, OutputLimit) {
 TEST(Evaluator, FramesArePoppedOnFailure) {
   const auto tpl = parse_source(
       "@define f(p):\n{{ missing }}\n@end\n@for x in xs:\n@for y in xs:\n{{ f(y) }}\n@end\n@end");
-  Scope scope(make_module_context(tpl, variables_from_json(R"({"xs": [1]})")));
+  const auto names = make_module_context(*tpl, variables_from_json(R"({"xs": [1]})"));
+  Scope scope(names.get());
   Warnings warnings;
   EvalContext context(warnings);
   EXPECT_THROW(evaluate(tpl->body, tpl->text, scope, context), Error);

@@ -17,7 +17,8 @@ std::vector<Message> messages(const std::string& source, Variables variables,
                               Warnings* warnings = nullptr) {
   Warnings own;
   const auto tpl = parse_source(source);
-  Scope scope(make_module_context(tpl, variables));
+  const auto names = make_module_context(*tpl, variables);
+  Scope scope(names.get());
   EvalContext context(warnings ? *warnings : own);
   return evaluate_messages(tpl->body, tpl->text, scope, context);
 }
@@ -55,8 +56,10 @@ TEST(Messages, Walk) {
 TEST(Messages, IncludeIsIgnoredWithAWarning) {
   Warnings warnings;
   const auto tpl = parse_source("@include lib\n@message s:\nx\n@end");
-  Scope scope(make_module_context(tpl, {}));
-  scope.define_module("lib", std::make_shared<ImportedModule>());
+  const auto names = make_module_context(*tpl, {});
+  const ImportedModule lib;
+  names->modules.emplace("lib", &lib);
+  Scope scope(names.get());
   EvalContext context(warnings);
   EXPECT_EQ(evaluate_messages(tpl->body, tpl->text, scope, context).size(), 1U);
   EXPECT_EQ(warnings, Warnings{"warning: @include 'lib' inside messages mode is ignored"});

@@ -8,9 +8,9 @@ namespace quarl {
 namespace {
 
 TEST(Scope, InnerBindingsShadowAndVanish) {
-  auto global = std::make_shared<ModuleContext>();
-  global->variables.emplace("x", Value::string("global"));
-  Scope scope(global);
+  ModuleContext global;
+  global.variables.emplace("x", Value::string("global"));
+  Scope scope(&global);
   EXPECT_EQ(scope.lookup_var("x")->as_string(), "global");
   {
     const FrameGuard frame(scope);
@@ -24,8 +24,10 @@ TEST(Scope, InnerBindingsShadowAndVanish) {
 }
 
 TEST(Scope, NamespacesAreSeparate) {
-  Scope scope;
-  scope.define_module("lib", std::make_shared<ImportedModule>());
+  ModuleContext global;
+  const ImportedModule lib;
+  global.modules.emplace("lib", &lib);
+  Scope scope(&global);
   EXPECT_EQ(scope.lookup_var("lib"), nullptr);
   EXPECT_EQ(scope.lookup_function("lib"), nullptr);
   EXPECT_NE(scope.lookup_module("lib"), nullptr);
@@ -34,10 +36,10 @@ TEST(Scope, NamespacesAreSeparate) {
 }
 
 TEST(Scope, OwnBindingsComeBeforeTheFramesContext) {
-  auto context = std::make_shared<ModuleContext>();
-  context->variables.emplace("name", Value::string("module"));
+  ModuleContext context;
+  context.variables.emplace("name", Value::string("module"));
   Scope scope;
-  scope.push_frame(context.get());
+  scope.push_frame(&context);
   EXPECT_EQ(scope.lookup_var("name")->as_string(), "module");
   scope.define_var("name", Value::string("param"));
   EXPECT_EQ(scope.lookup_var("name")->as_string(), "param");
@@ -84,7 +86,7 @@ TEST(Evaluator, ReportsSourcePositionsToARecorder) {
   Warnings warnings;
   LogRecorder recorder;
   const std::string out =
-      render_template(tpl, testing_support::variables_from_json(R"({"x": "val"})"), warnings,
+      render_template(*tpl, testing_support::variables_from_json(R"({"x": "val"})"), warnings,
                       &recorder);
   EXPECT_EQ(out, "A val{{hi");
   EXPECT_EQ(recorder.log,

@@ -18,7 +18,8 @@ using testing_support::variables_from_json;
 // Validates `source` with `json` as its variables; the error, if any.
 std::optional<Error> validation_error(const std::string& source, const std::string& json = "{}") {
   const auto tpl = parse_source(source);
-  Scope scope(make_module_context(tpl, variables_from_json(json)));
+  const auto names = make_module_context(*tpl, variables_from_json(json));
+  Scope scope(names.get());
   try {
     validate(tpl->body, scope, tpl->text);
   } catch (const Error& e) {

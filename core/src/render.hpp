@@ -1,0 +1,29 @@
+// Rendering a linked module: the check gate (every name and call of what it
+// renders), then evaluation. One sequence for the entry of a compile and for
+// each imported module whose body its importers take as `prompt`.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "module_record.hpp"
+#include "quarl/result.hpp"
+
+namespace quarl {
+
+enum class RenderMode : std::uint8_t {
+  Check,     // the check gate only; nothing renders
+  Body,      // the rendered body as text, as an importer takes it
+  Document,  // the compile's output: Markdown with the frontmatter passed
+             // through, or the messages of a template with @message blocks
+};
+
+using Rendered = std::variant<std::string, std::vector<Message>>;
+
+// Checks `module` and renders what `mode` asks for (an empty text for
+// Check); warnings are appended to `warnings`. Throws an Error.
+Rendered render_module(const Module& module, RenderMode mode, Warnings& warnings);
+
+}  // namespace quarl
