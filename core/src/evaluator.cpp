@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "builtins.hpp"
+#include "quarl/stack_guard.hpp"
 #include "text_scan.hpp"
 #include "utf8.hpp"
 
@@ -45,16 +46,74 @@ std::string object_interpolation_message(const Expr& expr) {
   return "cannot interpolate an object value directly";
 }
 
-// The whole text rendered so far is checked (it holds the output of every
-// node list being rendered into it), so that no list can grow past the limit
-// before its own check would run.
-void check_output(const std::string& out) {
-  if (out.size() > kMaxOutputBytes)
-    throw Error::resource_limit("output exceeds maximum size of " +
-                                std::to_string(kMaxOutputBytes) + " bytes");
-}
-
 }  // namespace
+
+// Renders node lists (of the segments' modules, and through calls of the
+// modules whose functions they call) against a scope, into an Output.
+class Evaluator {
+ public:
+  Evaluator(Scope& scope, EvalContext& context, Output& output);
+
+  // Renders the nodes of `segment`: in its module, with its names.
+  void render(const Segment& segment);
+
+ private:
+  class InModule;
+  class CallEntry;
+  class Arguments;
+
+  void render(std::span<const Node> nodes);
+  void render_node(const Node& node);
+  // Runs `work` for the node list item `node`; an error without a span gets
+  // the node's.
+  template <class Work>
+  void at_node(const Node& node, Work&& work) {
+    try {
+      work();
+    } catch (Error& error) {
+      error.set_span_if_missing(quarl::node_span(**module_, node), *module_);
+      throw;
+    }
+  }
+  template <class Evaluate>
+  auto on_line(std::size_t offset, Evaluate&& evaluate);
+  Span line_span(std::size_t offset) const noexcept;
+
+  void refuse_outside_messages(std::size_t offset, const Text& text) const;
+  void render_message(const MessageBlock& message);
+  void interpolate(std::size_t offset, const Interpolation& interpolation);
+  void render_include(const Include& include);
+  // The body an @if chooses (its first true branch), or null.
+  const NodeList* choose(std::size_t offset, const If& node);
+  // Runs `body` once per iteration of `loop`, with the loop variables bound
+  // in a frame of their own; checks the iterable and the loop limits.
+  template <class Body>
+  void iterate(std::size_t offset, const For& loop, Body&& body);
+  void count_iteration();
+
+  bool test_on_line(std::size_t offset, const Condition& condition);
+  bool test(const Condition& condition, std::size_t line);
+  bool compare(const Expr& left, const Expr& right, std::size_t line);
+  Value evaluate(const Expr& expr);
+  const Value& resolve(const Expr& expr, Value& storage);
+  const Value& resolve_path(const DotPath& path);
+
+  Arguments arguments(const ExprList& args);
+  Value call_builtin(std::string_view name, Arguments& args);
+  Value call(const Call& call);
+  Value call(const QualifiedCall& call);
+  // A user function's result as a value.
+  Value call_value(const FunctionDef& function, std::string_view called, Arguments& args);
+  // Renders a user function's result (its body, trimmed) into the output.
+  void invoke(const FunctionDef& function, std::string_view called, Arguments& args);
+
+  Scope& scope_;
+  EvalContext& context_;
+  Output& out_;
+  const ModuleText* module_ = nullptr;  // the module whose nodes are rendering
+  std::size_t calls_made_ = 0;
+  StackGuard stack_;
+};
 
 // Renders the nodes of another module (a called function's) for as long as it
 // lives.
@@ -121,17 +180,13 @@ class Evaluator::Arguments {
   std::vector<Value> heap_;
 };
 
-Evaluator::Evaluator(Scope& scope, EvalContext& context, const ModuleText& module)
-    : scope_(scope), context_(context), module_(&module) {}
+Evaluator::Evaluator(Scope& scope, EvalContext& context, Output& output)
+    : scope_(scope), context_(context), out_(output) {}
 
 // ---- spans and limits ---------------------------------------------------------
 
 Span Evaluator::line_span(std::size_t offset) const noexcept {
   return quarl::line_span(**module_, offset);
-}
-
-Span Evaluator::node_span(const Node& node) const noexcept {
-  return quarl::node_span(**module_, node);
 }
 
 // Evaluates a directive's expression or condition; its errors point at the
@@ -155,85 +210,117 @@ void Evaluator::count_iteration() {
 
 // ---- nodes --------------------------------------------------------------------
 
-void Evaluator::in_segment_with(const Segment& segment, void* work, void (*run)(void*)) {
+void Evaluator::render(const Segment& segment) {
   const InModule in_module(*this, *segment.module);
   const FrameGuard frame(scope_, segment.names);
-  run(work);
+  render(segment.nodes);
 }
 
-void Evaluator::render(std::string& out, std::span<const Node> nodes) {
+void Evaluator::render(std::span<const Node> nodes) {
   stack_.check();
   for (const Node& node : nodes) {
-    at_node(node, [&] { render_node(out, node); });
-    check_output(out);
+    at_node(node, [&] { render_node(node); });
+    out_.check_size();
   }
 }
 
-void Evaluator::render_node(std::string& out, const Node& node) {
+// Between the @message blocks of messages mode only blank text may stand;
+// elsewhere every node renders as Markdown.
+void Evaluator::render_node(const Node& node) {
   struct Visitor {
     Evaluator& self;
-    std::string& out;
     const Node& node;
+    Output& out = self.out_;
     void operator()(const Text& text) const {
-      if (self.context_.recorder)
-        self.context_.recorder->segment(out.size(), *self.module_, node.offset, text.text.size());
-      out += text.text;
+      if (out.between_messages()) return self.refuse_outside_messages(node.offset, text);
+      out.from_source(*self.module_, node.offset, text.text.size());
+      out.write(text.text);
     }
     void operator()(const Interpolation& interpolation) const {
-      self.interpolate(out, node.offset, interpolation);
+      if (out.between_messages())
+        throw Error::mixed_content(Span{node.offset, interpolation.source.size()}, *self.module_);
+      self.interpolate(node.offset, interpolation);
     }
     void operator()(const EscapedBrace&) const {
-      if (self.context_.recorder)
-        self.context_.recorder->segment(out.size(), *self.module_, node.offset, 3);
-      out += "{{";
+      if (out.between_messages()) return;
+      out.from_source(*self.module_, node.offset, 3);
+      out.write("{{");
     }
     void operator()(const If& branch) const {
-      if (const NodeList* body = self.choose(node.offset, branch)) self.render(out, *body);
+      if (const NodeList* body = self.choose(node.offset, branch)) self.render(*body);
     }
     void operator()(const For& loop) const {
       self.iterate(node.offset, loop, [&] {
-        self.render(out, loop.body);
-        check_output(out);
+        self.render(loop.body);
+        out.check_size();
       });
     }
-    void operator()(const Include& include) const { self.render_include(out, include); }
-    void operator()(const MessageBlock& message) const { self.render(out, message.body); }
-    void operator()(const Block& block) const { self.render(out, block.body); }
+    void operator()(const Include& include) const {
+      if (out.between_messages())
+        return self.context_.warn("warning: @include '" + std::string(include.alias) +
+                                  "' inside messages mode is ignored");
+      self.render_include(include);
+    }
+    void operator()(const MessageBlock& message) const {
+      if (out.between_messages()) return self.render_message(message);
+      self.render(message.body);
+    }
+    void operator()(const Block& block) const { self.render(block.body); }
     // Acted on before rendering (function registration, import resolution).
     void operator()(const Define&) const {}
     void operator()(const Import&) const {}
     void operator()(const Export&) const {}
   };
-  std::visit(Visitor{*this, out, node}, node.data);
+  std::visit(Visitor{*this, node}, node.data);
 }
 
-void Evaluator::interpolate(std::string& out, std::size_t offset,
-                            const Interpolation& interpolation) {
-  // A user function's result is its rendered body, trimmed: render it right
-  // into the output (unless positions are being recorded, which a body of
-  // its own keeps simple).
-  const auto* plain_call = std::get_if<Call>(&interpolation.expr.node);
-  if (plain_call && !context_.recorder) {
-    Arguments args = arguments(plain_call->args);
-    if (const FunctionDef* function = scope_.lookup_function(plain_call->name))
-      return invoke_into(out, *function, plain_call->name, args);
-    const Value value = call_builtin(plain_call->name, args);
-    if (value.kind() == ValueKind::Object)
-      throw Error::syntax(object_interpolation_message(interpolation.expr));
-    return append_text(out, value);
+void Evaluator::refuse_outside_messages(std::size_t offset, const Text& text) const {
+  const std::string_view kept = utf8::trim(text.text);
+  if (kept.empty()) return;
+  const auto start = static_cast<std::size_t>(kept.data() - text.text.data());
+  throw Error::mixed_content(Span{offset + start, kept.size()}, *module_);
+}
+
+void Evaluator::render_message(const MessageBlock& message) {
+  std::string role;
+  if (const auto* literal = std::get_if<std::string_view>(&message.role)) {
+    role = *literal;
+  } else {
+    const Value value = evaluate(std::get<Expr>(message.role));
+    if (value.kind() != ValueKind::String)
+      throw Error::type_error_message("@message role must evaluate to a string, but got " +
+                                      std::string(type_name(value)));
+    role = value.as_string();
   }
+  if (utf8::trim(role).empty())
+    throw Error::type_error_message("@message role must evaluate to a non-empty string");
+  const Output::Capture capture = out_.begin_capture();
+  render(message.body);
+  out_.add_message(std::move(role), out_.end_capture(capture));
+}
+
+// A user function's result is its rendered body, trimmed: a plain call
+// renders it right into the output. Any other value is written after it is
+// computed; when computing it called user functions, their bodies' positions
+// belong to where it is written.
+void Evaluator::interpolate(std::size_t offset, const Interpolation& interpolation) {
+  const std::size_t at = out_.position();
+  if (const auto* plain_call = std::get_if<Call>(&interpolation.expr.node))
+    if (const FunctionDef* function = scope_.lookup_function(plain_call->name)) {
+      Arguments args = arguments(plain_call->args);
+      invoke(*function, plain_call->name, args);
+      return out_.place_calls(at);
+    }
   const std::size_t calls_before = calls_made_;
   Value storage;
   const Value& value = resolve(interpolation.expr, storage);
   if (value.kind() == ValueKind::Object)
     throw Error::syntax(object_interpolation_message(interpolation.expr));
-  if (SourceMapRecorder* recorder = context_.recorder) {
-    if (calls_made_ != calls_before)
-      recorder->place_calls(out.size());
-    else
-      recorder->segment(out.size(), *module_, offset, interpolation.source.size());
-  }
-  append_text(out, value);
+  if (calls_made_ != calls_before)
+    out_.place_calls(at);
+  else
+    out_.from_source(*module_, offset, interpolation.source.size());
+  out_.write(value);
 }
 
 const NodeList* Evaluator::choose(std::size_t offset, const If& node) {
@@ -243,7 +330,8 @@ const NodeList* Evaluator::choose(std::size_t offset, const If& node) {
   return node.else_body ? &node.else_body->body : nullptr;
 }
 
-void Evaluator::iterate_with(std::size_t offset, const For& loop, void* body, void (*run)(void*)) {
+template <class Body>
+void Evaluator::iterate(std::size_t offset, const For& loop, Body&& body) {
   const Value iterable = on_line(offset, [&] { return evaluate(loop.iterable); });
   if (loop.value_variable) {
     if (iterable.kind() != ValueKind::Object)
@@ -259,7 +347,7 @@ void Evaluator::iterate_with(std::size_t offset, const For& loop, void* body, vo
       const FrameGuard frame(scope_);
       scope_.define_var(loop.variable, Value::string(key));
       scope_.define_var(*loop.value_variable, value);
-      run(body);
+      body();
     }
     return;
   }
@@ -277,17 +365,14 @@ void Evaluator::iterate_with(std::size_t offset, const For& loop, void* body, vo
     count_iteration();
     const FrameGuard frame(scope_);
     scope_.define_var(loop.variable, element);
-    run(body);
+    body();
   }
 }
 
-void Evaluator::render_include(std::string& out, const Include& include) {
+void Evaluator::render_include(const Include& include) {
   const ImportedModule* module = scope_.lookup_module(include.alias);
   if (!module) throw Error::undefined_var(std::string(include.alias));
-  if (module->prompt) {
-    out += *module->prompt;
-    return;
-  }
+  if (module->prompt) return out_.write(*module->prompt);
   const std::string alias(include.alias);
   context_.warn(module->prompt_not_exported
                     ? "warning: @include of '" + alias +
@@ -430,7 +515,7 @@ Value Evaluator::call_builtin(std::string_view name, Arguments& args) {
 Value Evaluator::call(const Call& call) {
   Arguments args = arguments(call.args);
   if (const FunctionDef* function = scope_.lookup_function(call.name))
-    return invoke(*function, call.name, args);
+    return call_value(*function, call.name, args);
   return call_builtin(call.name, args);
 }
 
@@ -444,18 +529,17 @@ Value Evaluator::call(const QualifiedCall& call) {
   if (!module) throw Error::undefined_var(std::string(call.alias));
   const auto function = module->functions.find(call.name);
   if (function == module->functions.end()) throw Error::undefined_fn(std::move(display));
-  return invoke(*function->second, display, args);
+  return call_value(*function->second, display, args);
 }
 
-Value Evaluator::invoke(const FunctionDef& function, std::string_view called, Arguments& args) {
-  std::string body;
-  body.reserve(128);  // most function bodies render a line or two
-  invoke_into(body, function, called, args);
-  return Value::string(std::move(body));
+Value Evaluator::call_value(const FunctionDef& function, std::string_view called,
+                            Arguments& args) {
+  const Output::Capture capture = out_.begin_capture();
+  invoke(function, called, args);
+  return Value::string(out_.end_capture(capture));
 }
 
-void Evaluator::invoke_into(std::string& out, const FunctionDef& function,
-                            std::string_view called, Arguments& args) {
+void Evaluator::invoke(const FunctionDef& function, std::string_view called, Arguments& args) {
   std::vector<std::string_view>& stack = context_.call_stack;
   if (std::any_of(stack.begin(), stack.end(),
                   [called](std::string_view running) { return same_name(running, called); }))
@@ -482,50 +566,48 @@ void Evaluator::invoke_into(std::string& out, const FunctionDef& function,
 
   ++calls_made_;
   CallEntry entry(stack, called);
-  const std::size_t start = out.size();
-  {
-    const InModule in_module(*this, function.source->text);
-    if (context_.recorder) context_.recorder->begin_call();
-    render(out, function.define->body);
-  }
+  const InModule in_module(*this, function.source->text);
+  const std::size_t mark = out_.begin_call();
+  render(function.define->body);
   entry.pop_checked(called);
-
-  // The result is the body without white space around it, trimmed in place.
-  const std::string_view body = std::string_view(out).substr(start);
-  const std::string_view kept = utf8::trim(body);
-  const auto front = static_cast<std::size_t>(kept.data() - body.data());
-  const std::size_t length = kept.size();
-  if (context_.recorder) context_.recorder->end_call(front, length);
-  out.resize(start + front + length);
-  out.erase(start, front);
+  out_.end_call(mark);
 }
 
 void EvalContext::warn(std::string warning) {
   if (warnings.size() < kMaxWarnings) warnings.push_back(std::move(warning));
 }
 
-std::string evaluate(const NodeList& body, const ModuleText& module, Scope& scope,
-                     EvalContext& context) {
-  std::string out;
-  Evaluator(scope, context, module).render(out, body);
-  return out;
+void evaluate(std::span<const Segment> segments, Scope& scope, EvalContext& context,
+              Output& output) {
+  Evaluator evaluator(scope, context, output);
+  for (const Segment& segment : segments) evaluator.render(segment);
 }
 
-std::string evaluate(std::span<const Segment> segments, Scope& scope, EvalContext& context) {
-  std::string out;
-  if (segments.empty()) return out;
-  Evaluator evaluator(scope, context, *segments.front().module);
-  for (const Segment& segment : segments)
-    evaluator.in_segment(segment, [&] { evaluator.render(out, segment.nodes); });
-  return out;
+std::string evaluate(const NodeList& body, const ModuleText& module, Scope& scope,
+                     EvalContext& context) {
+  Output output(Output::Mode::Markdown);
+  const Segment segment{body, &module};
+  evaluate(std::span(&segment, 1), scope, context, output);
+  return output.take_text();
+}
+
+std::vector<Message> evaluate_messages(const NodeList& body, const ModuleText& module,
+                                       Scope& scope, EvalContext& context) {
+  Output output(Output::Mode::Messages);
+  const Segment segment{body, &module};
+  evaluate(std::span(&segment, 1), scope, context, output);
+  return output.take_messages();
 }
 
 std::string render_template(const Template& module, const Variables& variables,
                             Warnings& warnings, SourceMapRecorder* recorder) {
   const std::unique_ptr<ModuleContext> names = make_module_context(module, variables);
   Scope scope(names.get());
-  EvalContext context(warnings, recorder);
-  return evaluate(module.body, module.text, scope, context);
+  EvalContext context(warnings);
+  Output output(Output::Mode::Markdown, true, recorder);
+  const Segment segment{module.body, &module.text};
+  evaluate(std::span(&segment, 1), scope, context, output);
+  return output.take_text();
 }
 
 }  // namespace quarl

@@ -96,7 +96,11 @@ CompileResult render(const Entry& entry, bool source_map) {
   return result;
 }
 
-CheckResult check(const Entry& entry) { return CheckResult{render(entry, false).warnings}; }
+CheckResult check(const Entry& entry) {
+  CheckResult result{std::move(entry.resolver->warnings())};
+  render_module(*entry.module, RenderMode::Check, result.warnings);
+  return result;
+}
 
 }  // namespace
 

@@ -12,17 +12,19 @@ Rendered render_module(const Module& module, RenderMode mode, Warnings& warnings
   const std::vector<Segment> plan = render_plan(module);
   Scope scope(&module.context);
   validate(plan, scope);
-  if (mode == RenderMode::Check) return std::string();
-  // Each render has an evaluation (and loop count) of its own.
-  EvalContext context(warnings);
+  if (mode == RenderMode::Validate) return std::string();
   // A chat base template makes its chain render messages even when the
   // entry's own overrides hold none, so the mode follows what renders.
-  if (mode == RenderMode::Document && has_message_blocks(plan))
-    return evaluate_messages(plan, scope, context);
-  std::string text = evaluate(plan, scope, context);
-  if (mode == RenderMode::Document)
-    return assemble_markdown(std::move(text), module.passed_frontmatter());
-  return text;
+  const bool messages = mode != RenderMode::Body && has_message_blocks(plan);
+  Output output(messages ? Output::Mode::Messages : Output::Mode::Markdown,
+                mode != RenderMode::Check);
+  // Each render has an evaluation (and loop count) of its own.
+  EvalContext context(warnings);
+  evaluate(plan, scope, context, output);
+  if (mode == RenderMode::Check) return std::string();
+  if (messages) return output.take_messages();
+  if (mode == RenderMode::Body) return output.take_text();
+  return assemble_markdown(output.take_text(), module.passed_frontmatter());
 }
 
 }  // namespace quarl

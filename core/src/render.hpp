@@ -14,16 +14,18 @@
 namespace quarl {
 
 enum class RenderMode : std::uint8_t {
-  Check,     // the check gate only; nothing renders
+  Validate,  // the check gate only; nothing renders
   Body,      // the rendered body as text, as an importer takes it
   Document,  // the compile's output: Markdown with the frontmatter passed
              // through, or the messages of a template with @message blocks
+  Check,     // the document rendered for its errors and warnings only; no
+             // text is kept
 };
 
 using Rendered = std::variant<std::string, std::vector<Message>>;
 
 // Checks `module` and renders what `mode` asks for (an empty text for
-// Check); warnings are appended to `warnings`. Throws an Error.
+// Validate and Check); warnings are appended to `warnings`. Throws an Error.
 Rendered render_module(const Module& module, RenderMode mode, Warnings& warnings);
 
 }  // namespace quarl

@@ -407,11 +407,11 @@ const ImportedModule& Resolver::interface_of(Module& module) {
       break;
     }
     case Exports::Prompt::Other:
-      render_module(module, RenderMode::Check, warnings_);
+      render_module(module, RenderMode::Validate, warnings_);
       imported.prompt = module.exports.other_prompt;
       break;
     case Exports::Prompt::None:
-      render_module(module, RenderMode::Check, warnings_);
+      render_module(module, RenderMode::Validate, warnings_);
       imported.prompt_not_exported =
           module.exports.explicit_list && has_body_text(render_plan(module));
       break;

@@ -1,0 +1,77 @@
+#include "output.hpp"
+
+#include "utf8.hpp"
+
+namespace quarl {
+
+void Output::write(const Value& value) {
+  if (storing()) {
+    append_text(buffer_, value);
+    return;
+  }
+  // Counted, not kept: the text is built only to be measured.
+  std::string text;
+  append_text(text, value);
+  counted_ += text.size();
+}
+
+void Output::check_size() const {
+  const std::size_t size = (in_capture_ ? 0 : counted_) + buffer_.size() - base_;
+  if (size > kMaxOutputBytes)
+    throw Error::resource_limit("output exceeds maximum size of " +
+                                std::to_string(kMaxOutputBytes) + " bytes");
+}
+
+std::size_t Output::begin_call() {
+  if (recorder_) recorder_->begin_call();
+  marks_.push_back(buffer_.size());
+  return buffer_.size();
+}
+
+void Output::end_call(std::size_t mark) {
+  marks_.pop_back();
+  const std::string_view body = std::string_view(buffer_).substr(mark);
+  const std::string_view kept = utf8::trim(body);
+  const auto front = static_cast<std::size_t>(kept.data() - body.data());
+  const std::size_t length = kept.size();
+  if (recorder_) recorder_->end_call(front, length);
+  buffer_.resize(mark + front + length);
+  buffer_.erase(mark, front);
+  if (!storing()) {
+    counted_ += buffer_.size();
+    buffer_.clear();
+  }
+}
+
+Output::Capture Output::begin_capture() {
+  const Capture capture{buffer_.size(), base_, in_capture_};
+  marks_.push_back(buffer_.size());
+  base_ = buffer_.size();
+  in_capture_ = true;
+  return capture;
+}
+
+std::string Output::end_capture(Capture capture) {
+  marks_.pop_back();
+  std::string text = buffer_.substr(capture.mark);
+  buffer_.resize(capture.mark);
+  base_ = capture.outer_base;
+  in_capture_ = capture.outer_in_capture;
+  return text;
+}
+
+void Output::add_message(std::string role, std::string_view content) {
+  const std::string_view kept = utf8::trim(content);
+  if (kept.empty()) return;
+  if (message_count_ == kMaxMessages)
+    throw Error::resource_limit("message count exceeded maximum of " +
+                                std::to_string(kMaxMessages));
+  message_bytes_ += kept.size();  // cannot overflow: each content is at most the output limit
+  if (message_bytes_ > kMaxMessageBytes)
+    throw Error::resource_limit("total message content exceeds maximum cumulative size of " +
+                                std::to_string(kMaxMessageBytes) + " bytes");
+  ++message_count_;
+  if (keep_) messages_.push_back(Message{std::move(role), std::string(kept)});
+}
+
+}  // namespace quarl

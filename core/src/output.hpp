@@ -1,0 +1,120 @@
+// Where a render's text goes. The evaluator writes every piece of output
+// through one Output: Markdown text, or in messages mode the contents of the
+// @message blocks; a user function's body and a message's content are
+// written into it too, and taken back out or trimmed in place when they end.
+// An Output for `check` keeps no text, only what its limits need.
+//
+// A SourceMapRecorder observes it: each write from the template source is
+// reported with where it came from, as it is appended.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "quarl/error.hpp"
+#include "quarl/result.hpp"
+#include "quarl/value.hpp"
+
+namespace quarl {
+
+inline constexpr std::size_t kMaxOutputBytes = 52428800;    // rendered text
+inline constexpr std::size_t kMaxMessages = 10000;
+inline constexpr std::size_t kMaxMessageBytes = 52428800;  // all contents together
+
+// Receives, while a body renders, which source bytes produced which output.
+// Offsets are into the text being rendered: the evaluation's output, or the
+// body of the user function currently executing.
+class SourceMapRecorder {
+ public:
+  virtual ~SourceMapRecorder() = default;
+  // Output from `output_offset` on came from `source_length` bytes at
+  // `source_offset` of `module`.
+  virtual void segment(std::size_t output_offset, const ModuleText& module,
+                       std::size_t source_offset, std::size_t source_length) = 0;
+  // A user function's body starts rendering into text of its own.
+  virtual void begin_call() = 0;
+  // It ended; its result is its text with `trimmed_front` bytes cut from the
+  // start and `kept_length` bytes kept. Its segments wait for place_calls.
+  virtual void end_call(std::size_t trimmed_front, std::size_t kept_length) = 0;
+  // An interpolation that called user functions wrote its value at
+  // `output_offset`: the waiting segments of those calls belong there.
+  virtual void place_calls(std::size_t output_offset) = 0;
+};
+
+class Output {
+ public:
+  enum class Mode : std::uint8_t { Markdown, Messages };
+
+  // `keep`: false for a render whose text nobody reads (a check), which
+  // still fails where the render would.
+  explicit Output(Mode mode, bool keep = true, SourceMapRecorder* recorder = nullptr) noexcept
+      : mode_(mode), keep_(keep), recorder_(recorder) {}
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+
+  bool recording() const noexcept { return recorder_ != nullptr; }
+  // Messages mode outside every @message block and function body: the only
+  // place where text is not allowed.
+  bool between_messages() const noexcept { return mode_ == Mode::Messages && marks_.empty(); }
+
+  void write(std::string_view text) {
+    if (storing()) buffer_ += text;
+    else counted_ += text.size();
+  }
+  void write(const Value& value);
+  // What is written next came from `length` bytes at `offset` of `module`.
+  void from_source(const ModuleText& module, std::size_t offset, std::size_t length) {
+    if (recorder_) recorder_->segment(position(), module, offset, length);
+  }
+  // Fails when the text written since the innermost capture (or since the
+  // start) has outgrown the limit.
+  void check_size() const;
+
+  // A user function's body renders in place; its result is that text
+  // trimmed. end_call takes the mark begin_call returned.
+  std::size_t begin_call();
+  void end_call(std::size_t mark);
+  // The value of an interpolation that called user functions is written
+  // next, at `at` (a position()).
+  void place_calls(std::size_t at) {
+    if (recorder_) recorder_->place_calls(at);
+  }
+  // Where the next write goes, in the text being rendered.
+  std::size_t position() const noexcept { return buffer_.size() - (marks_.empty() ? 0 : marks_.back()); }
+
+  // A capture: what is written until end_capture is taken back out, and is
+  // measured against the limit on its own (a function's value, a message).
+  struct Capture {
+    std::size_t mark;
+    std::size_t outer_base;
+    bool outer_in_capture;
+  };
+  Capture begin_capture();
+  std::string end_capture(Capture capture);
+
+  // Messages mode: adds a message of the trimmed `content` (none when blank).
+  void add_message(std::string role, std::string_view content);
+
+  std::string take_text() { return std::move(buffer_); }
+  std::vector<Message> take_messages() { return std::move(messages_); }
+
+ private:
+  bool storing() const noexcept { return keep_ || !marks_.empty(); }
+
+  Mode mode_;
+  bool keep_;
+  SourceMapRecorder* recorder_;
+  std::string buffer_;
+  std::size_t counted_ = 0;           // top-level bytes not kept
+  std::size_t base_ = 0;              // where the innermost capture starts
+  bool in_capture_ = false;
+  std::vector<std::size_t> marks_;    // open calls and captures, innermost last
+  std::vector<Message> messages_;
+  std::size_t message_count_ = 0;
+  std::size_t message_bytes_ = 0;
+};
+
+}  // namespace quarl
