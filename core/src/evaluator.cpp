@@ -304,7 +304,7 @@ void Evaluator::render_message(const MessageBlock& message) {
 // computed; when computing it called user functions, their bodies' positions
 // belong to where it is written.
 void Evaluator::interpolate(std::size_t offset, const Interpolation& interpolation) {
-  const std::size_t at = out_.position();
+  const std::size_t at = out_.here();
   if (const auto* plain_call = std::get_if<Call>(&interpolation.expr.node))
     if (const FunctionDef* function = scope_.lookup_function(plain_call->name)) {
       Arguments args = arguments(plain_call->args);

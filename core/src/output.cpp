@@ -4,28 +4,16 @@
 
 namespace quarl {
 
-void Output::write(const Value& value) {
-  if (storing()) {
-    append_text(buffer_, value);
-    return;
-  }
-  // Counted, not kept: the text is built only to be measured.
+// Counted, not kept: the text is built only to be measured.
+void Output::count(const Value& value) {
   std::string text;
   append_text(text, value);
-  counted_ += text.size();
+  count(text.size());
 }
 
-void Output::check_size() const {
-  const std::size_t size = (in_capture_ ? 0 : counted_) + buffer_.size() - base_;
-  if (size > kMaxOutputBytes)
-    throw Error::resource_limit("output exceeds maximum size of " +
-                                std::to_string(kMaxOutputBytes) + " bytes");
-}
-
-std::size_t Output::begin_call() {
-  if (recorder_) recorder_->begin_call();
-  marks_.push_back(buffer_.size());
-  return buffer_.size();
+void Output::fail_size() {
+  throw Error::resource_limit("output exceeds maximum size of " +
+                              std::to_string(kMaxOutputBytes) + " bytes");
 }
 
 void Output::end_call(std::size_t mark) {
@@ -38,16 +26,15 @@ void Output::end_call(std::size_t mark) {
   buffer_.resize(mark + front + length);
   buffer_.erase(mark, front);
   if (!storing()) {
-    counted_ += buffer_.size();
+    count(buffer_.size());
     buffer_.clear();
   }
 }
 
 Output::Capture Output::begin_capture() {
-  const Capture capture{buffer_.size(), base_, in_capture_};
+  const Capture capture{buffer_.size(), limit_end_};
   marks_.push_back(buffer_.size());
-  base_ = buffer_.size();
-  in_capture_ = true;
+  limit_end_ = static_cast<std::ptrdiff_t>(buffer_.size() + kMaxOutputBytes);
   return capture;
 }
 
@@ -55,8 +42,7 @@ std::string Output::end_capture(Capture capture) {
   marks_.pop_back();
   std::string text = buffer_.substr(capture.mark);
   buffer_.resize(capture.mark);
-  base_ = capture.outer_base;
-  in_capture_ = capture.outer_in_capture;
+  limit_end_ = capture.outer_limit_end;
   return text;
 }
 

@@ -62,35 +62,43 @@ class Output {
 
   void write(std::string_view text) {
     if (storing()) buffer_ += text;
-    else counted_ += text.size();
+    else count(text.size());
   }
-  void write(const Value& value);
+  void write(const Value& value) {
+    if (storing()) append_text(buffer_, value);
+    else count(value);
+  }
   // What is written next came from `length` bytes at `offset` of `module`.
   void from_source(const ModuleText& module, std::size_t offset, std::size_t length) {
     if (recorder_) recorder_->segment(position(), module, offset, length);
   }
   // Fails when the text written since the innermost capture (or since the
   // start) has outgrown the limit.
-  void check_size() const;
+  void check_size() const {
+    if (static_cast<std::ptrdiff_t>(buffer_.size()) > limit_end_) [[unlikely]] fail_size();
+  }
 
   // A user function's body renders in place; its result is that text
   // trimmed. end_call takes the mark begin_call returned.
-  std::size_t begin_call();
-  void end_call(std::size_t mark);
-  // The value of an interpolation that called user functions is written
-  // next, at `at` (a position()).
-  void place_calls(std::size_t at) {
-    if (recorder_) recorder_->place_calls(at);
+  std::size_t begin_call() {
+    if (recorder_) recorder_->begin_call();
+    marks_.push_back(buffer_.size());
+    return buffer_.size();
   }
-  // Where the next write goes, in the text being rendered.
-  std::size_t position() const noexcept { return buffer_.size() - (marks_.empty() ? 0 : marks_.back()); }
+  void end_call(std::size_t mark);
+  // Where the next write goes.
+  std::size_t here() const noexcept { return buffer_.size(); }
+  // The value of an interpolation that called user functions was written
+  // from `at` (what here() said before the calls).
+  void place_calls(std::size_t at) {
+    if (recorder_) recorder_->place_calls(at - innermost_mark());
+  }
 
   // A capture: what is written until end_capture is taken back out, and is
   // measured against the limit on its own (a function's value, a message).
   struct Capture {
     std::size_t mark;
-    std::size_t outer_base;
-    bool outer_in_capture;
+    std::ptrdiff_t outer_limit_end;
   };
   Capture begin_capture();
   std::string end_capture(Capture capture);
@@ -103,15 +111,21 @@ class Output {
 
  private:
   bool storing() const noexcept { return keep_ || !marks_.empty(); }
+  std::size_t innermost_mark() const noexcept { return marks_.empty() ? 0 : marks_.back(); }
+  // Where the text being rendered is, in the recorder's terms.
+  std::size_t position() const noexcept { return buffer_.size() - innermost_mark(); }
+  void count(std::size_t bytes) noexcept { limit_end_ -= static_cast<std::ptrdiff_t>(bytes); }
+  void count(const Value& value);
+  [[noreturn]] static void fail_size();
 
   Mode mode_;
   bool keep_;
   SourceMapRecorder* recorder_;
   std::string buffer_;
-  std::size_t counted_ = 0;           // top-level bytes not kept
-  std::size_t base_ = 0;              // where the innermost capture starts
-  bool in_capture_ = false;
-  std::vector<std::size_t> marks_;    // open calls and captures, innermost last
+  // The buffer size past which the text of the innermost capture (or all
+  // the text, counting what was not kept) is over the limit.
+  std::ptrdiff_t limit_end_ = kMaxOutputBytes;
+  std::vector<std::size_t> marks_;  // open calls and captures, innermost last
   std::vector<Message> messages_;
   std::size_t message_count_ = 0;
   std::size_t message_bytes_ = 0;

@@ -77,17 +77,6 @@ std::unique_ptr<ModuleContext> make_module_context(const Template& module,
   return context;
 }
 
-void Scope::push_frame(const ModuleContext* context) {
-  push_frame(static_cast<const ModuleNames*>(context));
-  if (context) frames_[depth_ - 1].module_variables = &context->variables;
-}
-
-void Scope::push_frame(const ModuleNames* names) {
-  if (depth_ == frames_.size()) frames_.emplace_back();
-  Frame& frame = frames_[depth_++];
-  frame.names = names;
-  frame.module_variables = nullptr;
-}
 
 void Scope::drop_frame() noexcept {
   frames_[--depth_].variables.clear();

@@ -100,8 +100,10 @@ class Scope {
   // A new innermost frame; it stands for `context` (names and variables) or
   // for `names` alone, when given; the caller keeps them alive until the
   // frame is popped.
-  void push_frame(const ModuleContext* context = nullptr);
-  void push_frame(const ModuleNames* names);
+  void push_frame(const ModuleContext* context = nullptr) {
+    push_frame(context, context ? &context->variables : nullptr);
+  }
+  void push_frame(const ModuleNames* names) { push_frame(names, nullptr); }
   // Drops the innermost frame and its bindings. The global frame cannot be
   // dropped: trying is a compiler bug, reported as an error.
   void pop_frame();
@@ -164,6 +166,12 @@ class Scope {
   };
 
   friend class FrameGuard;
+  void push_frame(const ModuleNames* names, const NameMap<Value>* variables) {
+    if (depth_ == frames_.size()) [[unlikely]] frames_.emplace_back();
+    Frame& frame = frames_[depth_++];
+    frame.names = names;
+    frame.module_variables = variables;
+  }
   void drop_frame() noexcept;
   // What `name` is bound to in the map `kind` of the innermost frame whose
   // module binds it; null when none does.
