@@ -12,6 +12,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "limit_text.hpp"
 #include "number.hpp"
 #include "quarl/error.hpp"
 #include "utf8.hpp"
@@ -97,8 +98,7 @@ Value replace(Args args) {
   const auto grow = [&out](std::string_view piece) {
     out.append(piece);
     if (out.size() > kMaxBuiltinOutput)
-      fail("replace() output exceeds maximum size of " + std::to_string(kMaxBuiltinOutput) +
-           " bytes");
+      fail(exceeds_maximum("replace() output", kMaxBuiltinOutput, "size", " bytes"));
   };
   std::size_t from = 0;
   for (std::size_t at; (at = text.find(search, from)) != std::string::npos;
@@ -117,7 +117,7 @@ Value split(Args args) {
   Value::Array pieces;
   const auto add = [&pieces](std::string_view piece) {
     if (pieces.size() == kMaxSplitPieces)
-      fail("split() result exceeds maximum of " + std::to_string(kMaxSplitPieces) + " elements");
+      fail(exceeds_maximum("split() result", kMaxSplitPieces, {}, " elements"));
     pieces.push_back(Value::string(std::string(piece)));
   };
   std::size_t from = 0;
@@ -212,8 +212,7 @@ Value join(Args args) {
     if (i) out += separator;
     out += elements[i].as_string();
     if (out.size() > kMaxBuiltinOutput)
-      fail("join() output exceeds maximum size of " + std::to_string(kMaxBuiltinOutput) +
-           " bytes");
+      fail(exceeds_maximum("join() output", kMaxBuiltinOutput, "size", " bytes"));
   }
   return Value::string(std::move(out));
 }

@@ -207,14 +207,20 @@ Error Error::formatter_invariant(std::string message) {
   return {ErrorCode::FormatterInvariant, std::move(message)};
 }
 
+Error Error::internal(std::string_view detail) {
+  std::string message = "internal error: ";
+  message.append(detail);
+  return syntax(std::move(message));
+}
+
 Error Error::resolving_stack_violation(std::string_view expected,
                                        std::optional<std::string_view> found) {
-  std::string message = "internal error: resolving stack LIFO invariant violated (expected ";
-  message.append(expected);
-  message.append(", got ");
-  message.append(found ? *found : std::string_view{"<empty>"});
-  message.append(") \u2014 this is a compiler bug, please report it");
-  return syntax(std::move(message));
+  std::string detail = "resolving stack LIFO invariant violated (expected ";
+  detail.append(expected);
+  detail.append(", got ");
+  detail.append(found ? *found : std::string_view{"<empty>"});
+  detail.append(") \u2014 this is a compiler bug, please report it");
+  return internal(detail);
 }
 
 std::string Error::message() const {

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "builtins.hpp"
+#include "limit_text.hpp"
 #include "quarl/stack_guard.hpp"
 #include "text_scan.hpp"
 #include "utf8.hpp"
@@ -147,13 +148,12 @@ class Evaluator::CallEntry {
     popped_ = true;
     const std::string expected(name);
     if (stack_.empty())
-      throw Error::syntax("internal error: call_stack LIFO violated: expected '" + expected +
-                          "', got nothing");
+      throw Error::internal("call_stack LIFO violated: expected '" + expected + "', got nothing");
     const std::string_view top = stack_.back();
     stack_.pop_back();
     if (top != name)
-      throw Error::syntax("internal error: call_stack LIFO violated: expected '" + expected +
-                          "', got '" + std::string(top) + "'");
+      throw Error::internal("call_stack LIFO violated: expected '" + expected + "', got '" +
+                            std::string(top) + "'");
   }
 
  private:
@@ -465,8 +465,7 @@ Value Evaluator::evaluate(const Expr& expr) {
 
 const Value& Evaluator::resolve_path(const DotPath& path) {
   if (path.segments.size() > kMaxDotPathNames)
-    throw Error::syntax("dot path exceeds maximum segment count of " +
-                        std::to_string(kMaxDotPathNames));
+    throw Error::syntax(exceeds_maximum("dot path", kMaxDotPathNames, "segment count"));
   const Value* current = scope_.lookup_var(path.root);
   if (!current) {
     const std::string root(path.root);
@@ -560,8 +559,8 @@ void Evaluator::invoke(const FunctionDef& function, std::string_view called, Arg
     else if (params[i].default_value)
       scope_.define_var(params[i].name, *params[i].default_value);
     else
-      throw Error::syntax("internal error: non-optional param '" + std::string(params[i].name) +
-                          "' missing but arity check passed");
+      throw Error::internal("non-optional param '" + std::string(params[i].name) +
+                            "' missing but arity check passed");
   }
 
   ++calls_made_;

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "limit_text.hpp"
 #include "number.hpp"
 #include "quarl/stack_guard.hpp"
 #include "text_scan.hpp"
@@ -34,7 +35,7 @@ DotPath parse_dot_path(std::string_view text, std::string_view context) {
   std::size_t names = 1;
   for (const char c : text) names += c == '.' ? 1 : 0;
   if (names > kMaxDotPathNames)
-    fail_path("dot path exceeds maximum segment count of " + std::to_string(kMaxDotPathNames));
+    fail_path(exceeds_maximum("dot path", kMaxDotPathNames, "segment count"));
   DotPath path;
   path.segments.reserve(names - 1);
   std::size_t start = 0;
@@ -76,52 +77,60 @@ std::optional<Expr> keyword_literal(std::string_view text) {
   return std::nullopt;
 }
 
+// The comparison and assignment signs of a condition operand, found in one
+// scan outside its string literals.
+struct LeafSigns {
+  std::size_t comparison = std::string_view::npos;  // the first == or != outside calls
+  bool nested_comparison = false;  // == or != anywhere, call arguments included
+  bool assignment = false;         // a single = outside calls
+};
+
+LeafSigns scan_signs(std::string_view text) {
+  LeafSigns signs;
+  scan_outside_strings(text, [&](std::size_t i, std::size_t depth) {
+    const bool pair = (text[i] == '=' || text[i] == '!') && i + 1 < text.size() && text[i + 1] == '=';
+    if (pair) {
+      signs.nested_comparison = true;
+      if (depth == 0 && signs.comparison == std::string_view::npos) signs.comparison = i;
+    } else if (depth == 0 && text[i] == '=' && (i == 0 || text[i - 1] != '!')) {
+      signs.assignment = true;
+    }
+    return false;
+  });
+  return signs;
+}
+
+Condition parse_negation(std::string_view text) {
+  if (text.starts_with("!!")) fail("double negation is not supported");
+  const std::string_view rest = text.substr(1);
+  if (scan_signs(rest).nested_comparison)
+    fail("cannot combine negation with comparison; use @if var != 'value': instead");
+  if (trim(rest).empty()) fail("expected variable name after '!'");
+  Expr operand = parse_directive_expr(rest);
+  if (operand.is_literal())
+    fail("cannot use a literal value after '!' \u2014 use a variable or function call");
+  return Condition{Not{std::move(operand)}};
+}
+
+Condition parse_comparison(std::string_view text, std::size_t op) {
+  const std::string_view symbol = text.substr(op, 2);
+  const std::string_view left = trim(text.substr(0, op));
+  const std::string_view right = trim(text.substr(op + 2));
+  if (left.empty()) fail("expected expression before '" + std::string(symbol) + "'");
+  if (right.empty()) fail("expected value after '" + std::string(symbol) + "'");
+  Expr lhs = parse_directive_expr(left);
+  Expr rhs = parse_directive_expr(right);
+  if (symbol == "==") return Condition{Eq{std::move(lhs), std::move(rhs)}};
+  return Condition{Ne{std::move(lhs), std::move(rhs)}};
+}
+
 // One operand of a condition (no && or || left in `text`).
 Condition parse_leaf(std::string_view text) {
   text = trim(text);
-  if (text.starts_with('!')) {
-    if (text.starts_with("!!")) fail("double negation is not supported");
-    const std::string_view rest = text.substr(1);
-    bool compares = false;
-    scan_outside_strings(rest, [&](std::size_t i, std::size_t) {
-      compares = (rest[i] == '=' || rest[i] == '!') && i + 1 < rest.size() && rest[i + 1] == '=';
-      return compares;
-    });
-    if (compares)
-      fail("cannot combine negation with comparison; use @if var != 'value': instead");
-    if (trim(rest).empty()) fail("expected variable name after '!'");
-    Expr operand = parse_directive_expr(rest);
-    if (operand.is_literal())
-      fail("cannot use a literal value after '!' \u2014 use a variable or function call");
-    return Condition{Not{std::move(operand)}};
-  }
-
-  std::size_t op = std::string_view::npos;
-  scan_outside_strings(text, [&](std::size_t i, std::size_t depth) {
-    if (depth == 0 && (text[i] == '=' || text[i] == '!') && i + 1 < text.size() &&
-        text[i + 1] == '=')
-      op = i;
-    return op != std::string_view::npos;
-  });
-  if (op != std::string_view::npos) {
-    const std::string_view symbol = text.substr(op, 2);
-    const std::string_view left = trim(text.substr(0, op));
-    const std::string_view right = trim(text.substr(op + 2));
-    if (left.empty()) fail("expected expression before '" + std::string(symbol) + "'");
-    if (right.empty()) fail("expected value after '" + std::string(symbol) + "'");
-    Expr lhs = parse_directive_expr(left);
-    Expr rhs = parse_directive_expr(right);
-    if (symbol == "==") return Condition{Eq{std::move(lhs), std::move(rhs)}};
-    return Condition{Ne{std::move(lhs), std::move(rhs)}};
-  }
-
-  bool assigns = false;
-  scan_outside_strings(text, [&](std::size_t i, std::size_t depth) {
-    assigns = depth == 0 && text[i] == '=' && (i == 0 || text[i - 1] != '!');
-    return assigns;
-  });
-  if (assigns) fail("use '==' for comparison, not '='");
-
+  if (text.starts_with('!')) return parse_negation(text);
+  const LeafSigns signs = scan_signs(text);
+  if (signs.comparison != std::string_view::npos) return parse_comparison(text, signs.comparison);
+  if (signs.assignment) fail("use '==' for comparison, not '='");
   Expr operand = parse_directive_expr(text);
   if (operand.is_literal())
     fail("cannot use a literal value in @if condition \u2014 use a variable or function call");
@@ -223,7 +232,7 @@ Expr parse_directive_expr(std::string_view text) {
 
 ExprList parse_args(std::string_view text, std::size_t depth) {
   if (depth > kMaxCallDepth)
-    fail("nested function call depth exceeds maximum of " + std::to_string(kMaxCallDepth));
+    fail(exceeds_maximum("nested function call depth", kMaxCallDepth));
   check_stack();
   text = trim(text);
   ExprList args;

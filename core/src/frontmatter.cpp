@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "limit_text.hpp"
 #include "quarl/stack_guard.hpp"
 #include "text_scan.hpp"
 #include "utf8.hpp"
@@ -84,9 +85,8 @@ std::vector<FrontmatterImport> parse_import_list(const YamlNode& list) {
   if (list.kind != Kind::Sequence)
     throw Error::import("imports must be a YAML sequence (in frontmatter)");
   if (list.items.size() > kMaxFrontmatterImports)
-    throw Error::resource_limit("imports exceeds maximum of " +
-                                std::to_string(kMaxFrontmatterImports) +
-                                " entries (in frontmatter)");
+    throw Error::resource_limit(
+        exceeds_maximum("imports", kMaxFrontmatterImports, {}, " entries (in frontmatter)"));
   std::vector<FrontmatterImport> imports;
   imports.reserve(list.items.size());
   for (std::size_t i = 0; i < list.items.size(); ++i)
@@ -113,7 +113,7 @@ bool has_type_marker(std::string_view text) noexcept {
 
 Value value_from_yaml(const YamlNode& node, std::size_t depth) {
   if (depth > kMaxValueDepth)
-    throw Error::yaml("value nesting exceeds maximum depth of " + std::to_string(kMaxValueDepth));
+    throw Error::yaml(exceeds_maximum("value nesting", kMaxValueDepth, "depth"));
   check_stack();
   switch (node.kind) {
     case Kind::Null:
@@ -204,8 +204,7 @@ Variables merged_variables(const YamlNode& document, const Value::Object& caller
 
 YamlNode merge_frontmatter(std::span<const YamlNode* const> layers, std::size_t depth) {
   if (depth > kMaxMergeDepth)
-    throw Error::resource_limit("frontmatter merge depth exceeds maximum of " +
-                                std::to_string(kMaxMergeDepth));
+    throw Error::resource_limit(exceeds_maximum("frontmatter merge depth", kMaxMergeDepth));
   check_stack();
   const auto kept = [depth](const YamlPtr& key) {
     return is_string(key) && !(depth == 0 && is_reserved_key(key->text));

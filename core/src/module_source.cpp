@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "frontmatter.hpp"
+#include "limit_text.hpp"
 #include "quarl/error.hpp"
 #include "source_path.hpp"
 #include "text_scan.hpp"
@@ -105,13 +106,6 @@ std::string canonical_import(const std::string& path, std::string_view written) 
 
 }  // namespace
 
-bool ModuleSource::has_markdown_extension(std::string_view key) noexcept {
-  const std::size_t slash = key.find_last_of("/");
-  const std::string_view name = slash == std::string_view::npos ? key : key.substr(slash + 1);
-  const std::size_t dot = name.rfind('.');
-  return dot != std::string_view::npos && name.substr(dot + 1) == "md";
-}
-
 std::string current_directory() {
   std::string buffer(PATH_MAX, '\0');
   while (!getcwd(buffer.data(), buffer.size())) {
@@ -163,7 +157,7 @@ void FilesystemSource::require_within_root(const std::string& key, std::string_v
 std::string FilesystemSource::resolve(std::optional<std::string_view> importer,
                                       std::string_view path) {
   validate_path(path);
-  if (importer) return import_key(joined(directory_of(*importer), path), path);
+  if (importer) return import_key(joined(parent_of(*importer), path), path);
   const std::string absolute =
       path.starts_with('/') ? std::string(path) : joined(current_directory(), path);
   std::string key = canonical_import(absolute, path);
@@ -185,8 +179,6 @@ std::string FilesystemSource::import_key(const std::string& joined_path, std::st
   return key;
 }
 
-std::string FilesystemSource::directory_of(std::string_view key) const { return parent_of(key); }
-
 std::string FilesystemSource::read(std::string_view key) {
   const std::string shown = display_path(key, std::nullopt, project_root());
   const std::string path(key);
@@ -196,8 +188,7 @@ std::string FilesystemSource::read(std::string_view key) {
   struct stat info;
   if (fstat(fd, &info) != 0) throw Error::io("cannot read " + shown + ": " + os_error(errno));
   const auto too_large = [&](std::size_t size) {
-    return Error::resource_limit("file too large (" + std::to_string(size) + " bytes, max " +
-                                 std::to_string(kMaxSourceBytes) + " bytes): " + shown);
+    return Error::resource_limit(file_too_large(size, kMaxSourceBytes, shown));
   };
   if (static_cast<std::size_t>(info.st_size) > kMaxSourceBytes)
     throw too_large(static_cast<std::size_t>(info.st_size));
@@ -222,19 +213,6 @@ std::string FilesystemSource::read(std::string_view key) {
   return text;
 }
 
-void FilesystemSource::set_base_directory(std::string_view directory) {
-  establish_root(canonical_directory(directory));
-}
-
-std::string FilesystemSource::resolve_entry_path(std::string_view path) {
-  try {
-    return canonical_import(std::string(path), path);
-  } catch (const Error& error) {
-    if (error.code() != ErrorCode::FileNotFound) throw;
-    throw Error::io("cannot resolve path " + std::string(path) + ": " + error.message());
-  }
-}
-
 // ---- virtual ----------------------------------------------------------------
 
 std::string VirtualSource::resolve(std::optional<std::string_view> importer,
@@ -246,18 +224,11 @@ std::string VirtualSource::resolve_relative(std::string_view base, std::string_v
   return resolve_virtual_from(base, path);
 }
 
-std::string VirtualSource::directory_of(std::string_view key) const {
-  const std::size_t slash = key.rfind('/');
-  return slash == std::string_view::npos ? std::string() : std::string(key.substr(0, slash));
-}
-
 std::string VirtualSource::read(std::string_view key) {
   const auto found = modules_.find(std::string(key));
   if (found == modules_.end()) throw Error::module_not_found(std::string(key));
   if (found->second.size() > kMaxSourceBytes)
-    throw Error::resource_limit("file too large (" + std::to_string(found->second.size()) +
-                                " bytes, max " + std::to_string(kMaxSourceBytes) +
-                                " bytes): " + std::string(key));
+    throw Error::resource_limit(file_too_large(found->second.size(), kMaxSourceBytes, key));
   check_utf8(found->second, key);
   return found->second;
 }
@@ -270,25 +241,36 @@ void check_utf8(std::string_view text, std::string_view shown) {
 
 // ---- module kind --------------------------------------------------------------
 
-void check_module_kind(std::string_view key, std::string_view text) {
+namespace {
+
+// The extension of the key's last name ("" for none, or a name that starts
+// with its only dot).
+std::string_view module_extension(std::string_view key) noexcept {
   const std::size_t separator = key.find_last_of("/\\");
   const std::string_view name =
       separator == std::string_view::npos ? key : key.substr(separator + 1);
   const std::size_t dot = name.rfind('.');
-  if (dot != std::string_view::npos && dot != 0) {
-    const std::string_view extension = name.substr(dot + 1);
-    if (extension == "quarl") return;
-    if (extension == "md") {
-      std::size_t start = 0;
-      if (text.starts_with("---\n")) start = 4;
-      if (text.starts_with("---\r\n")) start = 5;
-      if (start) {
-        const std::size_t end = text.find("\n---", start - 1);
-        const std::string_view frontmatter =
-            text.substr(start, end == std::string_view::npos ? std::string_view::npos
-                                                             : end + 1 - start);
-        if (has_type_marker(frontmatter)) return;
-      }
+  return dot == std::string_view::npos || dot == 0 ? std::string_view() : name.substr(dot + 1);
+}
+
+}  // namespace
+
+bool has_markdown_extension(std::string_view key) noexcept {
+  return module_extension(key) == "md";
+}
+
+void check_module_kind(std::string_view key, std::string_view text) {
+  const std::string_view extension = module_extension(key);
+  if (extension == "quarl") return;
+  if (extension == "md") {
+    std::size_t start = 0;
+    if (text.starts_with("---\n")) start = 4;
+    if (text.starts_with("---\r\n")) start = 5;
+    if (start) {
+      const std::size_t end = text.find("\n---", start - 1);
+      const std::string_view frontmatter = text.substr(
+          start, end == std::string_view::npos ? std::string_view::npos : end + 1 - start);
+      if (has_type_marker(frontmatter)) return;
     }
   }
   throw Error::not_quarl(std::string(key));

@@ -24,18 +24,8 @@ class ModuleSource {
   // The key of `path` joined to the directory `base` (the imports of a
   // string entry), under the same rules as resolve.
   virtual std::string resolve_relative(std::string_view base, std::string_view path) = 0;
-  // The directory a module's own imports are resolved against.
-  virtual std::string directory_of(std::string_view key) const = 0;
   // The module's whole text.
   virtual std::string read(std::string_view key) = 0;
-  // Whether the key's last segment has the extension "md" (such modules are
-  // templates only when their frontmatter says so).
-  static bool has_markdown_extension(std::string_view key) noexcept;
-  // Establishes the project root from `directory` (filesystem only).
-  virtual void set_base_directory(std::string_view directory) = 0;
-  // The key of an entry file given by path.
-  virtual std::string resolve_entry_path(std::string_view path) = 0;
-  virtual std::optional<std::string> project_root() const = 0;
 };
 
 // Modules are files; keys are absolute canonical paths. The project root is
@@ -45,13 +35,13 @@ class FilesystemSource final : public ModuleSource {
  public:
   std::string resolve(std::optional<std::string_view> importer, std::string_view path) override;
   std::string resolve_relative(std::string_view base, std::string_view path) override;
-  std::string directory_of(std::string_view key) const override;
   std::string read(std::string_view key) override;
-  void set_base_directory(std::string_view directory) override;
-  std::string resolve_entry_path(std::string_view path) override;
-  std::optional<std::string> project_root() const override;
-  // set_base_directory for a directory known to be canonical.
-  void set_canonical_base_directory(const std::string& directory) { establish_root(directory); }
+  // Where a string entry stands: the project root is searched from this
+  // canonical directory, unless an entry file placed it already.
+  void set_base_directory(const std::string& canonical) { establish_root(canonical); }
+  // The nearest directory from the base up holding ".git" or ".quarlroot",
+  // else the base; none before anything set the base.
+  std::optional<std::string> project_root() const;
 
  private:
   // Records where the project root is searched from; the first call wins.
@@ -76,11 +66,7 @@ class VirtualSource final : public ModuleSource {
 
   std::string resolve(std::optional<std::string_view> importer, std::string_view path) override;
   std::string resolve_relative(std::string_view base, std::string_view path) override;
-  std::string directory_of(std::string_view key) const override;
   std::string read(std::string_view key) override;
-  void set_base_directory(std::string_view) override {}
-  std::string resolve_entry_path(std::string_view path) override { return std::string(path); }
-  std::optional<std::string> project_root() const override { return std::nullopt; }
 
  private:
   ModuleMap modules_;
@@ -93,6 +79,9 @@ void check_utf8(std::string_view text, std::string_view shown);
 // Throws `quarl::not_quarl` unless the module is one of the language: its name
 // ends in ".quarl", or in ".md" and its frontmatter carries the type marker.
 void check_module_kind(std::string_view key, std::string_view text);
+// Whether the key names a ".md" module (a template only when its frontmatter
+// says so), by the same reading of the name as check_module_kind.
+bool has_markdown_extension(std::string_view key) noexcept;
 
 // The canonical form of a directory, for the entry points; throws
 // `quarl::io` "cannot resolve base directory ...".

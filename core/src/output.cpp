@@ -1,5 +1,6 @@
 #include "output.hpp"
 
+#include "limit_text.hpp"
 #include "utf8.hpp"
 
 namespace quarl {
@@ -12,8 +13,7 @@ void Output::count(const Value& value) {
 }
 
 void Output::fail_size() {
-  throw Error::resource_limit("output exceeds maximum size of " +
-                              std::to_string(kMaxOutputBytes) + " bytes");
+  throw Error::resource_limit(exceeds_maximum("output", kMaxOutputBytes, "size", " bytes"));
 }
 
 void Output::end_call(std::size_t mark) {
@@ -54,8 +54,8 @@ void Output::add_message(std::string role, std::string_view content) {
                                 std::to_string(kMaxMessages));
   message_bytes_ += kept.size();  // cannot overflow: each content is at most the output limit
   if (message_bytes_ > kMaxMessageBytes)
-    throw Error::resource_limit("total message content exceeds maximum cumulative size of " +
-                                std::to_string(kMaxMessageBytes) + " bytes");
+    throw Error::resource_limit(exceeds_maximum("total message content", kMaxMessageBytes,
+                                                "cumulative size", " bytes"));
   ++message_count_;
   if (keep_) messages_.push_back(Message{std::move(role), std::string(kept)});
 }

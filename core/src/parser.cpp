@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "limit_text.hpp"
 #include "number.hpp"
 #include "quarl/stack_guard.hpp"
 #include "text_scan.hpp"
@@ -97,7 +98,7 @@ class Parser {
    public:
     explicit Nesting(Parser& parser) : parser_(parser) {
       if (parser_.depth_ == kMaxNestingDepth)
-        throw Error::syntax("nesting depth exceeds maximum of " + std::to_string(kMaxNestingDepth));
+        throw Error::syntax(exceeds_maximum("nesting depth", kMaxNestingDepth));
       parser_.stack_.check();
       ++parser_.depth_;
     }

@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "lexer.hpp"
+#include "limit_text.hpp"
 #include "module_source.hpp"
 #include "parser.hpp"
 #include "quarl/compile.hpp"
@@ -43,9 +44,7 @@ struct Entry {
 
 Entry load_source_entry(std::string source, const CompileOptions& options) {
   if (source.size() > kMaxSourceBytes)
-    throw Error::resource_limit("file too large (" + std::to_string(source.size()) +
-                                " bytes, max " + std::to_string(kMaxSourceBytes) +
-                                " bytes): " + std::string(kSourceName));
+    throw Error::resource_limit(file_too_large(source.size(), kMaxSourceBytes, kSourceName));
   check_utf8(source, kSourceName);
   // Both forms of the base directory are canonical already (the system's
   // current directory has no symbolic links in it), so checking its final
@@ -55,7 +54,7 @@ Entry load_source_entry(std::string source, const CompileOptions& options) {
                          : current_directory();
   Entry entry;
   auto files = std::make_unique<FilesystemSource>();
-  files->set_canonical_base_directory(base);
+  files->set_base_directory(base);
   entry.source = std::move(files);
   entry.resolver = std::make_unique<Resolver>(*entry.source);
   entry.module = &entry.resolver->load_text(std::string(kSourceName),

@@ -5,9 +5,10 @@
 
 #include "inheritance.hpp"
 #include "lexer.hpp"
+#include "limit_text.hpp"
 #include "parser.hpp"
-#include "render.hpp"
 #include "quarl/stack_guard.hpp"
+#include "render.hpp"
 #include "source_path.hpp"
 #include "utf8.hpp"
 
@@ -327,8 +328,8 @@ void Resolver::check_loadable(const std::string& key) const {
     throw Error::circular_import(std::move(chain));
   }
   if (resolving_.size() >= kMaxResolvingDepth)
-    throw Error::import("import depth exceeds maximum of " + std::to_string(kMaxResolvingDepth) +
-                        " (possible deep chain)");
+    throw Error::import(
+        exceeds_maximum("import depth", kMaxResolvingDepth, {}, " (possible deep chain)"));
 }
 
 std::string Resolver::resolve(const std::string& importer, std::string_view path) {
@@ -344,7 +345,7 @@ Module& Resolver::load(const std::string& key, ModuleText text,
   if (!text) {
     text = std::make_shared<const std::string>(source_.read(key));
     check_module_kind(key, *text);
-    marker_required = ModuleSource::has_markdown_extension(key);
+    marker_required = has_markdown_extension(key);
   }
   Resolving resolving(resolving_, key);
   const Value::Object none;
@@ -353,8 +354,7 @@ Module& Resolver::load(const std::string& key, ModuleText text,
   // same nesting limit.
   for (const auto& [name, value] : variables)
     if (!within_depth(value, kMaxValueDepth))
-      throw Error::json("value nesting exceeds maximum depth of " +
-                        std::to_string(kMaxValueDepth));
+      throw Error::json(exceeds_maximum("value nesting", kMaxValueDepth, "depth"));
   Module& module = modules_.emplace_back();
   module.key = key;
   module.source = parse_template(lex(std::move(text)));
@@ -382,8 +382,9 @@ Module& Resolver::import(const std::string& key) {
   check_loadable(key);
   check_stack();
   if (imported_.size() >= kMaxModules)
-    throw Error::resource_limit("module count exceeds maximum of " + std::to_string(kMaxModules) +
-                                " (" + std::to_string(imported_.size()) + " modules resolved)");
+    throw Error::resource_limit(exceeds_maximum(
+        "module count", kMaxModules, {},
+        " (" + std::to_string(imported_.size()) + " modules resolved)"));
   Module& module = load(key, nullptr, nullptr);
   imported_.emplace(key, &module);
   loaded_.push_back(key);

@@ -84,9 +84,8 @@ void Scope::drop_frame() noexcept {
 
 void Scope::pop_frame() {
   if (depth_ <= 1)
-    throw Error::syntax(
-        "internal error: cannot pop the global scope frame \u2014 this is a compiler bug, please "
-        "report it");
+    throw Error::internal(
+        "cannot pop the global scope frame \u2014 this is a compiler bug, please report it");
   drop_frame();
 }
 

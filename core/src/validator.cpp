@@ -99,9 +99,8 @@ class Validator {
   void iterable(const For& loop) {
     const Expr& iterable = loop.iterable;
     if (iterable.is_literal())
-      throw Error::syntax(
-          "internal error: literal value used as @for iterable \u2014 should have been rejected "
-          "at parse time");
+      throw Error::internal(
+          "literal value used as @for iterable \u2014 should have been rejected at parse time");
     const auto* var = std::get_if<Var>(&iterable.node);
     if (!var) return expression(iterable);
     const Value* value = variable(var->name);

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "limit_text.hpp"
 #include "number.hpp"
 #include "quarl/error.hpp"
 #include "quarl/stack_guard.hpp"
@@ -202,7 +203,7 @@ bool within_depth(const Value& value, std::size_t max_depth, std::size_t depth) 
 
 Value value_from_json(const nlohmann::json& node, std::size_t depth) {
   if (depth > kMaxValueDepth)
-    throw Error::json("value nesting exceeds maximum depth of " + std::to_string(kMaxValueDepth));
+    throw Error::json(exceeds_maximum("value nesting", kMaxValueDepth, "depth"));
   check_stack();
   switch (node.type()) {
     case nlohmann::json::value_t::null:

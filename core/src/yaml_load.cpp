@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "limit_text.hpp"
 #include "number.hpp"
 #include "quarl/error.hpp"
 #include "quarl/stack_guard.hpp"
@@ -312,8 +313,8 @@ class Loader {
   void charge(std::size_t nodes) {
     if (nodes > kMaxYamlNodes - used_)
       throw Error::resource_limit(
-          "frontmatter YAML node count exceeds maximum of " + std::to_string(kMaxYamlNodes) +
-          " (anchors expanded by aliases count once per expansion)");
+          exceeds_maximum("frontmatter YAML node count", kMaxYamlNodes, {},
+                          " (anchors expanded by aliases count once per expansion)"));
     used_ += nodes;
   }
 
@@ -368,8 +369,8 @@ class Loader {
 
   void open(const yaml_event_t& event, Kind kind, std::string_view anchor, std::string_view tag) {
     if (stack_.size() == kMaxYamlNesting)
-      throw Error::resource_limit("frontmatter YAML nesting exceeds maximum depth of " +
-                                  std::to_string(kMaxYamlNesting));
+      throw Error::resource_limit(
+          exceeds_maximum("frontmatter YAML nesting", kMaxYamlNesting, "depth"));
     if (is_standard_tag(tag))
       fail("cannot apply " + short_tag(tag) + " to a " +
                std::string(yaml_kind_name(kind)),
@@ -441,8 +442,8 @@ void check_flow_nesting(std::string_view text) {
   for (const char c : text) {
     if (c == '[' || c == '{') {
       if (++depth > kMaxFlowNesting)
-        throw Error::resource_limit("frontmatter YAML flow nesting exceeds maximum depth of " +
-                                    std::to_string(kMaxFlowNesting));
+        throw Error::resource_limit(
+            exceeds_maximum("frontmatter YAML flow nesting", kMaxFlowNesting, "depth"));
     } else if ((c == ']' || c == '}') && depth > 0) {
       --depth;
     }

@@ -126,6 +126,9 @@ class Error {
   static Error expected_messages();
   static Error formatter_invariant(std::string message);
 
+  // A broken invariant of the compiler itself: "internal error: {detail}",
+  // reported as a syntax error, never a crash.
+  static Error internal(std::string_view detail);
   // The resolving stack popped `found` (none: the stack was empty) where it
   // expected `expected`. A compiler bug, reported as an error, never a crash.
   static Error resolving_stack_violation(std::string_view expected,
