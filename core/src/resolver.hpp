@@ -11,6 +11,7 @@
 
 #include "module_record.hpp"
 #include "module_source.hpp"
+#include "quarl/compile.hpp"
 #include "quarl/result.hpp"
 #include "quarl/value.hpp"
 #include "scope.hpp"
@@ -18,7 +19,6 @@
 namespace quarl {
 
 inline constexpr std::size_t kMaxResolvingDepth = 64;
-inline constexpr std::size_t kMaxModules = 256;
 
 // One call's loader. It owns every module it loads, for as long as it lives;
 // the modules refer to each other by address. Imported modules are loaded

@@ -17,7 +17,6 @@ namespace {
 
 using quarl::Value;
 
-constexpr std::size_t kMaxModuleCount = 256;
 constexpr const char* kInvalidOptions = "quarl::invalid_options";
 constexpr const char* kResourceLimit = "quarl::resource_limit";
 
@@ -116,16 +115,78 @@ bool read_source_map_options(const ModuleState& state, bool source_map, bool sou
 }
 
 [[nodiscard]] bool module_count_fits(const ModuleState& state, std::size_t count) {
-  if (count <= kMaxModuleCount) return true;
+  if (count <= quarl::kMaxModules) return true;
   raise_binding_error(state, kResourceLimit,
-                      "modules exceeds maximum module count of " + std::to_string(kMaxModuleCount) +
-                          " (" + std::to_string(count) + " provided)");
+                      "modules exceeds maximum module count of " +
+                          std::to_string(quarl::kMaxModules) + " (" + std::to_string(count) +
+                          " provided)");
   return false;
 }
 
+// Checks each module text's size and the texts' total, in map order.
+[[nodiscard]] bool module_sizes_fit(const ModuleState& state, std::string_view key,
+                                    std::size_t size, std::size_t& total) {
+  if (size > quarl::kMaxSourceBytes) {
+    raise_binding_error(state, kResourceLimit,
+                        "modules[" + debug_quoted(key) + "] exceeds maximum size of " +
+                            std::to_string(quarl::kMaxSourceBytes) + " bytes (" +
+                            std::to_string(size) + " bytes provided)");
+    return false;
+  }
+  total += size;
+  if (total > quarl::kMaxSourceBytes) {
+    raise_binding_error(state, kResourceLimit,
+                        "modules aggregate size exceeds maximum of " +
+                            std::to_string(quarl::kMaxSourceBytes) + " bytes");
+    return false;
+  }
+  return true;
+}
+
+// A dict of str to str, read straight into the core's map: each text is
+// copied once. None, with nothing raised, when some key or text is not a
+// str that UTF-8 can encode: the general conversion then reports it, as it
+// would have before any size is looked at.
+std::optional<quarl::ModuleMap> direct_modules(const ModuleState& state, PyObject* modules,
+                                               bool& failed) {
+  std::vector<std::pair<std::string_view, std::string_view>> texts;
+  texts.reserve(static_cast<std::size_t>(PyDict_Size(modules)));
+  Py_ssize_t position = 0;
+  PyObject* key = nullptr;
+  PyObject* text = nullptr;
+  // Nothing here runs Python code, so the dict cannot change meanwhile, and
+  // the UTF-8 views live as long as its strings.
+  while (PyDict_Next(modules, &position, &key, &text)) {
+    if (!PyUnicode_Check(key) || !PyUnicode_Check(text)) return std::nullopt;
+    const std::optional<std::string_view> key_text = utf8_of(key);
+    const std::optional<std::string_view> module_text = key_text ? utf8_of(text) : std::nullopt;
+    if (!module_text) {
+      PyErr_Clear();
+      return std::nullopt;
+    }
+    texts.emplace_back(*key_text, *module_text);
+  }
+  quarl::ModuleMap map;
+  map.reserve(texts.size());
+  std::size_t total = 0;
+  for (const auto& [name, module_text] : texts) {
+    if (!module_sizes_fit(state, name, module_text.size(), total)) {
+      failed = true;
+      return std::nullopt;
+    }
+    map.emplace(name, module_text);
+  }
+  return map;
+}
+
 std::optional<quarl::ModuleMap> read_modules(const ModuleState& state, PyObject* modules) {
-  if (PyDict_Check(modules) && !module_count_fits(state, static_cast<std::size_t>(PyDict_Size(modules))))
-    return std::nullopt;
+  if (PyDict_Check(modules)) {
+    if (!module_count_fits(state, static_cast<std::size_t>(PyDict_Size(modules))))
+      return std::nullopt;
+    bool failed = false;
+    std::optional<quarl::ModuleMap> map = direct_modules(state, modules, failed);
+    if (map || failed) return map;
+  }
   std::string error;
   std::optional<Value> converted = to_value(modules, error);
   if (!converted) {
@@ -150,21 +211,7 @@ std::optional<quarl::ModuleMap> read_modules(const ModuleState& state, PyObject*
                               std::string(quarl::type_name(text)));
       return std::nullopt;
     }
-    const std::size_t size = text.as_string().size();
-    if (size > quarl::kMaxSourceBytes) {
-      raise_binding_error(state, kResourceLimit,
-                          "modules[" + debug_quoted(key) + "] exceeds maximum size of " +
-                              std::to_string(quarl::kMaxSourceBytes) + " bytes (" +
-                              std::to_string(size) + " bytes provided)");
-      return std::nullopt;
-    }
-    total += size;
-    if (total > quarl::kMaxSourceBytes) {
-      raise_binding_error(state, kResourceLimit,
-                          "modules aggregate size exceeds maximum of " +
-                              std::to_string(quarl::kMaxSourceBytes) + " bytes");
-      return std::nullopt;
-    }
+    if (!module_sizes_fit(state, key, text.as_string().size(), total)) return std::nullopt;
     map.emplace(key, text.as_string());
   }
   return map;
@@ -202,139 +249,66 @@ PyObject* run_check(const ModuleState& state, quarl::CompileOptions&& options, C
   return make_check_result(state, std::move(result->warnings));
 }
 
-using Arguments = PyObject* const*;
+PyObject* run_scan(const ModuleState& state, std::string source) {
+  quarl::Outcome<std::vector<std::string>> paths = [&] {
+    const WithoutGil unlocked;
+    return quarl::scan_imports(std::move(source));
+  }();
+  if (!paths) return raise_failure(state, paths.error());
+  return to_python(*paths);
+}
 
-// ---- the functions -------------------------------------------------------------------------
+// ---- the requests ------------------------------------------------------------------
 
-constexpr Param kCompileParams[] = {
+// What a function takes its template from, and what it does with it.
+enum class Input : std::uint8_t { Source, File, Virtual };
+enum class Mode : std::uint8_t { Compile, Check, Scan };
+
+constexpr std::size_t kMaxParams = 5;
+constexpr int kAbsent = -1;
+
+constexpr int slot_of(std::span<const Param> params, std::string_view name) {
+  for (std::size_t i = 0; i < params.size(); ++i)
+    if (params[i].name == name) return static_cast<int>(i);
+  return kAbsent;
+}
+
+// One module function: its parameters, where each argument sits among them
+// (kAbsent when the function does not take it), what it reads and does.
+struct Request {
+  constexpr Request(const char* name_, std::span<const Param> params_, Input input_, Mode mode_)
+      : name(name_), params(params_), input(input_), mode(mode_),
+        template_slot(slot_of(params_, input_ == Input::File        ? "path"
+                                       : input_ == Input::Virtual ? "modules"
+                                                                   : "source")),
+        entry(slot_of(params_, "entry")), vars(slot_of(params_, "vars")),
+        base_path(slot_of(params_, "base_path")), source_map(slot_of(params_, "source_map")),
+        sources_content(slot_of(params_, "sources_content")) {}
+
+  const char* name;
+  std::span<const Param> params;
+  Input input;
+  Mode mode;
+  int template_slot, entry, vars, base_path, source_map, sources_content;
+};
+
+constexpr Param kSourceParams[] = {
     {"source", ParamKind::PositionalOrKeyword, true},
     {"vars", ParamKind::KeywordOnly, false},
     {"base_path", ParamKind::KeywordOnly, false},
     {"source_map", ParamKind::KeywordOnly, false},
     {"sources_content", ParamKind::KeywordOnly, false},
 };
-
-PyObject* compile(PyObject* module, Arguments args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-  const ModuleState& state = module_state(module);
-  return guarded(state, [&]() -> PyObject* {
-    PyObject* bound[5];
-    if (!bind_arguments("compile", kCompileParams, args, nargs, kwnames, bound)) return nullptr;
-    const std::optional<std::string_view> source =
-        text_argument(state, "compile", "source", bound[0]);
-    if (!source) return nullptr;
-    const std::optional<bool> source_map = bool_argument("compile", "source_map", bound[3], false);
-    if (!source_map) return nullptr;
-    const std::optional<bool> sources_content =
-        bool_argument("compile", "sources_content", bound[4], false);
-    if (!sources_content) return nullptr;
-
-    quarl::CompileOptions options;
-    if (!source_fits(state, *source) || !read_base_path(state, "compile", bound[2], options) ||
-        !read_vars(state, bound[1], options) ||
-        !read_source_map_options(state, *source_map, *sources_content, options))
-      return nullptr;
-    std::string text(*source);
-    return run_compile(state, std::move(options), [&](const quarl::CompileOptions& owned) {
-      return quarl::compile_source(std::move(text), owned);
-    });
-  });
-}
-
-// check's source_map and sources_content: None, or a bool that is refused.
-bool check_option_given(const char* name, PyObject* value, bool& given) {
-  if (!value || value == Py_None) return true;
-  if (!PyBool_Check(value)) {
-    wrong_argument_type("check", name, "bool or None", value);
-    return false;
-  }
-  given = true;
-  return true;
-}
-
-PyObject* check(PyObject* module, Arguments args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-  const ModuleState& state = module_state(module);
-  return guarded(state, [&]() -> PyObject* {
-    PyObject* bound[5];
-    if (!bind_arguments("check", kCompileParams, args, nargs, kwnames, bound)) return nullptr;
-    const std::optional<std::string_view> source =
-        text_argument(state, "check", "source", bound[0]);
-    if (!source) return nullptr;
-    bool map_given = false;
-    if (!check_option_given("source_map", bound[3], map_given) ||
-        !check_option_given("sources_content", bound[4], map_given))
-      return nullptr;
-
-    quarl::CompileOptions options;
-    if (!source_fits(state, *source) || !read_base_path(state, "check", bound[2], options))
-      return nullptr;
-    if (map_given)
-      return raise_binding_error(state, kInvalidOptions,
-                                 "source maps are not available for check(); use compile() instead");
-    if (!read_vars(state, bound[1], options)) return nullptr;
-    std::string text(*source);
-    return run_check(state, std::move(options), [&](const quarl::CompileOptions& owned) {
-      return quarl::check_source(std::move(text), owned);
-    });
-  });
-}
-
 constexpr Param kCompileFileParams[] = {
     {"path", ParamKind::PositionalOrKeyword, true},
     {"vars", ParamKind::KeywordOnly, false},
     {"source_map", ParamKind::KeywordOnly, false},
     {"sources_content", ParamKind::KeywordOnly, false},
 };
-
-PyObject* compile_file(PyObject* module, Arguments args, Py_ssize_t nargs,
-                       PyObject* kwnames) noexcept {
-  const ModuleState& state = module_state(module);
-  return guarded(state, [&]() -> PyObject* {
-    PyObject* bound[4];
-    if (!bind_arguments("compile_file", kCompileFileParams, args, nargs, kwnames, bound))
-      return nullptr;
-    const std::optional<std::string> path =
-        path_text_argument(state, "compile_file", "path", bound[0]);
-    if (!path) return nullptr;
-    const std::optional<bool> source_map =
-        bool_argument("compile_file", "source_map", bound[2], false);
-    if (!source_map) return nullptr;
-    const std::optional<bool> sources_content =
-        bool_argument("compile_file", "sources_content", bound[3], false);
-    if (!sources_content) return nullptr;
-
-    quarl::CompileOptions options;
-    if (!read_vars(state, bound[1], options) ||
-        !read_source_map_options(state, *source_map, *sources_content, options))
-      return nullptr;
-    return run_compile(state, std::move(options), [&](const quarl::CompileOptions& owned) {
-      return quarl::compile_file(*path, owned);
-    });
-  });
-}
-
 constexpr Param kCheckFileParams[] = {
     {"path", ParamKind::PositionalOrKeyword, true},
     {"vars", ParamKind::KeywordOnly, false},
 };
-
-PyObject* check_file(PyObject* module, Arguments args, Py_ssize_t nargs,
-                     PyObject* kwnames) noexcept {
-  const ModuleState& state = module_state(module);
-  return guarded(state, [&]() -> PyObject* {
-    PyObject* bound[2];
-    if (!bind_arguments("check_file", kCheckFileParams, args, nargs, kwnames, bound))
-      return nullptr;
-    const std::optional<std::string> path =
-        path_text_argument(state, "check_file", "path", bound[0]);
-    if (!path) return nullptr;
-    quarl::CompileOptions options;
-    if (!read_vars(state, bound[1], options)) return nullptr;
-    return run_check(state, std::move(options), [&](const quarl::CompileOptions& owned) {
-      return quarl::check_file(*path, owned);
-    });
-  });
-}
-
 constexpr Param kCompileVirtualParams[] = {
     {"modules", ParamKind::PositionalOrKeyword, true},
     {"entry", ParamKind::PositionalOrKeyword, true},
@@ -342,82 +316,155 @@ constexpr Param kCompileVirtualParams[] = {
     {"source_map", ParamKind::KeywordOnly, false},
     {"sources_content", ParamKind::KeywordOnly, false},
 };
-
-PyObject* compile_virtual(PyObject* module, Arguments args, Py_ssize_t nargs,
-                          PyObject* kwnames) noexcept {
-  const ModuleState& state = module_state(module);
-  return guarded(state, [&]() -> PyObject* {
-    PyObject* bound[5];
-    if (!bind_arguments("compile_virtual", kCompileVirtualParams, args, nargs, kwnames, bound))
-      return nullptr;
-    const std::optional<std::string_view> entry =
-        text_argument(state, "compile_virtual", "entry", bound[1]);
-    if (!entry) return nullptr;
-    const std::optional<bool> source_map =
-        bool_argument("compile_virtual", "source_map", bound[3], false);
-    if (!source_map) return nullptr;
-    const std::optional<bool> sources_content =
-        bool_argument("compile_virtual", "sources_content", bound[4], false);
-    if (!sources_content) return nullptr;
-
-    std::optional<quarl::ModuleMap> modules = read_modules(state, bound[0]);
-    if (!modules) return nullptr;
-    quarl::CompileOptions options;
-    if (!read_vars(state, bound[2], options) ||
-        !read_source_map_options(state, *source_map, *sources_content, options))
-      return nullptr;
-    const std::string key(*entry);
-    return run_compile(state, std::move(options), [&](const quarl::CompileOptions& owned) {
-      return quarl::compile_virtual(std::move(*modules), key, owned);
-    });
-  });
-}
-
 constexpr Param kCheckVirtualParams[] = {
     {"modules", ParamKind::PositionalOrKeyword, true},
     {"entry", ParamKind::PositionalOrKeyword, true},
     {"vars", ParamKind::KeywordOnly, false},
 };
-
-PyObject* check_virtual(PyObject* module, Arguments args, Py_ssize_t nargs,
-                        PyObject* kwnames) noexcept {
-  const ModuleState& state = module_state(module);
-  return guarded(state, [&]() -> PyObject* {
-    PyObject* bound[3];
-    if (!bind_arguments("check_virtual", kCheckVirtualParams, args, nargs, kwnames, bound))
-      return nullptr;
-    const std::optional<std::string_view> entry =
-        text_argument(state, "check_virtual", "entry", bound[1]);
-    if (!entry) return nullptr;
-    std::optional<quarl::ModuleMap> modules = read_modules(state, bound[0]);
-    if (!modules) return nullptr;
-    quarl::CompileOptions options;
-    if (!read_vars(state, bound[2], options)) return nullptr;
-    const std::string key(*entry);
-    return run_check(state, std::move(options), [&](const quarl::CompileOptions& owned) {
-      return quarl::check_virtual(std::move(*modules), key, owned);
-    });
-  });
-}
-
 constexpr Param kScanParams[] = {{"source", ParamKind::PositionalOnly, true}};
 
-PyObject* scan_imports(PyObject* module, Arguments args, Py_ssize_t nargs,
-                       PyObject* kwnames) noexcept {
+constexpr Request kCompile{"compile", kSourceParams, Input::Source, Mode::Compile};
+constexpr Request kCompileFile{"compile_file", kCompileFileParams, Input::File, Mode::Compile};
+constexpr Request kCompileVirtual{"compile_virtual", kCompileVirtualParams, Input::Virtual,
+                                  Mode::Compile};
+constexpr Request kCheck{"check", kSourceParams, Input::Source, Mode::Check};
+constexpr Request kCheckFile{"check_file", kCheckFileParams, Input::File, Mode::Check};
+constexpr Request kCheckVirtual{"check_virtual", kCheckVirtualParams, Input::Virtual, Mode::Check};
+constexpr Request kScanImports{"scan_imports", kScanParams, Input::Source, Mode::Scan};
+
+// One call's arguments, read and checked in the order every function shares:
+// the template argument (the entry's key for a virtual map), the source-map
+// flags, the template's own checks (size and base directory of a source, the
+// module map), the refusal of maps by check, the variables, and the
+// agreement of the two source-map flags.
+class Call {
+ public:
+  Call(const ModuleState& state, const Request& request, PyObject* const* bound)
+      : state_(state), request_(request), bound_(bound) {}
+
+  PyObject* run() {
+    if (!read_template() || !read_map_flags() || !read_template_options()) return nullptr;
+    if (request_.mode == Mode::Check && map_given_)
+      return raise_binding_error(state_, kInvalidOptions,
+                                 "source maps are not available for check(); use compile() instead");
+    if (!read_vars(state_, argument(request_.vars), options_)) return nullptr;
+    if (request_.mode == Mode::Compile &&
+        !read_source_map_options(state_, source_map_, sources_content_, options_))
+      return nullptr;
+    // Copied while the interpreter lock is held: the core runs without it.
+    std::string text(text_);
+    switch (request_.mode) {
+      case Mode::Scan:
+        return run_scan(state_, std::move(text));
+      case Mode::Compile:
+        return run_compile(state_, std::move(options_), [&](const quarl::CompileOptions& owned) {
+          switch (request_.input) {
+            case Input::Source: return quarl::compile_source(std::move(text), owned);
+            case Input::File: return quarl::compile_file(text, owned);
+            case Input::Virtual: break;
+          }
+          return quarl::compile_virtual(std::move(*modules_), text, owned);
+        });
+      case Mode::Check:
+        break;
+    }
+    return run_check(state_, std::move(options_), [&](const quarl::CompileOptions& owned) {
+      switch (request_.input) {
+        case Input::Source: return quarl::check_source(std::move(text), owned);
+        case Input::File: return quarl::check_file(text, owned);
+        case Input::Virtual: break;
+      }
+      return quarl::check_virtual(std::move(*modules_), text, owned);
+    });
+  }
+
+ private:
+  PyObject* argument(int slot) const noexcept { return slot == kAbsent ? nullptr : bound_[slot]; }
+
+  // The source text, the file's path, or the entry's key.
+  bool read_template() {
+    if (request_.input == Input::File) {
+      std::optional<std::string> path =
+          path_text_argument(state_, request_.name, "path", argument(request_.template_slot));
+      if (!path) return false;
+      path_ = std::move(*path);
+      text_ = path_;
+      return true;
+    }
+    const bool is_entry = request_.input == Input::Virtual;
+    const std::optional<std::string_view> text =
+        text_argument(state_, request_.name, is_entry ? "entry" : "source",
+                      argument(is_entry ? request_.entry : request_.template_slot));
+    if (!text) return false;
+    text_ = *text;
+    return true;
+  }
+
+  // compile's flags are bools; check takes None only, and refuses a map
+  // once the other arguments are checked.
+  bool read_map_flags() {
+    if (request_.mode == Mode::Check)
+      return check_flag("source_map", argument(request_.source_map)) &&
+             check_flag("sources_content", argument(request_.sources_content));
+    if (request_.mode != Mode::Compile) return true;
+    const std::optional<bool> map =
+        bool_argument(request_.name, "source_map", argument(request_.source_map), false);
+    if (!map) return false;
+    const std::optional<bool> contents = bool_argument(
+        request_.name, "sources_content", argument(request_.sources_content), false);
+    if (!contents) return false;
+    source_map_ = *map;
+    sources_content_ = *contents;
+    return true;
+  }
+
+  bool check_flag(const char* name, PyObject* value) {
+    if (!value || value == Py_None) return true;
+    if (!PyBool_Check(value)) {
+      wrong_argument_type(request_.name, name, "bool or None", value);
+      return false;
+    }
+    map_given_ = true;
+    return true;
+  }
+
+  bool read_template_options() {
+    switch (request_.input) {
+      case Input::Source:
+        return source_fits(state_, text_) &&
+               read_base_path(state_, request_.name, argument(request_.base_path), options_);
+      case Input::Virtual:
+        modules_ = read_modules(state_, argument(request_.template_slot));
+        return modules_.has_value();
+      case Input::File:
+        return true;
+    }
+    return true;
+  }
+
+  const ModuleState& state_;
+  const Request& request_;
+  PyObject* const* bound_;
+  // The source, the path, or the entry's key: a view of the argument's text
+  // (of path_ for a path), which lives as long as the call.
+  std::string_view text_;
+  std::string path_;
+  std::optional<quarl::ModuleMap> modules_;
+  quarl::CompileOptions options_;
+  bool source_map_ = false;
+  bool sources_content_ = false;
+  bool map_given_ = false;
+};
+
+template <const Request& request>
+PyObject* function(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                   PyObject* kwnames) noexcept {
   const ModuleState& state = module_state(module);
   return guarded(state, [&]() -> PyObject* {
-    PyObject* bound[1];
-    if (!bind_arguments("scan_imports", kScanParams, args, nargs, kwnames, bound)) return nullptr;
-    const std::optional<std::string_view> source =
-        text_argument(state, "scan_imports", "source", bound[0]);
-    if (!source || !source_fits(state, *source)) return nullptr;
-    std::string text(*source);
-    quarl::Outcome<std::vector<std::string>> paths = [&] {
-      const WithoutGil unlocked;
-      return quarl::scan_imports(std::move(text));
-    }();
-    if (!paths) return raise_failure(state, paths.error());
-    return to_python(*paths);
+    PyObject* bound[kMaxParams];
+    if (!bind_arguments(request.name, request.params, args, nargs, kwnames, bound))
+      return nullptr;
+    return Call(state, request, bound).run();
   });
 }
 
@@ -426,7 +473,7 @@ PyObject* scan_imports(PyObject* module, Arguments args, Py_ssize_t nargs,
 #define TESSEL_FUNCTION(name) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(name))
 
 PyMethodDef function_defs[] = {
-    {"compile", TESSEL_FUNCTION(compile), METH_FASTCALL | METH_KEYWORDS,
+    {kCompile.name, TESSEL_FUNCTION(function<kCompile>), METH_FASTCALL | METH_KEYWORDS,
      PyDoc_STR(
          "compile(source, *, vars=None, base_path=None, source_map=False, "
          "sources_content=False)\n--\n\n"
@@ -438,14 +485,14 @@ PyMethodDef function_defs[] = {
          "rather than silently resolving against an empty path). `source_map=True` appends a\n"
          "Source Map v3 document to the result; `sources_content=True` embeds original source\n"
          "text in the map (requires `source_map=True`). All are keyword-only.")},
-    {"compile_file", TESSEL_FUNCTION(compile_file), METH_FASTCALL | METH_KEYWORDS,
+    {kCompileFile.name, TESSEL_FUNCTION(function<kCompileFile>), METH_FASTCALL | METH_KEYWORDS,
      PyDoc_STR("compile_file(path, *, vars=None, source_map=False, sources_content=False)\n--\n\n"
                "Compile an QUARL template file (`path` is a str or `os.PathLike`).\n\n"
                "The base directory is derived from the file's own directory, so there is no\n"
                "`base_path` argument. `vars`, `source_map`, and `sources_content` are "
                "keyword-only.\n"
                "Dependencies are absolute paths.")},
-    {"compile_virtual", TESSEL_FUNCTION(compile_virtual), METH_FASTCALL | METH_KEYWORDS,
+    {kCompileVirtual.name, TESSEL_FUNCTION(function<kCompileVirtual>), METH_FASTCALL | METH_KEYWORDS,
      PyDoc_STR(
          "compile_virtual(modules, entry, *, vars=None, source_map=False, "
          "sources_content=False)\n--\n\n"
@@ -454,7 +501,7 @@ PyMethodDef function_defs[] = {
          "key present in `modules`. `vars`, `source_map`, and `sources_content` are\n"
          "keyword-only. No source injection occurs \u2014 all modules (entry included) are\n"
          "supplied by the caller.")},
-    {"check", TESSEL_FUNCTION(check), METH_FASTCALL | METH_KEYWORDS,
+    {kCheck.name, TESSEL_FUNCTION(function<kCheck>), METH_FASTCALL | METH_KEYWORDS,
      PyDoc_STR(
          "check(source, *, vars=None, base_path=None, source_map=None, "
          "sources_content=None)\n--\n\n"
@@ -464,13 +511,13 @@ PyMethodDef function_defs[] = {
          "\u2014 source maps are a compile-only concept. Passing either keyword raises\n"
          "`QuarlError(code=\"quarl::invalid_options\")` immediately (the same split of\n"
          "options as in the other language bindings).")},
-    {"check_file", TESSEL_FUNCTION(check_file), METH_FASTCALL | METH_KEYWORDS,
+    {kCheckFile.name, TESSEL_FUNCTION(function<kCheckFile>), METH_FASTCALL | METH_KEYWORDS,
      PyDoc_STR("check_file(path, *, vars=None)\n--\n\n"
                "Check (validate) an QUARL template file without rendering output.")},
-    {"check_virtual", TESSEL_FUNCTION(check_virtual), METH_FASTCALL | METH_KEYWORDS,
+    {kCheckVirtual.name, TESSEL_FUNCTION(function<kCheckVirtual>), METH_FASTCALL | METH_KEYWORDS,
      PyDoc_STR("check_virtual(modules, entry, *, vars=None)\n--\n\n"
                "Check (validate) a module from an in-memory virtual filesystem.")},
-    {"scan_imports", TESSEL_FUNCTION(scan_imports), METH_FASTCALL | METH_KEYWORDS,
+    {kScanImports.name, TESSEL_FUNCTION(function<kScanImports>), METH_FASTCALL | METH_KEYWORDS,
      PyDoc_STR("scan_imports(source, /)\n--\n\n"
                "Extract all import / re-export paths from an QUARL source string.\n\n"
                "Returns a deduplicated `list[str]` in resolution order (frontmatter and\n"

@@ -43,8 +43,11 @@ struct CompileOptions {
 // Module key to module text, for the virtual entry points.
 using ModuleMap = std::unordered_map<std::string, std::string>;
 
-// Inputs at most this long.
+// Inputs (each module text, and a virtual map's texts together) at most this
+// long.
 inline constexpr std::size_t kMaxSourceBytes = 10485760;
+// Modules one call may load besides its entry, and entries of a virtual map.
+inline constexpr std::size_t kMaxModules = 256;
 
 Outcome<CompileResult> compile_source(std::string source, const CompileOptions& options);
 Outcome<CompileResult> compile_file(std::string_view path, const CompileOptions& options);
