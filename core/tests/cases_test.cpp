@@ -1,0 +1,155 @@
+// The shared compile cases of tests/cases/ (their format is described in
+// tests/cases/README.md), run through the core's entry points.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "quarl/compile.hpp"
+#include "quarl/value.hpp"
+
+namespace quarl {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+struct Case {
+  std::string where;  // file:line of its === line
+  std::string name;
+  std::optional<std::string> source;
+  ModuleMap modules;
+  std::string entry;
+  Value::Object vars;
+  std::optional<std::string> output;
+  std::optional<json> messages;
+  std::optional<std::string> error;
+  Warnings warnings;
+  std::optional<std::vector<std::string>> dependencies;
+};
+
+void add_module(Case& c, std::string key, std::string text) {
+  if (c.modules.empty()) c.entry = key;
+  c.modules.emplace(std::move(key), std::move(text));
+}
+
+void set_field(Case& c, const std::string& key, const std::string& value) {
+  if (key == "source") c.source = json::parse(value).get<std::string>();
+  else if (key.starts_with("module ")) add_module(c, key.substr(7), json::parse(value).get<std::string>());
+  else if (key == "vars") c.vars = value_from_json(json::parse(value)).as_object();
+  else if (key == "output") c.output = json::parse(value).get<std::string>();
+  else if (key == "messages") c.messages = json::parse(value);
+  else if (key == "error") c.error = value;
+  else if (key == "warning") c.warnings.push_back(value);
+  else if (key == "dependencies") c.dependencies = json::parse(value).get<std::vector<std::string>>();
+  else throw std::runtime_error("unknown field '" + key + "' in " + c.where);
+}
+
+std::vector<Case> read_cases(const fs::path& path) {
+  std::vector<Case> cases;
+  std::ifstream in(path);
+  std::string line;
+  std::optional<std::string> block;  // the key of the module being read
+  std::string text;
+  const auto end_block = [&] {
+    // Blank lines end a block: they separate cases.
+    while (text.ends_with("\n\n")) text.pop_back();
+    if (text == "\n") text.clear();
+    if (block) add_module(cases.back(), *block, std::move(text));
+    block.reset();
+    text.clear();
+  };
+  for (int number = 1; std::getline(in, line); ++number) {
+    if (line.starts_with("===") || line.starts_with("%%")) end_block();
+    if (line.starts_with("===")) {
+      cases.emplace_back();
+      cases.back().where = path.filename().string() + ":" + std::to_string(number);
+      cases.back().name = line.substr(line.find_first_not_of("= "));
+    } else if (line.starts_with("%%")) {
+      block = line.substr(3);
+    } else if (block) {
+      text += line + "\n";
+    } else if (!line.empty() && !line.starts_with('#')) {
+      const std::size_t colon = line.find(": ");
+      if (cases.empty() || colon == std::string::npos)
+        throw std::runtime_error("not a field: " + path.string() + ":" + std::to_string(number));
+      set_field(cases.back(), line.substr(0, colon), line.substr(colon + 2));
+    }
+  }
+  end_block();
+  return cases;
+}
+
+std::vector<Case> all_cases() {
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(fs::path(TESSEL_SOURCE_DIR) / "tests/cases"))
+    if (entry.path().extension() == ".txt") files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+  std::vector<Case> cases;
+  for (const fs::path& file : files)
+    for (Case& c : read_cases(file)) cases.push_back(std::move(c));
+  return cases;
+}
+
+// "CODE [OFFSET+LENGTH] MESSAGE", as the case files write a failure.
+std::string error_line(const Failure& failure) {
+  const auto* error = std::get_if<Error>(&failure);
+  if (!error) return "internal fault: " + std::get<InternalFault>(failure).detail;
+  std::string line(error->code_string());
+  if (const std::optional<Span> span = error->span())
+    line += " " + std::to_string(span->offset) + "+" + std::to_string(span->length);
+  return line + " " + error->message();
+}
+
+json messages_json(const std::vector<Message>& messages) {
+  json list = json::array();
+  for (const Message& m : messages) list.push_back({{"role", m.role}, {"content", m.content}});
+  return list;
+}
+
+class Cases : public testing::TestWithParam<Case> {};
+
+TEST_P(Cases, CompileAndCheck) {
+  const Case& c = GetParam();
+  SCOPED_TRACE(c.where + " " + c.name);
+  CompileOptions options;
+  options.vars = c.vars;
+  const Outcome<CompileResult> result =
+      c.source ? compile_source(*c.source, options) : compile_virtual(c.modules, c.entry, options);
+  const Outcome<CheckResult> checked =
+      c.source ? check_source(*c.source, options) : check_virtual(c.modules, c.entry, options);
+  if (c.error) {
+    ASSERT_FALSE(result) << "compiled without error";
+    EXPECT_EQ(error_line(result.error()), *c.error);
+    ASSERT_FALSE(checked) << "checked without error";
+    EXPECT_EQ(error_line(checked.error()), *c.error);
+    return;
+  }
+  ASSERT_TRUE(result) << error_line(result.error());
+  if (const auto* text = std::get_if<std::string>(&result->output)) {
+    EXPECT_EQ(c.output, *text);
+  } else {
+    EXPECT_EQ(c.messages, messages_json(std::get<std::vector<Message>>(result->output)));
+  }
+  EXPECT_EQ(result->warnings, c.warnings);
+  if (c.dependencies) {
+    EXPECT_EQ(result->dependencies, *c.dependencies);
+  }
+  ASSERT_TRUE(checked) << error_line(checked.error());
+  EXPECT_EQ(checked->warnings, c.warnings);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, Cases, testing::ValuesIn(all_cases()),
+                         [](const testing::TestParamInfo<Case>& param) {
+                           std::string name = param.param.where;
+                           for (char& ch : name)
+                             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                           return name;
+                         });
+
+}  // namespace
+}  // namespace quarl
