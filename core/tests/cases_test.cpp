@@ -9,8 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "lexer.hpp"
+#include "parser.hpp"
 #include "quarl/compile.hpp"
 #include "quarl/value.hpp"
+#include "tree_print.hpp"
 
 namespace quarl {
 namespace {
@@ -30,6 +33,7 @@ struct Case {
   std::optional<std::string> error;
   Warnings warnings;
   std::optional<std::vector<std::string>> dependencies;
+  std::optional<std::string> tree;  // a parse case: the source's tree, nothing compiled
 };
 
 void add_module(Case& c, std::string key, std::string text) {
@@ -45,6 +49,7 @@ void set_field(Case& c, const std::string& key, const std::string& value) {
   else if (key == "messages") c.messages = json::parse(value);
   else if (key == "error") c.error = value;
   else if (key == "warning") c.warnings.push_back(value);
+  else if (key == "tree") c.tree = value;
   else if (key == "dependencies") c.dependencies = json::parse(value).get<std::vector<std::string>>();
   else throw std::runtime_error("unknown field '" + key + "' in " + c.where);
 }
@@ -116,6 +121,11 @@ class Cases : public testing::TestWithParam<Case> {};
 TEST_P(Cases, CompileAndCheck) {
   const Case& c = GetParam();
   SCOPED_TRACE(c.where + " " + c.name);
+  if (c.tree) {
+    const Template parsed = parse_template(lex(std::make_shared<const std::string>(*c.source)));
+    EXPECT_EQ(testing_support::show_template(parsed), *c.tree);
+    return;
+  }
   CompileOptions options;
   options.vars = c.vars;
   const Outcome<CompileResult> result =

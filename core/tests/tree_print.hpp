@@ -164,4 +164,13 @@ inline std::string show(const NodeList& nodes) {
   return out + "]";
 }
 
+// The body tree, preceded by the frontmatter and @extends when present.
+inline std::string show_template(const Template& t) {
+  std::string out;
+  if (t.frontmatter) out += "fm=" + show_text(*t.frontmatter) + " ";
+  if (t.extends)
+    out += "extends=" + std::string(t.extends->path) + "@" + std::to_string(t.extends->offset) + " ";
+  return out + show(t.body);
+}
+
 }  // namespace quarl::testing_support
