@@ -19,7 +19,7 @@ def read_cases(path):
         if block is not None:
             cases[-1]["modules"][block] = "".join(text)
 
-    for number, line in enumerate(path.read_text(encoding="utf-8").split("\n")[:-1], 1):
+    for number, line in enumerate(path.read_bytes().decode("utf-8").split("\n")[:-1], 1):
         if line.startswith(("===", "%%")):
             end_block()
             block, text = None, []
