@@ -36,7 +36,7 @@ def read_cases(path):
                 case["modules"][key[7:]] = json.loads(value)
             elif key == "warning":
                 case["warnings"].append(value)
-            elif key in ("error", "tree"):
+            elif key in ("error", "help", "tree"):
                 case[key] = value
             else:
                 case[key] = json.loads(value)
@@ -67,6 +67,8 @@ def test_case(case):
             with pytest.raises(tessel.QuarlError) as info:
                 run(call)
             assert error_line(info.value) == case["error"]
+            if "help" in case:
+                assert (info.value.help or "none") == case["help"]
         return
     result, checked = run(calls[0]), run(calls[1])
     if result.kind == "markdown":

@@ -31,10 +31,13 @@ struct Case {
   std::optional<std::string> output;
   std::optional<json> messages;
   std::optional<std::string> error;
+  std::optional<std::string> help;  // the error's help text ("none": it has none)
   Warnings warnings;
   std::optional<std::vector<std::string>> dependencies;
   std::optional<std::string> tree;  // a parse case: the source's tree, nothing compiled
 };
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.where << " " << c.name; }
 
 void add_module(Case& c, std::string key, std::string text) {
   if (c.modules.empty()) c.entry = key;
@@ -48,6 +51,7 @@ void set_field(Case& c, const std::string& key, const std::string& value) {
   else if (key == "output") c.output = json::parse(value).get<std::string>();
   else if (key == "messages") c.messages = json::parse(value);
   else if (key == "error") c.error = value;
+  else if (key == "help") c.help = value;
   else if (key == "warning") c.warnings.push_back(value);
   else if (key == "tree") c.tree = value;
   else if (key == "dependencies") c.dependencies = json::parse(value).get<std::vector<std::string>>();
@@ -135,6 +139,9 @@ TEST_P(Cases, CompileAndCheck) {
   if (c.error) {
     ASSERT_FALSE(result) << "compiled without error";
     EXPECT_EQ(error_line(result.error()), *c.error);
+    if (const auto* error = std::get_if<Error>(&result.error()); error && c.help) {
+      EXPECT_EQ(error->help().value_or("none"), *c.help);
+    }
     ASSERT_FALSE(checked) << "checked without error";
     EXPECT_EQ(error_line(checked.error()), *c.error);
     return;
