@@ -68,6 +68,16 @@ TEST(Compile, SourceSizeLimit) {
             "<source>");
 }
 
+// check keeps no text, yet fails where the compile's output outgrows its limit.
+TEST(Compile, CheckMeasuresWhatItDoesNotKeep) {
+  const CompileOptions options = with_vars({{"x", Value::string(std::string(30'000'000, 'x'))}});
+  for (const char* source : {"{{ x }}{{ x }}", "@define f():\n{{ x }}\n@end\n{{ f() }}{{ f() }}"}) {
+    EXPECT_EQ(error_of(check_source(source, options)).message(),
+              "resource limit exceeded: output exceeds maximum size of 52428800 bytes");
+    EXPECT_TRUE(check_source(std::string(source).substr(0, std::string(source).rfind("{{")), options));
+  }
+}
+
 TEST(Compile, BasePath) {
   CompileOptions options;
   options.base_path = "/no/such/base";
