@@ -36,7 +36,7 @@ def read_cases(path):
                 case["modules"][key[7:]] = json.loads(value)
             elif key == "warning":
                 case["warnings"].append(value)
-            elif key in ("error", "help", "tree"):
+            elif key in ("error", "help", "tree", "tokens"):
                 case[key] = value
             else:
                 case[key] = json.loads(value)
@@ -44,8 +44,10 @@ def read_cases(path):
     return cases
 
 
-# Parse cases (a `tree` field) need the core's parse tree: the C++ tests run them.
-ALL = [case for path in sorted(CASES.glob("*.txt")) for case in read_cases(path) if "tree" not in case]
+# Parse and lexer cases (a `tree` or `tokens` field) need the core's own
+# structures: the C++ tests run them.
+ALL = [case for path in sorted(CASES.glob("*.txt")) for case in read_cases(path)
+       if "tree" not in case and "tokens" not in case]
 
 
 def error_line(error):

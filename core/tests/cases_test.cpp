@@ -35,6 +35,7 @@ struct Case {
   Warnings warnings;
   std::optional<std::vector<std::string>> dependencies;
   std::optional<std::string> tree;  // a parse case: the source's tree, nothing compiled
+  std::optional<std::string> tokens;  // a lexer case: the source's tokens
   std::optional<std::string> unreadable;  // why the file could not be read
 };
 
@@ -74,6 +75,7 @@ void set_field(Case& c, const std::string& key, const std::string& value) {
   else if (key == "help") c.help = value;
   else if (key == "warning") c.warnings.push_back(value);
   else if (key == "tree") c.tree = value;
+  else if (key == "tokens") c.tokens = value;
   else if (key == "dependencies") c.dependencies = json::parse(value).get<std::vector<std::string>>();
   else throw std::runtime_error("unknown field '" + key + "' in " + c.where);
 }
@@ -154,6 +156,18 @@ TEST_P(Cases, CompileAndCheck) {
   const Case& c = GetParam();
   SCOPED_TRACE(c.where + " " + c.name);
   ASSERT_FALSE(c.unreadable) << *c.unreadable;
+  if (c.tokens) {
+    const TokenList list = lex(std::make_shared<const std::string>(*c.source));
+    EXPECT_EQ(testing_support::show_tokens(list.tokens), *c.tokens);
+    // Every payload but the frontmatter's (a copy without carriage returns) is
+    // a view into the module text.
+    for (const Token& t : list.tokens) {
+      if (t.kind == TokenKind::FrontmatterContent || t.text.empty()) continue;
+      EXPECT_GE(t.text.data(), list.text->data());
+      EXPECT_LE(t.text.data() + t.text.size(), list.text->data() + list.text->size());
+    }
+    return;
+  }
   if (c.tree) {
     const Template parsed = parse_template(lex(std::make_shared<const std::string>(*c.source)));
     EXPECT_EQ(testing_support::show_template(parsed), *c.tree);

@@ -5,6 +5,8 @@
 //   Bool(true)  Null  Truthy(e)  Not(e)  Eq(a, b)  Ne(a, b)  And[...]  Or[...]
 #pragma once
 
+#include "lexer.hpp"
+
 #include <string>
 
 #include "quarl/value.hpp"
@@ -171,6 +173,18 @@ inline std::string show_template(const Template& t) {
   if (t.extends)
     out += "extends=" + std::string(t.extends->path) + "@" + std::to_string(t.extends->offset) + " ";
   return out + show(t.body);
+}
+
+// Tokens as Kind@offset"text", separated by spaces ("none" for no tokens).
+inline std::string show_tokens(const std::vector<Token>& tokens) {
+  static constexpr const char* kNames[] = {"Text",      "Interpolation",        "EscapedBrace",
+                                           "Directive", "FrontmatterDelimiter", "FrontmatterContent",
+                                           "CodeFence", "CodeContent"};
+  std::string out;
+  for (const Token& t : tokens)
+    out += (out.empty() ? "" : " ") + std::string(kNames[static_cast<int>(t.kind)]) + "@" +
+           std::to_string(t.offset) + show_text(t.text);
+  return out.empty() ? "none" : out;
 }
 
 }  // namespace quarl::testing_support
