@@ -13,7 +13,6 @@ namespace quarl {
 
 namespace {
 
-using K = TokenKind;
 
 ModuleText text_of(std::string s) { return std::make_shared<const std::string>(std::move(s)); }
 

@@ -88,33 +88,15 @@ struct ErrorCase {
   std::string message;
 };
 
+// Frontmatter YAML errors as a template meets them are cases in
+// tests/cases/yaml_errors.txt; these two cannot be written in a template (the
+// text is not UTF-8; the second document starts after the frontmatter ends).
 TEST(Yaml, Errors) {
   const std::vector<ErrorCase> cases = {
-      {"v: !!int x", ErrorCode::Yaml, "cannot resolve \"x\" as !!int at line 1, column 4"},
-      {"v: !!bool yes", ErrorCode::Yaml, "cannot resolve \"yes\" as !!bool at line 1, column 4"},
-      {"v: !!null 0", ErrorCode::Yaml, "cannot resolve \"0\" as !!null at line 1, column 4"},
-      {"v: !!float abc", ErrorCode::Yaml, "cannot resolve \"abc\" as !!float at line 1, column 4"},
-      {"v: !!int [1]", ErrorCode::Yaml, "cannot apply !!int to a sequence at line 1, column 4"},
-      {"a: 1\nb: 2\na: 3\n", ErrorCode::Yaml,
-       "found duplicate key \"a\" in a mapping at line 3, column 1"},
-      {"\"a\": 1\na: 2\n", ErrorCode::Yaml,
-       "found duplicate key \"a\" in a mapping at line 2, column 1"},
-      {"m: {x: 1, x: 2}", ErrorCode::Yaml,
-       "found duplicate key \"x\" in a mapping at line 1, column 11"},
-      {"? [1]\n: a\n? [1]\n: b\n", ErrorCode::Yaml,
-       "found duplicate key of kind sequence in a mapping at line 3, column 3"},
       {"a: \"\xff\"", ErrorCode::Yaml, "invalid leading UTF-8 octet at line 1, column 5"},
-      {"a: *missing", ErrorCode::Yaml, "found undefined alias \"missing\" at line 1, column 4"},
-      {"a: &x [*x]", ErrorCode::Yaml, "found undefined alias \"x\" at line 1, column 8"},
       {"a: 1\n---\nb: 2\n", ErrorCode::Yaml,
        "expected a single document in the stream, but found another document at line 2, "
        "column 1"},
-      {"a: [1, 2", ErrorCode::Yaml,
-       "while parsing a flow sequence, did not find expected ',' or ']' at line 2, column 1"},
-      {"a: b: c", ErrorCode::Yaml,
-       "mapping values are not allowed in this context at line 1, column 5"},
-      {"a: \"\x01\"", ErrorCode::Yaml,
-       "control characters are not allowed at line 1, column 5"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
