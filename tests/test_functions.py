@@ -284,16 +284,6 @@ def test_core_errors_carry_their_span():
         "quarl::module_not_found", "module 'entry.quarl' is not in the virtual module map", None)
 
 
-def test_compile_and_check_agree():
-    source = "---\ntitle: T\n---\n# {{ title }}\n@for x in xs:\n- {{ x }}\n@end\n"
-    result = tessel.compile(source, vars={"xs": ["a", "b"]})
-    assert result.output == "---\ntitle: T\n---\n# T\n- a\n- b\n"
-    assert result.kind == "markdown" and result.warnings == [] and result.dependencies == []
-    assert tessel.check(source, vars={"xs": []}).warnings == []
-    for call in (tessel.compile, tessel.check):
-        assert raises(QuarlError, call, source).code == "quarl::undefined_var"
-
-
 def test_files(tmp_path):
     path = tmp_path / "hello.quarl"
     path.write_text("Hello {{ who }}\n", encoding="utf-8")

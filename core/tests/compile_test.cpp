@@ -33,20 +33,7 @@ CompileOptions with_vars(Value::Object vars) {
   return options;
 }
 
-TEST(Compile, SourceString) {
-  EXPECT_EQ(markdown(compile_source("Hello {{ name }}!", with_vars({{"name", Value::string("W")}}))),
-            "Hello W!\n");
-  // Caller variables lay over frontmatter variables; the frontmatter passes through.
-  EXPECT_EQ(markdown(compile_source("---\nname: Front\nother: 1\n---\n{{ name }} {{ other }}\r\n",
-                                    with_vars({{"name", Value::string("Caller")}}))),
-            "---\nname: Front\nother: 1\n---\nCaller 1\n");
-  EXPECT_EQ(markdown(compile_source("---\ntype: quarl\nimports: []\n---\n  \n", {})), "");
-  const Error reserved =
-      error_of(compile_source("x", with_vars({{"imports", Value::string("no")}})));
-  EXPECT_EQ(reserved.message(),
-            "import error: 'imports' is a reserved frontmatter key for QUARL files and cannot be "
-            "set via --set");
-}
+// Whole compiles from strings and module maps are cases in tests/cases/.
 
 TEST(Compile, CallerVariableDepthLimit) {
   const auto nested = [](std::size_t depth) {
@@ -143,17 +130,9 @@ TEST_F(CompileFiles, EntryFiles) {
             "undefined variable 'nope'");
 }
 
-TEST(Compile, VirtualModules) {
-  EXPECT_EQ(markdown(compile_virtual({{"main.quarl", "A {{ x }}"}}, "main.quarl",
-                                     with_vars({{"x", Value::number(1)}}))),
-            "A 1\n");
+TEST(Compile, VirtualEntryMustBeInTheMap) {
   EXPECT_EQ(error_of(compile_virtual({{"main.quarl", "A"}}, "other.quarl", {})).message(),
             "module 'other.quarl' is not in the virtual module map");
-  EXPECT_EQ(error_of(compile_virtual({{"main", "A"}}, "main", {})).message(),
-            "not an QUARL file: main");
-  const Outcome<CompileResult> result = compile_virtual({{"m.quarl", "x"}}, "m.quarl", {});
-  ASSERT_TRUE(result);
-  EXPECT_TRUE(result->dependencies.empty());
 }
 
 TEST(Compile, TextsMustBeUtf8) {
