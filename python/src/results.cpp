@@ -6,6 +6,7 @@
 #include "convert.hpp"
 #include "errors.hpp"
 #include "py_ref.hpp"
+#include "record.hpp"
 #include "quarl/result.hpp"
 #include "text.hpp"
 
@@ -276,69 +277,28 @@ PyObject* check_result_new(PyTypeObject* type, PyObject* args, PyObject* kwargs)
   });
 }
 
-PyObject* check_result_warnings(PyObject* self, void*) noexcept {
-  return to_python(unbox<Warnings>(self));
-}
-
-PyObject* check_result_to_dict(PyObject* self, PyObject*) noexcept {
-  const PyRef warnings = PyRef::steal(to_python(unbox<Warnings>(self)));
-  if (!warnings) return nullptr;
-  return Py_BuildValue("{s:O}", "warnings", warnings.get());
-}
-
 PyObject* check_result_to_json(PyObject* self, PyObject*) noexcept {
   return guarded(module_state_of(Py_TYPE(self)), [self] {
     return to_json_text(Value::object({{"warnings", string_array(unbox<Warnings>(self))}}));
   });
 }
 
-PyObject* check_result_reduce(PyObject* self, PyObject*) noexcept {
-  const PyRef warnings = PyRef::steal(to_python(unbox<Warnings>(self)));
-  if (!warnings) return nullptr;
-  return Py_BuildValue("(O(O))", reinterpret_cast<PyObject*>(Py_TYPE(self)), warnings.get());
-}
-
-PyObject* check_result_repr(PyObject* self) noexcept {
-  return guarded(module_state_of(Py_TYPE(self)), [self] {
-    return to_python("CheckResult(warnings=" + debug_list(string_array(unbox<Warnings>(self))) +
-                       ")");
-  });
-}
-
-PyGetSetDef check_result_getset[] = {
-    {"warnings", check_result_warnings, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+struct CheckResultSpec {
+  using Data = Warnings;
+  static constexpr const char* kName = "tessel._tessel.CheckResult";
+  static constexpr std::array<Field<Data>, 1> kFields = {{
+      {"warnings", [](const Data& w) noexcept { return to_python(w); },
+       [](const Data& w) { return debug_list(string_array(w)); }},
+  }};
+  static constexpr RecordDocs kDocs = {
+      "CheckResult(warnings)\n--\n\n"
+      "The result of [`check`], [`check_file`], or [`check_virtual`].",
+      "to_dict($self, /)\n--\n\nA new dict with the single key `\"warnings\"`.",
+      "to_json($self, /)\n--\n\nThe same content as compact JSON text.",
+      "__reduce__($self, /)\n--\n\nReconstruct on unpickle via `CheckResult(warnings)`."};
+  static constexpr auto construct = check_result_new;
+  static constexpr auto to_json = check_result_to_json;
 };
-
-PyMethodDef check_result_methods[] = {
-    {"to_dict", check_result_to_dict, METH_NOARGS,
-     PyDoc_STR("to_dict($self, /)\n--\n\nA new dict with the single key `\"warnings\"`.")},
-    {"to_json", check_result_to_json, METH_NOARGS,
-     PyDoc_STR("to_json($self, /)\n--\n\nThe same content as compact JSON text.")},
-    {"__reduce__", check_result_reduce, METH_NOARGS,
-     PyDoc_STR("__reduce__($self, /)\n--\n\nReconstruct on unpickle via `CheckResult(warnings)`.")},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-constexpr const char kCheckResultDoc[] =
-    "CheckResult(warnings)\n--\n\n"
-    "The result of [`check`], [`check_file`], or [`check_virtual`].";
-
-PyType_Slot check_result_slots[] = {
-    {Py_tp_doc, const_cast<char*>(kCheckResultDoc)},
-    {Py_tp_new, reinterpret_cast<void*>(check_result_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<Warnings>)},
-    {Py_tp_repr, reinterpret_cast<void*>(check_result_repr)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(boxed_richcompare<Warnings>)},
-    {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
-    {Py_tp_getset, check_result_getset},
-    {Py_tp_methods, check_result_methods},
-    {0, nullptr},
-};
-
-PyType_Spec check_result_spec = {"tessel._tessel.CheckResult", sizeof(Boxed<Warnings>), 0,
-                                 Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-                                 check_result_slots};
 
 // ---- Message --------------------------------------------------------------------
 
@@ -360,74 +320,31 @@ PyObject* message_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noex
   });
 }
 
-PyObject* message_role(PyObject* self, void*) noexcept { return to_python(message(self).role); }
-PyObject* message_content(PyObject* self, void*) noexcept {
-  return to_python(message(self).content);
-}
-
-PyObject* message_to_dict(PyObject* self, PyObject*) noexcept {
-  const PyRef role = PyRef::steal(to_python(message(self).role));
-  const PyRef content = PyRef::steal(to_python(message(self).content));
-  if (!role || !content) return nullptr;
-  return Py_BuildValue("{s:O,s:O}", "role", role.get(), "content", content.get());
-}
-
 PyObject* message_to_json(PyObject* self, PyObject*) noexcept {
   return guarded(module_state_of(Py_TYPE(self)), [self] {
     return to_json_text(Value::object({{"content", Value::string(message(self).content)},
-                                    {"role", Value::string(message(self).role)}}));
+                                       {"role", Value::string(message(self).role)}}));
   });
 }
 
-PyObject* message_reduce(PyObject* self, PyObject*) noexcept {
-  const PyRef role = PyRef::steal(to_python(message(self).role));
-  const PyRef content = PyRef::steal(to_python(message(self).content));
-  if (!role || !content) return nullptr;
-  return Py_BuildValue("(O(OO))", reinterpret_cast<PyObject*>(Py_TYPE(self)), role.get(),
-                       content.get());
-}
-
-PyObject* message_repr(PyObject* self) noexcept {
-  return guarded(module_state_of(Py_TYPE(self)), [self] {
-    return to_python("Message(role=" + debug_quoted(message(self).role) +
-                       ", content=" + debug_quoted(message(self).content) + ")");
-  });
-}
-
-PyGetSetDef message_getset[] = {
-    {"role", message_role, nullptr, nullptr, nullptr},
-    {"content", message_content, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+struct MessageSpec {
+  using Data = quarl::Message;
+  static constexpr const char* kName = "tessel._tessel.Message";
+  static constexpr std::array<Field<Data>, 2> kFields = {{
+      {"role", [](const Data& m) noexcept { return to_python(m.role); },
+       [](const Data& m) { return debug_quoted(m.role); }},
+      {"content", [](const Data& m) noexcept { return to_python(m.content); },
+       [](const Data& m) { return debug_quoted(m.content); }},
+  }};
+  static constexpr RecordDocs kDocs = {
+      "Message(role, content)\n--\n\n"
+      "A single chat message produced by a `@message`-bearing template.",
+      "to_dict($self, /)\n--\n\nA new dict with the keys `\"role\"` and `\"content\"`.",
+      "to_json($self, /)\n--\n\nThe same content as compact JSON text with sorted keys.",
+      "__reduce__($self, /)\n--\n\nReconstruct on unpickle via `Message(role, content)`."};
+  static constexpr auto construct = message_new;
+  static constexpr auto to_json = message_to_json;
 };
-
-PyMethodDef message_methods[] = {
-    {"to_dict", message_to_dict, METH_NOARGS,
-     PyDoc_STR("to_dict($self, /)\n--\n\nA new dict with the keys `\"role\"` and `\"content\"`.")},
-    {"to_json", message_to_json, METH_NOARGS,
-     PyDoc_STR("to_json($self, /)\n--\n\nThe same content as compact JSON text with sorted keys.")},
-    {"__reduce__", message_reduce, METH_NOARGS,
-     PyDoc_STR("__reduce__($self, /)\n--\n\nReconstruct on unpickle via `Message(role, content)`.")},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-constexpr const char kMessageDoc[] =
-    "Message(role, content)\n--\n\n"
-    "A single chat message produced by a `@message`-bearing template.";
-
-PyType_Slot message_slots[] = {
-    {Py_tp_doc, const_cast<char*>(kMessageDoc)},
-    {Py_tp_new, reinterpret_cast<void*>(message_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<quarl::Message>)},
-    {Py_tp_repr, reinterpret_cast<void*>(message_repr)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(boxed_richcompare<quarl::Message>)},
-    {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
-    {Py_tp_getset, message_getset},
-    {Py_tp_methods, message_methods},
-    {0, nullptr},
-};
-
-PyType_Spec message_spec = {"tessel._tessel.Message", sizeof(Boxed<quarl::Message>), 0,
-                            Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, message_slots};
 
 }  // namespace
 
@@ -435,10 +352,10 @@ PyObject* create_compile_result_class(PyObject* module) noexcept {
   return PyType_FromModuleAndSpec(module, &compile_result_spec, nullptr);
 }
 PyObject* create_check_result_class(PyObject* module) noexcept {
-  return PyType_FromModuleAndSpec(module, &check_result_spec, nullptr);
+  return Record<CheckResultSpec>::create(module);
 }
 PyObject* create_message_class(PyObject* module) noexcept {
-  return PyType_FromModuleAndSpec(module, &message_spec, nullptr);
+  return Record<MessageSpec>::create(module);
 }
 
 PyObject* make_compile_result(const ModuleState& state, Value canonical_value) noexcept {

@@ -1,0 +1,136 @@
+// Record classes: frozen Python views of one boxed C++ value, whose getters,
+// to_dict, __reduce__, repr, equality and type spec are generated from a
+// table of the value's fields. A class's Spec names the value type, the
+// qualified name, the fields, the docstrings, its constructor and its to_json:
+//
+//   struct Spec {
+//     using Data = ...;  // the boxed C++ value
+//     static constexpr const char* kName = "tessel._tessel.X";
+//     static constexpr std::array<Field<Data>, N> kFields = {...};
+//     static constexpr RecordDocs kDocs = {...};
+//     static PyObject* construct(PyTypeObject*, PyObject* args, PyObject* kwargs) noexcept;
+//     static PyObject* to_json(PyObject* self, PyObject*) noexcept;
+//   };
+//
+// The constructor takes the fields in table order: __reduce__ passes them
+// back that way.
+#pragma once
+
+#include <Python.h>
+
+#include <array>
+#include <cstddef>
+#include <string>
+
+#include "boxed.hpp"
+#include "errors.hpp"
+#include "py_ref.hpp"
+
+namespace tessel {
+
+template <class T>
+struct Field {
+  const char* name;
+  PyObject* (*get)(const T&) noexcept;  // a new reference, or null with an exception set
+  std::string (*show)(const T&);        // the field's text in the repr
+  const char* doc = nullptr;
+};
+
+// The docstrings of a record class and of its methods.
+struct RecordDocs {
+  const char* type;
+  const char* to_dict;
+  const char* to_json;
+  const char* reduce;
+};
+
+template <class Spec>
+class Record {
+ public:
+  using T = typename Spec::Data;
+  static constexpr std::size_t kCount = Spec::kFields.size();
+
+  static PyObject* create(PyObject* module) noexcept {
+    PyType_Slot slots[] = {
+        {Py_tp_doc, const_cast<char*>(Spec::kDocs.type)},
+        {Py_tp_new, reinterpret_cast<void*>(Spec::construct)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<T>)},
+        {Py_tp_repr, reinterpret_cast<void*>(repr)},
+        {Py_tp_richcompare, reinterpret_cast<void*>(boxed_richcompare<T>)},
+        {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
+        {Py_tp_getset, getset_.data()},
+        {Py_tp_methods, methods_},
+        {0, nullptr},
+    };
+    PyType_Spec spec = {Spec::kName, sizeof(Boxed<T>), 0,
+                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
+    return PyType_FromModuleAndSpec(module, &spec, nullptr);
+  }
+
+ private:
+  static PyObject* get_field(PyObject* self, void* closure) noexcept {
+    return static_cast<const Field<T>*>(closure)->get(unbox<T>(self));
+  }
+
+  // The fields' values, in order; false with an exception set on failure.
+  static bool values(PyObject* self, std::array<PyRef, kCount>& out) noexcept {
+    for (std::size_t i = 0; i < kCount; ++i) {
+      out[i] = PyRef::steal(Spec::kFields[i].get(unbox<T>(self)));
+      if (!out[i]) return false;
+    }
+    return true;
+  }
+
+  static PyObject* to_dict(PyObject* self, PyObject*) noexcept {
+    std::array<PyRef, kCount> fields;
+    PyRef dict = PyRef::steal(PyDict_New());
+    if (!dict || !values(self, fields)) return nullptr;
+    for (std::size_t i = 0; i < kCount; ++i)
+      if (PyDict_SetItemString(dict.get(), Spec::kFields[i].name, fields[i].get()) < 0)
+        return nullptr;
+    return dict.release();
+  }
+
+  static PyObject* reduce(PyObject* self, PyObject*) noexcept {
+    std::array<PyRef, kCount> fields;
+    PyRef args = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(kCount)));
+    if (!args || !values(self, fields)) return nullptr;
+    for (std::size_t i = 0; i < kCount; ++i)
+      PyTuple_SetItem(args.get(), static_cast<Py_ssize_t>(i), fields[i].release());
+    return Py_BuildValue("(OO)", reinterpret_cast<PyObject*>(Py_TYPE(self)), args.get());
+  }
+
+  // "Name(field=text, ...)".
+  static PyObject* repr(PyObject* self) noexcept {
+    return guarded(module_state_of(Py_TYPE(self)), [self]() -> PyObject* {
+      std::string out(Spec::kName);
+      out.erase(0, out.rfind('.') + 1);
+      out += '(';
+      for (std::size_t i = 0; i < kCount; ++i) {
+        if (i) out += ", ";
+        out += Spec::kFields[i].name;
+        out += '=';
+        out += Spec::kFields[i].show(unbox<T>(self));
+      }
+      out += ')';
+      return PyUnicode_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size()));
+    });
+  }
+
+  // The tables must outlive the class: the interpreter keeps pointers to them.
+  static inline std::array<PyGetSetDef, kCount + 1> getset_ = [] {
+    std::array<PyGetSetDef, kCount + 1> defs{};
+    for (std::size_t i = 0; i < kCount; ++i)
+      defs[i] = {Spec::kFields[i].name, get_field, nullptr, Spec::kFields[i].doc,
+                 const_cast<void*>(static_cast<const void*>(&Spec::kFields[i]))};
+    return defs;
+  }();
+  static inline PyMethodDef methods_[] = {
+      {"to_dict", to_dict, METH_NOARGS, Spec::kDocs.to_dict},
+      {"to_json", Spec::to_json, METH_NOARGS, Spec::kDocs.to_json},
+      {"__reduce__", reduce, METH_NOARGS, Spec::kDocs.reduce},
+      {nullptr, nullptr, 0, nullptr},
+  };
+};
+
+}  // namespace tessel
