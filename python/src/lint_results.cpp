@@ -12,6 +12,7 @@
 #include "convert.hpp"
 #include "errors.hpp"
 #include "py_ref.hpp"
+#include "record.hpp"
 #include "quarl/result.hpp"
 #include "span.hpp"
 #include "text.hpp"
@@ -237,26 +238,6 @@ PyObject* lint_diagnostic_new(PyTypeObject* type, PyObject* args, PyObject* kwar
   });
 }
 
-PyObject* diagnostic_rule(PyObject* self, void*) noexcept { return to_python(diagnostic(self).rule); }
-PyObject* diagnostic_severity(PyObject* self, void*) noexcept {
-  return to_python(diagnostic(self).severity);
-}
-PyObject* diagnostic_message(PyObject* self, void*) noexcept {
-  return to_python(diagnostic(self).message);
-}
-PyObject* diagnostic_help(PyObject* self, void*) noexcept { return optional_text(diagnostic(self).help); }
-PyObject* diagnostic_fixable(PyObject* self, void*) noexcept {
-  return PyBool_FromLong(diagnostic(self).fixable);
-}
-PyObject* diagnostic_span(PyObject* self, void*) noexcept {
-  if (!diagnostic(self).span) Py_RETURN_NONE;
-  return make_span(state_of(self), *diagnostic(self).span);
-}
-PyObject* diagnostic_fix_edits(PyObject* self, void*) noexcept {
-  if (!diagnostic(self).fix_edits) Py_RETURN_NONE;
-  return to_python(*diagnostic(self).fix_edits);
-}
-
 PyObject* new_none() noexcept { Py_RETURN_NONE; }
 
 PyObject* count_object(const std::optional<unsigned long long>& count) noexcept {
@@ -293,93 +274,74 @@ PyObject* diagnostic_dict(const DiagnosticData& d) noexcept {
   return dict.release();
 }
 
-PyObject* diagnostic_to_dict(PyObject* self, PyObject*) noexcept {
-  return diagnostic_dict(diagnostic(self));
-}
-
 PyObject* diagnostic_to_json(PyObject* self, PyObject*) noexcept {
   return guarded(state_of(self), [self] { return to_json_text(diagnostic_value(diagnostic(self))); });
 }
 
-PyObject* diagnostic_reduce(PyObject* self, PyObject*) noexcept {
-  return guarded(state_of(self), [self]() -> PyObject* {
-    const DiagnosticData& d = diagnostic(self);
-    const PyRef span = PyRef::steal(d.span ? make_span(state_of(self), *d.span) : new_none());
-    const PyRef edits = PyRef::steal(d.fix_edits ? to_json_text(*d.fix_edits) : new_none());
-    const PyRef help = PyRef::steal(optional_text(d.help));
-    if (!span || !edits || !help) return nullptr;
-    return Py_BuildValue("(O(s#s#s#OOOO))", reinterpret_cast<PyObject*>(Py_TYPE(self)),
-                         d.rule.data(), static_cast<Py_ssize_t>(d.rule.size()), d.severity.data(),
-                         static_cast<Py_ssize_t>(d.severity.size()), d.message.data(),
-                         static_cast<Py_ssize_t>(d.message.size()), help.get(),
-                         d.fixable ? Py_True : Py_False, span.get(), edits.get());
-  });
+PyObject* span_object(const ModuleState& state, const std::optional<SpanFields>& span) noexcept {
+  return span ? make_span(state, *span) : new_none();
 }
 
-PyObject* diagnostic_repr(PyObject* self) noexcept {
-  return guarded(state_of(self), [self] {
-    const DiagnosticData& d = diagnostic(self);
-    return to_python("LintDiagnostic(rule=" + debug_quoted(d.rule) +
-                       ", severity=" + debug_quoted(d.severity) +
-                       ", message=" + debug_quoted(d.message) + ", fixable=" + bool_text(d.fixable) +
-                       ")");
-  });
-}
-
-PyGetSetDef diagnostic_getset[] = {
-    {"rule", diagnostic_rule, nullptr, nullptr, nullptr},
-    {"severity", diagnostic_severity, nullptr, nullptr, nullptr},
-    {"message", diagnostic_message, nullptr, nullptr, nullptr},
-    {"help", diagnostic_help, nullptr, nullptr, nullptr},
-    {"fixable", diagnostic_fixable, nullptr, nullptr, nullptr},
-    {"span", diagnostic_span, nullptr, nullptr, nullptr},
-    {"fix_edits", diagnostic_fix_edits, nullptr,
-     PyDoc_STR("The byte-range replacement edits the fix engine would apply, or `None`.\n\n"
-               "Each edit is a dict with keys `start`, `end` (byte offsets into the\n"
-               "source), and `new_text` (replacement string). Returns `None` when no\n"
-               "edits are associated with this diagnostic."),
-     nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+struct LintDiagnosticSpec {
+  using Data = DiagnosticData;
+  static constexpr const char* kName = "tessel._tessel.LintDiagnostic";
+  static constexpr std::array<Field<Data>, 7> kFields = {{
+      {"rule", [](const ModuleState&, const Data& d) noexcept { return to_python(d.rule); },
+       [](const Data& d) { return debug_quoted(d.rule); }},
+      {"severity", [](const ModuleState&, const Data& d) noexcept { return to_python(d.severity); },
+       [](const Data& d) { return debug_quoted(d.severity); }},
+      {"message", [](const ModuleState&, const Data& d) noexcept { return to_python(d.message); },
+       [](const Data& d) { return debug_quoted(d.message); }},
+      {"help", [](const ModuleState&, const Data& d) noexcept { return optional_text(d.help); },
+       nullptr},
+      {"fixable", [](const ModuleState&, const Data& d) noexcept { return PyBool_FromLong(d.fixable); },
+       [](const Data& d) { return bool_text(d.fixable); }},
+      {"span", [](const ModuleState& state, const Data& d) noexcept { return span_object(state, d.span); },
+       nullptr},
+      {"fix_edits",
+       [](const ModuleState&, const Data& d) noexcept {
+         return d.fix_edits ? to_python(*d.fix_edits) : new_none();
+       },
+       nullptr,
+       "The byte-range replacement edits the fix engine would apply, or `None`.\n\n"
+       "Each edit is a dict with keys `start`, `end` (byte offsets into the\n"
+       "source), and `new_text` (replacement string). Returns `None` when no\n"
+       "edits are associated with this diagnostic."},
+  }};
+  static constexpr RecordDocs kDocs = {
+      "LintDiagnostic(rule, severity, message, help=None, fixable=False, span=None, "
+      "fix_edits_json=None)\n--\n\n"
+      "A single lint finding within a [`LintFileReport`].\n\n"
+      "Maps to the canonical wire-format diagnostic object\n"
+      "`{ rule, severity, message, help, fixable, span, fix_edits }`.\n"
+      "`help`, `span`, and `fix_edits` are always present as Python attributes\n"
+      "(never missing \u2014 no `getattr` default needed); their value is `None` when\n"
+      "the rule emits no hint, produces no source span, or carries no fix edits\n"
+      "respectively.  In the JSON wire format all three are JSON `null` (not\n"
+      "absent keys) when `None`.",
+      "to_dict($self, /)\n--\n\nA new dict with the keys `rule`, `severity`, `message`,\n"
+      "`help`, `fixable`, `span` and `fix_edits`; the last three are `None` when empty.",
+      "to_json($self, /)\n--\n\nThe canonical wire form of the diagnostic as compact JSON.",
+      "__reduce__($self, /)\n--\n\nReconstruct on unpickle via `LintDiagnostic(rule, "
+      "severity, message,\nhelp, fixable, span, fix_edits_json)`."};
+  static constexpr auto construct = lint_diagnostic_new;
+  static constexpr auto to_json = diagnostic_to_json;
+  // The span as a dict, as on the wire.
+  static PyObject* to_dict(const ModuleState&, const Data& d) noexcept { return diagnostic_dict(d); }
+  // The edits go back as the JSON text the constructor reads.
+  static PyObject* reduce_args(const ModuleState& state, const Data& d) noexcept {
+    return guarded(state, [&]() -> PyObject* {
+      const PyRef span = PyRef::steal(span_object(state, d.span));
+      const PyRef edits = PyRef::steal(d.fix_edits ? to_json_text(*d.fix_edits) : new_none());
+      const PyRef help = PyRef::steal(optional_text(d.help));
+      if (!span || !edits || !help) return nullptr;
+      return Py_BuildValue("(s#s#s#OOOO)", d.rule.data(), static_cast<Py_ssize_t>(d.rule.size()),
+                           d.severity.data(), static_cast<Py_ssize_t>(d.severity.size()),
+                           d.message.data(), static_cast<Py_ssize_t>(d.message.size()), help.get(),
+                           d.fixable ? Py_True : Py_False, span.get(), edits.get());
+    });
+  }
 };
-
-PyMethodDef diagnostic_methods[] = {
-    {"to_dict", diagnostic_to_dict, METH_NOARGS,
-     PyDoc_STR("to_dict($self, /)\n--\n\nA new dict with the keys `rule`, `severity`, `message`,\n"
-               "`help`, `fixable`, `span` and `fix_edits`; the last three are `None` when empty.")},
-    {"to_json", diagnostic_to_json, METH_NOARGS,
-     PyDoc_STR("to_json($self, /)\n--\n\nThe canonical wire form of the diagnostic as compact JSON.")},
-    {"__reduce__", diagnostic_reduce, METH_NOARGS,
-     PyDoc_STR("__reduce__($self, /)\n--\n\nReconstruct on unpickle via `LintDiagnostic(rule, "
-               "severity, message,\nhelp, fixable, span, fix_edits_json)`.")},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-constexpr const char kLintDiagnosticDoc[] =
-    "LintDiagnostic(rule, severity, message, help=None, fixable=False, span=None, "
-    "fix_edits_json=None)\n--\n\n"
-    "A single lint finding within a [`LintFileReport`].\n\n"
-    "Maps to the canonical wire-format diagnostic object\n"
-    "`{ rule, severity, message, help, fixable, span, fix_edits }`.\n"
-    "`help`, `span`, and `fix_edits` are always present as Python attributes\n"
-    "(never missing \u2014 no `getattr` default needed); their value is `None` when\n"
-    "the rule emits no hint, produces no source span, or carries no fix edits\n"
-    "respectively.  In the JSON wire format all three are JSON `null` (not\n"
-    "absent keys) when `None`.";
-
-PyType_Slot diagnostic_slots[] = {
-    {Py_tp_doc, const_cast<char*>(kLintDiagnosticDoc)},
-    {Py_tp_new, reinterpret_cast<void*>(lint_diagnostic_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<DiagnosticData>)},
-    {Py_tp_repr, reinterpret_cast<void*>(diagnostic_repr)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(boxed_richcompare<DiagnosticData>)},
-    {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
-    {Py_tp_getset, diagnostic_getset},
-    {Py_tp_methods, diagnostic_methods},
-    {0, nullptr},
-};
-
-PyType_Spec diagnostic_spec = {"tessel._tessel.LintDiagnostic", sizeof(Boxed<DiagnosticData>), 0,
-                               Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, diagnostic_slots};
 
 // ---- LintFileReport ------------------------------------------------------------
 
@@ -420,11 +382,6 @@ PyObject* lint_file_report_new(PyTypeObject* type, PyObject* args, PyObject* kwa
   });
 }
 
-PyObject* file_report_file(PyObject* self, void*) noexcept { return to_python(file_report(self).file); }
-PyObject* file_report_diagnostics(PyObject* self, void*) noexcept {
-  return diagnostic_list(state_of(self), file_report(self).diagnostics);
-}
-
 PyObject* file_report_dict(const FileReportData& report) noexcept {
   PyRef diagnostics = PyRef::steal(PyList_New(0));
   if (!diagnostics) return nullptr;
@@ -437,68 +394,37 @@ PyObject* file_report_dict(const FileReportData& report) noexcept {
   return Py_BuildValue("{s:O,s:O}", "file", file.get(), "diagnostics", diagnostics.get());
 }
 
-PyObject* file_report_to_dict(PyObject* self, PyObject*) noexcept {
-  return file_report_dict(file_report(self));
-}
-
 PyObject* file_report_to_json(PyObject* self, PyObject*) noexcept {
   return guarded(state_of(self), [self] { return to_json_text(file_report_value(file_report(self))); });
 }
 
-PyObject* file_report_reduce(PyObject* self, PyObject*) noexcept {
-  const PyRef file = PyRef::steal(to_python(file_report(self).file));
-  const PyRef diagnostics = PyRef::steal(file_report_diagnostics(self, nullptr));
-  if (!file || !diagnostics) return nullptr;
-  return Py_BuildValue("(O(OO))", reinterpret_cast<PyObject*>(Py_TYPE(self)), file.get(),
-                       diagnostics.get());
-}
-
-PyObject* file_report_repr(PyObject* self) noexcept {
-  return guarded(state_of(self), [self] {
-    return to_python("LintFileReport(file=" + debug_quoted(file_report(self).file) +
-                       ", diagnostics=<" + std::to_string(file_report(self).diagnostics.size()) +
-                       " item(s)>)");
-  });
-}
-
-PyGetSetDef file_report_getset[] = {
-    {"file", file_report_file, nullptr, nullptr, nullptr},
-    {"diagnostics", file_report_diagnostics, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+struct LintFileReportSpec {
+  using Data = FileReportData;
+  static constexpr const char* kName = "tessel._tessel.LintFileReport";
+  static constexpr std::array<Field<Data>, 2> kFields = {{
+      {"file", [](const ModuleState&, const Data& r) noexcept { return to_python(r.file); },
+       [](const Data& r) { return debug_quoted(r.file); }},
+      {"diagnostics",
+       [](const ModuleState& state, const Data& r) noexcept {
+         return diagnostic_list(state, r.diagnostics);
+       },
+       [](const Data& r) { return "<" + std::to_string(r.diagnostics.size()) + " item(s)>"; }},
+  }};
+  static constexpr RecordDocs kDocs = {
+      "LintFileReport(file, diagnostics)\n--\n\n"
+      "A per-file findings group from [`LintResult::files`].\n\n"
+      "Contains the file path (`file`) and a typed list of findings (`diagnostics`).\n"
+      "Each diagnostic is a [`LintDiagnostic`] instance with fully-typed attributes.",
+      "to_dict($self, /)\n--\n\nA new dict with the keys `\"file\"` and `\"diagnostics\"` "
+      "(a list of\ndiagnostic dicts): the canonical wire shape.",
+      "to_json($self, /)\n--\n\nThe canonical wire form of the file report as compact JSON.",
+      "__reduce__($self, /)\n--\n\nReconstruct on unpickle via `LintFileReport(file, "
+      "diagnostics)`."};
+  static constexpr auto construct = lint_file_report_new;
+  static constexpr auto to_json = file_report_to_json;
+  // The diagnostics as dicts, as on the wire.
+  static PyObject* to_dict(const ModuleState&, const Data& r) noexcept { return file_report_dict(r); }
 };
-
-PyMethodDef file_report_methods[] = {
-    {"to_dict", file_report_to_dict, METH_NOARGS,
-     PyDoc_STR("to_dict($self, /)\n--\n\nA new dict with the keys `\"file\"` and `\"diagnostics\"` "
-               "(a list of\ndiagnostic dicts): the canonical wire shape.")},
-    {"to_json", file_report_to_json, METH_NOARGS,
-     PyDoc_STR("to_json($self, /)\n--\n\nThe canonical wire form of the file report as compact JSON.")},
-    {"__reduce__", file_report_reduce, METH_NOARGS,
-     PyDoc_STR("__reduce__($self, /)\n--\n\nReconstruct on unpickle via `LintFileReport(file, "
-               "diagnostics)`.")},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-constexpr const char kLintFileReportDoc[] =
-    "LintFileReport(file, diagnostics)\n--\n\n"
-    "A per-file findings group from [`LintResult::files`].\n\n"
-    "Contains the file path (`file`) and a typed list of findings (`diagnostics`).\n"
-    "Each diagnostic is a [`LintDiagnostic`] instance with fully-typed attributes.";
-
-PyType_Slot file_report_slots[] = {
-    {Py_tp_doc, const_cast<char*>(kLintFileReportDoc)},
-    {Py_tp_new, reinterpret_cast<void*>(lint_file_report_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<FileReportData>)},
-    {Py_tp_repr, reinterpret_cast<void*>(file_report_repr)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(boxed_richcompare<FileReportData>)},
-    {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
-    {Py_tp_getset, file_report_getset},
-    {Py_tp_methods, file_report_methods},
-    {0, nullptr},
-};
-
-PyType_Spec file_report_spec = {"tessel._tessel.LintFileReport", sizeof(Boxed<FileReportData>), 0,
-                                Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, file_report_slots};
 
 // ---- LintResult ------------------------------------------------------------------
 
@@ -539,130 +465,94 @@ PyObject* lint_result_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
   });
 }
 
-const Value* result_member(PyObject* self, std::string_view key) noexcept {
-  return member(lint_result(self).canonical, key);
-}
-
-PyObject* lint_result_version(PyObject* self, void*) noexcept {
-  const Value* version = result_member(self, "version");
-  if (version && version->kind() == ValueKind::Number) return to_python(*version);
-  return PyLong_FromLong(0);
-}
-
-PyObject* lint_result_files(PyObject* self, void*) noexcept {
-  const ModuleState& state = state_of(self);
-  const std::vector<FileReportData>& files = lint_result(self).files;
-  return new_list(files.size(),
-                  [&](std::size_t i) { return box(state.lint_file_report_type, files[i]); });
-}
-
-bool truncated(PyObject* self) noexcept {
-  const Value* flag = result_member(self, "truncated");
+bool truncated(const LintResultData& r) noexcept {
+  const Value* flag = member(r.canonical, "truncated");
   return flag && flag->kind() == ValueKind::Boolean && flag->as_boolean();
-}
-
-PyObject* lint_result_truncated(PyObject* self, void*) noexcept {
-  return PyBool_FromLong(truncated(self));
-}
-
-PyObject* lint_result_warnings(PyObject* self, void*) noexcept {
-  const Value* warnings = result_member(self, "lint_warnings");
-  if (warnings && warnings->kind() == ValueKind::Array) return to_python(*warnings);
-  return PyList_New(0);
-}
-
-PyObject* lint_result_to_dict(PyObject* self, PyObject*) noexcept {
-  return to_python(lint_result(self).canonical);
 }
 
 PyObject* lint_result_to_json(PyObject* self, PyObject*) noexcept {
   return to_json_text(lint_result(self).canonical);
 }
 
-PyObject* lint_result_reduce(PyObject* self, PyObject*) noexcept {
-  const PyRef state = PyRef::steal(to_python(lint_result(self).canonical));
-  if (!state) return nullptr;
-  return Py_BuildValue("(O(O))", reinterpret_cast<PyObject*>(Py_TYPE(self)), state.get());
-}
-
-PyObject* lint_result_repr(PyObject* self) noexcept {
-  return guarded(state_of(self), [self] {
-    const Value* version = result_member(self, "version");
+struct LintResultSpec {
+  using Data = LintResultData;
+  static constexpr const char* kName = "tessel._tessel.LintResult";
+  static constexpr std::array<Field<Data>, 4> kFields = {{
+      {"version",
+       [](const ModuleState&, const Data& r) noexcept {
+         const Value* version = member(r.canonical, "version");
+         if (version && version->kind() == ValueKind::Number) return to_python(*version);
+         return PyLong_FromLong(0);
+       },
+       nullptr, "Wire schema version \u2014 currently always `1`."},
+      {"files",
+       [](const ModuleState& state, const Data& r) noexcept {
+         return new_list(r.files.size(),
+                         [&](std::size_t i) { return box(state.lint_file_report_type, r.files[i]); });
+       },
+       nullptr,
+       "Per-file finding groups as a list of typed [`LintFileReport`] objects.\n\n"
+       "Each report's `.file` is the path key and `.diagnostics` a list of\n"
+       "[`LintDiagnostic`] objects; `result.to_dict()[\"files\"]` or `report.to_dict()`\n"
+       "give the plain dict shape."},
+      {"truncated",
+       [](const ModuleState&, const Data& r) noexcept { return PyBool_FromLong(truncated(r)); },
+       nullptr, "`True` when the per-file diagnostic cap was hit; re-run after fixing."},
+      {"lint_warnings",
+       [](const ModuleState&, const Data& r) noexcept {
+         const Value* warnings = member(r.canonical, "lint_warnings");
+         if (warnings && warnings->kind() == ValueKind::Array) return to_python(*warnings);
+         return PyList_New(0);
+       },
+       nullptr,
+       "Warnings produced during linting \u2014 for example, unknown rule names\n"
+       "passed in the `rules` mapping.\n\n"
+       "The wire key is absent when there are none: `\"lint_warnings\" not in\n"
+       "r.to_dict()` and `r.lint_warnings == []` both describe the same \"no warnings\"\n"
+       "state."},
+  }};
+  static constexpr RecordDocs kDocs = {
+      "LintResult(canonical)\n--\n\n"
+      "The result of [`lint`], [`lint_file`], or [`lint_virtual`].\n\n"
+      "Stores the canonical `to_canonical_json()` value as its single backing store;\n"
+      "typed getters and `to_dict()`/`to_json()` read from it so they can never diverge.\n"
+      "`__eq__` is wire equality. Its JSON text is byte-identical to the lint results of\n"
+      "the other language bindings.",
+      "to_dict($self, /)\n--\n\nThe canonical lint value as plain dicts and lists "
+      "(`lint_warnings`\nabsent when there are none).",
+      "to_json($self, /)\n--\n\nThe canonical lint value as compact JSON text with sorted "
+      "keys.",
+      "__reduce__($self, /)\n--\n\nReconstruct on unpickle via "
+      "`LintResult(canonical_dict)`."};
+  static constexpr auto construct = lint_result_new;
+  static constexpr auto to_json = lint_result_to_json;
+  // The canonical value is the state, whole.
+  static PyObject* to_dict(const ModuleState&, const Data& r) noexcept {
+    return to_python(r.canonical);
+  }
+  static PyObject* reduce_args(const ModuleState&, const Data& r) noexcept {
+    const PyRef state = PyRef::steal(to_python(r.canonical));
+    return state ? PyTuple_Pack(1, state.get()) : nullptr;
+  }
+  static std::string repr(const Data& r) {
+    const Value* version = member(r.canonical, "version");
     const std::string version_text =
         version && version->kind() == ValueKind::Number ? quarl::to_text(*version) : "0";
-    return to_python("LintResult(version=" + version_text + ", files=<" +
-                       std::to_string(lint_result(self).files.size()) + " file(s)>, truncated=" +
-                       bool_text(truncated(self)) + ")");
-  });
-}
-
-PyGetSetDef lint_result_getset[] = {
-    {"version", lint_result_version, nullptr,
-     PyDoc_STR("Wire schema version \u2014 currently always `1`."), nullptr},
-    {"files", lint_result_files, nullptr,
-     PyDoc_STR("Per-file finding groups as a list of typed [`LintFileReport`] objects.\n\n"
-               "Each report's `.file` is the path key and `.diagnostics` a list of\n"
-               "[`LintDiagnostic`] objects; `result.to_dict()[\"files\"]` or `report.to_dict()`\n"
-               "give the plain dict shape."),
-     nullptr},
-    {"truncated", lint_result_truncated, nullptr,
-     PyDoc_STR("`True` when the per-file diagnostic cap was hit; re-run after fixing."), nullptr},
-    {"lint_warnings", lint_result_warnings, nullptr,
-     PyDoc_STR("Warnings produced during linting \u2014 for example, unknown rule names\n"
-               "passed in the `rules` mapping.\n\n"
-               "The wire key is absent when there are none: `\"lint_warnings\" not in\n"
-               "r.to_dict()` and `r.lint_warnings == []` both describe the same \"no warnings\"\n"
-               "state."),
-     nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    return "LintResult(version=" + version_text + ", files=<" + std::to_string(r.files.size()) +
+           " file(s)>, truncated=" + bool_text(truncated(r)) + ")";
+  }
 };
-
-PyMethodDef lint_result_methods[] = {
-    {"to_dict", lint_result_to_dict, METH_NOARGS,
-     PyDoc_STR("to_dict($self, /)\n--\n\nThe canonical lint value as plain dicts and lists "
-               "(`lint_warnings`\nabsent when there are none).")},
-    {"to_json", lint_result_to_json, METH_NOARGS,
-     PyDoc_STR("to_json($self, /)\n--\n\nThe canonical lint value as compact JSON text with sorted "
-               "keys.")},
-    {"__reduce__", lint_result_reduce, METH_NOARGS,
-     PyDoc_STR("__reduce__($self, /)\n--\n\nReconstruct on unpickle via "
-               "`LintResult(canonical_dict)`.")},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-constexpr const char kLintResultDoc[] =
-    "LintResult(canonical)\n--\n\n"
-    "The result of [`lint`], [`lint_file`], or [`lint_virtual`].\n\n"
-    "Stores the canonical `to_canonical_json()` value as its single backing store;\n"
-    "typed getters and `to_dict()`/`to_json()` read from it so they can never diverge.\n"
-    "`__eq__` is wire equality. Its JSON text is byte-identical to the lint results of\n"
-    "the other language bindings.";
-
-PyType_Slot lint_result_slots[] = {
-    {Py_tp_doc, const_cast<char*>(kLintResultDoc)},
-    {Py_tp_new, reinterpret_cast<void*>(lint_result_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<LintResultData>)},
-    {Py_tp_repr, reinterpret_cast<void*>(lint_result_repr)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(boxed_richcompare<LintResultData>)},
-    {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
-    {Py_tp_getset, lint_result_getset},
-    {Py_tp_methods, lint_result_methods},
-    {0, nullptr},
-};
-
-PyType_Spec lint_result_spec = {"tessel._tessel.LintResult", sizeof(Boxed<LintResultData>), 0,
-                                Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, lint_result_slots};
 
 }  // namespace
 
 PyObject* create_lint_result_class(PyObject* module) noexcept {
-  return PyType_FromModuleAndSpec(module, &lint_result_spec, nullptr);
+  return Record<LintResultSpec>::create(module);
 }
 PyObject* create_lint_diagnostic_class(PyObject* module) noexcept {
-  return PyType_FromModuleAndSpec(module, &diagnostic_spec, nullptr);
+  return Record<LintDiagnosticSpec>::create(module);
 }
 PyObject* create_lint_file_report_class(PyObject* module) noexcept {
-  return PyType_FromModuleAndSpec(module, &file_report_spec, nullptr);
+  return Record<LintFileReportSpec>::create(module);
 }
 
 PyObject* make_lint_result(const ModuleState& state, Value canonical) noexcept {

@@ -12,8 +12,14 @@
 //     static PyObject* to_json(PyObject* self, PyObject*) noexcept;
 //   };
 //
-// The constructor takes the fields in table order: __reduce__ passes them
-// back that way.
+// By default to_dict holds the fields in table order, the constructor takes
+// them in that order (__reduce__ passes them back so), and the repr shows the
+// fields that have a `show`. A class whose wire form differs from its
+// attributes replaces any of these with its own:
+//
+//     static PyObject* to_dict(const ModuleState&, const Data&) noexcept;
+//     static PyObject* reduce_args(const ModuleState&, const Data&) noexcept;  // a tuple
+//     static std::string repr(const Data&);
 #pragma once
 
 #include <Python.h>
@@ -24,6 +30,7 @@
 
 #include "boxed.hpp"
 #include "errors.hpp"
+#include "module_state.hpp"
 #include "py_ref.hpp"
 
 namespace tessel {
@@ -31,8 +38,9 @@ namespace tessel {
 template <class T>
 struct Field {
   const char* name;
-  PyObject* (*get)(const T&) noexcept;  // a new reference, or null with an exception set
-  std::string (*show)(const T&);        // the field's text in the repr
+  // A new reference, or null with an exception set.
+  PyObject* (*get)(const ModuleState&, const T&) noexcept;
+  std::string (*show)(const T&);  // the field's text in the repr; null: not shown
   const char* doc = nullptr;
 };
 
@@ -68,20 +76,26 @@ class Record {
   }
 
  private:
+  static const ModuleState& state(PyObject* self) noexcept {
+    return module_state_of(Py_TYPE(self));
+  }
+
   static PyObject* get_field(PyObject* self, void* closure) noexcept {
-    return static_cast<const Field<T>*>(closure)->get(unbox<T>(self));
+    return static_cast<const Field<T>*>(closure)->get(state(self), unbox<T>(self));
   }
 
   // The fields' values, in order; false with an exception set on failure.
   static bool values(PyObject* self, std::array<PyRef, kCount>& out) noexcept {
     for (std::size_t i = 0; i < kCount; ++i) {
-      out[i] = PyRef::steal(Spec::kFields[i].get(unbox<T>(self)));
+      out[i] = PyRef::steal(Spec::kFields[i].get(state(self), unbox<T>(self)));
       if (!out[i]) return false;
     }
     return true;
   }
 
   static PyObject* to_dict(PyObject* self, PyObject*) noexcept {
+    if constexpr (requires { Spec::to_dict(state(self), unbox<T>(self)); })
+      return Spec::to_dict(state(self), unbox<T>(self));
     std::array<PyRef, kCount> fields;
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict || !values(self, fields)) return nullptr;
@@ -92,27 +106,43 @@ class Record {
   }
 
   static PyObject* reduce(PyObject* self, PyObject*) noexcept {
+    const PyRef args = PyRef::steal(reduce_args(self));
+    if (!args) return nullptr;
+    return Py_BuildValue("(OO)", reinterpret_cast<PyObject*>(Py_TYPE(self)), args.get());
+  }
+
+  static PyObject* reduce_args(PyObject* self) noexcept {
+    if constexpr (requires { Spec::reduce_args(state(self), unbox<T>(self)); })
+      return Spec::reduce_args(state(self), unbox<T>(self));
     std::array<PyRef, kCount> fields;
     PyRef args = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(kCount)));
     if (!args || !values(self, fields)) return nullptr;
     for (std::size_t i = 0; i < kCount; ++i)
       PyTuple_SetItem(args.get(), static_cast<Py_ssize_t>(i), fields[i].release());
-    return Py_BuildValue("(OO)", reinterpret_cast<PyObject*>(Py_TYPE(self)), args.get());
+    return args.release();
   }
 
-  // "Name(field=text, ...)".
+  // "Name(field=text, ...)" of the fields shown.
   static PyObject* repr(PyObject* self) noexcept {
-    return guarded(module_state_of(Py_TYPE(self)), [self]() -> PyObject* {
-      std::string out(Spec::kName);
-      out.erase(0, out.rfind('.') + 1);
-      out += '(';
-      for (std::size_t i = 0; i < kCount; ++i) {
-        if (i) out += ", ";
-        out += Spec::kFields[i].name;
-        out += '=';
-        out += Spec::kFields[i].show(unbox<T>(self));
+    return guarded(state(self), [self]() -> PyObject* {
+      std::string out;
+      if constexpr (requires { Spec::repr(unbox<T>(self)); }) {
+        out = Spec::repr(unbox<T>(self));
+      } else {
+        out = Spec::kName;
+        out.erase(0, out.rfind('.') + 1);
+        out += '(';
+        bool first = true;
+        for (const Field<T>& field : Spec::kFields) {
+          if (!field.show) continue;
+          if (!first) out += ", ";
+          first = false;
+          out += field.name;
+          out += '=';
+          out += field.show(unbox<T>(self));
+        }
+        out += ')';
       }
-      out += ')';
       return PyUnicode_FromStringAndSize(out.data(), static_cast<Py_ssize_t>(out.size()));
     });
   }

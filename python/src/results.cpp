@@ -287,7 +287,7 @@ struct CheckResultSpec {
   using Data = Warnings;
   static constexpr const char* kName = "tessel._tessel.CheckResult";
   static constexpr std::array<Field<Data>, 1> kFields = {{
-      {"warnings", [](const Data& w) noexcept { return to_python(w); },
+      {"warnings", [](const ModuleState&, const Data& w) noexcept { return to_python(w); },
        [](const Data& w) { return debug_list(string_array(w)); }},
   }};
   static constexpr RecordDocs kDocs = {
@@ -331,9 +331,9 @@ struct MessageSpec {
   using Data = quarl::Message;
   static constexpr const char* kName = "tessel._tessel.Message";
   static constexpr std::array<Field<Data>, 2> kFields = {{
-      {"role", [](const Data& m) noexcept { return to_python(m.role); },
+      {"role", [](const ModuleState&, const Data& m) noexcept { return to_python(m.role); },
        [](const Data& m) { return debug_quoted(m.role); }},
-      {"content", [](const Data& m) noexcept { return to_python(m.content); },
+      {"content", [](const ModuleState&, const Data& m) noexcept { return to_python(m.content); },
        [](const Data& m) { return debug_quoted(m.content); }},
   }};
   static constexpr RecordDocs kDocs = {

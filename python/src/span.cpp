@@ -77,13 +77,13 @@ struct SpanSpec {
   using Data = SpanFields;
   static constexpr const char* kName = "tessel._tessel.Span";
   static constexpr std::array<Field<Data>, 4> kFields = {{
-      {"offset", [](const Data& s) noexcept { return PyLong_FromUnsignedLongLong(s.offset); },
+      {"offset", [](const ModuleState&, const Data& s) noexcept { return PyLong_FromUnsignedLongLong(s.offset); },
        [](const Data& s) { return std::to_string(s.offset); }},
-      {"length", [](const Data& s) noexcept { return PyLong_FromUnsignedLongLong(s.length); },
+      {"length", [](const ModuleState&, const Data& s) noexcept { return PyLong_FromUnsignedLongLong(s.length); },
        [](const Data& s) { return std::to_string(s.length); }},
-      {"line", [](const Data& s) noexcept { return count_or_none(s.line); },
+      {"line", [](const ModuleState&, const Data& s) noexcept { return count_or_none(s.line); },
        [](const Data& s) { return count_text(s.line, "None"); }},
-      {"column", [](const Data& s) noexcept { return count_or_none(s.column); },
+      {"column", [](const ModuleState&, const Data& s) noexcept { return count_or_none(s.column); },
        [](const Data& s) { return count_text(s.column, "None"); }},
   }};
   static constexpr RecordDocs kDocs = {
