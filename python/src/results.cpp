@@ -83,152 +83,113 @@ PyObject* compile_result_new(PyTypeObject* type, PyObject* args, PyObject* kwarg
   });
 }
 
-PyObject* get_kind(PyObject* self, void*) noexcept {
-  const Value* kind = member(canonical(self), "kind");
-  if (kind && kind->kind() == ValueKind::String) return to_python(*kind);
-  Py_RETURN_NONE;
-}
-
-PyObject* get_output(PyObject* self, void*) noexcept {
-  if (member_text(canonical(self), "kind") == "messages") Py_RETURN_NONE;
-  return member_or_none(canonical(self), "output");
-}
-
-PyObject* get_messages(PyObject* self, void*) noexcept {
-  const Value* messages = member(canonical(self), "messages");
+PyObject* compile_result_messages(const ModuleState& state, const Value& value) noexcept {
+  const Value* messages = member(value, "messages");
   if (!messages || messages->kind() != ValueKind::Array) Py_RETURN_NONE;
-  PyObject* message_type = module_state_of(Py_TYPE(self)).message_type;
-  return guarded(module_state_of(Py_TYPE(self)), [&]() -> PyObject* {
+  return guarded(state, [&]() -> PyObject* {
     PyRef list = PyRef::steal(PyList_New(0));
     if (!list) return nullptr;
     for (const Value& message : messages->as_array()) {
-      const PyRef item = PyRef::steal(box(message_type, quarl::Message{
-                                                            std::string(member_text(message, "role")),
-                                                            std::string(member_text(message, "content"))}));
+      const PyRef item = PyRef::steal(
+          box(state.message_type, quarl::Message{std::string(member_text(message, "role")),
+                                                 std::string(member_text(message, "content"))}));
       if (!item || PyList_Append(list.get(), item.get()) < 0) return nullptr;
     }
     return list.release();
   });
 }
 
-PyObject* get_warnings(PyObject* self, void*) noexcept {
-  return member_list(canonical(self), "warnings");
-}
-
-PyObject* get_dependencies(PyObject* self, void*) noexcept {
-  return member_list(canonical(self), "dependencies");
-}
-
-PyObject* get_source_map(PyObject* self, void*) noexcept {
-  return member_or_none(canonical(self), "sourceMap");
-}
-
-PyObject* compile_result_to_dict(PyObject* self, PyObject*) noexcept {
-  PyRef dict = PyRef::steal(to_python(canonical(self)));
-  if (!dict) return nullptr;
-  if (!member(canonical(self), "sourceMap") &&
-      PyDict_SetItemString(dict.get(), "sourceMap", Py_None) < 0)
-    return nullptr;
-  return dict.release();
-}
-
 PyObject* compile_result_to_json(PyObject* self, PyObject*) noexcept {
   return to_json_text(canonical(self));
 }
 
-PyObject* compile_result_reduce(PyObject* self, PyObject*) noexcept {
-  const PyRef state = PyRef::steal(to_python(canonical(self)));
-  if (!state) return nullptr;
-  return Py_BuildValue("(O(O))", reinterpret_cast<PyObject*>(Py_TYPE(self)), state.get());
-}
+struct CompileResultSpec {
+  using Data = Value;
+  static constexpr const char* kName = "tessel._tessel.CompileResult";
+  static constexpr std::array<Field<Data>, 6> kFields = {{
+      {"kind",
+       [](const ModuleState&, const Data& v) noexcept -> PyObject* {
+         const Value* kind = member(v, "kind");
+         if (kind && kind->kind() == ValueKind::String) return to_python(*kind);
+         Py_RETURN_NONE;
+       },
+       nullptr,
+       "`\"markdown\"` or `\"messages\"` \u2014 the intrinsic output shape of the template."},
+      {"output",
+       [](const ModuleState&, const Data& v) noexcept -> PyObject* {
+         if (member_text(v, "kind") == "messages") Py_RETURN_NONE;
+         return member_or_none(v, "output");
+       },
+       nullptr, "The rendered Markdown string, or `None` when the result is `messages`."},
+      {"messages", compile_result_messages, nullptr,
+       "The structured messages, or `None` when the result is `markdown`."},
+      {"warnings",
+       [](const ModuleState&, const Data& v) noexcept { return member_list(v, "warnings"); },
+       nullptr, "Warnings emitted during compilation (never printed to stderr)."},
+      {"dependencies",
+       [](const ModuleState&, const Data& v) noexcept { return member_list(v, "dependencies"); },
+       nullptr, "Imported module keys in depth-first resolution order (entry excluded)."},
+      {"source_map",
+       [](const ModuleState&, const Data& v) noexcept { return member_or_none(v, "sourceMap"); },
+       nullptr,
+       "The Source Map v3 document as a plain `dict`, or `None` when not generated.\n\n"
+       "A map is present only when `source_map=True` was passed and the result is\n"
+       "Markdown; a messages-mode result always gives `None`. In `to_dict()` and\n"
+       "`to_json()` the document sits under the wire key `\"sourceMap\"`."},
+  }};
+  static constexpr RecordDocs kDocs = {
+      "CompileResult(canonical)\n--\n\n"
+      "The result of [`compile`], [`compile_file`], or [`compile_virtual`].\n\n"
+      "Retains the canonical `to_canonical_json()` value as its single backing store;\n"
+      "every typed getter and `to_dict()`/`to_json()` reads from it, so they can never\n"
+      "diverge. `__eq__` is wire equality; the object is intentionally unhashable.",
+      "to_dict($self, /)\n--\n\n"
+      "The result as a plain `dict`, Python-idiomatic: every attribute-style key is\n"
+      "present, so `\"sourceMap\"` is always there (`None` when no map was generated),\n"
+      "and the payload key of the other kind (`\"output\"` or `\"messages\"`) is absent.",
+      "to_json($self, /)\n--\n\n"
+      "The canonical wire format shared with the other language bindings: compact\n"
+      "JSON with sorted keys, in which `\"sourceMap\"` is omitted when no map was\n"
+      "generated.",
+      "__reduce__($self, /)\n--\n\n"
+      "Reconstruct on unpickle via `CompileResult(canonical_dict)`.\n\n"
+      "The state is the canonical value itself: the null-sourceMap injection of\n"
+      "`to_dict()` is not included, which preserves round-trip\n"
+      "equality: original.value == restored.value."};
+  static constexpr auto construct = compile_result_new;
+  static constexpr auto to_json = compile_result_to_json;
 
-PyObject* compile_result_repr(PyObject* self) noexcept {
-  return guarded(module_state_of(Py_TYPE(self)), [self] {
-    const Value& value = canonical(self);
+  // The canonical value with "sourceMap" always present.
+  static PyObject* to_dict(const ModuleState&, const Data& v) noexcept {
+    PyRef dict = PyRef::steal(to_python(v));
+    if (!dict) return nullptr;
+    if (!member(v, "sourceMap") && PyDict_SetItemString(dict.get(), "sourceMap", Py_None) < 0)
+      return nullptr;
+    return dict.release();
+  }
+  static PyObject* reduce_args(const ModuleState&, const Data& v) noexcept {
+    const PyRef state = PyRef::steal(to_python(v));
+    return state ? PyTuple_Pack(1, state.get()) : nullptr;
+  }
+  static std::string repr(const Data& v) {
     const Value empty_list = Value::array({});
-    const Value* warnings = member(value, "warnings");
-    const Value* dependencies = member(value, "dependencies");
+    const Value* warnings = member(v, "warnings");
+    const Value* dependencies = member(v, "dependencies");
     std::string text = "CompileResult(kind=";
-    if (member_text(value, "kind") == "messages") {
-      const Value* messages = member(value, "messages");
+    if (member_text(v, "kind") == "messages") {
+      const Value* messages = member(v, "messages");
       const std::size_t count =
           messages && messages->kind() == ValueKind::Array ? messages->as_array().size() : 0;
       text += "'messages', messages=<" + std::to_string(count) + " item(s)>";
     } else {
-      text += "'markdown', output=" + debug_quoted(member_text(value, "output"));
+      text += "'markdown', output=" + debug_quoted(member_text(v, "output"));
     }
     text += ", warnings=" + debug_list(warnings ? *warnings : empty_list);
     text += ", dependencies=" + debug_list(dependencies ? *dependencies : empty_list);
-    if (member(value, "sourceMap")) text += ", source_map=<present>";
-    text += ")";
-    return to_python(text);
-  });
-}
-
-PyGetSetDef compile_result_getset[] = {
-    {"kind", get_kind, nullptr,
-     PyDoc_STR("`\"markdown\"` or `\"messages\"` \u2014 the intrinsic output shape of the "
-               "template."),
-     nullptr},
-    {"output", get_output, nullptr,
-     PyDoc_STR("The rendered Markdown string, or `None` when the result is `messages`."), nullptr},
-    {"messages", get_messages, nullptr,
-     PyDoc_STR("The structured messages, or `None` when the result is `markdown`."), nullptr},
-    {"warnings", get_warnings, nullptr,
-     PyDoc_STR("Warnings emitted during compilation (never printed to stderr)."), nullptr},
-    {"dependencies", get_dependencies, nullptr,
-     PyDoc_STR("Imported module keys in depth-first resolution order (entry excluded)."), nullptr},
-    {"source_map", get_source_map, nullptr,
-     PyDoc_STR("The Source Map v3 document as a plain `dict`, or `None` when not generated.\n\n"
-               "A map is present only when `source_map=True` was passed and the result is\n"
-               "Markdown; a messages-mode result always gives `None`. In `to_dict()` and\n"
-               "`to_json()` the document sits under the wire key `\"sourceMap\"`."),
-     nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    if (member(v, "sourceMap")) text += ", source_map=<present>";
+    return text + ")";
+  }
 };
-
-PyMethodDef compile_result_methods[] = {
-    {"to_dict", compile_result_to_dict, METH_NOARGS,
-     PyDoc_STR("to_dict($self, /)\n--\n\n"
-               "The result as a plain `dict`, Python-idiomatic: every attribute-style key is\n"
-               "present, so `\"sourceMap\"` is always there (`None` when no map was generated),\n"
-               "and the payload key of the other kind (`\"output\"` or `\"messages\"`) is absent.")},
-    {"to_json", compile_result_to_json, METH_NOARGS,
-     PyDoc_STR("to_json($self, /)\n--\n\n"
-               "The canonical wire format shared with the other language bindings: compact\n"
-               "JSON with sorted keys, in which `\"sourceMap\"` is omitted when no map was\n"
-               "generated.")},
-    {"__reduce__", compile_result_reduce, METH_NOARGS,
-     PyDoc_STR("__reduce__($self, /)\n--\n\n"
-               "Reconstruct on unpickle via `CompileResult(canonical_dict)`.\n\n"
-               "The state is the canonical value itself: the null-sourceMap injection of\n"
-               "`to_dict()` is not included, which preserves round-trip\n"
-               "equality: original.value == restored.value.")},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-constexpr const char kCompileResultDoc[] =
-    "CompileResult(canonical)\n--\n\n"
-    "The result of [`compile`], [`compile_file`], or [`compile_virtual`].\n\n"
-    "Retains the canonical `to_canonical_json()` value as its single backing store;\n"
-    "every typed getter and `to_dict()`/`to_json()` reads from it, so they can never\n"
-    "diverge. `__eq__` is wire equality; the object is intentionally unhashable.";
-
-PyType_Slot compile_result_slots[] = {
-    {Py_tp_doc, const_cast<char*>(kCompileResultDoc)},
-    {Py_tp_new, reinterpret_cast<void*>(compile_result_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<Value>)},
-    {Py_tp_repr, reinterpret_cast<void*>(compile_result_repr)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(boxed_richcompare<Value>)},
-    {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
-    {Py_tp_getset, compile_result_getset},
-    {Py_tp_methods, compile_result_methods},
-    {0, nullptr},
-};
-
-PyType_Spec compile_result_spec = {"tessel._tessel.CompileResult", sizeof(Boxed<Value>), 0,
-                                   Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-                                   compile_result_slots};
 
 // ---- CheckResult --------------------------------------------------------------
 
@@ -349,7 +310,7 @@ struct MessageSpec {
 }  // namespace
 
 PyObject* create_compile_result_class(PyObject* module) noexcept {
-  return PyType_FromModuleAndSpec(module, &compile_result_spec, nullptr);
+  return Record<CompileResultSpec>::create(module);
 }
 PyObject* create_check_result_class(PyObject* module) noexcept {
   return Record<CheckResultSpec>::create(module);
