@@ -332,6 +332,34 @@ constexpr Request kCheckFile{"check_file", kCheckFileParams, Input::File, Mode::
 constexpr Request kCheckVirtual{"check_virtual", kCheckVirtualParams, Input::Virtual, Mode::Check};
 constexpr Request kScanImports{"scan_imports", kScanParams, Input::Source, Mode::Scan};
 
+// The core's entry points of one kind of result, one per input.
+template <class Result>
+struct EntryPoints {
+  quarl::Outcome<Result> (*source)(std::string, const quarl::CompileOptions&);
+  quarl::Outcome<Result> (*file)(std::string_view, const quarl::CompileOptions&);
+  quarl::Outcome<Result> (*in_map)(quarl::ModuleMap, std::string_view,
+                                   const quarl::CompileOptions&);
+};
+constexpr EntryPoints<quarl::CompileResult> kCompileEntries{
+    quarl::compile_source, quarl::compile_file, quarl::compile_virtual};
+constexpr EntryPoints<quarl::CheckResult> kCheckEntries{quarl::check_source, quarl::check_file,
+                                                         quarl::check_virtual};
+
+// The entry point of `entries` for `input`, as a call of the options: on
+// `text` (the source, the path or the entry's key) and, for a map, `modules`.
+template <class Result>
+auto entry_call(const EntryPoints<Result>& entries, Input input,
+                std::optional<quarl::ModuleMap>& modules, std::string& text) {
+  return [&entries, input, &modules, &text](const quarl::CompileOptions& owned) {
+    switch (input) {
+      case Input::Source: return entries.source(std::move(text), owned);
+      case Input::File: return entries.file(text, owned);
+      case Input::Virtual: break;
+    }
+    return entries.in_map(std::move(*modules), text, owned);
+  };
+}
+
 // One call's arguments, read and checked in the order every function shares:
 // the template argument (the entry's key for a virtual map), the source-map
 // flags, the template's own checks (size and base directory of a source, the
@@ -357,25 +385,11 @@ class Call {
       case Mode::Scan:
         return run_scan(state_, std::move(text));
       case Mode::Compile:
-        return run_compile(state_, std::move(options_), [&](const quarl::CompileOptions& owned) {
-          switch (request_.input) {
-            case Input::Source: return quarl::compile_source(std::move(text), owned);
-            case Input::File: return quarl::compile_file(text, owned);
-            case Input::Virtual: break;
-          }
-          return quarl::compile_virtual(std::move(*modules_), text, owned);
-        });
+        return run_compile(state_, std::move(options_), entry_call(kCompileEntries, request_.input, modules_, text));
       case Mode::Check:
         break;
     }
-    return run_check(state_, std::move(options_), [&](const quarl::CompileOptions& owned) {
-      switch (request_.input) {
-        case Input::Source: return quarl::check_source(std::move(text), owned);
-        case Input::File: return quarl::check_file(text, owned);
-        case Input::Virtual: break;
-      }
-      return quarl::check_virtual(std::move(*modules_), text, owned);
-    });
+    return run_check(state_, std::move(options_), entry_call(kCheckEntries, request_.input, modules_, text));
   }
 
  private:
