@@ -582,22 +582,6 @@ void evaluate(std::span<const Segment> segments, Scope& scope, EvalContext& cont
   for (const Segment& segment : segments) evaluator.render(segment);
 }
 
-std::string evaluate(const NodeList& body, const ModuleText& module, Scope& scope,
-                     EvalContext& context) {
-  Output output(Output::Mode::Markdown);
-  const Segment segment{body, &module};
-  evaluate(std::span(&segment, 1), scope, context, output);
-  return output.take_text();
-}
-
-std::vector<Message> evaluate_messages(const NodeList& body, const ModuleText& module,
-                                       Scope& scope, EvalContext& context) {
-  Output output(Output::Mode::Messages);
-  const Segment segment{body, &module};
-  evaluate(std::span(&segment, 1), scope, context, output);
-  return output.take_messages();
-}
-
 std::string render_template(const Template& module, const Variables& variables,
                             Warnings& warnings, SourceMapRecorder* recorder) {
   const std::unique_ptr<ModuleContext> names = make_module_context(module, variables);

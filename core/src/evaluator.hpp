@@ -55,12 +55,6 @@ struct EvalContext {
 void evaluate(std::span<const Segment> segments, Scope& scope, EvalContext& context,
               Output& output);
 
-// One body (nodes of `module`) as Markdown text, or as messages.
-std::string evaluate(const NodeList& body, const ModuleText& module, Scope& scope,
-                     EvalContext& context);
-std::vector<Message> evaluate_messages(const NodeList& body, const ModuleText& module,
-                                       Scope& scope, EvalContext& context);
-
 // Renders a template on its own: no imports, `variables` as its module-level
 // variables, its top-level @define functions callable.
 std::string render_template(const Template& module, const Variables& variables,

@@ -55,7 +55,6 @@ class Output {
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
 
-  bool recording() const noexcept { return recorder_ != nullptr; }
   // Messages mode outside every @message block and function body: the only
   // place where text is not allowed.
   bool between_messages() const noexcept { return mode_ == Mode::Messages && marks_.empty(); }

@@ -27,6 +27,24 @@ inline Variables variables_from_json(const std::string& json) {
   return variables;
 }
 
+// One body (nodes of `module`) rendered against `scope`, as Markdown text or
+// as messages.
+inline std::string evaluate(const NodeList& body, const ModuleText& module, Scope& scope,
+                            EvalContext& context) {
+  Output output(Output::Mode::Markdown);
+  const Segment segment{body, &module};
+  quarl::evaluate(std::span(&segment, 1), scope, context, output);
+  return output.take_text();
+}
+
+inline std::vector<Message> evaluate_messages(const NodeList& body, const ModuleText& module,
+                                              Scope& scope, EvalContext& context) {
+  Output output(Output::Mode::Messages);
+  const Segment segment{body, &module};
+  quarl::evaluate(std::span(&segment, 1), scope, context, output);
+  return output.take_messages();
+}
+
 inline std::string render(const std::string& source, const std::string& json = "{}") {
   Warnings warnings;
   return render_template(*parse_source(source), variables_from_json(json), warnings);

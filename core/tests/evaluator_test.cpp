@@ -16,6 +16,7 @@ namespace {
 using testing_support::parse_source;
 using testing_support::render;
 using testing_support::render_error;
+using testing_support::evaluate;
 using testing_support::variables_from_json;
 
 std::string repeat(const std::string& s, std::size_t n) {

@@ -11,6 +11,7 @@
 namespace quarl {
 namespace {
 
+using testing_support::evaluate_messages;
 using testing_support::parse_source;
 
 std::vector<Message> messages(const std::string& source, Variables variables,
