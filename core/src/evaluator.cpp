@@ -250,10 +250,7 @@ void Evaluator::render_node(const Node& node) {
       if (const NodeList* body = self.choose(node.offset, branch)) self.render(*body);
     }
     void operator()(const For& loop) const {
-      self.iterate(node.offset, loop, [&] {
-        self.render(loop.body);
-        out.check_size();
-      });
+      self.iterate(node.offset, loop, [&] { self.render(loop.body); });
     }
     void operator()(const Include& include) const {
       if (out.between_messages())

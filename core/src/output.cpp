@@ -32,16 +32,17 @@ void Output::end_call(std::size_t mark) {
 }
 
 Output::Capture Output::begin_capture() {
-  const Capture capture{buffer_.size(), limit_end_};
+  const Capture capture{limit_end_};
   marks_.push_back(buffer_.size());
   limit_end_ = static_cast<std::ptrdiff_t>(buffer_.size() + kMaxOutputBytes);
   return capture;
 }
 
 std::string Output::end_capture(Capture capture) {
+  const std::size_t mark = marks_.back();
   marks_.pop_back();
-  std::string text = buffer_.substr(capture.mark);
-  buffer_.resize(capture.mark);
+  std::string text = buffer_.substr(mark);
+  buffer_.resize(mark);
   limit_end_ = capture.outer_limit_end;
   return text;
 }

@@ -96,8 +96,7 @@ class Output {
   // A capture: what is written until end_capture is taken back out, and is
   // measured against the limit on its own (a function's value, a message).
   struct Capture {
-    std::size_t mark;
-    std::ptrdiff_t outer_limit_end;
+    std::ptrdiff_t outer_limit_end;  // restored when the capture ends
   };
   Capture begin_capture();
   std::string end_capture(Capture capture);

@@ -282,7 +282,7 @@ PyObject* span_object(const ModuleState& state, const std::optional<SpanFields>&
   return span ? make_span(state, *span) : new_none();
 }
 
-struct LintDiagnosticSpec {
+struct LintDiagnosticClass {
   using Data = DiagnosticData;
   static constexpr const char* kName = "tessel._tessel.LintDiagnostic";
   static constexpr std::array<Field<Data>, 7> kFields = {{
@@ -398,7 +398,7 @@ PyObject* file_report_to_json(PyObject* self, PyObject*) noexcept {
   return guarded(state_of(self), [self] { return to_json_text(file_report_value(file_report(self))); });
 }
 
-struct LintFileReportSpec {
+struct LintFileReportClass {
   using Data = FileReportData;
   static constexpr const char* kName = "tessel._tessel.LintFileReport";
   static constexpr std::array<Field<Data>, 2> kFields = {{
@@ -474,7 +474,7 @@ PyObject* lint_result_to_json(PyObject* self, PyObject*) noexcept {
   return to_json_text(lint_result(self).canonical);
 }
 
-struct LintResultSpec {
+struct LintResultClass {
   using Data = LintResultData;
   static constexpr const char* kName = "tessel._tessel.LintResult";
   static constexpr std::array<Field<Data>, 4> kFields = {{
@@ -546,13 +546,13 @@ struct LintResultSpec {
 }  // namespace
 
 PyObject* create_lint_result_class(PyObject* module) noexcept {
-  return Record<LintResultSpec>::create(module);
+  return Record<LintResultClass>::create(module);
 }
 PyObject* create_lint_diagnostic_class(PyObject* module) noexcept {
-  return Record<LintDiagnosticSpec>::create(module);
+  return Record<LintDiagnosticClass>::create(module);
 }
 PyObject* create_lint_file_report_class(PyObject* module) noexcept {
-  return Record<LintFileReportSpec>::create(module);
+  return Record<LintFileReportClass>::create(module);
 }
 
 PyObject* make_lint_result(const ModuleState& state, Value canonical) noexcept {

@@ -1,9 +1,10 @@
 // Record classes: frozen Python views of one boxed C++ value, whose getters,
-// to_dict, __reduce__, repr, equality and type spec are generated from a
-// table of the value's fields. A class's Spec names the value type, the
-// qualified name, the fields, the docstrings, its constructor and its to_json:
+// to_dict, __reduce__, repr, equality and type object are generated from a
+// table of the value's fields. A class is described by a struct naming the
+// value type, the qualified name, the fields, the docstrings, its constructor
+// and its to_json:
 //
-//   struct Spec {
+//   struct Class {
 //     using Data = ...;  // the boxed C++ value
 //     static constexpr const char* kName = "tessel._tessel.X";
 //     static constexpr std::array<Field<Data>, N> kFields = {...};
@@ -52,16 +53,16 @@ struct RecordDocs {
   const char* reduce;
 };
 
-template <class Spec>
+template <class Class>
 class Record {
  public:
-  using T = typename Spec::Data;
-  static constexpr std::size_t kCount = Spec::kFields.size();
+  using T = typename Class::Data;
+  static constexpr std::size_t kCount = Class::kFields.size();
 
   static PyObject* create(PyObject* module) noexcept {
     PyType_Slot slots[] = {
-        {Py_tp_doc, const_cast<char*>(Spec::kDocs.type)},
-        {Py_tp_new, reinterpret_cast<void*>(Spec::construct)},
+        {Py_tp_doc, const_cast<char*>(Class::kDocs.type)},
+        {Py_tp_new, reinterpret_cast<void*>(Class::construct)},
         {Py_tp_dealloc, reinterpret_cast<void*>(boxed_dealloc<T>)},
         {Py_tp_repr, reinterpret_cast<void*>(repr)},
         {Py_tp_richcompare, reinterpret_cast<void*>(boxed_richcompare<T>)},
@@ -70,9 +71,9 @@ class Record {
         {Py_tp_methods, methods_},
         {0, nullptr},
     };
-    PyType_Spec spec = {Spec::kName, sizeof(Boxed<T>), 0,
-                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
-    return PyType_FromModuleAndSpec(module, &spec, nullptr);
+    PyType_Spec shape = {Class::kName, sizeof(Boxed<T>), 0,
+                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
+    return PyType_FromModuleAndSpec(module, &shape, nullptr);
   }
 
  private:
@@ -87,20 +88,20 @@ class Record {
   // The fields' values, in order; false with an exception set on failure.
   static bool values(PyObject* self, std::array<PyRef, kCount>& out) noexcept {
     for (std::size_t i = 0; i < kCount; ++i) {
-      out[i] = PyRef::steal(Spec::kFields[i].get(state(self), unbox<T>(self)));
+      out[i] = PyRef::steal(Class::kFields[i].get(state(self), unbox<T>(self)));
       if (!out[i]) return false;
     }
     return true;
   }
 
   static PyObject* to_dict(PyObject* self, PyObject*) noexcept {
-    if constexpr (requires { Spec::to_dict(state(self), unbox<T>(self)); })
-      return Spec::to_dict(state(self), unbox<T>(self));
+    if constexpr (requires { Class::to_dict(state(self), unbox<T>(self)); })
+      return Class::to_dict(state(self), unbox<T>(self));
     std::array<PyRef, kCount> fields;
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict || !values(self, fields)) return nullptr;
     for (std::size_t i = 0; i < kCount; ++i)
-      if (PyDict_SetItemString(dict.get(), Spec::kFields[i].name, fields[i].get()) < 0)
+      if (PyDict_SetItemString(dict.get(), Class::kFields[i].name, fields[i].get()) < 0)
         return nullptr;
     return dict.release();
   }
@@ -112,8 +113,8 @@ class Record {
   }
 
   static PyObject* reduce_args(PyObject* self) noexcept {
-    if constexpr (requires { Spec::reduce_args(state(self), unbox<T>(self)); })
-      return Spec::reduce_args(state(self), unbox<T>(self));
+    if constexpr (requires { Class::reduce_args(state(self), unbox<T>(self)); })
+      return Class::reduce_args(state(self), unbox<T>(self));
     std::array<PyRef, kCount> fields;
     PyRef args = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(kCount)));
     if (!args || !values(self, fields)) return nullptr;
@@ -126,14 +127,14 @@ class Record {
   static PyObject* repr(PyObject* self) noexcept {
     return guarded(state(self), [self]() -> PyObject* {
       std::string out;
-      if constexpr (requires { Spec::repr(unbox<T>(self)); }) {
-        out = Spec::repr(unbox<T>(self));
+      if constexpr (requires { Class::repr(unbox<T>(self)); }) {
+        out = Class::repr(unbox<T>(self));
       } else {
-        out = Spec::kName;
+        out = Class::kName;
         out.erase(0, out.rfind('.') + 1);
         out += '(';
         bool first = true;
-        for (const Field<T>& field : Spec::kFields) {
+        for (const Field<T>& field : Class::kFields) {
           if (!field.show) continue;
           if (!first) out += ", ";
           first = false;
@@ -151,14 +152,14 @@ class Record {
   static inline std::array<PyGetSetDef, kCount + 1> getset_ = [] {
     std::array<PyGetSetDef, kCount + 1> defs{};
     for (std::size_t i = 0; i < kCount; ++i)
-      defs[i] = {Spec::kFields[i].name, get_field, nullptr, Spec::kFields[i].doc,
-                 const_cast<void*>(static_cast<const void*>(&Spec::kFields[i]))};
+      defs[i] = {Class::kFields[i].name, get_field, nullptr, Class::kFields[i].doc,
+                 const_cast<void*>(static_cast<const void*>(&Class::kFields[i]))};
     return defs;
   }();
   static inline PyMethodDef methods_[] = {
-      {"to_dict", to_dict, METH_NOARGS, Spec::kDocs.to_dict},
-      {"to_json", Spec::to_json, METH_NOARGS, Spec::kDocs.to_json},
-      {"__reduce__", reduce, METH_NOARGS, Spec::kDocs.reduce},
+      {"to_dict", to_dict, METH_NOARGS, Class::kDocs.to_dict},
+      {"to_json", Class::to_json, METH_NOARGS, Class::kDocs.to_json},
+      {"__reduce__", reduce, METH_NOARGS, Class::kDocs.reduce},
       {nullptr, nullptr, 0, nullptr},
   };
 };

@@ -103,7 +103,7 @@ PyObject* compile_result_to_json(PyObject* self, PyObject*) noexcept {
   return to_json_text(canonical(self));
 }
 
-struct CompileResultSpec {
+struct CompileResultClass {
   using Data = Value;
   static constexpr const char* kName = "tessel._tessel.CompileResult";
   static constexpr std::array<Field<Data>, 6> kFields = {{
@@ -244,7 +244,7 @@ PyObject* check_result_to_json(PyObject* self, PyObject*) noexcept {
   });
 }
 
-struct CheckResultSpec {
+struct CheckResultClass {
   using Data = Warnings;
   static constexpr const char* kName = "tessel._tessel.CheckResult";
   static constexpr std::array<Field<Data>, 1> kFields = {{
@@ -288,7 +288,7 @@ PyObject* message_to_json(PyObject* self, PyObject*) noexcept {
   });
 }
 
-struct MessageSpec {
+struct MessageClass {
   using Data = quarl::Message;
   static constexpr const char* kName = "tessel._tessel.Message";
   static constexpr std::array<Field<Data>, 2> kFields = {{
@@ -310,13 +310,13 @@ struct MessageSpec {
 }  // namespace
 
 PyObject* create_compile_result_class(PyObject* module) noexcept {
-  return Record<CompileResultSpec>::create(module);
+  return Record<CompileResultClass>::create(module);
 }
 PyObject* create_check_result_class(PyObject* module) noexcept {
-  return Record<CheckResultSpec>::create(module);
+  return Record<CheckResultClass>::create(module);
 }
 PyObject* create_message_class(PyObject* module) noexcept {
-  return Record<MessageSpec>::create(module);
+  return Record<MessageClass>::create(module);
 }
 
 PyObject* make_compile_result(const ModuleState& state, Value canonical_value) noexcept {

@@ -73,7 +73,7 @@ PyObject* span_to_json(PyObject* self, PyObject*) noexcept {
   });
 }
 
-struct SpanSpec {
+struct SpanClass {
   using Data = SpanFields;
   static constexpr const char* kName = "tessel._tessel.Span";
   static constexpr std::array<Field<Data>, 4> kFields = {{
@@ -104,7 +104,7 @@ struct SpanSpec {
 
 }  // namespace
 
-PyObject* create_span_class(PyObject* module) noexcept { return Record<SpanSpec>::create(module); }
+PyObject* create_span_class(PyObject* module) noexcept { return Record<SpanClass>::create(module); }
 
 PyObject* make_span(const ModuleState& state, const SpanFields& fields) noexcept {
   return box(state.span_type, fields);
