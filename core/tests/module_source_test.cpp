@@ -18,38 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(ModuleKind, Rule) {
-  const std::vector<std::tuple<std::string, std::string, bool>> cases = {
-      {"a.quarl", "", true},
-      {"dir.md/a.quarl", "", true},
-      {"dir\\b.quarl", "", true},
-      {".hidden.quarl", "", true},
-      {"a.md", "---\ntype: quarl\n---\nbody", true},
-      {"a.md", "---\r\ntitle: x\r\ntype: \"quarl\"\r\n---\r\n", true},
-      {"a.md", "---\ntype: 'quarl'\n---", true},
-      {"a.md", "---\n  type: quarl\n---\n", false},  // indented
-      {"a.md", "---\ntitle: x\n---\ntype: quarl\n", false},  // after the frontmatter
-      {"a.md", "type: quarl\n", false},  // no frontmatter
-      {"a.md", "", false},
-      {".quarl", "", false},
-      {"noext", "", false},
-      {"a.txt", "---\ntype: quarl\n---\n", false},
-      {"a.QUARL", "", false},
-      {"a.", "", false},
-  };
-  for (const auto& [key, text, accepted] : cases) {
-    SCOPED_TRACE(key + " | " + text);
-    try {
-      check_module_kind(key, text);
-      EXPECT_TRUE(accepted);
-    } catch (const Error& e) {
-      EXPECT_FALSE(accepted);
-      EXPECT_EQ(e.message(), "not an QUARL file: " + key);
-      EXPECT_EQ(e.help(), "use .quarl extension or add 'type: quarl' to frontmatter");
-    }
-  }
-}
-
+// Which modules are templates: cases in tests/cases/module_kind.txt.
 TEST(ModuleSource, MarkdownExtension) {
   EXPECT_TRUE(has_markdown_extension("a/b.md"));
   EXPECT_TRUE(has_markdown_extension("a\\b.md"));

@@ -24,38 +24,15 @@ struct TextCase {
   std::string text;
 };
 
+// Text forms a template can reach are cases in tests/cases/rendering.txt;
+// here what JSON cannot carry, and a trailing separator a compile would trim.
 TEST(Value, TextForm) {
   const double inf = std::numeric_limits<double>::infinity();
   const std::vector<TextCase> cases = {
-      {num(1.0), "1"},
-      {num(2.5), "2.5"},
-      {num(-0.0), "0"},
-      {num(-42), "-42"},
-      {num(0.1), "0.1"},
-      {num(1e-7), "0.0000001"},
-      {num(1e19), "10000000000000000000"},
-      {num(1e20), "100000000000000000000"},
-      {num(9223372036854775808.0), "9223372036854775808"},    // 2^63: past the integer range
-      {num(-9223372036854775808.0), "-9223372036854775808"},  // -2^63: inside it
-      {num(9223372036854774784.0), "9223372036854774784"},    // largest double below 2^63
-      {num(1e22), "1" + std::string(22, '0')},
-      {num(5e-324), "0." + std::string(323, '0') + "5"},
       {num(std::nan("")), "NaN"},
       {num(inf), "inf"},
       {num(-inf), "-inf"},
-      {Value::boolean(true), "true"},
-      {Value::boolean(false), "false"},
-      {Value::null(), ""},
-      {str("plain \"text\""), "plain \"text\""},
-      {Value::array({str("a"), str("b")}), "a, b"},
-      {Value::array({}), ""},
       {Value::array({num(1), Value::array({num(2), num(3)}), Value::null()}), "1, 2, 3, "},
-      {Value::object({}), ""},
-      {Value::object({{"b", num(1)}, {"a", Value::array({num(1), num(2)})}}), "a: 1, 2, b: 1"},
-      // Keys in byte order: upper case before lower, prefixes first, UTF-8 last.
-      {Value::object({{"\u00e9", num(1)}, {"ab", num(2)}, {"a", num(3)}, {"B", num(4)}}),
-       "B: 4, a: 3, ab: 2, \u00e9: 1"},
-      {Value::object({{"o", Value::object({{"k", str("v")}})}}), "o: k: v"},
   };
   for (const auto& c : cases) EXPECT_EQ(to_text(c.value), c.text);
 }
