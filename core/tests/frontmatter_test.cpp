@@ -30,24 +30,7 @@ Frontmatter load(const std::string& text, bool marker_required = false,
   return load_frontmatter(text, marker_required, caller);
 }
 
-TEST(Frontmatter, TypeMarker) {
-  const std::vector<std::pair<std::string, bool>> cases = {
-      {"type: quarl", true},
-      {"title: x\ntype: \"quarl\"\n", true},
-      {"type:   'quarl'  \r\n", true},
-      {"type:quarl", true},
-      {"type: quarl\u00a0", true},
-      {"  type: quarl", false},
-      {"\ttype: quarl", false},
-      {"\u3000type: quarl", false},
-      {"type: quarl2", false},
-      {"type: quarl # comment", false},
-      {"type: \"quarl'", false},
-      {"meta:\n  type: quarl\n", false},
-      {"", false},
-  };
-  for (const auto& [text, expected] : cases) EXPECT_EQ(has_type_marker(text), expected) << text;
-}
+// The type marker line: cases in tests/cases/module_kind.txt.
 
 TEST(Frontmatter, VariablesInDocumentOrder) {
   const Frontmatter fm = load("title: Hi\ncount: 2\n1: ignored\nlist: [a, b]\nextends: x\n");
