@@ -35,30 +35,5 @@ TEST(Builtins, NonFiniteArguments) {
   }
 }
 
-TEST(Builtins, OutputLimits) {
-  const Value half = Value::string(std::string(kMaxBuiltinOutput / 2, 'x'));
-  const Value commas = Value::string(std::string(kMaxSplitPieces - 1, ','));
-  const Variables variables = {{"h", half},
-                               {"hh", Value::array({half, half})},
-                               {"c", commas},
-                               {"more", Value::string(commas.as_string() + ",")}};
-  const auto run = [&](const std::string& expr) {
-    Warnings warnings;
-    try {
-      return render_template(*testing_support::parse_source("{{ " + expr + " }}"), variables,
-                             warnings);
-    } catch (const Error& e) {
-      return e.message();
-    }
-  };
-  EXPECT_EQ(run("length(join(hh, \"\"))"), "52428800");
-  EXPECT_EQ(run("join(hh, \".\")"), "join() output exceeds maximum size of 52428800 bytes");
-  EXPECT_EQ(run("length(replace(h, \"x\", \"xx\"))"), "52428800");
-  EXPECT_EQ(run("replace(h, \"x\", \"xxx\")"),
-            "replace() output exceeds maximum size of 52428800 bytes");
-  EXPECT_EQ(run("length(split(c, \",\"))"), "100000");
-  EXPECT_EQ(run("split(more, \",\")"), "split() result exceeds maximum of 100000 elements");
-}
-
 }  // namespace
 }  // namespace quarl

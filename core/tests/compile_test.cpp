@@ -35,26 +35,6 @@ CompileOptions with_vars(Value::Object vars) {
 
 // Whole compiles from strings and module maps are cases in tests/cases/.
 
-TEST(Compile, CallerVariableDepthLimit) {
-  const auto nested = [](std::size_t depth) {
-    Value value = Value::string("leaf");
-    for (std::size_t i = 0; i < depth; ++i) value = Value::array({value});
-    return value;
-  };
-  EXPECT_EQ(markdown(compile_source("x", with_vars({{"v", nested(64)}}))), "x\n");
-  const Error e = error_of(compile_source("x", with_vars({{"v", nested(65)}})));
-  EXPECT_EQ(e.message(), "JSON parse error: value nesting exceeds maximum depth of 64");
-}
-
-TEST(Compile, SourceSizeLimit) {
-  EXPECT_EQ(markdown(compile_source(std::string(kMaxSourceBytes, 'x'), {})).size(),
-            kMaxSourceBytes + 1);
-  const Error e = error_of(compile_source(std::string(kMaxSourceBytes + 1, 'x'), {}));
-  EXPECT_EQ(e.message(),
-            "resource limit exceeded: file too large (10485761 bytes, max 10485760 bytes): "
-            "<source>");
-}
-
 // check keeps no text, yet fails where the compile's output outgrows its limit.
 TEST(Compile, CheckMeasuresWhatItDoesNotKeep) {
   const CompileOptions options = with_vars({{"x", Value::string(std::string(30'000'000, 'x'))}});

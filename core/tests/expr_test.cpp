@@ -14,29 +14,8 @@
 namespace quarl {
 namespace {
 
-std::string nested_calls(std::size_t calls) {
-  std::string text;
-  for (std::size_t i = 0; i < calls; ++i) text += "f(";
-  text += "x";
-  for (std::size_t i = 0; i < calls; ++i) text += ")";
-  return text;
-}
-
-std::string operands(std::size_t count, const char* op) {
-  std::string text = "x0";
-  for (std::size_t i = 1; i < count; ++i) text += std::string(" ") + op + " x" + std::to_string(i);
-  return text;
-}
-
 Expr interpolation(const std::string& text) {
   return parse_interpolation(text, 0, std::make_shared<const std::string>(text));
-}
-
-TEST(Expr, LimitsAtTheirMaximum) {
-  EXPECT_NO_THROW(interpolation(nested_calls(65)));  // 64 calls nested in the outermost one
-  EXPECT_NO_THROW(parse_condition(operands(16, "&&")));
-  EXPECT_NO_THROW(parse_condition(operands(16, "||")));
-  EXPECT_NO_THROW(parse_condition(operands(8, "&&") + " || " + operands(8, "&&")));
 }
 
 struct ErrorCase {

@@ -11,12 +11,6 @@
 namespace quarl {
 namespace {
 
-std::string repeat(const std::string& s, std::size_t n) {
-  std::string out;
-  for (std::size_t i = 0; i < n; ++i) out += s;
-  return out;
-}
-
 // "name=text; ..." of the variables, in order.
 std::string show_variables(const Variables& variables) {
   std::string out;
@@ -91,25 +85,6 @@ TEST(Frontmatter, ValueConversion) {
   EXPECT_EQ(show_variables(load("a: {\"1\": one, x: !custom 5}").variables), "a=1: one, x: 5");
 }
 
-// `depth` nested block mappings holding a scalar.
-std::string nested_mappings(std::size_t depth) {
-  std::string text;
-  for (std::size_t i = 0; i < depth; ++i) text += std::string(i * 2, ' ') + "k:\n";
-  return text + std::string(depth * 2, ' ') + "v\n";
-}
-
-TEST(Frontmatter, ValueDepthLimit) {
-  // The variable's own mapping is depth 0, so 65 mappings put the scalar at 64.
-  EXPECT_NO_THROW(load(nested_mappings(65)));
-  try {
-    load(nested_mappings(66));
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.code(), ErrorCode::Yaml);
-    EXPECT_EQ(e.message(), "YAML parse error: value nesting exceeds maximum depth of 64");
-  }
-}
-
 TEST(Frontmatter, ImportList) {
   const Frontmatter fm = load(
       "imports:\n"
@@ -124,12 +99,6 @@ TEST(Frontmatter, ImportList) {
   EXPECT_EQ(fm.imports[2].form, ImportForm::Selective);
   EXPECT_EQ(fm.imports[2].names, (std::vector<std::string>{"f", "g"}));
   EXPECT_TRUE(fm.variables.empty());
-}
-
-// Import lists the loader refuses are cases in tests/cases/frontmatter_errors.txt.
-TEST(Frontmatter, ImportListLimit) {
-  EXPECT_EQ(load("imports: [" + repeat("{path: ./a},", 255) + "{path: ./a}]\n").imports.size(),
-            256U);
 }
 
 YamlNode mapping(const std::string& text) { return *load_yaml(text); }
@@ -164,20 +133,6 @@ TEST(Frontmatter, Merge) {
   for (const auto& [layers, expected] : cases) {
     SCOPED_TRACE(layers.front() + " + " + layers.back());
     EXPECT_TRUE(merged(layers) == mapping(expected));
-  }
-}
-
-TEST(Frontmatter, MergeDepthLimit) {
-  // Mappings nested n deep on both sides merge n - 1 levels below the top.
-  const auto deep = [](std::size_t n) { return repeat("{k: ", n) + "v" + repeat("}", n); };
-  EXPECT_NO_THROW(merged({deep(65), "{}", deep(65)}));
-  try {
-    merged({deep(66), deep(66)});
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.code(), ErrorCode::ResourceLimit);
-    EXPECT_EQ(e.message(),
-              "resource limit exceeded: frontmatter merge depth exceeds maximum of 64");
   }
 }
 

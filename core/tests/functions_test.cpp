@@ -38,26 +38,6 @@ TEST(Functions, Signatures) {
   EXPECT_EQ(function_signature(std::get<Define>(tpl->body[1].data)), "g()");
 }
 
-// A chain of `depth` distinct functions f1 -> f2 -> ... each calling the next
-// from inside nested loops and conditions.
-std::string call_chain(std::size_t depth) {
-  std::string source;
-  for (std::size_t i = 1; i <= depth; ++i) {
-    source += "@define f" + std::to_string(i) + "():\n";
-    source += "@for a in one:\n@if a:\n@for b in one:\n@if b && a:\n";
-    source += i < depth ? "{{ f" + std::to_string(i + 1) + "() }}" : "bottom";
-    source += "\n@end\n@end\n@end\n@end\n@end\n";
-  }
-  return source + "{{ f1() }}";
-}
-
-TEST(Functions, CallDepthLimit) {
-  EXPECT_EQ(render(call_chain(128), R"({"one": [1]})"), "bottom");
-  const Error e = render_error(call_chain(129), R"({"one": [1]})");
-  EXPECT_EQ(e.code(), ErrorCode::Recursion);
-  EXPECT_EQ(e.message(), "recursion detected in function 'f129 (call depth exceeds 128)'");
-}
-
 }  // namespace
 }  // namespace quarl
 

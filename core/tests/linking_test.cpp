@@ -1,6 +1,6 @@
-// Linking modules: filesystem keys and the project root, and the limits of
-// resolution (the import forms, exports, includes, inheritance and their
-// errors are cases in tests/cases/linking.txt).
+// Linking modules: filesystem keys and the project root (the import forms,
+// exports, includes, inheritance and their errors are cases in
+// tests/cases/linking.txt; the limits are in limits_test.cpp).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "inputs.hpp"
 #include "outcomes.hpp"
 #include "printers.hpp"
 #include "quarl/compile.hpp"
@@ -17,33 +18,7 @@ namespace quarl {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Linked {
-  std::string output;  // Markdown, or "role: content" lines of messages
-  Warnings warnings;
-  std::vector<std::string> dependencies;
-};
-
-Linked link(const ModuleMap& modules, const CompileOptions& options = {}) {
-  const Outcome<CompileResult> result = compile_virtual(modules, "main.quarl", options);
-  if (!result) {
-    const auto* error = std::get_if<Error>(&result.error());
-    ADD_FAILURE() << (error ? error->message() : std::get<InternalFault>(result.error()).detail);
-    return {};
-  }
-  Linked linked{{}, result->warnings, result->dependencies};
-  if (const auto* text = std::get_if<std::string>(&result->output)) {
-    linked.output = *text;
-  } else {
-    for (const Message& message : std::get<std::vector<Message>>(result->output))
-      linked.output += message.role + ": " + message.content + "\n";
-  }
-  return linked;
-}
-
-Error link_error(const ModuleMap& modules) {
-  return error_of(compile_virtual(modules, "main.quarl", {}));
-}
+using testing_support::import_chain;
 
 TEST(Linking, FilesystemKeysAndRoot) {
   std::string pattern = (fs::temp_directory_path() / "quarl-link-XXXXXX").string();
@@ -82,62 +57,12 @@ TEST(Linking, FilesystemKeysAndRoot) {
   fs::remove_all(top);
 }
 
-// A chain of `length` modules below the entry, each importing the next.
-ModuleMap import_chain(std::size_t length) {
-  ModuleMap modules{{"main.quarl", "@import \"./m1.quarl\"\n{{ prompt }}"}};
-  for (std::size_t i = 1; i <= length; ++i) {
-    const std::string next =
-        i < length ? "@import \"./m" + std::to_string(i + 1) + ".quarl\"\n" : std::string();
-    modules.emplace("m" + std::to_string(i) + ".quarl", next + "{{ prompt }}" + std::to_string(i));
-  }
-  modules["m" + std::to_string(length) + ".quarl"] = "end";
-  return modules;
-}
-
-TEST(Linking, DepthLimit) {
-  // The entry and 63 modules below it fill the resolving stack.
-  const Linked deepest = link(import_chain(63));
-  EXPECT_EQ(deepest.dependencies.size(), 63U);
-  EXPECT_TRUE(deepest.output.starts_with("end")) << deepest.output.substr(0, 40);
-  const Error error = link_error(import_chain(64));
-  EXPECT_EQ(error.message(), "import error: import depth exceeds maximum of 64 (possible deep chain)");
-}
-
-TEST(Linking, ModuleCountLimit) {
-  const auto star = [](std::size_t count) {
-    ModuleMap modules;
-    std::string main;
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::string name = "m" + std::to_string(i) + ".quarl";
-      main += "@import \"./" + name + "\" as a" + std::to_string(i) + "\n";
-      modules.emplace(name, "");
-    }
-    modules.emplace("main.quarl", main);
-    return modules;
-  };
-  EXPECT_EQ(link(star(256)).dependencies.size(), 256U);
-  const Error error = link_error(star(257));
-  EXPECT_EQ(error.code(), ErrorCode::ResourceLimit);
-  EXPECT_EQ(error.message(),
-            "resource limit exceeded: module count exceeds maximum of 256 (256 modules resolved)");
-}
-
 TEST(Linking, AFailedLoadLeavesNothingBehind) {
   ModuleMap modules = import_chain(10);
   modules["m5.quarl"] = "@import \"./m6.quarl\"\n{{ missing }}";
-  EXPECT_EQ(link_error(modules).message(), "undefined variable 'missing'");
-  EXPECT_EQ(link(import_chain(10)).dependencies.size(), 10U);
-}
-
-TEST(Inheritance, BlockCountLimit) {
-  const auto blocks = [](std::size_t count) {
-    std::string text;
-    for (std::size_t i = 0; i < count; ++i) text += "@block b" + std::to_string(i) + ":\n@end\n";
-    return text;
-  };
-  EXPECT_EQ(link({{"main.quarl", blocks(256)}}).output, "");
-  EXPECT_EQ(link_error({{"main.quarl", blocks(257)}}).message(),
-            "resource limit exceeded: module has more than 256 @block declarations");
+  EXPECT_EQ(error_of(compile_virtual(modules, "main.quarl", {})).message(),
+            "undefined variable 'missing'");
+  EXPECT_EQ(compile_virtual(import_chain(10), "main.quarl", {})->dependencies.size(), 10U);
 }
 
 }  // namespace

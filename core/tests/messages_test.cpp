@@ -49,33 +49,6 @@ TEST(Messages, RoleBeforeBody) {
   EXPECT_EQ(number.span(), (Span{0, 17}));
 }
 
-TEST(Messages, Limits) {
-  const auto numbers = [](std::size_t n) { return Value::array(Value::Array(n, Value::number(1))); };
-  const std::string loop = "@for i in xs:\n@message user:\n{{ i }}\n@end\n@end";
-  EXPECT_EQ(messages(loop, {{"xs", numbers(10000)}}).size(), 10000U);
-  try {
-    messages(loop, {{"xs", numbers(10001)}});
-    ADD_FAILURE();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.message(), "resource limit exceeded: message count exceeded maximum of 10000");
-  }
-  // Blank messages are not counted.
-  EXPECT_EQ(messages("@for i in xs:\n@message user:\n\n@end\n@end", {{"xs", numbers(10001)}}).size(),
-            0U);
-
-  const Value half = Value::string(std::string(kMaxMessageBytes / 2, 'x'));
-  const std::string two = "@message a:\n{{ h }}\n@end\n@message b:\n{{ h }}\n@end\n";
-  EXPECT_EQ(messages(two, {{"h", half}}).size(), 2U);
-  try {
-    messages(two + "@message c:\n.\n@end", {{"h", half}});
-    ADD_FAILURE();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.message(),
-              "resource limit exceeded: total message content exceeds maximum cumulative size of "
-              "52428800 bytes");
-  }
-}
-
 TEST(Messages, DetectedAnywhereInTheTree) {
   EXPECT_FALSE(has_message_blocks(parse_source("text {{ x }}\n@if a:\n@end")->body));
   EXPECT_TRUE(has_message_blocks(parse_source("@if a:\n@else:\n@message s:\n@end\n@end")->body));

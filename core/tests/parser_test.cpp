@@ -21,47 +21,6 @@ Template parse(const std::string& source) {
   return parse_template(lex(std::make_shared<const std::string>(source)));
 }
 
-std::string repeat(const std::string& s, std::size_t n) {
-  std::string out;
-  for (std::size_t i = 0; i < n; ++i) out += s;
-  return out;
-}
-
-// `depth` nested blocks: `first` outermost, then `openers` in turn.
-std::string nested(const std::string& first, const std::vector<std::string>& openers,
-                   std::size_t depth) {
-  std::string source = first;
-  for (std::size_t i = 1; i < depth; ++i) source += openers[i % openers.size()];
-  return source + repeat("@end\n", depth);
-}
-
-TEST(Parser, NestingLimit) {
-  const std::vector<std::string> mixed = {"@define f():\n", "@for x in xs:\n", "@if x:\n"};
-  for (const auto& first : {"@if x:\n", "@message m:\n", "@block b:\n"}) {
-    SCOPED_TRACE(first);
-    EXPECT_NO_THROW(parse(nested(first, mixed, 64)));
-    try {
-      parse(nested(first, mixed, 65));
-      ADD_FAILURE() << "65 nested blocks parsed";
-    } catch (const Error& e) {
-      EXPECT_EQ(e.message(), "syntax error: nesting depth exceeds maximum of 64");
-      EXPECT_FALSE(e.span());
-    }
-  }
-}
-
-TEST(Parser, ElseIfLimit) {
-  EXPECT_NO_THROW(parse("@if x:\n" + repeat("@elseif y:\n", 256) + "@end"));
-  const std::string source = "@if x:\n" + repeat("@elseif y:\n", 257) + "@end";
-  try {
-    parse(source);
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.message(), "syntax error: @if block has more than 256 @elseif branches");
-    EXPECT_EQ(e.span(), (Span{7 + 256 * 11, 10}));
-  }
-}
-
 TEST(Parser, TemplateOwnsEverythingItViews) {
   Template moved = [] {
     Template t = parse("---\r\na: 1\r\n---\r\n```\r\n{{ x }}\n```");

@@ -5,34 +5,22 @@
 #include <string>
 #include <vector>
 
+#include "inputs.hpp"
 #include "outcomes.hpp"
 #include "quarl/compile.hpp"
 
 namespace quarl {
 namespace {
 
-std::string repeat(std::string_view text, int times) {
-  std::string out;
-  for (int i = 0; i < times; ++i) out += text;
-  return out;
-}
-
-// `times` calls of `function` around `inner`.
-std::string nested_call(std::string_view function, int times, std::string_view inner) {
-  return repeat(std::string(function) + "(", times) + std::string(inner) + repeat(")", times);
-}
+using testing_support::nested_arrays;
+using testing_support::nested_call;
+using testing_support::repeat;
 
 struct Deep {
   const char* name;
   ModuleMap modules;  // the entry is "main.quarl"
   Value::Object vars;
 };
-
-Value nested_arrays(int depth) {
-  Value value = Value::string("leaf");
-  for (int i = 0; i < depth; ++i) value = Value::array({value});
-  return value;
-}
 
 // Inputs that nest as deep as each phase allows (or deeper, where the phase
 // refuses them only after building them).

@@ -56,16 +56,5 @@ TEST(Validator, Gate) {
   }
 }
 
-std::string nested_call(std::size_t depth) {
-  std::string text = "x";
-  for (std::size_t i = 0; i < depth; ++i) text = "trim(" + text + ")";
-  return "{{ " + text + " }}";
-}
-
-TEST(Validator, NestedCallDepth) {
-  // 65 calls: the outermost and 64 nested in arguments (the parser's own limit).
-  EXPECT_FALSE(validation_error(nested_call(65), R"({"x": "a"})"));
-}
-
 }  // namespace
 }  // namespace quarl

@@ -75,25 +75,6 @@ TEST(Value, FromJson) {
   EXPECT_EQ(v.as_object().find("u")->second.kind(), ValueKind::Number);
 }
 
-json nested_arrays(std::size_t depth) {
-  json node = 1;
-  for (std::size_t i = 0; i < depth; ++i) node = json::array({node});
-  return node;
-}
-
-TEST(Value, JsonDepthLimit) {
-  EXPECT_EQ(to_text(value_from_json(nested_arrays(64))), "1");  // the scalar sits at depth 64
-  EXPECT_EQ(value_from_json(nested_arrays(63), 1).kind(), ValueKind::Array);
-  try {
-    value_from_json(nested_arrays(65));
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.code(), ErrorCode::Json);
-    EXPECT_EQ(e.message(), "JSON parse error: value nesting exceeds maximum depth of 64");
-    EXPECT_FALSE(e.span());
-  }
-}
-
 struct DecimalCase {
   std::string text;
   std::optional<double> value;
