@@ -54,16 +54,6 @@ TEST(Compile, BasePath) {
   EXPECT_EQ(markdown(compile_source("x", options)), "x\n");  // empty: the current directory
 }
 
-TEST(Compile, ErrorsCarryTheirSpanAndText) {
-  const Outcome<CompileResult> result = compile_source("line\n{{ missing }}", {});
-  const Error e = error_of(result);
-  EXPECT_EQ(e.code(), ErrorCode::UndefinedVar);
-  EXPECT_EQ(e.span(), (Span{8, 7}));
-  EXPECT_EQ(e.line_column(), (LineColumn{2, 4}));
-  // check reports the same error.
-  EXPECT_EQ(error_of(check_source("line\n{{ missing }}", {})).message(), e.message());
-}
-
 TEST(Compile, MessagesMode) {
   CompileOptions options;
   options.source_map = true;
@@ -108,11 +98,6 @@ TEST_F(CompileFiles, EntryFiles) {
             "file not found: " + dir_ + "/missing.quarl");
   EXPECT_EQ(error_of(check_file(write("bad.quarl", "{{ nope }}"), {})).message(),
             "undefined variable 'nope'");
-}
-
-TEST(Compile, VirtualEntryMustBeInTheMap) {
-  EXPECT_EQ(error_of(compile_virtual({{"main.quarl", "A"}}, "other.quarl", {})).message(),
-            "module 'other.quarl' is not in the virtual module map");
 }
 
 TEST(Compile, TextsMustBeUtf8) {

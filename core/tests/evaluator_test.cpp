@@ -19,12 +19,6 @@ using testing_support::render_error;
 using testing_support::evaluate;
 using testing_support::variables_from_json;
 
-std::string repeat(const std::string& s, std::size_t n) {
-  std::string out;
-  for (std::size_t i = 0; i < n; ++i) out += s;
-  return out;
-}
-
 struct RenderCase {
   std::string source;
   std::string json;
@@ -90,20 +84,6 @@ TEST(Evaluator, Errors) {
   }
 }
 
-TEST(Evaluator, TypeMismatchHelpNamesBothSides) {
-  const Error e = render_error("@if x == 1:\n@end", R"({"x": "1"})");
-  EXPECT_EQ(e.help(),
-            "left side is string, right side is number; compare against a string literal, use "
-            "'@if x:' for truthiness, or pass a string with '--set-string KEY=VALUE'");
-}
-
-TEST(Evaluator, NaNIsFalsy) {
-  Warnings warnings;
-  const std::string out = render_template(*parse_source("@if n:\nyes\n@else:\nno\n@end"),
-                                          {{"n", Value::number(std::nan(""))}}, warnings);
-  EXPECT_EQ(out, "no\n");
-}
-
 // Renders a template whose global frame also binds `alias` to `module`.
 std::string render_with_module(const std::string& source, std::string_view alias,
                                const ImportedModule& module, Warnings& warnings) {
@@ -129,40 +109,6 @@ TEST(Evaluator, AFieldOfAnAlias) {
               "syntax error: 'lib' is an imported module, not a variable \u2014 to call a "
               "function use {lib.func()}");
   }
-}
-
-TEST(Evaluator, IncludeWithoutPromptWarnsUpToTheCap) {
-  const ImportedModule functions_only;
-  ImportedModule unexported;
-  unexported.prompt_not_exported = true;
-  Warnings warnings;
-  EXPECT_EQ(render_with_module("a\n@include m\nb", "m", functions_only, warnings), "a\nb");
-  EXPECT_EQ(render_with_module("@include m\n", "m", unexported, warnings), "");
-  ASSERT_EQ(warnings.size(), 2U);
-  EXPECT_EQ(warnings[0],
-            "warning: @include of 'm' produced empty output \u2014 module has no body text; to "
-            "use the module's functions, call them directly: {{m.fn()}}");
-  EXPECT_EQ(warnings[1],
-            "warning: @include of 'm' produced empty output \u2014 module has body text, but its "
-            "explicit @export list does not export 'prompt'; add `@export prompt` to the module, "
-            "or call its functions directly: {{m.fn()}}");
-
-  Warnings full(998, "w");
-  const std::string many = repeat("@include m\n", 5);
-  render_with_module(many, "m", functions_only, full);
-  EXPECT_EQ(full.size(), kMaxWarnings);
-}
-
-TEST(Evaluator, FramesArePoppedOnFailure) {
-  const auto tpl = parse_source(
-      "@define f(p):\n{{ missing }}\n@end\n@for x in xs:\n@for y in xs:\n{{ f(y) }}\n@end\n@end");
-  const auto names = make_module_context(*tpl, variables_from_json(R"({"xs": [1]})"));
-  Scope scope(names.get());
-  Warnings warnings;
-  EvalContext context(warnings);
-  EXPECT_THROW(evaluate(tpl->body, tpl->text, scope, context), Error);
-  EXPECT_EQ(scope.depth(), 1U);
-  EXPECT_TRUE(context.call_stack.empty());
 }
 
 }  // namespace

@@ -311,5 +311,16 @@ TEST(Limits, AtTheEdgeAndOnePast) {
   }
 }
 
+// Warnings stop at their cap; the compile goes on.
+TEST(Limits, Warnings) {
+  const auto includes = [](std::size_t count) {
+    const ModuleMap modules{{"main.quarl", "@import \"./m.quarl\" as m\n" + repeat("@include m\n", count)},
+                            {"m.quarl", "@define f():\n@end\n"}};
+    return compile_virtual(modules, "main.quarl", {})->warnings.size();
+  };
+  EXPECT_EQ(includes(kMaxWarnings), kMaxWarnings);
+  EXPECT_EQ(includes(kMaxWarnings + 1), kMaxWarnings);
+}
+
 }  // namespace
 }  // namespace quarl
