@@ -111,5 +111,42 @@ TEST(Evaluator, AFieldOfAnAlias) {
   }
 }
 
+// Records what the evaluator reports, one line per event.
+class LogRecorder : public SourceMapRecorder {
+ public:
+  std::string log;
+  void segment(std::size_t output_offset, const ModuleText&, std::size_t source_offset,
+               std::size_t source_length) override {
+    log += "seg " + std::to_string(output_offset) + "<-" + std::to_string(source_offset) + "+" +
+           std::to_string(source_length) + "\n";
+  }
+  void begin_call() override { log += "begin\n"; }
+  void end_call(std::size_t trimmed_front, std::size_t kept_length) override {
+    log += "end " + std::to_string(trimmed_front) + "," + std::to_string(kept_length) + "\n";
+  }
+  void place_calls(std::size_t output_offset) override {
+    log += "place " + std::to_string(output_offset) + "\n";
+  }
+};
+
+TEST(Evaluator, ReportsSourcePositionsToARecorder) {
+  const auto tpl = testing_support::parse_source(
+      "@define f():\n  hi\n@end\nA {{ x }}\\{{{{ f() }}");
+  Warnings warnings;
+  LogRecorder recorder;
+  const std::string out =
+      render_template(*tpl, testing_support::variables_from_json(R"({"x": "val"})"), warnings,
+                      &recorder);
+  EXPECT_EQ(out, "A val{{hi");
+  EXPECT_EQ(recorder.log,
+            "seg 0<-23+2\n"      // "A "
+            "seg 2<-25+1\n"      // {{ x }}: the { and the expression's length
+            "seg 5<-32+3\n"      // \{{ becomes {{
+            "begin\n"
+            "seg 0<-13+5\n"      // the function body "  hi\n", into its own text
+            "end 2,2\n"
+            "place 7\n");
+}
+
 }  // namespace
 }  // namespace quarl
