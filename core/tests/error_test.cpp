@@ -12,15 +12,6 @@
 namespace quarl {
 namespace {
 
-// Each kind's code, message and help show in the compile cases of
-// tests/cases/ where a template runs into it.
-TEST(Error, TypeErrorWithItsOwnMessage) {
-  const Error e = Error::type_error_message("@message role must evaluate to a non-empty string");
-  EXPECT_EQ(e.code_string(), "quarl::type_error");
-  EXPECT_EQ(e.message(), "type error: @message role must evaluate to a non-empty string");
-  EXPECT_EQ(e.help(), std::nullopt);
-}
-
 TEST(Error, PayloadTextIsNotScannedForPlaceholders) {
   EXPECT_EQ(Error::undefined_var("{0}{1}").message(), "undefined variable '{0}{1}'");
   EXPECT_EQ(Error::io("").message(), "");
@@ -41,18 +32,6 @@ TEST(Error, ArityWording) {
       {{0, 1}, 2, "arity mismatch for 'f': expected 0-1 arguments, got 2"},
   };
   for (const auto& c : cases) EXPECT_EQ(Error::arity("f", c.range, c.got).message(), c.message);
-}
-
-TEST(Error, ResolvingStackViolation) {
-  const Error popped = Error::resolving_stack_violation("<source>", "lib.quarl");
-  EXPECT_EQ(popped.code(), ErrorCode::Syntax);
-  EXPECT_FALSE(popped.span());
-  EXPECT_EQ(popped.message(),
-            "syntax error: internal error: resolving stack LIFO invariant violated (expected "
-            "<source>, got lib.quarl) \u2014 this is a compiler bug, please report it");
-  EXPECT_EQ(Error::resolving_stack_violation("a", std::nullopt).message(),
-            "syntax error: internal error: resolving stack LIFO invariant violated (expected a, "
-            "got <empty>) \u2014 this is a compiler bug, please report it");
 }
 
 struct LocateCase {
@@ -86,15 +65,6 @@ TEST(Error, LineAndColumnCountCharactersNotBytes) {
         Error::syntax("x", Span{c.offset, 1}, std::make_shared<const std::string>(c.text));
     EXPECT_EQ(error.line_column(), c.expected);
   }
-}
-
-TEST(Error, SpanWithoutTextHasNoLineOrColumn) {
-  const Error error = Error::syntax("x", Span{0, 3});
-  ASSERT_TRUE(error.span());
-  EXPECT_EQ(*error.span(), (Span{0, 3}));
-  EXPECT_FALSE(error.line_column());
-  EXPECT_FALSE(Error::syntax("x", std::nullopt, std::make_shared<const std::string>("abc"))
-                   .line_column());
 }
 
 TEST(Error, KeepsTheModuleTextAlive) {

@@ -37,15 +37,6 @@ TEST(Value, TextForm) {
   for (const auto& c : cases) EXPECT_EQ(to_text(c.value), c.text);
 }
 
-TEST(Value, TypeNames) {
-  EXPECT_EQ(type_name(str("")), "string");
-  EXPECT_EQ(type_name(num(0)), "number");
-  EXPECT_EQ(type_name(Value::boolean(false)), "boolean");
-  EXPECT_EQ(type_name(Value::array({})), "array");
-  EXPECT_EQ(type_name(Value::object({})), "object");
-  EXPECT_EQ(type_name(Value()), "null");
-}
-
 TEST(Value, Equality) {
   EXPECT_EQ(num(1), num(1.0));
   EXPECT_NE(num(std::nan("")), num(std::nan("")));
