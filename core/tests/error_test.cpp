@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "printers.hpp"
+#include "tables.hpp"
 
 #include <memory>
 #include <optional>
@@ -34,36 +35,14 @@ TEST(Error, ArityWording) {
   for (const auto& c : cases) EXPECT_EQ(Error::arity("f", c.range, c.got).message(), c.message);
 }
 
-struct LocateCase {
-  std::string text;
-  std::size_t offset;
-  std::optional<LineColumn> expected;
-};
-
 TEST(Error, LineAndColumnCountCharactersNotBytes) {
-  const std::vector<LocateCase> cases = {
-      {"", 0, LineColumn{1, 1}},
-      {"abc", 0, LineColumn{1, 1}},
-      {"abc", 3, LineColumn{1, 4}},        // the end of the text is a position
-      {"abc", 4, std::nullopt},            // past the end
-      {"\u00e9\nx", 2, LineColumn{1, 2}},  // after a two-byte character
-      {"\u00e9\nx", 3, LineColumn{2, 1}},
-      {"\u00e9\nx", 1, std::nullopt},  // inside the two-byte character
-      {"\u20ac\u20ac", 3, LineColumn{1, 2}},
-      {"\u20ac\u20ac", 4, std::nullopt},
-      {"\U0001F600x", 4, LineColumn{1, 2}},
-      {"a\r\nb", 2, LineColumn{1, 3}},  // a carriage return is an ordinary character
-      {"a\r\nb", 3, LineColumn{2, 1}},
-      {"a\rb", 2, LineColumn{1, 3}},
-      {"\n\n\nx", 3, LineColumn{4, 1}},
-      {"ab\ncd\u00e9f", 8, LineColumn{2, 5}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "offset " << c.offset << " in " << testing::PrintToString(c.text));
-    EXPECT_EQ(locate(c.text, c.offset), c.expected);
-    const Error error =
-        Error::syntax("x", Span{c.offset, 1}, std::make_shared<const std::string>(c.text));
-    EXPECT_EQ(error.line_column(), c.expected);
+  for (const auto& row : testing_support::table_rows("line_columns")) {
+    SCOPED_TRACE(row.dump());
+    const auto text = std::make_shared<const std::string>(row[0].get<std::string>());
+    const std::optional<LineColumn> expected =
+        row[2].is_null() ? std::nullopt : std::optional<LineColumn>(LineColumn{row[2][0], row[2][1]});
+    EXPECT_EQ(locate(*text, row[1]), expected);
+    EXPECT_EQ(Error::syntax("x", Span{row[1], 1}, text).line_column(), expected);
   }
 }
 

@@ -8,6 +8,7 @@
 
 #include "outcomes.hpp"
 #include "quarl/error.hpp"
+#include "tables.hpp"
 
 namespace quarl {
 namespace {
@@ -76,37 +77,12 @@ TEST(SourcePath, ImportSyntax) {
   }
 }
 
-struct DisplayCase {
-  std::string path;
-  std::optional<std::string> base;
-  std::optional<std::string> root;
-  std::string shown;
-};
-
 TEST(SourcePath, DisplayForm) {
-  const std::vector<DisplayCase> cases = {
-      {"<source>", std::nullopt, std::nullopt, "<source>"},
-      {"<source>", std::nullopt, "/p", "<source>"},
-      {"a\\b\\c.quarl", std::nullopt, std::nullopt, "a/b/c.quarl"},
-      {"\\\\?\\C:\\proj\\a.quarl", std::nullopt, std::nullopt, "C:/proj/a.quarl"},
-      {"\\\\?\\UNC\\server\\share\\a.quarl", std::nullopt, std::nullopt, "server/share/a.quarl"},
-      {"", std::nullopt, std::nullopt, "source"},
-      {"./.", std::nullopt, std::nullopt, "source"},
-      {"./a/./b/../c.quarl", std::nullopt, std::nullopt, "a/c.quarl"},
-      {"../../x/../y", std::nullopt, std::nullopt, "../../y"},
-      {"/p/src/../a.quarl", std::nullopt, std::nullopt, "/p/a.quarl"},
-      {"/p/src/a.quarl", std::nullopt, "/p", "src/a.quarl"},
-      {"/p/src/a.quarl", "/p/lib", "/p", "../src/a.quarl"},
-      {"/p/src/a.quarl", "/elsewhere", "/p", "src/a.quarl"},  // a base outside the root
-      {"/p", std::nullopt, "/p", "."},
-      {"/other/a.quarl", std::nullopt, "/p", "/other/a.quarl"},
-      {"/pp/a.quarl", std::nullopt, "/p", "/pp/a.quarl"},  // components, not characters
-      {"C:/proj/a.quarl", std::nullopt, "C:/proj", "a.quarl"},
+  const auto optional = [](const nlohmann::json& field) {
+    return field.is_null() ? std::nullopt : std::optional<std::string>(field.get<std::string>());
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.path);
-    EXPECT_EQ(display_path(c.path, c.base, c.root), c.shown);
-  }
+  for (const auto& row : testing_support::table_rows("display_paths"))
+    EXPECT_EQ(display_path(row[0].get<std::string>(), optional(row[1]), optional(row[2])), row[3]) << row;
 }
 
 TEST(SourcePath, Within) {
