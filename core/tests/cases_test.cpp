@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "lexer.hpp"
+#include "outcomes.hpp"
 #include "parser.hpp"
 #include "quarl/compile.hpp"
 #include "quarl/value.hpp"
@@ -134,14 +135,10 @@ std::vector<Case> all_cases() {
   return cases;
 }
 
-// "CODE [OFFSET+LENGTH] MESSAGE", as the case files write a failure.
+// A failure as the case files write it.
 std::string error_line(const Failure& failure) {
   const auto* error = std::get_if<Error>(&failure);
-  if (!error) return "internal fault: " + std::get<InternalFault>(failure).detail;
-  std::string line(error->code_string());
-  if (const std::optional<Span> span = error->span())
-    line += " " + std::to_string(span->offset) + "+" + std::to_string(span->length);
-  return line + " " + error->message();
+  return error ? quarl::error_line(*error) : "internal fault: " + std::get<InternalFault>(failure).detail;
 }
 
 json messages_json(const std::vector<Message>& messages) {

@@ -9,78 +9,26 @@
 #include <vector>
 
 #include "eval_support.hpp"
+#include "outcomes.hpp"
+#include "tables.hpp"
 
 namespace quarl {
 namespace {
 
 using testing_support::parse_source;
 using testing_support::render;
-using testing_support::render_error;
 using testing_support::evaluate;
 using testing_support::variables_from_json;
 
-struct RenderCase {
-  std::string source;
-  std::string json;
-  std::string output;
-};
-
-// Rendered without the check gate (which would refuse `missing` before
-// anything renders), short circuits never evaluate the other side. The
-// rendering cases that compile are in tests/cases/rendering.txt.
-TEST(Evaluator, ShortCircuits) {
-  const std::vector<RenderCase> cases = {
-      {"@if a || missing:\nA\n@end", R"({"a": true})", "A\n"},
-      {"@if a && missing:\nA\n@end", R"({"a": false})", ""},
-      {"@if a:\nA\n@elseif missing:\nB\n@end", R"({"a": 1})", "A\n"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.source);
+TEST(Evaluator, WithoutTheCheckGate) {
+  for (const auto& row : testing_support::table_rows("unchecked_renders")) {
+    SCOPED_TRACE(row[0].get<std::string>());
     try {
-      EXPECT_EQ(render(c.source, c.json), c.output);
+      const std::string output = render(row[0], row[1].dump());
+      EXPECT_EQ(row[2], output);
     } catch (const Error& e) {
-      ADD_FAILURE() << e.message();
+      EXPECT_EQ(row.size() > 3 ? row[3] : nlohmann::json(), error_line(e));
     }
-  }
-}
-
-struct FailCase {
-  std::string source;
-  std::string json;
-  ErrorCode code;
-  std::string message;
-  std::optional<Span> span;
-};
-
-// Rendering errors, as the evaluator reports them where the check gate does
-// not stand before it: interpolation errors span the {{ and the length of
-// the trimmed expression; directive errors span the directive's line.
-TEST(Evaluator, Errors) {
-  const std::vector<FailCase> cases = {
-      {"x {{ nobody }}", "{}", ErrorCode::UndefinedVar, "undefined variable 'nobody'", Span{2, 6}},
-      {"@for x in o:\n@end", R"({"o": {"k": 1}})", ErrorCode::Syntax,
-       "syntax error: to iterate over an object's entries, use `@for key, value in obj:` syntax",
-       Span{0, 12}},
-      {"@for x in s:\n@end", R"({"s": "abc"})", ErrorCode::TypeError,
-       "type error: expected array for @for loop, got string", Span{0, 12}},
-      {"@for x in missing:\n@end", "{}", ErrorCode::UndefinedVar, "undefined variable 'missing'",
-       Span{0, 18}},
-      {"@include lib", "{}", ErrorCode::UndefinedVar, "undefined variable 'lib'", Span{0, 12}},
-      {"{{ lib.render() }}", "{}", ErrorCode::UndefinedVar, "undefined variable 'lib'",
-       Span{0, 12}},
-      {"{{ nothing(1) }}", "{}", ErrorCode::UndefinedFn, "undefined function 'nothing'",
-       Span{0, 10}},
-      {"{{ upper() }}", "{}", ErrorCode::Arity,
-       "arity mismatch for 'upper': expected 1 argument, got 0", Span{0, 7}},
-      {"{{ slice(\"a\") }}", "{}", ErrorCode::Arity,
-       "arity mismatch for 'slice': expected 2-3 arguments, got 1", Span{0, 10}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.source);
-    const Error e = render_error(c.source, c.json);
-    EXPECT_EQ(e.code(), c.code);
-    EXPECT_EQ(e.message(), c.message);
-    EXPECT_EQ(e.span(), c.span);
   }
 }
 

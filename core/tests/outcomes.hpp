@@ -6,6 +6,7 @@
 #include <pthread.h>
 
 #include <cstddef>
+#include <optional>
 
 #include <string>
 #include <type_traits>
@@ -24,6 +25,15 @@ std::string outcome(Call&& call) {
   } catch (const Error& e) {
     return std::string(e.code_string()) + ": " + e.message();
   }
+}
+
+// "CODE OFFSET+LENGTH MESSAGE" (no span: "CODE MESSAGE"), as case tables
+// write an error.
+inline std::string error_line(const Error& error) {
+  std::string line(error.code_string());
+  if (const std::optional<Span> span = error.span())
+    line += " " + std::to_string(span->offset) + "+" + std::to_string(span->length);
+  return line + " " + error.message();
 }
 
 // The error an entry point failed with; a test failure when it succeeded.
