@@ -4,7 +4,8 @@
 # make tsan   the C++ tests under ThreadSanitizer (a stress test of 8 threads among them)
 # make fuzz   builds the libFuzzer targets (clang) and runs each for FUZZ_SECONDS
 # make bench  the benchmarks (Release build): C++ phases on the prompt collection,
-#             whole compiles, growth with input size, and calls from Python
+#             whole compiles, growth with input size, calls from Python, and
+#             tessel beside Jinja2 and MiniJinja (bench/peers_bench.py)
 # Every target installs what it needs first (scripts/setup.sh).
 
 VENV := .venv
@@ -79,6 +80,8 @@ bench: install
 	build/bench/bench/quarl_compile_bench bench/data/typical_prompt.quarl
 	build/bench/bench/quarl_growth_bench
 	$(PY) bench/python_bench.py
+	$(PY) -m pip install --quiet -r bench/requirements.txt
+	$(PY) bench/peers_bench.py
 
 clean:
 	rm -rf build

@@ -1,0 +1,228 @@
+"""tessel beside the template engines Python users pick today, in one process.
+
+    python bench/peers_bench.py [--quick]
+
+Each case renders the same document written in each engine's own syntax:
+tessel compiles from source on every call; the peers are timed compiling and
+rendering ("compile+render") and rendering a template compiled once
+("cached"); plain Python (f-strings and joins) is the floor. Times are the
+median of several runs, in microseconds per call; the ratios at the end are
+the ones the project's targets are stated in. Jinja2 and MiniJinja come from
+bench/requirements.txt (make bench installs them).
+"""
+
+import statistics
+from importlib import metadata
+import sys
+import threading
+import time
+from pathlib import Path
+
+import jinja2
+import minijinja
+
+import tessel
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import prompt_floor  # noqa: E402
+
+HERE = Path(__file__).resolve().parent
+PROMPTS = HERE.parent.parent / "shared" / "data" / "prompts"
+QUICK = "--quick" in sys.argv
+
+
+def per_call(function, budget=0.4):
+    """Median microseconds per call over several runs of about budget / 5 seconds each."""
+    function()
+    calls, start = 1, time.perf_counter()
+    while time.perf_counter() - start < 0.02:
+        function()
+        calls += 1
+    calls = max(1, int(calls * budget / 5 / 0.02 / (3 if QUICK else 1)))
+    runs = []
+    for _ in range(5):
+        start = time.perf_counter()
+        for _ in range(calls):
+            function()
+        runs.append((time.perf_counter() - start) / calls * 1e6)
+    return statistics.median(runs)
+
+
+# ---- the prompt: 3.4 KB of text, a customer, 100 tickets, rules, examples ----
+
+PROMPT_QUARL = (HERE / "data" / "typical_prompt.quarl").read_text(encoding="utf-8")
+PROMPT_JINJA = (HERE / "data" / "typical_prompt.jinja").read_text(encoding="utf-8")
+
+
+def prompt_vars():
+    return {
+        "customer": {"name": "Dana", "plan": "Business", "region": "EU", "vip": True},
+        "tickets": [
+            {"title": f"Ticket number {i}", "owner": "Ann" if i % 2 else "Bo",
+             "priority": "high" if i % 7 == 0 else "normal", "done": i % 3 == 0, "hours": i % 24}
+            for i in range(100)
+        ],
+        "rules": ["Be accurate.", "Be brief.", "Cite the documentation.",
+                  "Escalate when unsure.", "Protect customer data."],
+        "examples": [{"question": f"How do I reset item {i}?", "answer": "Open Settings, then Reset."}
+                     for i in range(3)],
+    }
+
+
+# ---- messages: 20 turns of about 200 bytes ----
+
+MESSAGES_QUARL = "@for turn in turns:\n@message {{ turn.role }}:\n{{ turn.content }}\n@end\n@end\n"
+MESSAGES_JINJA = "{% for turn in turns %}<|{{ turn.role }}|>\n{{ turn.content }}\n{% endfor %}"
+
+
+def messages_vars():
+    sentence = "Could you tell me how the order system confirms a delivery date, and what happens next? "
+    return {"turns": [{"role": "user" if i % 2 == 0 else "assistant", "content": (sentence * 3)[:200]}
+                      for i in range(20)]}
+
+
+def messages_python(v):
+    return [{"role": t["role"], "content": t["content"].strip()} for t in v["turns"]]
+
+
+# ---- 1500 nested calls: a chain of 30 functions, called 50 times ----
+
+def chain_quarl(depth=30):
+    parts = [f"@define f{i}(x):\n{{{{ f{i + 1}(x) }}}}\n@end\n" for i in range(1, depth)]
+    parts.append(f"@define f{depth}(x):\n<{{{{ x }}}}>\n@end\n")
+    return "".join(parts) + "@for i in items:\n{{ f1(i) }}\n@end\n"
+
+
+def chain_jinja(depth=30):
+    parts = [f"{{% macro f{i}(x) %}}{{{{ f{i + 1}(x) }}}}{{% endmacro %}}" for i in range(1, depth)]
+    parts.append(f"{{% macro f{depth}(x) %}}<{{{{ x }}}}>{{% endmacro %}}")
+    return "".join(parts) + "{% for i in items %}{{ f1(i) }}\n{% endfor %}"
+
+
+def chain_python(v, depth=30):
+    def f(level, x):
+        return f"<{x}>" if level == depth else f(level + 1, x)
+
+    return "".join(f(1, i) + "\n" for i in v["items"])
+
+
+# ---- 1 MB of real text with 20 interpolations ----
+
+def large_text():
+    texts = [p.read_text(encoding="utf-8") for p in sorted(PROMPTS.glob("*.md"))]
+    text = "\n\n".join(texts)
+    while len(text.encode()) < 1_000_000:
+        text += "\n\n" + text
+    text = text.encode()[:1_000_000].decode("utf-8", "ignore")
+    # Only literal text: what the prompts say about braces is theirs, not a template's.
+    text = text.replace("{", "(").replace("}", ")").replace("@", "(at)").replace("`", "'").replace("---", "- -")
+    step = len(text) // 20
+    pieces = [text[i * step:(i + 1) * step] for i in range(20)]
+    return pieces
+
+
+def large_cases():
+    pieces = large_text()
+    names = [f"v{i}" for i in range(20)]
+    variables = {name: f"🌍 value {i} ✓" for i, name in enumerate(names)}
+    quarl = "".join(p + "{{ " + n + " }}" for p, n in zip(pieces, names))
+    return quarl, quarl, variables, lambda v: "".join(p + v[n] for p, n in zip(pieces, names))
+
+
+# ---- the table ----
+
+def cases():
+    large_quarl, large_jinja, large_vars, large_python = large_cases()
+    return [
+        ("prompt 3.5 KB, loop 100", PROMPT_QUARL, PROMPT_JINJA, prompt_vars(), prompt_floor.prompt),
+        ("messages, 20 turns of 200 B", MESSAGES_QUARL, MESSAGES_JINJA, messages_vars(), messages_python),
+        ("1500 nested calls (30-deep chain x 50)", chain_quarl(), chain_jinja(), {"items": list(range(50))},
+         chain_python),
+        ("1 MB real text, 20 interpolations", large_quarl, large_jinja, large_vars, large_python),
+    ]
+
+
+def measure(name, quarl, jinja, variables, python):
+    mj = minijinja.Environment(templates={"t": jinja}, trim_blocks=True, lstrip_blocks=True)
+    j2 = jinja2.Environment(trim_blocks=True, lstrip_blocks=True)
+    j2_cached = j2.from_string(jinja)
+
+    def tessel_call():
+        result = tessel.compile(quarl, vars=variables)
+        return result.output if result.kind == "markdown" else result.messages
+
+    return {
+        "case": name,
+        "tessel": per_call(tessel_call),
+        "MiniJinja compile+render": per_call(lambda: mj.render_str(jinja, **variables)),
+        "MiniJinja cached": per_call(lambda: mj.render_template("t", **variables)),
+        "Jinja2 compile+render": per_call(lambda: j2.from_string(jinja).render(**variables), 0.2),
+        "Jinja2 cached": per_call(lambda: j2_cached.render(**variables)),
+        "Python": per_call(lambda: python(variables)),
+    }
+
+
+def throughput(function, threads, seconds=0.6):
+    """Calls per second of `function` run on `threads` threads at once."""
+    counts = [0] * threads
+    stop = threading.Event()
+
+    def run(index):
+        while not stop.is_set():
+            function()
+            counts[index] += 1
+
+    workers = [threading.Thread(target=run, args=(i,)) for i in range(threads)]
+    start = time.perf_counter()
+    for worker in workers:
+        worker.start()
+    time.sleep(seconds)
+    stop.set()
+    for worker in workers:
+        worker.join()
+    return sum(counts) / (time.perf_counter() - start)
+
+
+def main():
+    versions = "  ".join(f"{name} {metadata.version(name)}" for name in ("tessel", "jinja2", "minijinja"))
+    print(f"Python {sys.version.split()[0]}  {versions}")
+    columns = ["tessel", "MiniJinja compile+render", "MiniJinja cached", "Jinja2 compile+render", "Jinja2 cached",
+               "Python"]
+    print(f"\n{'case (us per call, median)':<40}" + "".join(f"{c:>26}" for c in columns))
+    rows = [measure(*case) for case in cases()]
+    for row in rows:
+        print(f"{row['case']:<40}" + "".join(f"{row[c]:>26.1f}" for c in columns))
+
+    print(f"\n{'ratios':<40}{'MiniJinja cached / tessel':>28}{'Jinja2 c+r / tessel':>22}"
+          f"{'tessel / Python':>18}{'MiniJinja c+r / tessel':>26}")
+    for row in rows:
+        print(f"{row['case']:<40}{row['MiniJinja cached'] / row['tessel']:>28.2f}"
+              f"{row['Jinja2 compile+render'] / row['tessel']:>22.1f}{row['tessel'] / row['Python']:>18.2f}"
+              f"{row['MiniJinja compile+render'] / row['tessel']:>26.2f}")
+
+    variables = prompt_vars()
+    one = throughput(lambda: tessel.compile(PROMPT_QUARL, vars=variables), 1)
+    two = throughput(lambda: tessel.compile(PROMPT_QUARL, vars=variables), 2)
+    print(f"\nprompt on 2 threads: {two / one:.2f}x the throughput of 1 ({one:.0f} and {two:.0f} compiles/s)")
+    print(f"compile(\"Hello world\"): {per_call(lambda: tessel.compile('Hello world')):.2f} us")
+    conversion = per_call(lambda: tessel.compile("x", vars=variables))
+    values = count_values(variables)
+    print(f"compile(\"x\", vars=<the prompt's {values} values>): {conversion:.1f} us "
+          f"({(conversion - per_call(lambda: tessel.compile('x'))) * 1000 / values:.0f} ns per value)")
+    result = tessel.compile(cases()[3][1], vars=cases()[3][3])
+    output_bytes = result.output.encode()
+    print(f"1 MB output: .output {per_call(lambda: result.output):.0f} us, "
+          f"bytes.decode() of the same {per_call(lambda: output_bytes.decode()):.0f} us, "
+          f"to_json() {per_call(result.to_json):.0f} us")
+
+
+def count_values(value):
+    if isinstance(value, dict):
+        return 1 + sum(count_values(v) + 1 for v in value.values())
+    if isinstance(value, list):
+        return 1 + sum(count_values(v) for v in value)
+    return 1
+
+
+if __name__ == "__main__":
+    main()
