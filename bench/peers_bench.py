@@ -162,7 +162,7 @@ def measure(name, quarl, jinja, variables, python):
     }
 
 
-def throughput(function, threads, seconds=0.6):
+def throughput(function, threads, seconds=2.0):
     """Calls per second of `function` run on `threads` threads at once."""
     counts = [0] * threads
     stop = threading.Event()

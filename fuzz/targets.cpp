@@ -86,7 +86,7 @@ void compile(std::string_view input) {
   }
   const std::string entry = "m" + std::to_string((flags & 0x07) % modules.size()) + extension;
   CompileOptions options;
-  if (flags & 0x10) options.vars = variables().as_object();
+  if (flags & 0x10) options.vars = CallerVariables(variables());
   options.source_map = (flags & 0x20) != 0;
   const Outcome<CompileResult> compiled = compile_virtual(modules, entry, options);
   expect_no_fault(compiled);

@@ -139,3 +139,52 @@ def test_ordinary_templates_on_a_small_stack(capsys):
     expected = capsys.readouterr().out
     on_thread_stack(128, lambda: runpy.run_path(demo, run_name="__main__"))
     assert capsys.readouterr().out == expected
+
+
+def compile_while(mutate, source, variables):
+    """Compiles on a thread while `mutate` runs again and again on this one, until the compile ends."""
+    outcome = []
+    thread = threading.Thread(target=lambda: outcome.append(tessel.compile(source, vars=variables)))
+    thread.start()
+    while thread.is_alive():
+        mutate()
+    thread.join()
+    return outcome[0]
+
+
+def test_values_are_read_when_the_call_begins():
+    # Long strings are read in place: the compile holds them while a thread
+    # drops and replaces them; dicts and lists are read once, at the start.
+    long = "".join(["borrowed text "] * 20)
+    items = [{"name": f"item {i}", "note": long.upper() + str(i)} for i in range(5000)]
+    variables = {"items": items, "title": long + "!"}
+    source = "@for item in items:\n{{ item.name }} {{ item.note }}\n@end\n{{ title }}\n"
+    expected = tessel.compile(source, vars=variables).output
+    del items
+
+    def mutate():
+        variables["title"] = "".join(["replaced "] * 40)
+        for item in variables["items"][-50:]:
+            item["note"] = item["name"] * 30
+        variables["items"].insert(0, {"name": "new", "note": "x"})
+        ["Z" * 280 + str(i) for i in range(200)]  # new strings where the dropped ones were
+
+    assert compile_while(mutate, source, variables).output == expected
+
+
+def test_results_outlive_the_values_they_came_from():
+    def compiled(mode):
+        text = "".join(["a caller's text that is long enough to be borrowed "] * 4)
+        source = "@message user:\n{{ t }}\n@end\n" if mode == "messages" else "{{ t }} {{ short }}"
+        return tessel.compile(source, vars={"t": text, "short": "copied"}), text
+
+    for mode in ("markdown", "messages"):
+        result, text = compiled(mode)
+        del text
+        expected = "".join(["a caller's text that is long enough to be borrowed "] * 4)
+        ["Z" * len(expected) + str(i) for i in range(1000)]
+        if mode == "messages":
+            assert [m.content for m in result.messages] == [expected.strip()]
+        else:
+            assert result.output == expected + " copied\n"
+        assert expected.strip() in result.to_json()

@@ -43,14 +43,14 @@ constexpr std::array<const char*, 3> kOrdinals = {"first", "second", "third"};
   fail(std::move(message));
 }
 
-const std::string& string_arg(std::string_view fn, Args args, std::size_t i,
+std::string_view string_arg(std::string_view fn, Args args, std::size_t i,
                               bool named = true) {
   if (args[i].kind() != ValueKind::String)
     wrong_kind(fn, "string", named ? std::optional<std::size_t>(i) : std::nullopt, args[i]);
   return args[i].as_string();
 }
 
-const Value::Array& array_arg(std::string_view fn, Args args, std::size_t i, bool named) {
+std::span<const Value> array_arg(std::string_view fn, Args args, std::size_t i, bool named) {
   if (args[i].kind() != ValueKind::Array)
     wrong_kind(fn, "array", named ? std::optional<std::size_t>(i) : std::nullopt, args[i]);
   return args[i].as_array();
@@ -60,7 +60,7 @@ const Value::Array& array_arg(std::string_view fn, Args args, std::size_t i, boo
 
 template <class Map>
 Value map_case(std::string_view fn, Args args, Map map) {
-  const std::string& text = string_arg(fn, args, 0, false);
+  const std::string_view text = string_arg(fn, args, 0, false);
   if (text.size() > static_cast<std::size_t>(std::numeric_limits<int32_t>::max()))
     fail(std::string(fn) + "() input is too large");
   std::string out;
@@ -90,9 +90,9 @@ Value trim(Args args) {
 }
 
 Value replace(Args args) {
-  const std::string& text = string_arg("replace", args, 0);
-  const std::string& search = string_arg("replace", args, 1);
-  const std::string& replacement = string_arg("replace", args, 2);
+  const std::string_view text = string_arg("replace", args, 0);
+  const std::string_view search = string_arg("replace", args, 1);
+  const std::string_view replacement = string_arg("replace", args, 2);
   if (search.empty()) fail("replace() search string must not be empty");
   std::string out;
   const auto grow = [&out](std::string_view piece) {
@@ -112,7 +112,7 @@ Value replace(Args args) {
 
 Value split(Args args) {
   const std::string_view text = string_arg("split", args, 0);
-  const std::string& separator = string_arg("split", args, 1);
+  const std::string_view separator = string_arg("split", args, 1);
   if (separator.empty()) fail("split() separator must not be empty");
   Value::Array pieces;
   const auto add = [&pieces](std::string_view piece) {
@@ -129,12 +129,12 @@ Value split(Args args) {
 }
 
 Value starts_with(Args args) {
-  const std::string& text = string_arg("starts_with", args, 0);
+  const std::string_view text = string_arg("starts_with", args, 0);
   return Value::boolean(text.starts_with(string_arg("starts_with", args, 1)));
 }
 
 Value ends_with(Args args) {
-  const std::string& text = string_arg("ends_with", args, 0);
+  const std::string_view text = string_arg("ends_with", args, 0);
   return Value::boolean(text.ends_with(string_arg("ends_with", args, 1)));
 }
 
@@ -180,7 +180,7 @@ Value slice(Args args) {
     const std::size_t to = char_offset(text, end);
     return Value::string(std::string(text.substr(from, to - from)));
   }
-  const Value::Array& elements = subject.as_array();
+  const std::span<const Value> elements = subject.as_array();
   const auto clamp = [&](std::uint64_t position) {
     return static_cast<std::size_t>(std::min<std::uint64_t>(position, elements.size()));
   };
@@ -197,13 +197,13 @@ Value contains(Args args) {
     return Value::boolean(haystack.as_string().find(string_arg("contains", args, 1)) !=
                           std::string::npos);
   if (haystack.kind() != ValueKind::Array) wrong_kind("contains", "string or array", 0, haystack);
-  const Value::Array& elements = haystack.as_array();
+  const std::span<const Value> elements = haystack.as_array();
   return Value::boolean(std::find(elements.begin(), elements.end(), args[1]) != elements.end());
 }
 
 Value join(Args args) {
-  const Value::Array& elements = array_arg("join", args, 0, true);
-  const std::string& separator = string_arg("join", args, 1);
+  const std::span<const Value> elements = array_arg("join", args, 0, true);
+  const std::string_view separator = string_arg("join", args, 1);
   std::string out;
   for (std::size_t i = 0; i < elements.size(); ++i) {
     if (elements[i].kind() != ValueKind::String)
@@ -227,24 +227,24 @@ Value length(Args args) {
 }
 
 Value first(Args args) {
-  const Value::Array& elements = array_arg("first", args, 0, false);
+  const std::span<const Value> elements = array_arg("first", args, 0, false);
   return elements.empty() ? Value::null() : elements.front();
 }
 
 Value last(Args args) {
-  const Value::Array& elements = array_arg("last", args, 0, false);
+  const std::span<const Value> elements = array_arg("last", args, 0, false);
   return elements.empty() ? Value::null() : elements.back();
 }
 
 Value reverse(Args args) {
   const Value& subject = args[0];
   if (subject.kind() == ValueKind::Array) {
-    const Value::Array& elements = subject.as_array();
+    const std::span<const Value> elements = subject.as_array();
     return Value::array(Value::Array(elements.rbegin(), elements.rend()));
   }
   if (subject.kind() != ValueKind::String)
     wrong_kind("reverse", "string or array", std::nullopt, subject);
-  const std::string& text = subject.as_string();
+  const std::string_view text = subject.as_string();
   std::string out;
   out.reserve(text.size());
   // Walk characters from the end: a character starts at its first byte that
@@ -259,7 +259,8 @@ Value reverse(Args args) {
 }
 
 Value sort(Args args) {
-  Value::Array elements = array_arg("sort", args, 0, false);
+  const std::span<const Value> given = array_arg("sort", args, 0, false);
+  Value::Array elements(given.begin(), given.end());
   if (elements.empty()) return Value::array({});
   const ValueKind mode = elements.front().kind();
   if (mode != ValueKind::String && mode != ValueKind::Number)
@@ -287,7 +288,7 @@ Value sort(Args args) {
 std::string unique_key(const Value& value) {
   switch (value.kind()) {
     case ValueKind::String:
-      return "s:" + value.as_string();
+      return "s:" + std::string(value.as_string());
     case ValueKind::Number:
       return "n:" + to_text(value);
     case ValueKind::Boolean:
@@ -303,7 +304,7 @@ std::string unique_key(const Value& value) {
 }
 
 Value unique(Args args) {
-  const Value::Array& elements = array_arg("unique", args, 0, false);
+  const std::span<const Value> elements = array_arg("unique", args, 0, false);
   std::unordered_set<std::string> seen;
   Value::Array kept;
   for (const Value& element : elements)
@@ -325,11 +326,11 @@ Value number(Args args) {
     case ValueKind::Number:
       return value;
     case ValueKind::String: {
-      const std::string& text = value.as_string();
+      const std::string_view text = value.as_string();
       const std::optional<double> parsed = read_double(utf8::trim(text));
-      if (!parsed) fail("number() cannot convert string '" + text + "' to a number");
+      if (!parsed) fail("number() cannot convert string '" + std::string(text) + "' to a number");
       if (!std::isfinite(*parsed))
-        fail("number() produced a non-finite value from '" + text + "'");
+        fail("number() produced a non-finite value from '" + std::string(text) + "'");
       return Value::number(*parsed);
     }
     case ValueKind::Array:

@@ -334,7 +334,7 @@ void Evaluator::iterate(std::size_t offset, const For& loop, Body&& body) {
     if (iterable.kind() != ValueKind::Object)
       throw Error::syntax("key-value iteration requires an object, but got " +
                           std::string(type_name(iterable)));
-    const Value::Object& entries = iterable.as_object();
+    const ObjectView entries = iterable.as_object();
     if (entries.size() > kMaxLoopIterations)
       throw Error::resource_limit("object has " + std::to_string(entries.size()) +
                                   " entries, exceeding maximum loop iteration limit of " +
@@ -353,7 +353,7 @@ void Evaluator::iterate(std::size_t offset, const For& loop, Body&& body) {
         "to iterate over an object's entries, use `@for key, value in obj:` syntax");
   if (iterable.kind() != ValueKind::Array)
     throw Error::type_error(std::string(type_name(iterable)));
-  const Value::Array& elements = iterable.as_array();
+  const std::span<const Value> elements = iterable.as_array();
   if (elements.size() > kMaxLoopIterations)
     throw Error::resource_limit("array has " + std::to_string(elements.size()) +
                                 " elements, exceeding maximum loop iteration limit of " +
@@ -482,7 +482,7 @@ const Value& Evaluator::resolve_path(const DotPath& path) {
     if (current->kind() != ValueKind::Object)
       throw Error::syntax("cannot access field " + single_quoted(segment) + " on " +
                           std::string(type_name(*current)) + " " + single_quoted(walked()));
-    const Value::Object& fields = current->as_object();
+    const ObjectView fields = current->as_object();
     const auto field = fields.find(segment);
     if (field == fields.end())
       throw Error::syntax("field " + single_quoted(segment) + " not found on " + single_quoted(walked()));

@@ -154,7 +154,7 @@ namespace {
 // document order), the caller's laid over them: a caller's variable replaces
 // the document's in its place, new ones follow.
 template <class Take>
-Variables lay_variables(const YamlNode* document, const Value::Object& caller_variables,
+Variables lay_variables(const YamlNode* document, ObjectView caller_variables,
                         Take&& take) {
   Variables variables;
   // Where each variable sits; the names viewed are the document's and the
@@ -180,7 +180,7 @@ Variables lay_variables(const YamlNode* document, const Value::Object& caller_va
 }  // namespace
 
 Frontmatter load_frontmatter(std::optional<std::string_view> text, bool marker_required,
-                             const Value::Object& caller_variables) {
+                             ObjectView caller_variables) {
   Frontmatter result;
   result.is_template = !marker_required || (text && has_type_marker(*text));
   if (text) result.document = load_yaml(*text, kFrontmatterFirstLine);
@@ -197,7 +197,7 @@ Frontmatter load_frontmatter(std::optional<std::string_view> text, bool marker_r
   return result;
 }
 
-Variables merged_variables(const YamlNode& document, const Value::Object& caller_variables) {
+Variables merged_variables(const YamlNode& document, ObjectView caller_variables) {
   return lay_variables(&document, caller_variables,
                        [](const std::string&, const YamlNode&) { return false; });
 }

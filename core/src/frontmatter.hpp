@@ -56,12 +56,12 @@ std::vector<FrontmatterImport> parse_import_list(const YamlNode& list);
 // errors (`quarl::yaml`), import list errors, and `quarl::import` for a caller
 // variable named `imports` in a template.
 Frontmatter load_frontmatter(std::optional<std::string_view> text, bool marker_required,
-                             const Value::Object& caller_variables);
+                             ObjectView caller_variables);
 
 // The variables of a merged frontmatter document (one that merge_frontmatter
 // built: no reserved keys, only string keys at the top), the caller's laid
 // over them.
-Variables merged_variables(const YamlNode& document, const Value::Object& caller_variables);
+Variables merged_variables(const YamlNode& document, ObjectView caller_variables);
 
 // Converts a YAML node to a Value; `depth` is the node's own nesting depth.
 // Throws `quarl::yaml` for nesting deeper than kMaxValueDepth and for a

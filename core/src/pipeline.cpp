@@ -3,6 +3,8 @@
 // output. The one boundary where failures become values.
 #include <exception>
 #include <new>
+#include <stdexcept>
+#include <string>
 #include <unordered_set>
 
 #include "lexer.hpp"
@@ -14,6 +16,11 @@
 #include "resolver.hpp"
 
 namespace quarl {
+CallerVariables::CallerVariables(Value object) : object_(std::move(object)) {
+  if (object_.kind() != ValueKind::Object)
+    throw std::invalid_argument("caller variables must be an object, got " + std::string(type_name(object_)));
+}
+
 namespace {
 
 constexpr std::string_view kSourceName = "<source>";
@@ -59,7 +66,7 @@ Entry load_source_entry(std::string source, const CompileOptions& options) {
   entry.resolver = std::make_unique<Resolver>(*entry.source);
   entry.module = &entry.resolver->load_text(std::string(kSourceName),
                                            std::make_shared<const std::string>(std::move(source)),
-                                           options.vars, std::move(base));
+                                           options.vars.entries(), std::move(base));
   return entry;
 }
 
@@ -68,7 +75,7 @@ Entry load_file_entry(std::string_view path, const CompileOptions& options) {
   entry.source = std::make_unique<FilesystemSource>();
   const std::string key = entry.source->resolve(std::nullopt, path);
   entry.resolver = std::make_unique<Resolver>(*entry.source);
-  entry.module = &entry.resolver->load_entry(key, options.vars);
+  entry.module = &entry.resolver->load_entry(key, options.vars.entries());
   return entry;
 }
 
@@ -76,7 +83,7 @@ Entry load_virtual_entry(ModuleMap modules, std::string_view key, const CompileO
   Entry entry;
   entry.source = std::make_unique<VirtualSource>(std::move(modules));
   entry.resolver = std::make_unique<Resolver>(*entry.source);
-  entry.module = &entry.resolver->load_entry(std::string(key), options.vars);
+  entry.module = &entry.resolver->load_entry(std::string(key), options.vars.entries());
   return entry;
 }
 

@@ -115,7 +115,7 @@ class Resolver::Linker {
   Linker(Resolver& resolver, Module& module)
       : resolver_(resolver), module_(module), tpl_(module.source), context_(module.context) {}
 
-  void link(const Value::Object* caller_variables) {
+  void link(const ObjectView* caller_variables) {
     bind_frontmatter_imports();
     bind_import_directives();
     // Own functions come after imports: a module's definition of a name
@@ -230,7 +230,7 @@ class Resolver::Linker {
   // merged frontmatter instead (merged_chain_frontmatter): the entry at once,
   // with the caller's variables; any other when it is first imported, since
   // a template loaded only for others to extend never renders on its own.
-  void bind_variables(const Value::Object* caller_variables) {
+  void bind_variables(const ObjectView* caller_variables) {
     if (!module_.parent) {
       for (const auto& [name, value] : module_.frontmatter.variables)
         context_.variables.insert_or_assign(name, value);
@@ -340,7 +340,7 @@ std::string Resolver::resolve(const std::string& importer, std::string_view path
 }
 
 Module& Resolver::load(const std::string& key, ModuleText text,
-                       const Value::Object* caller_variables) {
+                       const ObjectView* caller_variables) {
   bool marker_required = false;
   if (!text) {
     text = std::make_shared<const std::string>(source_.read(key));
@@ -348,8 +348,7 @@ Module& Resolver::load(const std::string& key, ModuleText text,
     marker_required = has_markdown_extension(key);
   }
   Resolving resolving(resolving_, key);
-  const Value::Object none;
-  const Value::Object& variables = caller_variables ? *caller_variables : none;
+  const ObjectView variables = caller_variables ? *caller_variables : ObjectView();
   // The caller's variables come from outside data, as JSON does, under the
   // same nesting limit.
   for (const auto& [name, value] : variables)
@@ -366,13 +365,13 @@ Module& Resolver::load(const std::string& key, ModuleText text,
 }
 
 const Module& Resolver::load_text(const std::string& name, ModuleText text,
-                                  const Value::Object& variables, std::string directory) {
+                                  ObjectView variables, std::string directory) {
   check_loadable(name);
   text_entry_.emplace(name, std::move(directory));
   return load(name, std::move(text), &variables);
 }
 
-const Module& Resolver::load_entry(const std::string& key, const Value::Object& variables) {
+const Module& Resolver::load_entry(const std::string& key, ObjectView variables) {
   check_loadable(key);
   return load(key, nullptr, &variables);
 }

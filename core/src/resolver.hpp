@@ -33,9 +33,9 @@ class Resolver {
   // The entry module of a string compile: `text` under the name `name`, its
   // imports resolved against `directory`.
   const Module& load_text(const std::string& name, ModuleText text,
-                          const Value::Object& variables, std::string directory);
+                          ObjectView variables, std::string directory);
   // The entry module of a file or virtual compile, read from the source.
-  const Module& load_entry(const std::string& key, const Value::Object& variables);
+  const Module& load_entry(const std::string& key, ObjectView variables);
 
   // Keys of the loaded imports, each after the modules it imports.
   const std::vector<std::string>& dependencies() const noexcept { return loaded_; }
@@ -50,7 +50,7 @@ class Resolver {
   // `text`, or else the module the source reads under `key` (which must be of
   // a kind that can be imported), lexed, parsed and linked.
   // `caller_variables` are the entry's; null for an imported module.
-  Module& load(const std::string& key, ModuleText text, const Value::Object* caller_variables);
+  Module& load(const std::string& key, ModuleText text, const ObjectView* caller_variables);
   // The imported module `key`: loaded the first time, the same one after.
   Module& import(const std::string& key);
   // Fails when loading `key` would close a cycle or go too deep.

@@ -1,6 +1,10 @@
 #include "quarl/value.hpp"
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <stdexcept>
 
 #include <nlohmann/json.hpp>
 
@@ -8,54 +12,145 @@
 #include "number.hpp"
 #include "quarl/error.hpp"
 #include "quarl/stack_guard.hpp"
-#include "teardown.hpp"
 
 namespace quarl {
 
-Value Value::string(std::string text) {
-  return Value(std::make_shared<const std::string>(std::move(text)));
+namespace {
+
+// The header of a shared payload, right before its bytes, elements or
+// members. Once the last reference is gone, `next` chains the blocks still to
+// be freed, so that freeing a deep tree is a loop, not a recursion.
+struct Block {
+  std::atomic<std::uint32_t> refs;
+  ValueKind kind;
+  std::size_t size;
+  Block* next;
+};
+
+constexpr std::size_t kHeader = (sizeof(Block) + alignof(Value) - 1) / alignof(Value) * alignof(Value);
+
+Block* block_of(const void* payload) noexcept {
+  return reinterpret_cast<Block*>(const_cast<char*>(static_cast<const char*>(payload)) - kHeader);
 }
-Value Value::number(double number) noexcept { return Value(Data(std::in_place_type<double>, number)); }
-Value Value::boolean(bool flag) noexcept { return Value(Data(std::in_place_type<bool>, flag)); }
+
+std::size_t checked_size(std::size_t size) {
+  if (size > kMaxValueSize) throw std::length_error("value too large");
+  return size;
+}
+
+// A new block with one reference and room for `bytes` of payload.
+char* new_block(ValueKind kind, std::size_t size, std::size_t bytes) {
+  char* memory = static_cast<char*>(::operator new(kHeader + bytes));
+  Block* block = new (memory) Block{{1}, kind, size, nullptr};
+  (void)block;
+  return memory + kHeader;
+}
+
+// Drops one reference from `value`'s block, chaining the block onto `pending`
+// when that was the last one.
+void drop(const Value& value, Block*& pending) noexcept;
+
+}  // namespace
+
+Value Value::number(double number) noexcept { return Value(Word{.number = number}, 0, ValueKind::Number, false); }
+Value Value::boolean(bool flag) noexcept { return Value(Word{.flag = flag}, 0, ValueKind::Boolean, false); }
+
+Value Value::string(std::string_view text) {
+  char* chars = new_block(ValueKind::String, checked_size(text.size()), text.size());
+  std::memcpy(chars, text.data(), text.size());
+  return Value(Word{.chars = chars}, text.size(), ValueKind::String, true);
+}
+
+Value Value::borrowed(std::string_view text) noexcept {
+  return Value(Word{.chars = text.data()}, text.size(), ValueKind::String, false);
+}
+
 Value Value::array(Array elements) {
-  return Value(std::make_shared<const ArrayPayload>(std::move(elements)));
-}
-Value Value::object(Object entries) {
-  return Value(std::make_shared<const Object>(std::move(entries)));
-}
-
-void Value::release_nested() noexcept {
-  if (auto* array = std::get_if<ArrayPtr>(&data_))
-    release_if_last(*array);
-  else if (auto* object = std::get_if<ObjectPtr>(&data_))
-    release_if_last(*object);
+  const std::size_t size = checked_size(elements.size());
+  auto* items = reinterpret_cast<Value*>(new_block(ValueKind::Array, size, size * sizeof(Value)));
+  for (std::size_t i = 0; i < size; ++i) new (items + i) Value(std::move(elements[i]));
+  return Value(Word{.elements = items}, size, ValueKind::Array, true);
 }
 
-Value::ArrayPayload::~ArrayPayload() {
-  for (Value& element : elements) element.release_nested();
+Value Value::object(const Object& entries) {
+  const std::size_t size = checked_size(entries.size());
+  std::size_t key_bytes = 0;
+  for (const auto& [key, member] : entries) key_bytes += key.size();
+  char* payload = new_block(ValueKind::Object, size, size * sizeof(Member) + key_bytes);
+  auto* members = reinterpret_cast<Member*>(payload);
+  char* keys = payload + size * sizeof(Member);
+  std::size_t i = 0;
+  for (const auto& [key, member] : entries) {
+    std::memcpy(keys, key.data(), key.size());
+    new (members + i++) Member{std::string_view(keys, key.size()), member};
+    keys += key.size();
+  }
+  return Value(Word{.members = members}, size, ValueKind::Object, true);
 }
 
-ObjectMap::~ObjectMap() {
-  for (auto& entry : entries_) entry.second.release_nested();
+void Value::acquire() const noexcept { block_of(payload())->refs.fetch_add(1, std::memory_order_relaxed); }
+
+namespace {
+
+void drop(const Value& value, Block*& pending) noexcept {
+  if (!value.is_shared()) return;
+  const void* payload = value.kind() == ValueKind::String   ? static_cast<const void*>(value.as_string().data())
+                        : value.kind() == ValueKind::Array ? static_cast<const void*>(value.as_array().data())
+                                                            : static_cast<const void*>(value.as_object().begin());
+  Block* block = block_of(payload);
+  if (block->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+  block->next = pending;
+  pending = block;
+}
+
+// Frees the blocks chained from `pending`, and those their values held the
+// last references to.
+void free_blocks(Block* pending) noexcept {
+  while (pending) {
+    Block* block = pending;
+    pending = block->next;
+    char* payload = reinterpret_cast<char*>(block) + kHeader;
+    if (block->kind == ValueKind::Array) {
+      auto* items = reinterpret_cast<Value*>(payload);
+      for (std::size_t i = 0; i < block->size; ++i) drop(items[i], pending);
+    } else if (block->kind == ValueKind::Object) {
+      auto* members = reinterpret_cast<Member*>(payload);
+      for (std::size_t i = 0; i < block->size; ++i) drop(members[i].second, pending);
+    }
+    ::operator delete(block);
+  }
+}
+
+}  // namespace
+
+void Value::release() noexcept {
+  Block* pending = nullptr;
+  drop(*this, pending);
+  free_blocks(pending);
 }
 
 ObjectMap::ObjectMap(std::initializer_list<value_type> entries)
     : ObjectMap(from_entries(std::vector<value_type>(entries))) {}
 
-ObjectMap ObjectMap::from_entries(std::vector<value_type> entries) {
-  const auto less = [](const value_type& a, const value_type& b) {
-    return KeyLess{}(a.first, b.first);
-  };
-  // Stable, so that of equal keys the later one ends up last and is kept.
+ObjectMap::ObjectMap(ObjectView object) {
+  entries_.reserve(object.size());
+  for (const auto& [key, member] : object) entries_.emplace_back(std::string(key), member);
+}
+
+namespace {
+
+// Sorts `entries` by key (stable: of equal keys the later one ends up last)
+// and keeps the last of each run of equal keys; returns how many remain.
+template <class Entry>
+std::size_t sort_unique(std::span<Entry> entries) noexcept {
+  const auto less = [](const Entry& a, const Entry& b) { return KeyLess{}(a.first, b.first); };
   // Records are small: an insertion sort needs no buffer and few moves.
   if (entries.size() <= 16) {
     for (auto it = entries.begin(); it != entries.end(); ++it)
-      for (auto at = it; at != entries.begin() && less(*at, *(at - 1)); --at)
-        std::iter_swap(at, at - 1);
+      for (auto at = it; at != entries.begin() && less(*at, *(at - 1)); --at) std::iter_swap(at, at - 1);
   } else if (!std::is_sorted(entries.begin(), entries.end(), less)) {
     std::stable_sort(entries.begin(), entries.end(), less);
   }
-  // Of each run of equal keys keep the last entry, compacting in place.
   auto kept = entries.begin();
   for (auto it = entries.begin(); it != entries.end(); ++it) {
     if (kept != entries.begin() && (kept - 1)->first == it->first)
@@ -63,7 +158,13 @@ ObjectMap ObjectMap::from_entries(std::vector<value_type> entries) {
     else if (kept++ != it)
       *(kept - 1) = std::move(*it);
   }
-  entries.erase(kept, entries.end());
+  return static_cast<std::size_t>(kept - entries.begin());
+}
+
+}  // namespace
+
+ObjectMap ObjectMap::from_entries(std::vector<value_type> entries) {
+  entries.resize(sort_unique(std::span<value_type>(entries)));
   ObjectMap map;
   map.entries_ = std::move(entries);
   return map;
@@ -77,17 +178,7 @@ std::vector<ObjectMap::value_type>::iterator ObjectMap::lower_bound(std::string_
 }
 
 ObjectMap::const_iterator ObjectMap::find(std::string_view key) const noexcept {
-  // Small objects (records with a few fields, the usual case) are scanned:
-  // most keys differ in length, which rejects them at once.
-  if (entries_.size() <= 8) {
-    for (auto it = entries_.begin(); it != entries_.end(); ++it)
-      if (it->first.size() == key.size() && it->first == key) return it;
-    return entries_.end();
-  }
-  const auto at = std::lower_bound(entries_.begin(), entries_.end(), key,
-                                   [](const value_type& entry, std::string_view k) {
-                                     return KeyLess{}(entry.first, k);
-                                   });
+  const auto at = const_cast<ObjectMap*>(this)->lower_bound(key);
   return at != entries_.end() && at->first == key ? at : entries_.end();
 }
 
@@ -106,7 +197,108 @@ void ObjectMap::insert_or_assign(std::string key, Value value) {
   if (!added) entries_[static_cast<std::size_t>(at - entries_.cbegin())].second = std::move(value);
 }
 
-bool operator==(const ObjectMap& a, const ObjectMap& b) noexcept { return a.entries_ == b.entries_; }
+const Member* ObjectView::find(std::string_view key) const noexcept {
+  // Small objects (records with a few fields, the usual case) are scanned:
+  // most keys differ in length, which rejects them at once.
+  if (size_ <= 8) {
+    for (const Member* it = begin(); it != end(); ++it)
+      if (it->first.size() == key.size() && it->first == key) return it;
+    return end();
+  }
+  const Member* at = std::lower_bound(begin(), end(), key, [](const Member& member, std::string_view k) {
+    return KeyLess{}(member.first, k);
+  });
+  return at != end() && at->first == key ? at : end();
+}
+
+bool operator==(ObjectView a, ObjectView b) noexcept {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const Member& x, const Member& y) {
+    return x.first == y.first && x.second == y.second;
+  });
+}
+
+ValueArena::~ValueArena() {
+  for (const std::span<Value> values : element_spans_)
+    for (Value& value : values) value.~Value();
+  for (const std::span<Member> members : member_spans_)
+    for (Member& member : members) member.~Member();
+}
+
+void* ValueArena::allocate(std::size_t bytes, std::size_t align) {
+  char* at = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(next_) + align - 1) & ~(align - 1));
+  if (next_ && at + bytes <= end_) {
+    next_ = at + bytes;
+    return at;
+  }
+  // Chunks double from 4 KiB up to 1 MiB; a request too big for one gets its own.
+  const std::size_t chunk = std::min<std::size_t>(std::size_t{4096} << std::min<std::size_t>(chunks_.size(), 8),
+                                                  std::size_t{1} << 20);
+  const std::size_t size = std::max(chunk, bytes + align);
+  chunks_.push_back(std::make_unique_for_overwrite<char[]>(size));
+  reserved_ += size;
+  char* start = chunks_.back().get();
+  at = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(start) + align - 1) & ~(align - 1));
+  if (bytes > chunk / 4 && next_) {
+    // Keep filling the current chunk; the big request has its own.
+    return at;
+  }
+  next_ = at + bytes;
+  end_ = start + size;
+  return at;
+}
+
+Value ValueArena::string(std::string_view text) {
+  char* chars = static_cast<char*>(allocate(checked_size(text.size()), 1));
+  std::memcpy(chars, text.data(), text.size());
+  return Value(Value::Word{.chars = chars}, text.size(), ValueKind::String, false);
+}
+
+std::span<Value> ValueArena::elements(std::size_t count) {
+  auto* items = static_cast<Value*>(allocate(checked_size(count) * sizeof(Value), alignof(Value)));
+  std::uninitialized_value_construct_n(items, count);
+  element_spans_.emplace_back(items, count);
+  return {items, count};
+}
+
+std::span<Member> ValueArena::members(std::size_t count) {
+  auto* members = static_cast<Member*>(allocate(checked_size(count) * sizeof(Member), alignof(Member)));
+  std::uninitialized_value_construct_n(members, count);
+  member_spans_.emplace_back(members, count);
+  return {members, count};
+}
+
+Value ValueArena::array(std::span<Value> elements) noexcept {
+  return Value(Value::Word{.elements = elements.data()}, elements.size(), ValueKind::Array, false);
+}
+
+Value ValueArena::object(std::span<Member> members) noexcept {
+  const std::size_t size = sort_unique(members);
+  return Value(Value::Word{.members = members.data()}, size, ValueKind::Object, false);
+}
+
+Value to_shared(const Value& value) {
+  if (value.is_shared()) return value;
+  switch (value.kind()) {
+    case ValueKind::String:
+      return Value::string(value.as_string());
+    case ValueKind::Array: {
+      check_stack();
+      Value::Array elements;
+      elements.reserve(value.as_array().size());
+      for (const Value& element : value.as_array()) elements.push_back(to_shared(element));
+      return Value::array(std::move(elements));
+    }
+    case ValueKind::Object: {
+      check_stack();
+      std::vector<ObjectMap::value_type> entries;
+      entries.reserve(value.as_object().size());
+      for (const auto& [key, member] : value.as_object()) entries.emplace_back(std::string(key), to_shared(member));
+      return Value::object(ObjectMap::from_entries(std::move(entries)));
+    }
+    default:
+      return value;
+  }
+}
 
 bool operator==(const Value& a, const Value& b) noexcept {
   if (a.kind() != b.kind()) return false;
@@ -118,7 +310,7 @@ bool operator==(const Value& a, const Value& b) noexcept {
     case ValueKind::Boolean:
       return a.as_boolean() == b.as_boolean();
     case ValueKind::Array:
-      return a.as_array() == b.as_array();
+      return std::equal(a.as_array().begin(), a.as_array().end(), b.as_array().begin(), b.as_array().end());
     case ValueKind::Object:
       return a.as_object() == b.as_object();
     case ValueKind::Null:

@@ -28,7 +28,7 @@ struct Case {
   std::optional<std::string> source;
   ModuleMap modules;
   std::string entry;
-  Value::Object vars;
+  CallerVariables vars;
   std::optional<std::string> output;
   std::optional<json> messages;
   std::optional<std::string> error;
@@ -69,7 +69,7 @@ void add_module(Case& c, std::string key, std::string text) {
 void set_field(Case& c, const std::string& key, const std::string& value) {
   if (key == "source") c.source = json::parse(value).get<std::string>();
   else if (key.starts_with("module ")) add_module(c, key.substr(7), json::parse(value).get<std::string>());
-  else if (key == "vars") c.vars = from_json(json::parse(value)).as_object();
+  else if (key == "vars") c.vars = CallerVariables(from_json(json::parse(value)));
   else if (key == "output") c.output = json::parse(value).get<std::string>();
   else if (key == "messages") c.messages = json::parse(value);
   else if (key == "error") c.error = value;

@@ -21,7 +21,7 @@ std::string show_variables(const Variables& variables) {
 
 Frontmatter load(const std::string& text, bool marker_required = false,
                  const Value::Object& caller = {}) {
-  return load_frontmatter(text, marker_required, caller);
+  return load_frontmatter(text, marker_required, Value::object(caller).as_object());
 }
 
 // The type marker line: cases in tests/cases/module_kind.txt.

@@ -25,7 +25,7 @@ inline std::string show_list(const ExprList& args) {
 inline std::string show_value(const Value& value) {
   switch (value.kind()) {
     case ValueKind::String:
-      return "Str(\"" + value.as_string() + "\")";
+      return "Str(\"" + std::string(value.as_string()) + "\")";
     case ValueKind::Number:
       return "Num(" + to_text(value) + ")";
     case ValueKind::Boolean:

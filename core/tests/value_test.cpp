@@ -4,11 +4,14 @@
 
 #include <cmath>
 #include <limits>
+#include <span>
+#include <stdexcept>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "number.hpp"
+#include "outcomes.hpp"
 #include "quarl/error.hpp"
 #include "tables.hpp"
 
@@ -53,10 +56,53 @@ TEST(Value, Equality) {
 TEST(Value, CopiesShareTheirPayload) {
   const Value big = Value::array(Value::Array(1000, str("element")));
   const Value copy = big;  // NOLINT(performance-unnecessary-copy-initialization)
-  EXPECT_EQ(&copy.as_array(), &big.as_array());
+  EXPECT_EQ(copy.as_array().data(), big.as_array().data());
   const Value text = str("a long string that does not fit in place");
   const Value text_copy = text;  // NOLINT(performance-unnecessary-copy-initialization)
-  EXPECT_EQ(&text_copy.as_string(), &text.as_string());
+  EXPECT_EQ(text_copy.as_string().data(), text.as_string().data());
+}
+
+TEST(Value, ArenaValues) {
+  const Value kept = str("shared, and held by an arena array");
+  Value copied;
+  {
+    ValueArena arena;
+    const std::span<Value> elements = arena.elements(3);
+    elements[0] = arena.string("in the arena");
+    elements[1] = Value::borrowed("borrowed");
+    elements[2] = kept;  // the arena drops this reference when it goes
+    const std::span<Member> members = arena.members(4);
+    members[0] = {"b", num(1)};
+    members[1] = {"a", arena.array(elements)};
+    members[2] = {"b", num(2)};  // of equal keys the last is kept
+    members[3] = {"", Value::null()};
+    const Value object = arena.object(members);
+    EXPECT_FALSE(object.is_shared());
+    EXPECT_EQ(to_text(object), ": , a: in the arena, borrowed, shared, and held by an arena array, b: 2");
+    copied = to_shared(object);
+    EXPECT_TRUE(copied.is_shared());
+    EXPECT_EQ(copied, object);
+  }
+  // The shared copy owns what the arena held.
+  EXPECT_EQ(to_text(copied), ": , a: in the arena, borrowed, shared, and held by an arena array, b: 2");
+  EXPECT_EQ(copied.as_object().find("a")->second.as_array()[2].as_string().data(), kept.as_string().data());
+}
+
+TEST(Value, SizeLimit) {
+  const std::string_view too_long("x", kMaxValueSize + 1);  // never read
+  EXPECT_THROW(Value::string(too_long), std::length_error);
+  ValueArena arena;
+  EXPECT_THROW(arena.string(too_long), std::length_error);
+  EXPECT_THROW(arena.elements(kMaxValueSize + 1), std::length_error);
+}
+
+// A shared tree far deeper than any stack could recurse is freed in a loop.
+TEST(Value, DeepSharedValuesTearDownOnASmallStack) {
+  on_stack_of(std::size_t{64} << 10, [] {
+    Value deep = str("leaf");
+    for (int i = 0; i < 1'000'000; ++i)
+      deep = i % 2 ? Value::array({deep}) : Value::object({{"k", deep}});
+  });
 }
 
 TEST(Value, FromJson) {

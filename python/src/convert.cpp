@@ -1,6 +1,7 @@
 #include "convert.hpp"
 
 #include <cmath>
+#include <span>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -19,9 +20,13 @@ namespace {
 // beyond what the C stack can take.
 constexpr int kMaxConversionDepth = 2000;
 
+// Strings up to this many bytes are copied into the arena; longer ones are
+// borrowed from their str object, which is held until the values go.
+constexpr std::size_t kMaxCopiedString = 128;
+
 class Converter {
  public:
-  explicit Converter(std::string& error) : error_(error) {}
+  Converter(ConvertedValues& into, std::string& error) : into_(into), arena_(into.arena()), error_(error) {}
 
   std::optional<quarl::Value> convert(PyObject* object, int depth) {
     if (PyUnicode_Check(object)) return string(object);
@@ -72,27 +77,39 @@ class Converter {
   // to_value turns it into the error (a MemoryError stays set).
   std::optional<quarl::Value> failed_with_exception() { return std::nullopt; }
 
-  std::optional<quarl::Value> string(PyObject* object) {
-    const std::optional<std::string_view> text = utf8_of(object);
-    if (!text) return failed_with_exception();
-    return quarl::Value::string(std::string(*text));
+  // A str's text: copied when short, else borrowed from the str, which is
+  // immutable and held until the values go.
+  std::optional<std::string_view> text_of(PyObject* str) {
+    const std::optional<std::string_view> text = utf8_of(str);
+    if (!text) return std::nullopt;
+    if (text->size() > quarl::kMaxValueSize) {
+      error_ = "string of " + std::to_string(text->size()) + " bytes exceeds the maximum of " +
+               std::to_string(quarl::kMaxValueSize);
+      return std::nullopt;
+    }
+    if (text->size() <= kMaxCopiedString) return arena_.string(*text).as_string();
+    into_.hold(str);
+    return text;
   }
 
-  // One key and value of a mapping, appended to `entries`.
-  bool entry(PyObject* key, PyObject* item, int depth,
-             std::vector<quarl::Value::Object::value_type>& entries) {
+  std::optional<quarl::Value> string(PyObject* object) {
+    const std::optional<std::string_view> text = text_of(object);
+    if (!text) return std::nullopt;
+    return quarl::Value::borrowed(*text);
+  }
+
+  // One key and value of a mapping, written to `member`.
+  bool entry(PyObject* key, PyObject* item, int depth, quarl::Member& member) {
     if (!PyUnicode_Check(key)) {
       error_ = "mapping keys must be str, not " + type_name(key);
       return false;
     }
-    const std::optional<std::string_view> text = utf8_of(key);
-    if (!text) {
-      failed_with_exception();
-      return false;
-    }
+    const std::optional<std::string_view> text = text_of(key);
+    if (!text) return false;
     std::optional<quarl::Value> value = convert(item, depth + 1);
     if (!value) return false;
-    entries.emplace_back(std::string(*text), std::move(*value));
+    member.first = *text;
+    member.second = std::move(*value);
     return true;
   }
 
@@ -108,37 +125,40 @@ class Converter {
 
   std::optional<quarl::Value> dict(PyObject* object, int depth) {
     const Py_ssize_t size = PyDict_Size(object);
-    std::vector<quarl::Value::Object::value_type> entries;
-    entries.reserve(static_cast<std::size_t>(size));
+    const std::span<quarl::Member> members = arena_.members(static_cast<std::size_t>(size));
     Py_ssize_t position = 0;
     PyObject* key = nullptr;
     PyObject* item = nullptr;
+    std::size_t count = 0;
     while (PyDict_Next(object, &position, &key, &item)) {
       // Hold the pair: converting the value may run code that changes the dict.
       const PyRef held_key = PyRef::borrow(key);
       const PyRef held_item = PyRef::borrow(item);
-      if (!entry(key, item, depth, entries) || !unchanged(object, size))
+      if (count == members.size()) {  // more entries than it had: it changed
+        error_ = "dictionary changed size during conversion";
         return std::nullopt;
+      }
+      if (!entry(key, item, depth, members[count++]) || !unchanged(object, size)) return std::nullopt;
     }
-    return quarl::Value::object(quarl::Value::Object::from_entries(std::move(entries)));
+    return arena_.object(members.first(count));
   }
 
   std::optional<quarl::Value> mapping(PyObject* object, int depth) {
     const PyRef items = PyRef::steal(PyMapping_Items(object));
     if (!items) return failed_to_materialize(object);
     const Py_ssize_t count = PyList_Size(items.get());
-    std::vector<quarl::Value::Object::value_type> entries;
-    entries.reserve(static_cast<std::size_t>(count));
+    const std::span<quarl::Member> members = arena_.members(static_cast<std::size_t>(count));
     for (Py_ssize_t i = 0; i < count; ++i) {
       PyObject* pair = PyList_GetItem(items.get(), i);
       if (!PyTuple_Check(pair) || PyTuple_Size(pair) != 2) {
         error_ = "mapping items must be (key, value) pairs";
         return std::nullopt;
       }
-      if (!entry(PyTuple_GetItem(pair, 0), PyTuple_GetItem(pair, 1), depth, entries))
+      if (!entry(PyTuple_GetItem(pair, 0), PyTuple_GetItem(pair, 1), depth,
+                 members[static_cast<std::size_t>(i)]))
         return std::nullopt;
     }
-    return quarl::Value::object(quarl::Value::Object::from_entries(std::move(entries)));
+    return arena_.object(members);
   }
 
   // A list is read in place, each element held while it converts, up to the
@@ -147,22 +167,26 @@ class Converter {
   // are not read), but cannot keep the conversion going.
   std::optional<quarl::Value> list(PyObject* object, int depth) {
     const Py_ssize_t size = PyList_Size(object);
-    quarl::Value::Array elements;
-    elements.reserve(static_cast<std::size_t>(size));
+    const std::span<quarl::Value> elements = arena_.elements(static_cast<std::size_t>(size));
+    std::size_t count = 0;
     for (Py_ssize_t i = 0; i < size && i < PyList_Size(object); ++i) {
       const PyRef element = PyRef::borrow(PyList_GetItem(object, i));
-      if (!append(elements, element.get(), depth)) return std::nullopt;
+      std::optional<quarl::Value> value = convert(element.get(), depth + 1);
+      if (!value) return std::nullopt;
+      elements[count++] = std::move(*value);
     }
-    return quarl::Value::array(std::move(elements));
+    return arena_.array(elements.first(count));
   }
 
   std::optional<quarl::Value> tuple(PyObject* object, int depth) {
     const Py_ssize_t count = PyTuple_Size(object);
-    quarl::Value::Array elements;
-    elements.reserve(static_cast<std::size_t>(count));
-    for (Py_ssize_t i = 0; i < count; ++i)
-      if (!append(elements, PyTuple_GetItem(object, i), depth)) return std::nullopt;
-    return quarl::Value::array(std::move(elements));
+    const std::span<quarl::Value> elements = arena_.elements(static_cast<std::size_t>(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      std::optional<quarl::Value> value = convert(PyTuple_GetItem(object, i), depth + 1);
+      if (!value) return std::nullopt;
+      elements[static_cast<std::size_t>(i)] = std::move(*value);
+    }
+    return arena_.array(elements);
   }
 
   std::optional<quarl::Value> sequence(PyObject* object, int depth) {
@@ -187,22 +211,26 @@ class Converter {
     return std::nullopt;
   }
 
-  bool append(quarl::Value::Array& elements, PyObject* element, int depth) {
-    std::optional<quarl::Value> value = convert(element, depth + 1);
-    if (!value) return false;
-    elements.push_back(std::move(*value));
-    return true;
-  }
-
+  ConvertedValues& into_;
+  quarl::ValueArena& arena_;
   std::string& error_;
   quarl::StackGuard stack_;
 };
 
 }  // namespace
 
-std::optional<quarl::Value> to_value(PyObject* object, std::string& error) noexcept {
+ConvertedValues::~ConvertedValues() {
+  for (PyObject* object : held_) Py_DECREF(object);
+}
+
+void ConvertedValues::hold(PyObject* object) {
+  held_.push_back(object);
+  Py_INCREF(object);
+}
+
+std::optional<quarl::Value> to_value(PyObject* object, ConvertedValues& into, std::string& error) noexcept {
   try {
-    std::optional<quarl::Value> value = Converter(error).convert(object, 0);
+    std::optional<quarl::Value> value = Converter(into, error).convert(object, 0);
     // A pending exception is read once the conversion has unwound: deep
     // inside it, reading a RecursionError's text can fail on the same limit.
     if (!value && error.empty() && PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_MemoryError))
@@ -212,6 +240,20 @@ std::optional<quarl::Value> to_value(PyObject* object, std::string& error) noexc
     PyErr_NoMemory();
     return std::nullopt;
   }
+}
+
+std::optional<quarl::Value> to_value(PyObject* object, std::string& error) noexcept {
+  ConvertedValues converted;
+  std::optional<quarl::Value> value = to_value(object, converted, error);
+  if (!value) return std::nullopt;
+  try {
+    return quarl::to_shared(*value);
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const quarl::Error&) {  // the only one: out of stack
+    error = "nesting exceeds the available stack space";
+  }
+  return std::nullopt;
 }
 
 PyObject* to_python(std::string_view text) noexcept {
@@ -245,7 +287,7 @@ PyObject* to_python(const quarl::Value& value) noexcept {
       Py_RETURN_NONE;
     case quarl::ValueKind::Array: {
       if (!stack_has_room()) return nullptr;
-      const quarl::Value::Array& elements = value.as_array();
+      const std::span<const quarl::Value> elements = value.as_array();
       return new_list(elements.size(), [&](std::size_t i) { return to_python(elements[i]); });
     }
     case quarl::ValueKind::Object: {

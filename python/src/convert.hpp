@@ -3,6 +3,7 @@
 
 #include <Python.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,14 +13,39 @@
 
 namespace tessel {
 
+// Values converted from Python objects for one call: an arena holding them,
+// and references to the str objects whose text they borrow. The values are
+// valid while both live; dropping the references needs the interpreter
+// lock, the arena does not (it may be moved away first).
+class ConvertedValues {
+ public:
+  ConvertedValues() = default;
+  ConvertedValues(const ConvertedValues&) = delete;
+  ConvertedValues& operator=(const ConvertedValues&) = delete;
+  ~ConvertedValues();
+
+  quarl::ValueArena& arena() { return *arena_; }
+  std::unique_ptr<quarl::ValueArena> take_arena() noexcept { return std::move(arena_); }
+  // Keeps `object` alive until this goes.
+  void hold(PyObject* object);
+
+ private:
+  std::unique_ptr<quarl::ValueArena> arena_ = std::make_unique<quarl::ValueArena>();
+  std::vector<PyObject*> held_;
+};
+
 // The value of a Python object: dicts and other mappings with str keys become
 // objects, lists, tuples and other sequences arrays, str strings, bool
 // booleans, int and float numbers (ints of any size to the nearest double),
-// None null.
+// None null. Dicts and lists are read now (a later change does not show);
+// long strings are borrowed from their (immutable) str.
 //
 // On failure returns none and either sets `error` to a description of the
 // problem (an unsupported type, a non-str key, nesting too deep, ...) or,
 // when memory ran out, leaves the MemoryError set.
+std::optional<quarl::Value> to_value(PyObject* object, ConvertedValues& into, std::string& error) noexcept;
+
+// The same as a shared value, which owns all it holds.
 std::optional<quarl::Value> to_value(PyObject* object, std::string& error) noexcept;
 
 // A new Python object for a value: objects become dicts (keys in order),

@@ -1,5 +1,6 @@
 #include "functions.hpp"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -84,10 +85,11 @@ bool read_base_path(const ModuleState& state, const char* function, PyObject* va
   return true;
 }
 
-bool read_vars(const ModuleState& state, PyObject* value, quarl::CompileOptions& options) {
+bool read_vars(const ModuleState& state, PyObject* value, ConvertedValues& values,
+               quarl::CompileOptions& options) {
   if (!value || value == Py_None) return true;
   std::string error;
-  std::optional<Value> vars = to_value(value, error);
+  std::optional<Value> vars = to_value(value, values, error);
   if (!vars) {
     if (!error.empty()) raise_binding_error(state, kInvalidOptions, "invalid vars: " + error);
     return false;
@@ -98,7 +100,7 @@ bool read_vars(const ModuleState& state, PyObject* value, quarl::CompileOptions&
                             std::string(quarl::type_name(*vars)));
     return false;
   }
-  options.vars = vars->as_object();
+  options.vars = quarl::CallerVariables(std::move(*vars));
   return true;
 }
 
@@ -199,7 +201,7 @@ std::optional<quarl::ModuleMap> read_modules(const ModuleState& state, PyObject*
                             std::string(quarl::type_name(*converted)));
     return std::nullopt;
   }
-  const Value::Object& entries = converted->as_object();
+  const quarl::ObjectView entries = converted->as_object();
   if (!module_count_fits(state, entries.size())) return std::nullopt;
   quarl::ModuleMap map;
   map.reserve(entries.size());
@@ -219,21 +221,28 @@ std::optional<quarl::ModuleMap> read_modules(const ModuleState& state, PyObject*
 
 // ---- running the core ----------------------------------------------------------------
 
-// Runs `call` (a core entry point) on `options` without the interpreter lock.
-// The options move into the released region and are freed there as well:
+// What a call hands the core: its options, and the arena their variables
+// live in.
+struct CoreInput {
+  std::unique_ptr<quarl::ValueArena> arena;
+  quarl::CompileOptions options;
+};
+
+// Runs `call` (a core entry point) on the options without the interpreter
+// lock. The input moves into the released region and is freed there as well:
 // converted variables can be large.
 template <class Call>
-auto released(quarl::CompileOptions&& options, Call&& call) {
+auto released(CoreInput&& input, Call&& call) {
   const WithoutGil unlocked;
-  const quarl::CompileOptions owned = std::move(options);
-  return call(owned);
+  const CoreInput owned = std::move(input);
+  return call(owned.options);
 }
 
 template <class Call>
-PyObject* run_compile(const ModuleState& state, quarl::CompileOptions&& options, Call&& call) {
+PyObject* run_compile(const ModuleState& state, CoreInput&& input, Call&& call) {
   // The canonical value is built while the lock is still released.
-  auto canonical = released(std::move(options), [&](const quarl::CompileOptions& owned)
-                                                    -> quarl::Outcome<Value> {
+  auto canonical = released(std::move(input), [&](const quarl::CompileOptions& owned)
+                                                  -> quarl::Outcome<Value> {
     quarl::Outcome<quarl::CompileResult> result = call(owned);
     if (!result) return std::unexpected(std::move(result.error()));
     return quarl::to_canonical_json(std::move(*result));
@@ -243,8 +252,8 @@ PyObject* run_compile(const ModuleState& state, quarl::CompileOptions&& options,
 }
 
 template <class Call>
-PyObject* run_check(const ModuleState& state, quarl::CompileOptions&& options, Call&& call) {
-  quarl::Outcome<quarl::CheckResult> result = released(std::move(options), call);
+PyObject* run_check(const ModuleState& state, CoreInput&& input, Call&& call) {
+  quarl::Outcome<quarl::CheckResult> result = released(std::move(input), call);
   if (!result) return raise_failure(state, result.error());
   return make_check_result(state, std::move(result->warnings));
 }
@@ -375,7 +384,7 @@ class Call {
     if (request_.mode == Mode::Check && map_given_)
       return raise_binding_error(state_, kInvalidOptions,
                                  "source maps are not available for check(); use compile() instead");
-    if (!read_vars(state_, argument(request_.vars), options_)) return nullptr;
+    if (!read_vars(state_, argument(request_.vars), values_, options_)) return nullptr;
     if (request_.mode == Mode::Compile &&
         !read_source_map_options(state_, source_map_, sources_content_, options_))
       return nullptr;
@@ -385,15 +394,17 @@ class Call {
       case Mode::Scan:
         return run_scan(state_, std::move(text));
       case Mode::Compile:
-        return run_compile(state_, std::move(options_), entry_call(kCompileEntries, request_.input, modules_, text));
+        return run_compile(state_, core_input(), entry_call(kCompileEntries, request_.input, modules_, text));
       case Mode::Check:
         break;
     }
-    return run_check(state_, std::move(options_), entry_call(kCheckEntries, request_.input, modules_, text));
+    return run_check(state_, core_input(), entry_call(kCheckEntries, request_.input, modules_, text));
   }
 
  private:
   PyObject* argument(int slot) const noexcept { return slot == kAbsent ? nullptr : bound_[slot]; }
+
+  CoreInput core_input() noexcept { return {values_.take_arena(), std::move(options_)}; }
 
   // The source text, the file's path, or the entry's key.
   bool read_template() {
@@ -464,6 +475,9 @@ class Call {
   std::string_view text_;
   std::string path_;
   std::optional<quarl::ModuleMap> modules_;
+  // The variables' values, which options_ refers to: held for as long as the
+  // call runs (the references they borrow are dropped with the lock held).
+  ConvertedValues values_;
   quarl::CompileOptions options_;
   bool source_map_ = false;
   bool sources_content_ = false;

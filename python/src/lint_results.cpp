@@ -149,7 +149,7 @@ std::vector<FileReportData> read_files(const Value& canonical) {
     const Value& file = list->as_array()[i];
     const std::string where = "files[" + std::to_string(i) + "]";
     if (file.kind() != ValueKind::Object) throw BadState(where + " must be an object");
-    FileReportData report{required(file, "file", ValueKind::String, where).as_string(), {}};
+    FileReportData report{std::string(required(file, "file", ValueKind::String, where).as_string()), {}};
     if (const Value* diagnostics = member(file, "diagnostics")) {
       if (diagnostics->kind() != ValueKind::Array)
         throw BadState(where + ".diagnostics must be an array");

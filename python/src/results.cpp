@@ -76,7 +76,7 @@ PyObject* compile_result_new(PyTypeObject* type, PyObject* args, PyObject* kwarg
     if (map && map->is_null()) {
       std::vector<Value::Object::value_type> entries;
       for (const auto& entry : value->as_object())
-        if (entry.first != "sourceMap") entries.push_back(entry);
+        if (entry.first != "sourceMap") entries.emplace_back(entry.first, entry.second);
       value = Value::object(Value::Object::from_entries(std::move(entries)));
     }
     return box(type_object, std::move(*value));

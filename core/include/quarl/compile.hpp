@@ -7,6 +7,7 @@
 
 #include <expected>
 #include <optional>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -29,9 +30,25 @@ using Failure = std::variant<Error, InternalFault>;
 template <class T>
 using Outcome = std::expected<T, Failure>;
 
+// The variables a caller passes: an object value, or none.
+class CallerVariables {
+ public:
+  CallerVariables() = default;
+  CallerVariables(const Value::Object& entries) : object_(Value::object(entries)) {}  // NOLINT: implicit
+  CallerVariables(std::initializer_list<Value::Object::value_type> entries)
+      : CallerVariables(Value::Object(entries)) {}
+  // Throws std::invalid_argument unless `object` is an object.
+  explicit CallerVariables(Value object);
+
+  ObjectView entries() const noexcept { return object_.is_null() ? ObjectView() : object_.as_object(); }
+
+ private:
+  Value object_;
+};
+
 struct CompileOptions {
   // Variables laid over the entry module's frontmatter variables.
-  Value::Object vars;
+  CallerVariables vars;
   // String entry points: the directory imports resolve against (none or
   // empty: the current directory).
   std::optional<std::string> base_path;

@@ -1,20 +1,24 @@
 // The runtime value of the template language.
 //
-// A Value is immutable once built. Strings, arrays and objects keep their
-// payload behind a shared pointer, so copying a value (binding a loop
-// variable, passing an argument) costs a reference count, never a deep copy;
-// since nothing can change a built value, sharing is indistinguishable from
-// copying the tree.
+// A Value is 16 bytes and immutable once built. Scalars live in the value
+// itself; a string, array or object points at its payload. The payload is
+// either shared (a block on the heap with a reference count: copying the
+// value costs an increment, the last copy frees it) or held elsewhere (in a
+// ValueArena, or characters the caller keeps alive): then copying is a plain
+// copy and the value is valid as long as what holds the payload lives. Since
+// nothing can change a built value, sharing is indistinguishable from copying
+// the tree.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <initializer_list>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
-#include <variant>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json_fwd.hpp>
@@ -38,85 +42,147 @@ struct KeyLess {
 };
 
 class ObjectMap;
+class ObjectView;
+struct Member;
+
+// A string's bytes, an array's elements or an object's members; building a
+// larger value throws std::length_error.
+inline constexpr std::size_t kMaxValueSize = UINT32_MAX;
 
 class Value {
  public:
+  // Builders: a vector of elements, and a map of owned keys (see ObjectMap).
   using Array = std::vector<Value>;
-  // Keys in ascending byte order (shorter first when one is a prefix of the
-  // other): every walk over an object's entries sees them in that order.
   using Object = ObjectMap;
 
-  Value() noexcept = default;  // null
+  Value() noexcept : word_{.number = 0}, size_(0), kind_(ValueKind::Null), shared_(false) {}
+  Value(const Value& other) noexcept : word_(other.word_), size_(other.size_), kind_(other.kind_), shared_(other.shared_) {
+    if (shared_) acquire();
+  }
+  Value(Value&& other) noexcept : word_(other.word_), size_(other.size_), kind_(other.kind_), shared_(other.shared_) {
+    other.kind_ = ValueKind::Null;
+    other.shared_ = false;
+  }
+  Value& operator=(const Value& other) noexcept {
+    Value copy(other);
+    swap(copy);
+    return *this;
+  }
+  Value& operator=(Value&& other) noexcept {
+    Value moved(std::move(other));
+    swap(moved);
+    return *this;
+  }
+  ~Value() {
+    if (shared_) release();
+  }
 
   static Value null() noexcept { return Value(); }
-  static Value string(std::string text);
   static Value number(double number) noexcept;
   static Value boolean(bool flag) noexcept;
+  // Shared values: the payload is copied into a block of its own.
+  static Value string(std::string_view text);
   static Value array(Array elements);
-  static Value object(Object entries);
+  static Value array(std::initializer_list<Value> elements) { return array(Array(elements)); }
+  static Value object(const Object& entries);
+  // A string value that points at `text` without owning it: `text` must
+  // outlive every copy of the value.
+  static Value borrowed(std::string_view text) noexcept;
 
-  ValueKind kind() const noexcept { return static_cast<ValueKind>(data_.index()); }
-  bool is_null() const noexcept { return kind() == ValueKind::Null; }
+  ValueKind kind() const noexcept { return kind_; }
+  bool is_null() const noexcept { return kind_ == ValueKind::Null; }
+  // Whether the payload is a counted block on the heap.
+  bool is_shared() const noexcept { return shared_; }
 
   // Accessors; each requires the matching kind.
-  const std::string& as_string() const noexcept { return *std::get<StringPtr>(data_); }
-  double as_number() const noexcept { return std::get<double>(data_); }
-  bool as_boolean() const noexcept { return std::get<bool>(data_); }
-  const Array& as_array() const noexcept { return std::get<ArrayPtr>(data_)->elements; }
-  const Object& as_object() const noexcept { return *std::get<ObjectPtr>(data_); }
+  std::string_view as_string() const noexcept { return {word_.chars, size_}; }
+  double as_number() const noexcept { return word_.number; }
+  bool as_boolean() const noexcept { return word_.flag; }
+  std::span<const Value> as_array() const noexcept { return {word_.elements, size_}; }
+  ObjectView as_object() const noexcept;
 
   // Same kind and equal contents: strings byte for byte, numbers by IEEE
   // equality (so NaN differs from itself), arrays element by element, objects
   // by key set and values. Values of different kinds are unequal.
   friend bool operator==(const Value& a, const Value& b) noexcept;
 
- private:
-  friend class ObjectMap;
+  void swap(Value& other) noexcept {
+    std::swap(word_, other.word_);
+    std::swap(size_, other.size_);
+    std::swap(kind_, other.kind_);
+    std::swap(shared_, other.shared_);
+  }
 
-  // An array's elements, shared by every value that holds the array. Arrays
-  // and objects nest as deep as the data does; their destructors hand the
-  // nested ones they own to an iterative release, so that tearing down any
-  // nesting takes constant stack.
-  struct ArrayPayload {
-    explicit ArrayPayload(Array elements_) noexcept : elements(std::move(elements_)) {}
-    ArrayPayload(const ArrayPayload&) = delete;
-    ArrayPayload& operator=(const ArrayPayload&) = delete;
-    ~ArrayPayload();
-    Array elements;
+ private:
+  friend class ValueArena;
+
+  union Word {
+    const char* chars;
+    const Value* elements;
+    const Member* members;
+    double number;
+    bool flag;
   };
 
-  using StringPtr = std::shared_ptr<const std::string>;
-  using ArrayPtr = std::shared_ptr<const ArrayPayload>;
-  using ObjectPtr = std::shared_ptr<const Object>;
-  // Alternatives in ValueKind order.
-  using Data = std::variant<StringPtr, double, bool, ArrayPtr, ObjectPtr, std::monostate>;
+  Value(Word word, std::size_t size, ValueKind kind, bool shared) noexcept
+      : word_(word), size_(static_cast<std::uint32_t>(size)), kind_(kind), shared_(shared) {}
 
-  explicit Value(Data data) noexcept : data_(std::move(data)) {}
+  const void* payload() const noexcept { return word_.chars; }
+  void acquire() const noexcept;
+  void release() noexcept;
 
-  // Called by the destructor of the array or object holding this value:
-  // hands an array or object this value is the last holder of to the
-  // iterative release.
-  void release_nested() noexcept;
-
-  Data data_ = std::monostate{};
+  Word word_;
+  std::uint32_t size_;  // bytes, elements or members
+  ValueKind kind_;
+  bool shared_;
 };
 
-// An object's entries: unique keys kept sorted (KeyLess), so that a lookup is
-// a binary search over contiguous memory and every walk is in key order.
+static_assert(sizeof(Value) == 16);
+
+// One entry of an object: the key, then the value.
+struct Member {
+  std::string_view first;
+  Value second;
+};
+
+// The entries of an object value: unique keys in ascending byte order
+// (KeyLess), so that a lookup is a binary search over contiguous memory and
+// every walk is in key order.
+class ObjectView {
+ public:
+  using const_iterator = const Member*;
+  ObjectView() noexcept = default;
+  ObjectView(const Member* members, std::size_t size) noexcept : members_(members), size_(size) {}
+
+  const Member* begin() const noexcept { return members_; }
+  const Member* end() const noexcept { return members_ + size_; }
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  // The member with `key`, or end().
+  const Member* find(std::string_view key) const noexcept;
+  bool contains(std::string_view key) const noexcept { return find(key) != end(); }
+
+  friend bool operator==(ObjectView a, ObjectView b) noexcept;
+
+ private:
+  const Member* members_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+inline ObjectView Value::as_object() const noexcept { return {word_.members, size_}; }
+
+// Builds an object's entries: unique keys (owned) kept sorted (KeyLess).
 class ObjectMap {
  public:
   using value_type = std::pair<std::string, Value>;
   using const_iterator = std::vector<value_type>::const_iterator;
 
   ObjectMap() = default;
-  ObjectMap(const ObjectMap&) = default;
-  ObjectMap(ObjectMap&&) noexcept = default;
-  ObjectMap& operator=(const ObjectMap&) = default;
-  ObjectMap& operator=(ObjectMap&&) noexcept = default;
-  ~ObjectMap();
   // A later entry with the same key replaces an earlier one.
   ObjectMap(std::initializer_list<value_type> entries);
   static ObjectMap from_entries(std::vector<value_type> entries);
+  // The entries of an object value, keys copied.
+  explicit ObjectMap(ObjectView object);
 
   const_iterator begin() const noexcept { return entries_.begin(); }
   const_iterator end() const noexcept { return entries_.end(); }
@@ -129,13 +195,59 @@ class ObjectMap {
   std::pair<const_iterator, bool> emplace(std::string key, Value value);
   void insert_or_assign(std::string key, Value value);
 
-  friend bool operator==(const ObjectMap&, const ObjectMap&) noexcept;
+  friend bool operator==(const ObjectMap&, const ObjectMap&) noexcept = default;
 
  private:
   std::vector<value_type>::iterator lower_bound(std::string_view key) noexcept;
 
   std::vector<value_type> entries_;
 };
+
+// Memory for the values of one call, freed all at once with the arena: a
+// value built here costs a bump of a pointer, and copying it costs nothing.
+// Values built here must not outlive the arena; they may hold shared values
+// (the arena drops their references when it goes).
+class ValueArena {
+ public:
+  ValueArena() = default;
+  ValueArena(const ValueArena&) = delete;
+  ValueArena& operator=(const ValueArena&) = delete;
+  ~ValueArena();
+
+  // A copy of `text`.
+  Value string(std::string_view text);
+  // Room for `count` elements or members, to be filled in before the array
+  // or object is made from them (all null at first).
+  std::span<Value> elements(std::size_t count);
+  std::span<Member> members(std::size_t count);
+  // The array of the first `count` elements of `elements` (as returned by
+  // elements()).
+  Value array(std::span<Value> elements) noexcept;
+  // The object of `members` (as returned by members()), sorted here: of
+  // members with equal keys the last one is kept.
+  Value object(std::span<Member> members) noexcept;
+
+  // Bytes taken from the system so far.
+  std::size_t reserved() const noexcept { return reserved_; }
+
+ private:
+  void* allocate(std::size_t bytes, std::size_t align);
+
+  std::vector<std::unique_ptr<char[]>> chunks_;
+  char* next_ = nullptr;
+  char* end_ = nullptr;
+  std::size_t reserved_ = 0;
+  // What elements() and members() handed out: their values may hold shared
+  // references, dropped when the arena goes.
+  std::vector<std::span<Value>> element_spans_;
+  std::vector<std::span<Member>> member_spans_;
+};
+
+// A value that owns all it holds: `value` itself when it is shared or a
+// scalar, else a copy of it in shared blocks (shared values inside it are
+// shared, not copied). Throws a `quarl::resource_limit` Error when the
+// nesting exhausts the stack.
+Value to_shared(const Value& value);
 
 // Containers nest at most this deep in values converted from outside data.
 inline constexpr std::size_t kMaxValueDepth = 64;
