@@ -29,17 +29,44 @@ class Converter {
   Converter(ConvertedValues& into, std::string& error) : into_(into), arena_(into.arena()), error_(error) {}
 
   std::optional<quarl::Value> convert(PyObject* object, int depth) {
+    // The exact built-in types first: most values are these, and telling
+    // them apart takes a comparison each.
+    PyTypeObject* const type = Py_TYPE(object);
+    if (type == &PyUnicode_Type) return string(object);
+    if (type == &PyLong_Type) return number(object);
+    if (type == &PyDict_Type || type == &PyList_Type || type == &PyTuple_Type) return container(object, depth);
+    if (type == &PyBool_Type) return quarl::Value::boolean(object == Py_True);
+    if (type == &PyFloat_Type) return quarl::Value::number(PyFloat_AsDouble(object));
+    if (object == Py_None) return quarl::Value::null();
+    return any(object, depth);
+  }
+
+ private:
+  // Whether converting `object` runs no Python code: then nothing can change
+  // or free what is being read meanwhile.
+  static bool is_plain_scalar(PyObject* object) noexcept {
+    PyTypeObject* const type = Py_TYPE(object);
+    return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyBool_Type ||
+           type == &PyFloat_Type || object == Py_None;
+  }
+
+  std::optional<quarl::Value> number(PyObject* object) {
+    const double number = PyLong_AsDouble(object);
+    if (number == -1.0 && PyErr_Occurred()) return failed_with_exception();
+    return quarl::Value::number(number);
+  }
+
+  // Any object, subclasses of the built-in types included.
+  std::optional<quarl::Value> any(PyObject* object, int depth) {
     if (PyUnicode_Check(object)) return string(object);
     if (PyBool_Check(object)) return quarl::Value::boolean(object == Py_True);
-    if (PyLong_Check(object)) {
-      const double number = PyLong_AsDouble(object);
-      if (number == -1.0 && PyErr_Occurred()) return failed_with_exception();
-      return quarl::Value::number(number);
-    }
+    if (PyLong_Check(object)) return number(object);
     if (PyFloat_Check(object)) return quarl::Value::number(PyFloat_AsDouble(object));
-    if (object == Py_None) return quarl::Value::null();
     if (PyBytes_Check(object) || PyByteArray_Check(object)) return unsupported(object);
+    return container(object, depth);
+  }
 
+  std::optional<quarl::Value> container(PyObject* object, int depth) {
     if (depth >= kMaxConversionDepth) {
       error_ = "nesting is deeper than " + std::to_string(kMaxConversionDepth) + " levels";
       return std::nullopt;
@@ -66,7 +93,6 @@ class Converter {
     return value;
   }
 
- private:
   std::optional<quarl::Value> unsupported(PyObject* object) {
     error_ = "unsupported type '" + type_name(object) + "'";
     return std::nullopt;
@@ -131,13 +157,17 @@ class Converter {
     PyObject* item = nullptr;
     std::size_t count = 0;
     while (PyDict_Next(object, &position, &key, &item)) {
-      // Hold the pair: converting the value may run code that changes the dict.
-      const PyRef held_key = PyRef::borrow(key);
-      const PyRef held_item = PyRef::borrow(item);
       if (count == members.size()) {  // more entries than it had: it changed
         error_ = "dictionary changed size during conversion";
         return std::nullopt;
       }
+      if (is_plain_scalar(item)) {
+        if (!entry(key, item, depth, members[count++])) return std::nullopt;
+        continue;
+      }
+      // Hold the pair: converting the value may run code that changes the dict.
+      const PyRef held_key = PyRef::borrow(key);
+      const PyRef held_item = PyRef::borrow(item);
       if (!entry(key, item, depth, members[count++]) || !unchanged(object, size)) return std::nullopt;
     }
     return arena_.object(members.first(count));
@@ -170,8 +200,9 @@ class Converter {
     const std::span<quarl::Value> elements = arena_.elements(static_cast<std::size_t>(size));
     std::size_t count = 0;
     for (Py_ssize_t i = 0; i < size && i < PyList_Size(object); ++i) {
-      const PyRef element = PyRef::borrow(PyList_GetItem(object, i));
-      std::optional<quarl::Value> value = convert(element.get(), depth + 1);
+      PyObject* const item = PyList_GetItem(object, i);
+      const PyRef element = is_plain_scalar(item) ? PyRef() : PyRef::borrow(item);
+      std::optional<quarl::Value> value = convert(item, depth + 1);
       if (!value) return std::nullopt;
       elements[count++] = std::move(*value);
     }
