@@ -1,8 +1,14 @@
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "quarl/result.hpp"
 #include "quarl/stack_guard.hpp"
@@ -40,56 +46,101 @@ constexpr std::array<bool, 256> kEscaped = [] {
   return table;
 }();
 
-// Whether any of the eight bytes in `word` needs escaping.
-constexpr bool needs_escape(std::uint64_t word) noexcept {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-  const auto has_zero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHighs; };
-  // Bytes below 0x20 (ASCII only: bytes with the high bit set never match).
-  const std::uint64_t control = (word - kOnes * 0x20) & ~word & kHighs;
-  return (control | has_zero(word ^ (kOnes * '"')) | has_zero(word ^ (kOnes * '\\'))) != 0;
+// Bit i set when byte i of the 16 at `p` needs escaping.
+unsigned escape_mask(const char* p) noexcept {
+#if defined(__SSE2__)
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i quote = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"'));
+  const __m128i backslash = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'));
+  // Unsigned bytes up to 0x1F are those the maximum with 0x1F leaves alone.
+  const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(bytes, _mm_set1_epi8(0x1F)), _mm_set1_epi8(0x1F));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(quote, backslash), control)));
+#else
+  unsigned mask = 0;
+  for (unsigned i = 0; i < 16; ++i)
+    if (kEscaped[static_cast<unsigned char>(p[i])]) mask |= 1U << i;
+  return mask;
+#endif
 }
 
-void write_string(std::string& out, std::string_view text) {
-  if (const auto bad = utf8::find_invalid(text))
-    throw std::invalid_argument("string is not valid UTF-8 (byte " + std::to_string(*bad) + ")");
-  out.reserve(out.size() + text.size() + 2);
-  out += '"';
-  std::size_t run = 0;  // start of the bytes not written yet
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    // Skip eight plain bytes at a time.
-    while (i + 8 <= text.size()) {
-      std::uint64_t word;
-      std::memcpy(&word, text.data() + i, sizeof word);
-      if (needs_escape(word)) break;
-      i += 8;
-    }
-    if (i == text.size()) break;
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (!kEscaped[c]) [[likely]]
-      continue;
-    out.append(text, run, i - run);
-    run = i + 1;
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\f': out += "\\f"; break;
-      case '\r': out += "\\r"; break;
-      default: {
-        constexpr char kHex[] = "0123456789abcdef";
-        const char escape[] = {'\\', 'u', '0', '0', kHex[c >> 4U], kHex[c & 0xFU]};
-        out.append(escape, sizeof escape);
-      }
-    }
+// The escape of each byte that needs one, padded to eight bytes so that it
+// is written with one copy.
+struct Escape {
+  char bytes[8];
+  std::uint8_t length;
+};
+constexpr std::array<Escape, 0x20 + 1> kControlEscapes = [] {
+  std::array<Escape, 0x20 + 1> table{};
+  constexpr char kHex[] = "0123456789abcdef";
+  for (unsigned c = 0; c < 0x20; ++c)
+    table[c] = {{'\\', 'u', '0', '0', kHex[c >> 4U], kHex[c & 0xFU]}, 6};
+  for (const auto& [c, letter] : {std::pair{'\b', 'b'}, {'\t', 't'}, {'\n', 'n'}, {'\f', 'f'}, {'\r', 'r'}})
+    table[static_cast<unsigned char>(c)] = {{'\\', letter}, 2};
+  return table;
+}();
+
+// Writes the escape of `c` at `at`, which has room for eight bytes; returns
+// where the next byte goes.
+char* write_escape(char* at, unsigned char c) noexcept {
+  if (c >= 0x20) {  // the quote or the backslash
+    at[0] = '\\';
+    at[1] = static_cast<char>(c);
+    return at + 2;
   }
-  out.append(text.substr(run));
-  out += '"';
+  std::memcpy(at, kControlEscapes[c].bytes, sizeof kControlEscapes[c].bytes);
+  return at + kControlEscapes[c].length;
 }
 
-void write(std::string& out, const Value& value) {
+constexpr std::size_t kBlock = 16;
+constexpr std::size_t kLongestEscape = 8;  // with its padding
+
+// Writes `text` as a JSON string: sixteen bytes are copied at a time (and
+// checked for bytes to escape at once); an escape is written where one is
+// found, and the copy goes on from the byte after it.
+void write_string(std::string& out, std::string_view text, bool validated) {
+  if (!validated)
+    if (const auto bad = utf8::find_invalid(text))
+      throw std::invalid_argument("string is not valid UTF-8 (byte " + std::to_string(*bad) + ")");
+  const char* in = text.data();
+  const std::size_t size = text.size();
+  std::size_t written = out.size();
+  // Room for what is left of the text, one escape, a block's overrun and the quotes.
+  const auto make_room = [&](std::size_t rest) {
+    const std::size_t needed = written + rest + kLongestEscape + kBlock + 2;
+    if (needed > out.size()) out.resize(std::max(needed, out.size() + out.size() / 2));
+  };
+  make_room(size);
+  out[written++] = '"';
+  std::size_t i = 0;
+  while (i + kBlock <= size) {
+    const unsigned mask = escape_mask(in + i);
+    std::memcpy(out.data() + written, in + i, kBlock);
+    if (mask == 0) {
+      written += kBlock;
+      i += kBlock;
+      continue;
+    }
+    const auto plain = static_cast<std::size_t>(std::countr_zero(mask));
+    written += plain;
+    i += plain;
+    make_room(size - i);
+    written = static_cast<std::size_t>(write_escape(out.data() + written, static_cast<unsigned char>(in[i])) - out.data());
+    ++i;
+  }
+  for (; i < size; ++i) {
+    const auto c = static_cast<unsigned char>(in[i]);
+    if (kEscaped[c]) {
+      make_room(size - i);
+      written = static_cast<std::size_t>(write_escape(out.data() + written, c) - out.data());
+    }
+    else
+      out[written++] = static_cast<char>(c);
+  }
+  out[written++] = '"';
+  out.resize(written);
+}
+
+void write(std::string& out, const Value& value, bool validated) {
   switch (value.kind()) {
     case ValueKind::Object: {
       check_stack();
@@ -98,9 +149,9 @@ void write(std::string& out, const Value& value) {
       for (const auto& [key, member] : value.as_object()) {
         if (!first) out += ',';
         first = false;
-        write_string(out, key);
+        write_string(out, key, validated);
         out += ':';
-        write(out, member);
+        write(out, member, validated);
       }
       out += '}';
       return;
@@ -112,13 +163,13 @@ void write(std::string& out, const Value& value) {
       for (const Value& element : value.as_array()) {
         if (!first) out += ',';
         first = false;
-        write(out, element);
+        write(out, element, validated);
       }
       out += ']';
       return;
     }
     case ValueKind::String:
-      return write_string(out, value.as_string());
+      return write_string(out, value.as_string(), validated);
     case ValueKind::Number:
       if (!std::isfinite(value.as_number()))
         throw std::invalid_argument("JSON has no form for the number " + to_text(value));
@@ -173,9 +224,9 @@ bool holds_valid_utf8(const Value& value) noexcept {
   }
 }
 
-std::string canonical_text(const Value& value) {
+std::string canonical_text(const Value& value, bool validated) {
   std::string out;
-  write(out, value);
+  write(out, value, validated);
   return out;
 }
 

@@ -158,21 +158,23 @@ TEST(Canonical, MessagesAndSourceMapShapes) {
 }
 
 TEST(Canonical, EscapesAnywhereInLongStrings) {
-  // Runs of plain bytes are skipped in blocks; escapes at every position in a
-  // block must still be found.
-  for (std::size_t at = 0; at < 17; ++at) {
+  // Blocks of plain bytes are copied whole; an escape at any position in a
+  // block or after the last whole block, and runs of escapes, must be found.
+  for (std::size_t at = 0; at < 40; ++at) {
     for (const char special : {'"', '\\', '\x1f', '\n'}) {
-      std::string text(17, 'a');
+      std::string text(40, 'a');
       text[at] = special;
       std::string expected = "\"" + std::string(at, 'a');
       expected += special == '"'    ? "\\\""
                   : special == '\\' ? "\\\\"
                   : special == '\n' ? "\\n"
                                     : "\\u001f";
-      expected += std::string(16 - at, 'a') + "\"";
+      expected += std::string(39 - at, 'a') + "\"";
       EXPECT_EQ(canonical_text(Value::string(text)), expected) << at;
     }
   }
+  EXPECT_EQ(canonical_text(Value::string(std::string(40, '\x01'))),
+            "\"" + [] { std::string s; for (int i = 0; i < 40; ++i) s += "\\u0001"; return s; }() + "\"");
   EXPECT_THROW(canonical_text(Value::string("bad \xff")), std::invalid_argument);
   EXPECT_THROW(canonical_text(Value::number(HUGE_VAL)), std::invalid_argument);
   EXPECT_EQ(canonical_text(Value::array({Value::number(3), Value::number(0.5), Value::null(),

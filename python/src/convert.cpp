@@ -366,7 +366,9 @@ const quarl::Value* member(const quarl::Value& object, std::string_view key) noe
 
 PyObject* to_json_text(const quarl::Value& value) noexcept {
   try {
-    return to_python(quarl::canonical_text(value));
+    // Every value a record holds is checked text: it came from a str, or
+    // from a result the record checked when it was made.
+    return to_python(quarl::canonical_text(value, true));
   } catch (const std::invalid_argument& error) {
     PyErr_SetString(PyExc_ValueError, error.what());
     return nullptr;

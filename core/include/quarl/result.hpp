@@ -65,7 +65,9 @@ bool holds_valid_utf8(const Value& value) noexcept;
 // else (non-ASCII, '/') as it is, integral numbers as integers. Throws
 // std::invalid_argument for a string that is not valid UTF-8, or a number
 // that JSON cannot hold (not finite); a `quarl::resource_limit` Error when
-// the value nests deeper than the thread's stack can take.
-std::string canonical_text(const Value& value);
+// the value nests deeper than the thread's stack can take. `validated`: the
+// caller has checked that every string is valid UTF-8 (holds_valid_utf8), and
+// they are not checked again.
+std::string canonical_text(const Value& value, bool validated = false);
 
 }  // namespace quarl
