@@ -52,6 +52,32 @@ void drop(const Value& value, Block*& pending) noexcept;
 
 }  // namespace
 
+namespace {
+
+// Sorts `entries` by key (stable: of equal keys the later one ends up last)
+// and keeps the last of each run of equal keys; returns how many remain.
+template <class Entry>
+std::size_t sort_unique(std::span<Entry> entries) noexcept {
+  const auto less = [](const Entry& a, const Entry& b) { return KeyLess{}(a.first, b.first); };
+  // Records are small: an insertion sort needs no buffer and few moves.
+  if (entries.size() <= 16) {
+    for (auto it = entries.begin(); it != entries.end(); ++it)
+      for (auto at = it; at != entries.begin() && less(*at, *(at - 1)); --at) std::iter_swap(at, at - 1);
+  } else if (!std::is_sorted(entries.begin(), entries.end(), less)) {
+    std::stable_sort(entries.begin(), entries.end(), less);
+  }
+  auto kept = entries.begin();
+  for (auto it = entries.begin(); it != entries.end(); ++it) {
+    if (kept != entries.begin() && (kept - 1)->first == it->first)
+      (kept - 1)->second = std::move(it->second);
+    else if (kept++ != it)
+      *(kept - 1) = std::move(*it);
+  }
+  return static_cast<std::size_t>(kept - entries.begin());
+}
+
+}  // namespace
+
 Value Value::number(double number) noexcept { return Value(Word{.number = number}, 0, ValueKind::Number, false); }
 Value Value::boolean(bool flag) noexcept { return Value(Word{.flag = flag}, 0, ValueKind::Boolean, false); }
 
@@ -72,8 +98,17 @@ Value Value::array(Array elements) {
   return Value(Word{.elements = items}, size, ValueKind::Array, true);
 }
 
-Value Value::object(const Object& entries) {
-  const std::size_t size = checked_size(entries.size());
+Value Value::object(const Object& entries) { return shared_object(entries, entries.size()); }
+
+Value Value::object(std::initializer_list<Member> members) {
+  std::vector<Member> sorted(members);
+  sorted.resize(sort_unique(std::span<Member>(sorted)));
+  return shared_object(sorted, sorted.size());
+}
+
+template <class Entries>
+Value Value::shared_object(const Entries& entries, std::size_t size) {
+  checked_size(size);
   std::size_t key_bytes = 0;
   for (const auto& [key, member] : entries) key_bytes += key.size();
   char* payload = new_block(ValueKind::Object, size, size * sizeof(Member) + key_bytes);
@@ -137,31 +172,6 @@ ObjectMap::ObjectMap(ObjectView object) {
   for (const auto& [key, member] : object) entries_.emplace_back(std::string(key), member);
 }
 
-namespace {
-
-// Sorts `entries` by key (stable: of equal keys the later one ends up last)
-// and keeps the last of each run of equal keys; returns how many remain.
-template <class Entry>
-std::size_t sort_unique(std::span<Entry> entries) noexcept {
-  const auto less = [](const Entry& a, const Entry& b) { return KeyLess{}(a.first, b.first); };
-  // Records are small: an insertion sort needs no buffer and few moves.
-  if (entries.size() <= 16) {
-    for (auto it = entries.begin(); it != entries.end(); ++it)
-      for (auto at = it; at != entries.begin() && less(*at, *(at - 1)); --at) std::iter_swap(at, at - 1);
-  } else if (!std::is_sorted(entries.begin(), entries.end(), less)) {
-    std::stable_sort(entries.begin(), entries.end(), less);
-  }
-  auto kept = entries.begin();
-  for (auto it = entries.begin(); it != entries.end(); ++it) {
-    if (kept != entries.begin() && (kept - 1)->first == it->first)
-      (kept - 1)->second = std::move(it->second);
-    else if (kept++ != it)
-      *(kept - 1) = std::move(*it);
-  }
-  return static_cast<std::size_t>(kept - entries.begin());
-}
-
-}  // namespace
 
 ObjectMap ObjectMap::from_entries(std::vector<value_type> entries) {
   entries.resize(sort_unique(std::span<value_type>(entries)));

@@ -240,14 +240,19 @@ auto released(CoreInput&& input, Call&& call) {
 
 template <class Call>
 PyObject* run_compile(const ModuleState& state, CoreInput&& input, Call&& call) {
-  // The canonical value is built while the lock is still released.
+  // The canonical value is built, and its text checked, while the lock is
+  // still released.
+  bool valid = true;
   auto canonical = released(std::move(input), [&](const quarl::CompileOptions& owned)
                                                   -> quarl::Outcome<Value> {
     quarl::Outcome<quarl::CompileResult> result = call(owned);
     if (!result) return std::unexpected(std::move(result.error()));
-    return quarl::to_canonical_json(std::move(*result));
+    Value value = quarl::to_canonical_json(std::move(*result));
+    valid = quarl::holds_valid_utf8(value);
+    return value;
   });
   if (!canonical) return raise_failure(state, canonical.error());
+  if (!valid) return raise_serialization_error(state, "the result holds text that is not valid UTF-8");
   return make_compile_result(state, std::move(*canonical));
 }
 

@@ -320,8 +320,6 @@ PyObject* create_message_class(PyObject* module) noexcept {
 }
 
 PyObject* make_compile_result(const ModuleState& state, Value canonical_value) noexcept {
-  if (!quarl::holds_valid_utf8(canonical_value))
-    return raise_serialization_error(state, "the result holds text that is not valid UTF-8");
   return box(state.compile_result_type, std::move(canonical_value));
 }
 

@@ -18,7 +18,8 @@ PyObject* create_check_result_class(PyObject* module) noexcept;
 PyObject* create_message_class(PyObject* module) noexcept;
 
 // New instances for core results. The canonical value's strings must be
-// valid UTF-8 (make_compile_result checks, raising the serialization error).
+// valid UTF-8 (the caller checks, with holds_valid_utf8; make_check_result
+// checks the warnings itself, raising the serialization error).
 PyObject* make_compile_result(const ModuleState& state, quarl::Value canonical) noexcept;
 PyObject* make_check_result(const ModuleState& state, std::vector<std::string> warnings) noexcept;
 

@@ -85,6 +85,8 @@ class Value {
   static Value array(Array elements);
   static Value array(std::initializer_list<Value> elements) { return array(Array(elements)); }
   static Value object(const Object& entries);
+  // Of members with equal keys the last one is kept.
+  static Value object(std::initializer_list<Member> members);
   // A string value that points at `text` without owning it: `text` must
   // outlive every copy of the value.
   static Value borrowed(std::string_view text) noexcept;
@@ -127,6 +129,8 @@ class Value {
   Value(Word word, std::size_t size, ValueKind kind, bool shared) noexcept
       : word_(word), size_(static_cast<std::uint32_t>(size)), kind_(kind), shared_(shared) {}
 
+  template <class Entries>
+  static Value shared_object(const Entries& entries, std::size_t size);
   const void* payload() const noexcept { return word_.chars; }
   void acquire() const noexcept;
   void release() noexcept;
