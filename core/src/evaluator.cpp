@@ -131,14 +131,41 @@ class Evaluator::InModule {
   const ModuleText* caller_;
 };
 
+bool CallStack::enter(std::string_view name) {
+  std::uint32_t hash = 2166136261U;
+  for (const char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619U;
+  const auto slot = static_cast<std::uint8_t>(hash ^ (hash >> 8U) ^ (hash >> 16U) ^ (hash >> 24U));
+  if (per_slot_[slot] != 0 &&
+      std::any_of(entries_.begin(), entries_.end(),
+                  [name](const Entry& running) { return same_name(running.name, name); }))
+    return false;
+  entries_.push_back({name, slot});
+  ++per_slot_[slot];
+  return true;
+}
+
+void CallStack::pop() noexcept {
+  --per_slot_[entries_.back().slot];
+  entries_.pop_back();
+}
+
+void CallStack::pop_checked(std::string_view name) {
+  if (entries_.empty())
+    throw Error::internal("call_stack LIFO violated: expected '" + std::string(name) + "', got nothing");
+  const std::string_view top = entries_.back().name;
+  pop();
+  if (top != name)
+    throw Error::internal("call_stack LIFO violated: expected '" + std::string(name) + "', got '" +
+                          std::string(top) + "'");
+}
+
 // A name on the call stack for as long as it lives.
 class Evaluator::CallEntry {
  public:
-  CallEntry(std::vector<std::string_view>& stack, std::string_view name) : stack_(stack) {
-    stack_.push_back(name);
-  }
+  // The caller has entered `name` on `stack`.
+  explicit CallEntry(CallStack& stack) : stack_(stack) {}
   ~CallEntry() {
-    if (!popped_) stack_.pop_back();
+    if (!popped_) stack_.pop();
   }
   CallEntry(const CallEntry&) = delete;
   CallEntry& operator=(const CallEntry&) = delete;
@@ -146,18 +173,11 @@ class Evaluator::CallEntry {
   // Pops the entry, which must be `name`.
   void pop_checked(std::string_view name) {
     popped_ = true;
-    const std::string expected(name);
-    if (stack_.empty())
-      throw Error::internal("call_stack LIFO violated: expected '" + expected + "', got nothing");
-    const std::string_view top = stack_.back();
-    stack_.pop_back();
-    if (top != name)
-      throw Error::internal("call_stack LIFO violated: expected '" + expected + "', got '" +
-                            std::string(top) + "'");
+    stack_.pop_checked(name);
   }
 
  private:
-  std::vector<std::string_view>& stack_;
+  CallStack& stack_;
   bool popped_ = false;
 };
 
@@ -536,15 +556,14 @@ Value Evaluator::call_value(const FunctionDef& function, std::string_view called
 }
 
 void Evaluator::invoke(const FunctionDef& function, std::string_view called, Arguments& args) {
-  std::vector<std::string_view>& stack = context_.call_stack;
-  if (std::any_of(stack.begin(), stack.end(),
-                  [called](std::string_view running) { return same_name(running, called); }))
-    throw Error::recursion(std::string(called));
-  if (stack.size() >= kMaxCallStack)
+  CallStack& stack = context_.call_stack;
+  if (!stack.enter(called)) throw Error::recursion(std::string(called));
+  CallEntry entry(stack);
+  if (stack.size() > kMaxCallStack)
     throw Error::recursion(std::string(called) + " (call depth exceeds " +
                            std::to_string(kMaxCallStack) + ")");
   const std::vector<Param>& params = function.define->params;
-  const std::size_t required = function.required_params();
+  const std::size_t required = function.required_params;
   if (args.size() > params.size() || args.size() < required)
     throw Error::arity(std::string(called), {required, params.size()}, args.size(), std::nullopt,
                        nullptr, function.signature);
@@ -561,7 +580,6 @@ void Evaluator::invoke(const FunctionDef& function, std::string_view called, Arg
   }
 
   ++calls_made_;
-  CallEntry entry(stack, called);
   const InModule in_module(*this, function.source->text);
   const std::size_t mark = out_.begin_call();
   render(function.define->body);

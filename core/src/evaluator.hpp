@@ -3,7 +3,9 @@
 // functions and builtins.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
@@ -36,13 +38,39 @@ struct Segment {
   const ModuleNames* names = nullptr;
 };
 
+// The names of the user functions executing, as called, innermost last.
+// Views: each lives as long as its call. Whether a name is among them is
+// usually answered by a count of the names that hash to its slot, without a
+// scan.
+class CallStack {
+ public:
+  CallStack() { entries_.reserve(8); }
+
+  // Pushes `name` unless a function of that name is executing; whether it did.
+  bool enter(std::string_view name);
+  // Pops the innermost name, which must be `name`; a mismatch is a compiler
+  // bug, reported as an internal error.
+  void pop_checked(std::string_view name);
+  void pop() noexcept;
+  std::size_t size() const noexcept { return entries_.size(); }
+  bool empty() const noexcept { return entries_.empty(); }
+
+ private:
+  struct Entry {
+    std::string_view name;
+    std::uint8_t slot;
+  };
+
+  std::vector<Entry> entries_;
+  std::array<std::uint16_t, 256> per_slot_{};
+};
+
 // What one evaluate call shares with everything it renders, function bodies
 // included.
 struct EvalContext {
-  explicit EvalContext(Warnings& warnings_) : warnings(warnings_) { call_stack.reserve(8); }
+  explicit EvalContext(Warnings& warnings_) : warnings(warnings_) {}
 
-  // Names as called, innermost last. Views: each lives as long as its call.
-  std::vector<std::string_view> call_stack;
+  CallStack call_stack;
   std::size_t iterations = 0;           // @for iterations so far
   Warnings& warnings;
 

@@ -37,12 +37,6 @@ void append_default(std::string& out, const Value& value) {
 
 }  // namespace
 
-std::size_t FunctionDef::required_params() const noexcept {
-  return static_cast<std::size_t>(
-      std::count_if(define->params.begin(), define->params.end(),
-                    [](const Param& param) { return !param.default_value; }));
-}
-
 std::string function_signature(const Define& define) {
   std::string out(define.name);
   out += '(';
@@ -63,8 +57,10 @@ void define_functions(ModuleContext& context, const Template& module) {
   for (const Node& node : module.body) {
     const auto* define = std::get_if<Define>(&node.data);
     if (!define) continue;
+    const auto required = static_cast<std::size_t>(std::count_if(
+        define->params.begin(), define->params.end(), [](const Param& param) { return !param.default_value; }));
     const FunctionDef& function = context.defined.emplace_back(
-        FunctionDef{define->name, define, &module, &context, function_signature(*define)});
+        FunctionDef{define->name, define, &module, &context, function_signature(*define), required});
     context.functions.insert_or_assign(std::string(define->name), &function);
   }
 }

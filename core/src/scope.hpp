@@ -46,8 +46,8 @@ struct FunctionDef {
   const ModuleContext* context;   // the defining module's names
   // "name(a, b = \"x\")", shown with arity errors.
   std::string signature;
-
-  std::size_t required_params() const noexcept;
+  // The parameters without a default.
+  std::size_t required_params = 0;
 };
 
 // What an import alias names: the functions a module exports and, when it

@@ -178,7 +178,7 @@ class Validator {
   void call(const Call& call, std::size_t depth) {
     const std::optional<Span> span = span_of(call.name);
     if (const FunctionDef* function = scope_.lookup_function(call.name)) {
-      check_arity(std::string(call.name), function->required_params(),
+      check_arity(std::string(call.name), function->required_params,
                   function->define->params.size(), call.args.size(), span, module_);
     } else if (const Builtin* builtin = find_builtin(call.name)) {
       check_arity(std::string(call.name), builtin->min_args, builtin->max_args, call.args.size(),
@@ -196,7 +196,7 @@ class Validator {
     const std::optional<Span> span = span_between(call.alias, call.name);
     const auto function = module->functions.find(call.name);
     if (function == module->functions.end()) throw Error::undefined_fn(display, span, module_);
-    check_arity(display, function->second->required_params(),
+    check_arity(display, function->second->required_params,
                 function->second->define->params.size(), call.args.size(), span, module_);
     arguments(call.args, depth);
   }
