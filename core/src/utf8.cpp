@@ -108,16 +108,14 @@ std::size_t trailing_space_length(std::string_view text) noexcept {
   return 0;
 }
 
-std::string_view trim_start(std::string_view text) noexcept {
+std::string_view trim_start_slow(std::string_view text) noexcept {
   while (const std::size_t k = leading_space_length(text)) text.remove_prefix(k);
   return text;
 }
 
-std::string_view trim_end(std::string_view text) noexcept {
+std::string_view trim_end_slow(std::string_view text) noexcept {
   while (const std::size_t k = trailing_space_length(text)) text.remove_suffix(k);
   return text;
 }
-
-std::string_view trim(std::string_view text) noexcept { return trim_end(trim_start(text)); }
 
 }  // namespace quarl::utf8

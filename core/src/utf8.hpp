@@ -31,9 +31,25 @@ std::size_t leading_space_length(std::string_view text) noexcept;
 // Length in bytes of the Unicode white space character that ends `text`, or 0.
 std::size_t trailing_space_length(std::string_view text) noexcept;
 
-// `text` without Unicode white space at either end.
-std::string_view trim(std::string_view text) noexcept;
-std::string_view trim_start(std::string_view text) noexcept;
-std::string_view trim_end(std::string_view text) noexcept;
+// Whether `byte` cannot begin or end a white space character: an ASCII byte
+// other than space, tab, line feed, vertical tab, form feed and carriage
+// return.
+constexpr bool is_plain_ascii(char byte) noexcept {
+  const auto c = static_cast<unsigned char>(byte);
+  return c < 0x80 && c != ' ' && (c < '\t' || c > '\r');
+}
+
+std::string_view trim_start_slow(std::string_view text) noexcept;
+std::string_view trim_end_slow(std::string_view text) noexcept;
+
+// `text` without Unicode white space at either end. Most text starts and
+// ends with a plain ASCII byte, which settles it at once.
+inline std::string_view trim_start(std::string_view text) noexcept {
+  return !text.empty() && is_plain_ascii(text.front()) ? text : trim_start_slow(text);
+}
+inline std::string_view trim_end(std::string_view text) noexcept {
+  return !text.empty() && is_plain_ascii(text.back()) ? text : trim_end_slow(text);
+}
+inline std::string_view trim(std::string_view text) noexcept { return trim_end(trim_start(text)); }
 
 }  // namespace quarl::utf8
