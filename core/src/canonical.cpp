@@ -186,23 +186,23 @@ void write(std::string& out, const Value& value, bool validated) {
 }  // namespace
 
 Value to_canonical_json(CompileResult result) {
-  Value::Object out;  // keys inserted in sorted order: each one appends
-  std::vector<std::string> dependencies = std::move(result.dependencies);
-  out.emplace("dependencies", strings(std::move(dependencies)));
-  if (auto* markdown = std::get_if<std::string>(&result.output)) {
-    out.emplace("kind", Value::string("markdown"));
-    out.emplace("output", Value::string(std::move(*markdown)));
+  std::vector<Member> members;  // keys in ascending order
+  members.reserve(5);
+  members.push_back({"dependencies", strings(std::move(result.dependencies))});
+  if (const auto* markdown = std::get_if<std::string>(&result.output)) {
+    members.push_back({"kind", Value::string("markdown")});
+    members.push_back({"output", Value::string(*markdown)});
   } else {
     Value::Array messages;
-    for (Message& message : std::get<std::vector<Message>>(result.output))
-      messages.push_back(Value::object({{"content", Value::string(std::move(message.content))},
-                                        {"role", Value::string(std::move(message.role))}}));
-    out.emplace("kind", Value::string("messages"));
-    out.emplace("messages", Value::array(std::move(messages)));
+    for (const Message& message : std::get<std::vector<Message>>(result.output))
+      messages.push_back(Value::object({{"content", Value::string(message.content)},
+                                        {"role", Value::string(message.role)}}));
+    members.push_back({"kind", Value::string("messages")});
+    members.push_back({"messages", Value::array(std::move(messages))});
   }
-  if (result.source_map) out.emplace("sourceMap", source_map_object(std::move(*result.source_map)));
-  out.emplace("warnings", strings(std::move(result.warnings)));
-  return Value::object(std::move(out));
+  if (result.source_map) members.push_back({"sourceMap", source_map_object(std::move(*result.source_map))});
+  members.push_back({"warnings", strings(std::move(result.warnings))});
+  return Value::object(members);
 }
 
 bool is_valid_utf8(std::string_view text) noexcept { return !utf8::find_invalid(text); }

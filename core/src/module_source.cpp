@@ -107,15 +107,19 @@ std::string canonical_import(const std::string& path, std::string_view written) 
 }  // namespace
 
 std::string current_directory() {
-  std::string buffer(PATH_MAX, '\0');
-  while (!getcwd(buffer.data(), buffer.size())) {
-    if (errno != ERANGE)
-      throw Error::io("cannot determine current directory: " + os_error(errno));
-    buffer.resize(buffer.size() * 2);
+  // Most paths fit in a buffer on the stack; a longer one takes a bigger
+  // buffer on the heap.
+  char local[PATH_MAX];
+  std::string buffer;
+  const char* path = getcwd(local, sizeof local);
+  for (std::size_t size = 2 * sizeof local; !path; size *= 2) {
+    if (errno != ERANGE) throw Error::io("cannot determine current directory: " + os_error(errno));
+    buffer.resize(size);
+    path = getcwd(buffer.data(), buffer.size());
   }
-  buffer.resize(buffer.find('\0'));
-  if (utf8::find_invalid(buffer)) throw Error::io("current directory path is not valid UTF-8");
-  return buffer;
+  std::string directory(path);
+  if (utf8::find_invalid(directory)) throw Error::io("current directory path is not valid UTF-8");
+  return directory;
 }
 
 std::string canonical_directory(std::string_view directory) {

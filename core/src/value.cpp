@@ -100,10 +100,14 @@ Value Value::array(Array elements) {
 
 Value Value::object(const Object& entries) { return shared_object(entries, entries.size()); }
 
-Value Value::object(std::initializer_list<Member> members) {
-  std::vector<Member> sorted(members);
+Value Value::object(std::span<const Member> members) {
+  std::vector<Member> sorted(members.begin(), members.end());
   sorted.resize(sort_unique(std::span<Member>(sorted)));
   return shared_object(sorted, sorted.size());
+}
+
+Value Value::object(std::initializer_list<Member> members) {
+  return object(std::span<const Member>(members.begin(), members.size()));
 }
 
 template <class Entries>

@@ -52,7 +52,7 @@ struct CheckResult {
 
 // The canonical object of a compile result, as a Value (objects keep their
 // keys in ascending byte order): "output" or "messages" by kind, "sourceMap"
-// only with a map. The result's strings move into it.
+// only with a map. The result's strings are copied into its blocks.
 Value to_canonical_json(CompileResult result);
 
 // Whether `text` is well-formed UTF-8, and whether every string (and key) in

@@ -86,6 +86,7 @@ class Value {
   static Value array(std::initializer_list<Value> elements) { return array(Array(elements)); }
   static Value object(const Object& entries);
   // Of members with equal keys the last one is kept.
+  static Value object(std::span<const Member> members);
   static Value object(std::initializer_list<Member> members);
   // A string value that points at `text` without owning it: `text` must
   // outlive every copy of the value.
