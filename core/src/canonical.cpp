@@ -190,14 +190,14 @@ Value to_canonical_json(CompileResult result) {
   members.reserve(5);
   members.push_back({"dependencies", strings(std::move(result.dependencies))});
   if (const auto* markdown = std::get_if<std::string>(&result.output)) {
-    members.push_back({"kind", Value::string("markdown")});
+    members.push_back({"kind", Value::borrowed("markdown")});  // a literal: it lives as long as the program
     members.push_back({"output", Value::string(*markdown)});
   } else {
     Value::Array messages;
     for (const Message& message : std::get<std::vector<Message>>(result.output))
       messages.push_back(Value::object({{"content", Value::string(message.content)},
                                         {"role", Value::string(message.role)}}));
-    members.push_back({"kind", Value::string("messages")});
+    members.push_back({"kind", Value::borrowed("messages")});
     members.push_back({"messages", Value::array(std::move(messages))});
   }
   if (result.source_map) members.push_back({"sourceMap", source_map_object(std::move(*result.source_map))});

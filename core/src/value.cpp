@@ -82,6 +82,7 @@ Value Value::number(double number) noexcept { return Value(Word{.number = number
 Value Value::boolean(bool flag) noexcept { return Value(Word{.flag = flag}, 0, ValueKind::Boolean, false); }
 
 Value Value::string(std::string_view text) {
+  if (text.empty()) return borrowed("");  // nothing to own
   char* chars = new_block(ValueKind::String, checked_size(text.size()), text.size());
   std::memcpy(chars, text.data(), text.size());
   return Value(Word{.chars = chars}, text.size(), ValueKind::String, true);
@@ -92,6 +93,7 @@ Value Value::borrowed(std::string_view text) noexcept {
 }
 
 Value Value::array(Array elements) {
+  if (elements.empty()) return Value(Word{.elements = nullptr}, 0, ValueKind::Array, false);
   const std::size_t size = checked_size(elements.size());
   auto* items = reinterpret_cast<Value*>(new_block(ValueKind::Array, size, size * sizeof(Value)));
   for (std::size_t i = 0; i < size; ++i) new (items + i) Value(std::move(elements[i]));
@@ -112,6 +114,7 @@ Value Value::object(std::initializer_list<Member> members) {
 
 template <class Entries>
 Value Value::shared_object(const Entries& entries, std::size_t size) {
+  if (size == 0) return Value(Word{.members = nullptr}, 0, ValueKind::Object, false);
   checked_size(size);
   std::size_t key_bytes = 0;
   for (const auto& [key, member] : entries) key_bytes += key.size();
@@ -302,7 +305,7 @@ Value ValueArena::object(std::span<Member> members) noexcept {
 }
 
 Value to_shared(const Value& value) {
-  if (value.is_shared()) return value;
+  if (value.is_self_contained()) return value;
   switch (value.kind()) {
     case ValueKind::String:
       return Value::string(value.as_string());

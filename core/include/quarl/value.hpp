@@ -80,7 +80,8 @@ class Value {
   static Value null() noexcept { return Value(); }
   static Value number(double number) noexcept;
   static Value boolean(bool flag) noexcept;
-  // Shared values: the payload is copied into a block of its own.
+  // Shared values: the payload is copied into a block of its own (an empty
+  // one needs none, and is not shared).
   static Value string(std::string_view text);
   static Value array(Array elements);
   static Value array(std::initializer_list<Value> elements) { return array(Array(elements)); }
@@ -96,6 +97,12 @@ class Value {
   bool is_null() const noexcept { return kind_ == ValueKind::Null; }
   // Whether the payload is a counted block on the heap.
   bool is_shared() const noexcept { return shared_; }
+  // Whether the value depends on nothing that might go away: a scalar, an
+  // empty string, array or object, or a shared value.
+  bool is_self_contained() const noexcept {
+    return shared_ || size_ == 0 || kind_ == ValueKind::Number || kind_ == ValueKind::Boolean ||
+           kind_ == ValueKind::Null;
+  }
 
   // Accessors; each requires the matching kind.
   std::string_view as_string() const noexcept { return {word_.chars, size_}; }
@@ -248,9 +255,9 @@ class ValueArena {
   std::vector<std::span<Member>> member_spans_;
 };
 
-// A value that owns all it holds: `value` itself when it is shared or a
-// scalar, else a copy of it in shared blocks (shared values inside it are
-// shared, not copied). Throws a `quarl::resource_limit` Error when the
+// A value that owns all it holds: `value` itself when it is self-contained,
+// else a copy of it in shared blocks (shared values inside it are shared, not
+// copied). Throws a `quarl::resource_limit` Error when the
 // nesting exhausts the stack.
 Value to_shared(const Value& value);
 
