@@ -88,6 +88,24 @@ TEST(Value, ArenaValues) {
   EXPECT_EQ(copied.as_object().find("a")->second.as_array()[2].as_string().data(), kept.as_string().data());
 }
 
+// Requests of every size, small ones between big ones, land in chunks that
+// never overlap.
+TEST(Value, ArenaChunks) {
+  ValueArena arena;
+  std::vector<Value> made;
+  for (std::size_t size : {1, 4000, 3, 100000, 17, 1 << 20, 5, 64}) {
+    made.push_back(arena.string(std::string(size, static_cast<char>('a' + made.size()))));
+    const std::span<Value> elements = arena.elements(size);
+    for (Value& element : elements) element = made.back();
+    made.push_back(arena.array(elements));
+  }
+  for (std::size_t i = 0; i < made.size(); i += 2) {
+    EXPECT_EQ(made[i].as_string(), std::string(made[i].as_string().size(), static_cast<char>('a' + i)));
+    for (const Value& element : made[i + 1].as_array()) ASSERT_EQ(element.as_string().data(), made[i].as_string().data());
+  }
+  EXPECT_GE(arena.reserved(), std::size_t{2} << 20);
+}
+
 TEST(Value, SizeLimit) {
   const std::string_view too_long("x", kMaxValueSize + 1);  // never read
   EXPECT_THROW(Value::string(too_long), std::length_error);
