@@ -1,6 +1,5 @@
 """The module functions: argument binding, limits, option rules, conversions."""
 
-import os
 from collections import OrderedDict
 from collections.abc import Mapping, Sequence
 
@@ -299,12 +298,3 @@ def test_scan_imports():
     assert tessel.scan_imports(source) == ["./base.quarl", "./a.quarl"]
     assert tessel.scan_imports("no imports") == []
     assert raises(QuarlError, tessel.scan_imports, "@if").code == "quarl::syntax"
-
-
-def test_path_like_objects():
-    class Path(os.PathLike):
-        def __fspath__(self):
-            return "/no/such/file.quarl"
-
-    error = raises(QuarlError, tessel.compile_file, Path())
-    assert error.message == "file not found: /no/such/file.quarl"

@@ -75,11 +75,6 @@ TEST(Frontmatter, CallerVariablesLayOver) {
   EXPECT_EQ(show_variables(load("a: 1\n", true, reserved).variables), "a=1; imports=");
 }
 
-TEST(Frontmatter, MergeKeyIsAnOrdinaryKey) {
-  const Frontmatter fm = load("defaults: &d {a: 1}\n<<: *d\nb: 2\n");
-  EXPECT_EQ(show_variables(fm.variables), "defaults=a: 1; <<=a: 1; b=2");
-}
-
 // Keys that are not strings are refused: cases in tests/cases/frontmatter_errors.txt.
 TEST(Frontmatter, ValueConversion) {
   EXPECT_EQ(show_variables(load("a: {\"1\": one, x: !custom 5}").variables), "a=1: one, x: 5");
