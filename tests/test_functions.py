@@ -90,6 +90,8 @@ def binding_error(code, message):
         (lambda: tessel.compile("x", vars={"a": b"bytes"}), "quarl::invalid_options", "invalid vars: unsupported type 'bytes'"),
         (lambda: tessel.compile("x", vars={"a": 10**400}), "quarl::invalid_options",
          "invalid vars: int too large to convert to float"),
+        (lambda: tessel.compile("x", vars={"a": [{"n": 1}, {"n": 10**400}]}), "quarl::invalid_options",
+         "invalid vars: int too large to convert to float"),
         (lambda: tessel.compile("x", vars={"a": "\ud800"}), "quarl::invalid_options",
          "invalid vars: 'utf-8' codec can't encode character '\\ud800' in position 0: surrogates not allowed"),
         (lambda: tessel.compile_virtual({"m.quarl": 1}, "m.quarl"), "quarl::invalid_options",
@@ -186,6 +188,9 @@ def test_module_sizes():
         ({"v": OrderedDict(b=1, a=2)}, "a: 2, b: 1"),
         ({"v": range(3)}, "0, 1, 2"),
         (OrderedDict(v="from an ordered dict"), "from an ordered dict"),
+        # Records of one shape after another, in key order whatever their own order.
+        ({"v": [{"b": 1, "a": 2}, {"b": 3, "a": 4}, {"a": 5, "b": 6}, {"b": 7}, {"b": 8, "a": [9]}]},
+         "a: 2, b: 1, a: 4, b: 3, a: 5, b: 6, b: 7, a: 9, b: 8"),
     ],
 )
 def test_vars_conversion(vars, output):

@@ -1,6 +1,9 @@
 #include "convert.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <span>
 #include <new>
 #include <stdexcept>
@@ -152,26 +155,95 @@ class Converter {
   std::optional<quarl::Value> dict(PyObject* object, int depth) {
     const Py_ssize_t size = PyDict_Size(object);
     const std::span<quarl::Member> members = arena_.members(static_cast<std::size_t>(size));
+    if (shape_.fits(object, size)) {
+      if (!shape_.fill(object, members, *this)) return std::nullopt;
+      return arena_.object(members);
+    }
     Py_ssize_t position = 0;
     PyObject* key = nullptr;
     PyObject* item = nullptr;
     std::size_t count = 0;
+    bool record = size <= static_cast<Py_ssize_t>(Shape::kMaxKeys);  // plain str keys and scalars
     while (PyDict_Next(object, &position, &key, &item)) {
       if (count == members.size()) {  // more entries than it had: it changed
         error_ = "dictionary changed size during conversion";
         return std::nullopt;
       }
       if (is_plain_scalar(item)) {
+        record = record && Py_TYPE(key) == &PyUnicode_Type;
         if (!entry(key, item, depth, members[count++])) return std::nullopt;
         continue;
       }
+      record = false;
       // Hold the pair: converting the value may run code that changes the dict.
       const PyRef held_key = PyRef::borrow(key);
       const PyRef held_item = PyRef::borrow(item);
       if (!entry(key, item, depth, members[count++]) || !unchanged(object, size)) return std::nullopt;
     }
+    if (record && count > 0) shape_.remember(object, members.first(count));
     return arena_.object(members.first(count));
   }
+
+  // The keys of the last record converted (a dict of a few str keys and
+  // scalar values) and their order: records of one kind share their key
+  // objects, in one order, and the next record with the same keys (the same
+  // objects, in the same order) takes their text and order from here, with
+  // no reading or sorting of keys. The key objects are held, so that their
+  // identity stands for their text.
+  class Shape {
+   public:
+    static constexpr std::size_t kMaxKeys = 16;
+
+    // Whether `dict` has the remembered keys in their order, all with scalar values.
+    bool fits(PyObject* dict, Py_ssize_t size) const noexcept {
+      if (size == 0 || static_cast<std::size_t>(size) != count_) return false;
+      Py_ssize_t position = 0;
+      PyObject* key = nullptr;
+      PyObject* item = nullptr;
+      for (std::size_t i = 0; PyDict_Next(dict, &position, &key, &item); ++i)
+        if (i >= count_ || key != keys_[i].get() || !is_plain_scalar(item)) return false;
+      return true;
+    }
+
+    // Converts the values of a dict that fits into `members`, in key order;
+    // false when a value fails to convert. Converting scalars runs no Python
+    // code: the dict cannot change meanwhile.
+    bool fill(PyObject* dict, std::span<quarl::Member> members, Converter& converter) {
+      Py_ssize_t position = 0;
+      PyObject* key = nullptr;
+      PyObject* item = nullptr;
+      for (std::size_t i = 0; PyDict_Next(dict, &position, &key, &item); ++i) {
+        std::optional<quarl::Value> value = converter.convert(item, 0);
+        if (!value) return false;
+        members[slots_[i]] = {texts_[i], std::move(*value)};
+      }
+      return true;
+    }
+
+    // Remembers the keys of `dict`, whose members (in dict order) were just read.
+    void remember(PyObject* dict, std::span<const quarl::Member> members) {
+      count_ = 0;
+      Py_ssize_t position = 0;
+      PyObject* key = nullptr;
+      PyObject* item = nullptr;
+      std::array<std::uint8_t, kMaxKeys> order{};
+      for (std::size_t i = 0; PyDict_Next(dict, &position, &key, &item) && i < members.size(); ++i) {
+        keys_[i] = PyRef::borrow(key);
+        texts_[i] = members[i].first;
+        order[i] = static_cast<std::uint8_t>(i);
+      }
+      std::sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(members.size()),
+                [&](std::uint8_t a, std::uint8_t b) { return quarl::KeyLess{}(texts_[a], texts_[b]); });
+      for (std::size_t k = 0; k < members.size(); ++k) slots_[order[k]] = static_cast<std::uint8_t>(k);
+      count_ = members.size();
+    }
+
+   private:
+    std::size_t count_ = 0;
+    std::array<PyRef, kMaxKeys> keys_;
+    std::array<std::string_view, kMaxKeys> texts_;
+    std::array<std::uint8_t, kMaxKeys> slots_{};
+  };
 
   std::optional<quarl::Value> mapping(PyObject* object, int depth) {
     const PyRef items = PyRef::steal(PyMapping_Items(object));
@@ -246,6 +318,7 @@ class Converter {
   quarl::ValueArena& arena_;
   std::string& error_;
   quarl::StackGuard stack_;
+  Shape shape_;
 };
 
 }  // namespace
