@@ -313,7 +313,10 @@ void Evaluator::render_message(const MessageBlock& message) {
     throw Error::type_error_message("@message role must evaluate to a non-empty string");
   const Output::Capture capture = out_.begin_capture();
   render(message.body);
-  out_.add_message(std::move(role), out_.end_capture(capture));
+  out_.end_capture(capture, [&](std::string_view content) {
+    out_.add_message(std::move(role), content);
+    return true;
+  });
 }
 
 // A user function's result is its rendered body, trimmed: a plain call
@@ -552,7 +555,7 @@ Value Evaluator::call_value(const FunctionDef& function, std::string_view called
                             Arguments& args) {
   const Output::Capture capture = out_.begin_capture();
   invoke(function, called, args);
-  return Value::string(out_.end_capture(capture));
+  return out_.end_capture(capture, [](std::string_view text) { return Value::string(text); });
 }
 
 void Evaluator::invoke(const FunctionDef& function, std::string_view called, Arguments& args) {

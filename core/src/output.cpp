@@ -38,15 +38,6 @@ Output::Capture Output::begin_capture() {
   return capture;
 }
 
-std::string Output::end_capture(Capture capture) {
-  const std::size_t mark = marks_.back();
-  marks_.pop_back();
-  std::string text = buffer_.substr(mark);
-  buffer_.resize(mark);
-  limit_end_ = capture.outer_limit_end;
-  return text;
-}
-
 void Output::add_message(std::string role, std::string_view content) {
   const std::string_view kept = utf8::trim(content);
   if (kept.empty()) return;

@@ -99,7 +99,18 @@ class Output {
     std::ptrdiff_t outer_limit_end;  // restored when the capture ends
   };
   Capture begin_capture();
-  std::string end_capture(Capture capture);
+  // Ends the capture: `take` is given what was written since it began (a
+  // view, valid during the call), which is then taken back out; returns what
+  // `take` returns.
+  template <class Take>
+  auto end_capture(Capture capture, Take&& take) {
+    const std::size_t mark = marks_.back();
+    marks_.pop_back();
+    auto taken = take(std::string_view(buffer_).substr(mark));
+    buffer_.resize(mark);
+    limit_end_ = capture.outer_limit_end;
+    return taken;
+  }
 
   // Messages mode: adds a message of the trimmed `content` (none when blank).
   void add_message(std::string role, std::string_view content);

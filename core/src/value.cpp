@@ -1,6 +1,7 @@
 #include "quarl/value.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -103,6 +104,14 @@ Value Value::array(Array elements) {
 Value Value::object(const Object& entries) { return shared_object(entries, entries.size()); }
 
 Value Value::object(std::span<const Member> members) {
+  // Small objects are sorted in place on the stack.
+  constexpr std::size_t kLocal = 8;
+  if (members.size() <= kLocal) {
+    std::array<Member, kLocal> local;
+    std::copy(members.begin(), members.end(), local.begin());
+    const std::size_t size = sort_unique(std::span<Member>(local.data(), members.size()));
+    return shared_object(std::span<const Member>(local.data(), size), size);
+  }
   std::vector<Member> sorted(members.begin(), members.end());
   sorted.resize(sort_unique(std::span<Member>(sorted)));
   return shared_object(sorted, sorted.size());
