@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -39,21 +41,14 @@ std::size_t checked_size(std::size_t size) {
   return size;
 }
 
+static_assert(kHeader % alignof(Member) == 0);
+
 // A new block with one reference and room for `bytes` of payload.
 char* new_block(ValueKind kind, std::size_t size, std::size_t bytes) {
   char* memory = static_cast<char*>(::operator new(kHeader + bytes));
-  Block* block = new (memory) Block{{1}, kind, size, nullptr};
-  (void)block;
+  new (memory) Block{{1}, kind, size, nullptr};
   return memory + kHeader;
 }
-
-// Drops one reference from `value`'s block, chaining the block onto `pending`
-// when that was the last one.
-void drop(const Value& value, Block*& pending) noexcept;
-
-}  // namespace
-
-namespace {
 
 // Sorts `entries` by key (stable: of equal keys the later one ends up last)
 // and keeps the last of each run of equal keys; returns how many remain.
@@ -143,6 +138,8 @@ void Value::acquire() const noexcept { block_of(payload())->refs.fetch_add(1, st
 
 namespace {
 
+// Drops one reference from `value`'s block, chaining the block onto `pending`
+// when that was the last one.
 void drop(const Value& value, Block*& pending) noexcept {
   if (!value.is_shared()) return;
   const void* payload = value.kind() == ValueKind::String   ? static_cast<const void*>(value.as_string().data())
@@ -261,11 +258,22 @@ ValueArena::~ValueArena() {
     for (Member& member : members) member.~Member();
 }
 
+namespace {
+
+std::uintptr_t aligned(const char* at, std::size_t align) noexcept {
+  return (reinterpret_cast<std::uintptr_t>(at) + align - 1) & ~(align - 1);
+}
+
+}  // namespace
+
 void* ValueArena::allocate(std::size_t bytes, std::size_t align) {
-  char* at = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(next_) + align - 1) & ~(align - 1));
-  if (next_ && at + bytes <= end_) {
-    next_ = at + bytes;
-    return at;
+  if (next_) {
+    const std::uintptr_t start = aligned(next_, align);
+    if (start <= reinterpret_cast<std::uintptr_t>(end_) && reinterpret_cast<std::uintptr_t>(end_) - start >= bytes) {
+      char* at = next_ + (start - reinterpret_cast<std::uintptr_t>(next_));
+      next_ = at + bytes;
+      return at;
+    }
   }
   // Chunks double from 4 KiB up to 1 MiB; a request too big for one gets its own.
   const std::size_t chunk = std::min<std::size_t>(std::size_t{4096} << std::min<std::size_t>(chunks_.size(), 8),
@@ -274,7 +282,7 @@ void* ValueArena::allocate(std::size_t bytes, std::size_t align) {
   chunks_.push_back(std::make_unique_for_overwrite<char[]>(size));
   reserved_ += size;
   char* start = chunks_.back().get();
-  at = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(start) + align - 1) & ~(align - 1));
+  char* at = start + (aligned(start, align) - reinterpret_cast<std::uintptr_t>(start));
   if (bytes > chunk / 4 && next_) {
     // Keep filling the current chunk; the big request has its own.
     return at;

@@ -10,7 +10,6 @@
 // the tree.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -97,11 +96,10 @@ class Value {
   bool is_null() const noexcept { return kind_ == ValueKind::Null; }
   // Whether the payload is a counted block on the heap.
   bool is_shared() const noexcept { return shared_; }
-  // Whether the value depends on nothing that might go away: a scalar, an
-  // empty string, array or object, or a shared value.
+  // Whether the value depends on nothing that might go away: a scalar or a
+  // shared value.
   bool is_self_contained() const noexcept {
-    return shared_ || size_ == 0 || kind_ == ValueKind::Number || kind_ == ValueKind::Boolean ||
-           kind_ == ValueKind::Null;
+    return shared_ || kind_ == ValueKind::Number || kind_ == ValueKind::Boolean || kind_ == ValueKind::Null;
   }
 
   // Accessors; each requires the matching kind.
