@@ -4,8 +4,8 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <span>
 #include <new>
+#include <span>
 #include <stdexcept>
 #include <vector>
 
