@@ -316,9 +316,10 @@ Value ValueArena::array(std::span<Value> elements) noexcept {
   return Value(Value::Word{.elements = elements.data()}, elements.size(), ValueKind::Array, false);
 }
 
-Value ValueArena::object(std::span<Member> members) noexcept {
-  const std::size_t size = sort_unique(members);
-  return Value(Value::Word{.members = members.data()}, size, ValueKind::Object, false);
+Value ValueArena::object(std::span<Member> members) noexcept { return sorted_object(members.first(sort_unique(members))); }
+
+Value ValueArena::sorted_object(std::span<Member> members) noexcept {
+  return Value(Value::Word{.members = members.data()}, members.size(), ValueKind::Object, false);
 }
 
 Value to_shared(const Value& value) {

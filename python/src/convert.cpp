@@ -157,7 +157,7 @@ class Converter {
     const std::span<quarl::Member> members = arena_.members(static_cast<std::size_t>(size));
     if (shape_.fits(object, size)) {
       if (!shape_.fill(object, members, *this)) return std::nullopt;
-      return arena_.object(members);
+      return arena_.sorted_object(members);
     }
     Py_ssize_t position = 0;
     PyObject* key = nullptr;

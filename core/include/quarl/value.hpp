@@ -236,6 +236,8 @@ class ValueArena {
   // The object of `members` (as returned by members()), sorted here: of
   // members with equal keys the last one is kept.
   Value object(std::span<Member> members) noexcept;
+  // The same for members already in ascending key order, without equal keys.
+  Value sorted_object(std::span<Member> members) noexcept;
 
   // Bytes taken from the system so far.
   std::size_t reserved() const noexcept { return reserved_; }
