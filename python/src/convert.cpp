@@ -155,9 +155,10 @@ class Converter {
   std::optional<quarl::Value> dict(PyObject* object, int depth) {
     const Py_ssize_t size = PyDict_Size(object);
     const std::span<quarl::Member> members = arena_.members(static_cast<std::size_t>(size));
-    if (shape_.fits(object, size)) {
-      if (!shape_.fill(object, members, *this)) return std::nullopt;
-      return arena_.sorted_object(members);
+    switch (shape_.fill(object, size, members, *this)) {
+      case Shape::Fill::Done: return arena_.sorted_object(members);
+      case Shape::Fill::Failed: return std::nullopt;
+      case Shape::Fill::Misfit: break;
     }
     Py_ssize_t position = 0;
     PyObject* key = nullptr;
@@ -194,30 +195,25 @@ class Converter {
    public:
     static constexpr std::size_t kMaxKeys = 16;
 
-    // Whether `dict` has the remembered keys in their order, all with scalar values.
-    bool fits(PyObject* dict, Py_ssize_t size) const noexcept {
-      if (size == 0 || static_cast<std::size_t>(size) != count_) return false;
-      Py_ssize_t position = 0;
-      PyObject* key = nullptr;
-      PyObject* item = nullptr;
-      for (std::size_t i = 0; PyDict_Next(dict, &position, &key, &item); ++i)
-        if (i >= count_ || key != keys_[i].get() || !is_plain_scalar(item)) return false;
-      return true;
-    }
+    enum class Fill : std::uint8_t { Done, Misfit, Failed };
 
-    // Converts the values of a dict that fits into `members`, in key order;
-    // false when a value fails to convert. Converting scalars runs no Python
-    // code: the dict cannot change meanwhile.
-    bool fill(PyObject* dict, std::span<quarl::Member> members, Converter& converter) {
+    // Converts the values of `dict` into `members`, in key order, when it has
+    // the remembered keys in their order, all with scalar values: Misfit as
+    // soon as it has not (what was written is then to be overwritten), Failed
+    // when a value fails to convert. Converting scalars runs no Python code:
+    // the dict cannot change meanwhile.
+    Fill fill(PyObject* dict, Py_ssize_t size, std::span<quarl::Member> members, Converter& converter) {
+      if (size == 0 || static_cast<std::size_t>(size) != count_) return Fill::Misfit;
       Py_ssize_t position = 0;
       PyObject* key = nullptr;
       PyObject* item = nullptr;
       for (std::size_t i = 0; PyDict_Next(dict, &position, &key, &item); ++i) {
+        if (i >= count_ || key != keys_[i].get() || !is_plain_scalar(item)) return Fill::Misfit;
         std::optional<quarl::Value> value = converter.convert(item, 0);
-        if (!value) return false;
+        if (!value) return Fill::Failed;
         members[slots_[i]] = {texts_[i], std::move(*value)};
       }
-      return true;
+      return Fill::Done;
     }
 
     // Remembers the keys of `dict`, whose members (in dict order) were just read.
