@@ -42,6 +42,17 @@ TEST(Utf8, TruncatedSequencesAreNotSpaces) {
   EXPECT_EQ(trim(std::string("\x80\x80")), "\x80\x80");
 }
 
+// ASCII is skipped in blocks: a bad byte anywhere in or after one is found.
+TEST(Utf8, FindInvalidAtEveryPosition) {
+  for (std::size_t at = 0; at < 40; ++at) {
+    std::string text(40, 'a');
+    text[at] = '\xff';
+    EXPECT_EQ(find_invalid(text), at);
+    text.replace(at, 1, "\u00e9");  // valid again, and no longer ASCII there
+    EXPECT_EQ(find_invalid(text), std::nullopt);
+  }
+}
+
 TEST(Utf8, CountScalars) {
   EXPECT_EQ(count_scalars(""), 0U);
   EXPECT_EQ(count_scalars("abc"), 3U);
