@@ -6,7 +6,7 @@ import tessel
 from tessel import QuarlError
 
 
-def test_files_and_base_path(tmp_path):
+def test_files_and_base_path(tmp_path, monkeypatch):
     project = tmp_path / "project"
     (project / "lib").mkdir(parents=True)
     (project / ".quarlroot").touch()
@@ -21,6 +21,8 @@ def test_files_and_base_path(tmp_path):
                                    str((project / "base.quarl").resolve())]
     source = '@import { f } from "./lib/util.quarl"\n{{ f() }}'
     assert tessel.compile(source, base_path=project).output == "util\n"
+    monkeypatch.chdir(project / "lib")  # without a base path, imports start from here
+    assert tessel.compile(source.replace("./lib/", "./")).output == "util\n"
     with pytest.raises(QuarlError) as info:
         tessel.compile('@import "../outside.quarl"\n', base_path=project)
     assert info.value.message == 'import error: import path escapes project directory: "../outside.quarl"'

@@ -172,6 +172,13 @@ std::string FilesystemSource::resolve(std::optional<std::string_view> importer,
 
 std::string FilesystemSource::resolve_relative(std::string_view base, std::string_view path) {
   validate_path(path);
+  if (base.empty()) {
+    if (!current_directory_) {
+      current_directory_ = current_directory();
+      establish_root(*current_directory_);
+    }
+    base = *current_directory_;
+  }
   return import_key(joined(base, path), path);
 }
 

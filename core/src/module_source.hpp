@@ -34,6 +34,8 @@ class ModuleSource {
 class FilesystemSource final : public ModuleSource {
  public:
   std::string resolve(std::optional<std::string_view> importer, std::string_view path) override;
+  // An empty `base` is the current directory, read the first time it is
+  // needed (most templates import nothing).
   std::string resolve_relative(std::string_view base, std::string_view path) override;
   std::string read(std::string_view key) override;
   // Where a string entry stands: the project root is searched from this
@@ -56,6 +58,7 @@ class FilesystemSource final : public ModuleSource {
   // only when something needs the root: most compiles import nothing.
   std::optional<std::string> root_start_;
   mutable std::optional<std::string> root_;
+  std::optional<std::string> current_directory_;
   std::unordered_map<std::string, std::string> keys_;
 };
 

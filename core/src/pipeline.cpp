@@ -53,15 +53,18 @@ Entry load_source_entry(std::string source, const CompileOptions& options) {
   if (source.size() > kMaxSourceBytes)
     throw Error::resource_limit(file_too_large(source.size(), kMaxSourceBytes, kSourceName));
   check_utf8(source, kSourceName);
-  // Both forms of the base directory are canonical already (the system's
-  // current directory has no symbolic links in it), so checking its final
-  // name for a link and canonicalising it again could not change or fail.
-  std::string base = options.base_path && !options.base_path->empty()
-                         ? canonical_directory(*options.base_path)
-                         : current_directory();
+  // A base directory given is checked now; the current directory (an empty
+  // base) is read only if an import needs it. Both are canonical (the
+  // system's current directory has no symbolic links in it), so checking
+  // the final name for a link and canonicalising again could not change or
+  // fail.
   Entry entry;
   auto files = std::make_unique<FilesystemSource>();
-  files->set_base_directory(base);
+  std::string base;
+  if (options.base_path && !options.base_path->empty()) {
+    base = canonical_directory(*options.base_path);
+    files->set_base_directory(base);
+  }
   entry.source = std::move(files);
   entry.resolver = std::make_unique<Resolver>(*entry.source);
   entry.module = &entry.resolver->load_text(std::string(kSourceName),
