@@ -4,7 +4,7 @@
 #pragma once
 
 #include <cstddef>
-#include <deque>
+#include <list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -67,7 +67,7 @@ class Resolver {
   // A string entry's name, and the directory its imports resolve against.
   std::optional<std::pair<std::string, std::string>> text_entry_;
   std::vector<std::string> resolving_;  // keys being loaded, innermost last
-  std::deque<Module> modules_;          // every module loaded, the entry too
+  std::list<Module> modules_;            // every module loaded, the entry too
   NameMap<Module*> imported_;           // the imported ones by key
   std::vector<std::string> loaded_;     // their keys in the order loaded
 };

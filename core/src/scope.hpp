@@ -8,8 +8,8 @@
 #pragma once
 
 #include <cstddef>
-#include <deque>
 #include <functional>
+#include <list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -75,7 +75,7 @@ struct ModuleContext : ModuleNames {
   ModuleContext& operator=(const ModuleContext&) = delete;
 
   NameMap<Value> variables;
-  std::deque<FunctionDef> defined;
+  std::list<FunctionDef> defined;
 };
 
 // Binds the functions the top-level @define nodes of `module` declare into
