@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <stdexcept>
 
 #if defined(__SSE2__)
@@ -186,23 +187,23 @@ void write(std::string& out, const Value& value, bool validated) {
 }  // namespace
 
 Value to_canonical_json(CompileResult result) {
-  std::vector<Member> members;  // keys in ascending order
-  members.reserve(5);
-  members.push_back({"dependencies", strings(std::move(result.dependencies))});
+  std::array<Member, 5> members;  // keys in ascending order
+  std::size_t count = 0;
+  members[count++] = {"dependencies", strings(std::move(result.dependencies))};
   if (const auto* markdown = std::get_if<std::string>(&result.output)) {
-    members.push_back({"kind", Value::borrowed("markdown")});  // a literal: it lives as long as the program
-    members.push_back({"output", Value::string(*markdown)});
+    members[count++] = {"kind", Value::borrowed("markdown")};  // a literal: it lives as long as the program
+    members[count++] = {"output", Value::string(*markdown)};
   } else {
     Value::Array messages;
     for (const Message& message : std::get<std::vector<Message>>(result.output))
       messages.push_back(Value::object({{"content", Value::string(message.content)},
                                         {"role", Value::string(message.role)}}));
-    members.push_back({"kind", Value::borrowed("messages")});
-    members.push_back({"messages", Value::array(std::move(messages))});
+    members[count++] = {"kind", Value::borrowed("messages")};
+    members[count++] = {"messages", Value::array(std::move(messages))};
   }
-  if (result.source_map) members.push_back({"sourceMap", source_map_object(std::move(*result.source_map))});
-  members.push_back({"warnings", strings(std::move(result.warnings))});
-  return Value::object(members);
+  if (result.source_map) members[count++] = {"sourceMap", source_map_object(std::move(*result.source_map))};
+  members[count++] = {"warnings", strings(std::move(result.warnings))};
+  return Value::object(std::span<const Member>(members.data(), count));
 }
 
 bool is_valid_utf8(std::string_view text) noexcept { return !utf8::find_invalid(text); }

@@ -44,8 +44,6 @@ struct Segment {
 // scan.
 class CallStack {
  public:
-  CallStack() { entries_.reserve(8); }
-
   // Pushes `name` unless a function of that name is executing; whether it did.
   bool enter(std::string_view name);
   // Pops the innermost name, which must be `name`; a mismatch is a compiler
