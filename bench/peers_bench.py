@@ -25,6 +25,7 @@ import tessel
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import prompt_floor  # noqa: E402
+from python_bench import typical_vars as prompt_vars  # noqa: E402
 
 HERE = Path(__file__).resolve().parent
 PROMPTS = HERE.parent.parent / "shared" / "data" / "prompts"
@@ -52,21 +53,6 @@ def per_call(function, budget=0.4):
 
 PROMPT_QUARL = (HERE / "data" / "typical_prompt.quarl").read_text(encoding="utf-8")
 PROMPT_JINJA = (HERE / "data" / "typical_prompt.jinja").read_text(encoding="utf-8")
-
-
-def prompt_vars():
-    return {
-        "customer": {"name": "Dana", "plan": "Business", "region": "EU", "vip": True},
-        "tickets": [
-            {"title": f"Ticket number {i}", "owner": "Ann" if i % 2 else "Bo",
-             "priority": "high" if i % 7 == 0 else "normal", "done": i % 3 == 0, "hours": i % 24}
-            for i in range(100)
-        ],
-        "rules": ["Be accurate.", "Be brief.", "Cite the documentation.",
-                  "Escalate when unsure.", "Protect customer data."],
-        "examples": [{"question": f"How do I reset item {i}?", "answer": "Open Settings, then Reset."}
-                     for i in range(3)],
-    }
 
 
 # ---- messages: 20 turns of about 200 bytes ----

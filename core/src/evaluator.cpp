@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <span>
 #include <cmath>
+#include <span>
 #include <utility>
 
 #include "builtins.hpp"

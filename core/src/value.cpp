@@ -201,7 +201,8 @@ std::vector<ObjectMap::value_type>::iterator ObjectMap::lower_bound(std::string_
 }
 
 ObjectMap::const_iterator ObjectMap::find(std::string_view key) const noexcept {
-  const auto at = const_cast<ObjectMap*>(this)->lower_bound(key);
+  const auto at = std::lower_bound(entries_.begin(), entries_.end(), key,
+                                   [](const value_type& entry, std::string_view k) { return KeyLess{}(entry.first, k); });
   return at != entries_.end() && at->first == key ? at : entries_.end();
 }
 

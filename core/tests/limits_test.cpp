@@ -73,6 +73,12 @@ std::string nested_blocks(const std::string& first, std::size_t depth) {
   return source + repeat("@end\n", depth);
 }
 
+// Blocks nested n deep under `first`; the name is the row's.
+Limit nesting_under(const char* first) {
+  return {first, kMaxNestingDepth, [first](std::size_t n) { return parsed(nested_blocks(first, n)); }, 1,
+          "syntax error: nesting depth exceeds maximum of 64"};
+}
+
 std::string operands(std::size_t count, const char* op) {
   std::string text = "x0";
   for (std::size_t i = 1; i < count; ++i) text += std::string(" ") + op + " x" + std::to_string(i);
@@ -133,14 +139,9 @@ std::vector<Limit> limits() {
       {"source size", kMaxSourceBytes, [](std::size_t n) { return compiled(std::string(n, 'x')); },
        kMaxSourceBytes + 1,
        "resource limit exceeded: file too large (10485761 bytes, max 10485760 bytes): main.quarl"},
-      {"nesting under @if", kMaxNestingDepth, [](std::size_t n) { return parsed(nested_blocks("@if x:\n", n)); },
-       1, "syntax error: nesting depth exceeds maximum of 64"},
-      {"nesting under @message", kMaxNestingDepth,
-       [](std::size_t n) { return parsed(nested_blocks("@message m:\n", n)); }, 1,
-       "syntax error: nesting depth exceeds maximum of 64"},
-      {"nesting under @block", kMaxNestingDepth,
-       [](std::size_t n) { return parsed(nested_blocks("@block b:\n", n)); }, 1,
-       "syntax error: nesting depth exceeds maximum of 64"},
+      nesting_under("@if x:\n"),
+      nesting_under("@message m:\n"),
+      nesting_under("@block b:\n"),
       {"@elseif branches", kMaxElseIfBranches,
        [](std::size_t n) { return parsed("@if x:\n" + repeat("@elseif y:\n", n) + "@end"); }, 1,
        "syntax error: @if block has more than 256 @elseif branches", Span{7 + 256 * 11, 10}},

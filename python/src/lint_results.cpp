@@ -286,12 +286,9 @@ struct LintDiagnosticClass {
   using Data = DiagnosticData;
   static constexpr const char* kName = "tessel._tessel.LintDiagnostic";
   static constexpr std::array<Field<Data>, 7> kFields = {{
-      {"rule", [](const ModuleState&, const Data& d) noexcept { return to_python(d.rule); },
-       [](const Data& d) { return debug_quoted(d.rule); }},
-      {"severity", [](const ModuleState&, const Data& d) noexcept { return to_python(d.severity); },
-       [](const Data& d) { return debug_quoted(d.severity); }},
-      {"message", [](const ModuleState&, const Data& d) noexcept { return to_python(d.message); },
-       [](const Data& d) { return debug_quoted(d.message); }},
+      text_field<Data, &Data::rule>("rule"),
+      text_field<Data, &Data::severity>("severity"),
+      text_field<Data, &Data::message>("message"),
       {"help", [](const ModuleState&, const Data& d) noexcept { return optional_text(d.help); },
        nullptr},
       {"fixable", [](const ModuleState&, const Data& d) noexcept { return PyBool_FromLong(d.fixable); },
@@ -402,8 +399,7 @@ struct LintFileReportClass {
   using Data = FileReportData;
   static constexpr const char* kName = "tessel._tessel.LintFileReport";
   static constexpr std::array<Field<Data>, 2> kFields = {{
-      {"file", [](const ModuleState&, const Data& r) noexcept { return to_python(r.file); },
-       [](const Data& r) { return debug_quoted(r.file); }},
+      text_field<Data, &Data::file>("file"),
       {"diagnostics",
        [](const ModuleState& state, const Data& r) noexcept {
          return diagnostic_list(state, r.diagnostics);

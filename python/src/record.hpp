@@ -30,9 +30,11 @@
 #include <string>
 
 #include "boxed.hpp"
+#include "convert.hpp"
 #include "errors.hpp"
 #include "module_state.hpp"
 #include "py_ref.hpp"
+#include "text.hpp"
 
 namespace tessel {
 
@@ -44,6 +46,14 @@ struct Field {
   std::string (*show)(const T&);  // the field's text in the repr; null: not shown
   const char* doc = nullptr;
 };
+
+// A field holding text (`member` of the record's data), quoted in the repr.
+template <class T, auto member>
+constexpr Field<T> text_field(const char* name) {
+  return {name,
+          [](const ModuleState&, const T& data) noexcept { return to_python(std::string_view(data.*member)); },
+          [](const T& data) { return debug_quoted(data.*member); }};
+}
 
 // The docstrings of a record class and of its methods.
 struct RecordDocs {

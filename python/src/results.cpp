@@ -292,10 +292,8 @@ struct MessageClass {
   using Data = quarl::Message;
   static constexpr const char* kName = "tessel._tessel.Message";
   static constexpr std::array<Field<Data>, 2> kFields = {{
-      {"role", [](const ModuleState&, const Data& m) noexcept { return to_python(m.role); },
-       [](const Data& m) { return debug_quoted(m.role); }},
-      {"content", [](const ModuleState&, const Data& m) noexcept { return to_python(m.content); },
-       [](const Data& m) { return debug_quoted(m.content); }},
+      text_field<Data, &Data::role>("role"),
+      text_field<Data, &Data::content>("content"),
   }};
   static constexpr RecordDocs kDocs = {
       "Message(role, content)\n--\n\n"
