@@ -95,50 +95,60 @@ char* write_escape(char* at, unsigned char c) noexcept {
 constexpr std::size_t kBlock = 16;
 constexpr std::size_t kLongestEscape = 8;  // with its padding
 
-// Writes `text` as a JSON string: sixteen bytes are copied at a time (and
+// Writes `text` as a JSON string. Sixteen bytes are copied at a time (and
 // checked for bytes to escape at once); an escape is written where one is
-// found, and the copy goes on from the byte after it.
+// found, and the copy goes on from the byte after it. The text is written into
+// room for all of it and an eighth more, never zero-filled first; escapes
+// beyond that eighth (a text of control characters) make more room.
 void write_string(std::string& out, std::string_view text, bool validated) {
   if (!validated)
     if (const auto bad = utf8::find_invalid(text))
       throw std::invalid_argument("string is not valid UTF-8 (byte " + std::to_string(*bad) + ")");
+  // The most one block can write: each of its bytes escaped, plus an escape's padding.
+  constexpr std::size_t kBlockRoom = kBlock * 6 + kLongestEscape;
   const char* in = text.data();
   const std::size_t size = text.size();
-  std::size_t written = out.size();
-  // Room for what is left of the text, one escape, a block's overrun and the quotes.
-  const auto make_room = [&](std::size_t rest) {
-    const std::size_t needed = written + rest + kLongestEscape + kBlock + 2;
-    if (needed > out.size()) out.resize(std::max(needed, out.size() + out.size() / 2));
-  };
-  make_room(size);
-  out[written++] = '"';
   std::size_t i = 0;
-  while (i + kBlock <= size) {
-    const unsigned mask = escape_mask(in + i);
-    std::memcpy(out.data() + written, in + i, kBlock);
-    if (mask == 0) {
-      written += kBlock;
-      i += kBlock;
-      continue;
-    }
-    const auto plain = static_cast<std::size_t>(std::countr_zero(mask));
-    written += plain;
-    i += plain;
-    make_room(size - i);
-    written = static_cast<std::size_t>(write_escape(out.data() + written, static_cast<unsigned char>(in[i])) - out.data());
-    ++i;
+  bool opened = false;
+  for (;;) {
+    const std::size_t start = out.size();
+    const std::size_t rest = size - i;
+    out.resize_and_overwrite(start + rest + rest / 8 + kBlockRoom + 2, [&](char* buffer, std::size_t room) noexcept {
+      // Locals, not the captured ones: stores through `at` could alias those,
+      // which would reload them after every block.
+      const char* from = in + i;
+      const char* const end = in + size;
+      char* at = buffer + start;
+      // Stop short of the end while a block could overrun it.
+      char* const last = buffer + room - kBlockRoom - 2;
+      if (!opened) *at++ = '"';
+      while (end - from >= static_cast<std::ptrdiff_t>(kBlock) && at <= last) {
+        const unsigned mask = escape_mask(from);
+        std::memcpy(at, from, kBlock);
+        if (mask == 0) {
+          at += kBlock;
+          from += kBlock;
+          continue;
+        }
+        const auto plain = static_cast<std::size_t>(std::countr_zero(mask));
+        at = write_escape(at + plain, static_cast<unsigned char>(from[plain]));
+        from += plain + 1;
+      }
+      if (end - from < static_cast<std::ptrdiff_t>(kBlock) && at <= last)  // room for all that is left
+        for (; from != end; ++from) {
+          const auto c = static_cast<unsigned char>(*from);
+          if (kEscaped[c])
+            at = write_escape(at, c);
+          else
+            *at++ = static_cast<char>(c);
+        }
+      i = static_cast<std::size_t>(from - in);
+      return static_cast<std::size_t>(at - buffer);
+    });
+    opened = true;
+    if (i == size) break;
   }
-  for (; i < size; ++i) {
-    const auto c = static_cast<unsigned char>(in[i]);
-    if (kEscaped[c]) {
-      make_room(size - i);
-      written = static_cast<std::size_t>(write_escape(out.data() + written, c) - out.data());
-    }
-    else
-      out[written++] = static_cast<char>(c);
-  }
-  out[written++] = '"';
-  out.resize(written);
+  out += '"';
 }
 
 void write(std::string& out, const Value& value, bool validated) {
@@ -194,8 +204,10 @@ Value to_canonical_json(CompileResult result) {
     members[count++] = {"kind", Value::borrowed("markdown")};  // a literal: it lives as long as the program
     members[count++] = {"output", Value::string(*markdown)};
   } else {
+    const auto& list = std::get<std::vector<Message>>(result.output);
     Value::Array messages;
-    for (const Message& message : std::get<std::vector<Message>>(result.output))
+    messages.reserve(list.size());
+    for (const Message& message : list)
       messages.push_back(Value::object({{"content", Value::string(message.content)},
                                         {"role", Value::string(message.role)}}));
     members[count++] = {"kind", Value::borrowed("messages")};

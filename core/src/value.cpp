@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <type_traits>
 
 #include <nlohmann/json.hpp>
 
@@ -104,8 +105,9 @@ Value Value::object(std::span<const Member> members) {
   if (members.size() <= kLocal) {
     std::array<Member, kLocal> local;
     std::copy(members.begin(), members.end(), local.begin());
-    const std::size_t size = sort_unique(std::span<Member>(local.data(), members.size()));
-    return shared_object(std::span<const Member>(local.data(), size), size);
+    std::span<Member> sorted(local.data(), members.size());
+    sorted = sorted.first(sort_unique(sorted));
+    return shared_object(sorted, sorted.size());
   }
   std::vector<Member> sorted(members.begin(), members.end());
   sorted.resize(sort_unique(std::span<Member>(sorted)));
@@ -117,7 +119,7 @@ Value Value::object(std::initializer_list<Member> members) {
 }
 
 template <class Entries>
-Value Value::shared_object(const Entries& entries, std::size_t size) {
+Value Value::shared_object(Entries& entries, std::size_t size) {
   if (size == 0) return Value(Word{.members = nullptr}, 0, ValueKind::Object, false);
   checked_size(size);
   std::size_t key_bytes = 0;
@@ -126,9 +128,12 @@ Value Value::shared_object(const Entries& entries, std::size_t size) {
   auto* members = reinterpret_cast<Member*>(payload);
   char* keys = payload + size * sizeof(Member);
   std::size_t i = 0;
-  for (const auto& [key, member] : entries) {
+  for (auto& [key, member] : entries) {
     std::memcpy(keys, key.data(), key.size());
-    new (members + i++) Member{std::string_view(keys, key.size()), member};
+    if constexpr (std::is_const_v<std::remove_reference_t<decltype(member)>>)
+      new (members + i++) Member{std::string_view(keys, key.size()), member};
+    else
+      new (members + i++) Member{std::string_view(keys, key.size()), std::move(member)};
     keys += key.size();
   }
   return Value(Word{.members = members}, size, ValueKind::Object, true);

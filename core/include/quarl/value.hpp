@@ -135,8 +135,9 @@ class Value {
   Value(Word word, std::size_t size, ValueKind kind, bool shared) noexcept
       : word_(word), size_(static_cast<std::uint32_t>(size)), kind_(kind), shared_(shared) {}
 
+  // Copies the members of a const `entries`, moves those of a mutable one.
   template <class Entries>
-  static Value shared_object(const Entries& entries, std::size_t size);
+  static Value shared_object(Entries& entries, std::size_t size);
   const void* payload() const noexcept { return word_.chars; }
   void acquire() const noexcept;
   void release() noexcept;
