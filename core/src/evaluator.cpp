@@ -43,7 +43,7 @@ std::string object_interpolation_message(const Expr& expr) {
     return "cannot interpolate object directly, access a specific field with dot notation (e.g. "
            "{{" +
            std::string(path->root) + "." +
-           std::string(path->segments.empty() ? path->root : path->segments.back()) + "}})";
+           std::string(path->segments.empty() ? path->root : path->segments.back().name) + "}})";
   return "cannot interpolate an object value directly";
 }
 
@@ -496,20 +496,24 @@ const Value& Evaluator::resolve_path(const DotPath& path) {
     throw Error::undefined_var(root);
   }
   for (std::size_t i = 0; i < path.segments.size(); ++i) {
-    const std::string_view segment = path.segments[i];
+    const Field& field = path.segments[i];
     const auto walked = [&] {
       std::string text(path.root);
-      for (std::size_t j = 0; j < i; ++j) text += "." + std::string(path.segments[j]);
+      for (std::size_t j = 0; j < i; ++j) text += "." + std::string(path.segments[j].name);
       return text;
     };
     if (current->kind() != ValueKind::Object)
-      throw Error::syntax("cannot access field " + single_quoted(segment) + " on " +
+      throw Error::syntax("cannot access field " + single_quoted(field.name) + " on " +
                           std::string(type_name(*current)) + " " + single_quoted(walked()));
     const ObjectView fields = current->as_object();
-    const auto field = fields.find(segment);
-    if (field == fields.end())
-      throw Error::syntax("field " + single_quoted(segment) + " not found on " + single_quoted(walked()));
-    current = &field->second;
+    const Member* found = fields.begin() + field.last_index;
+    if (field.last_index >= fields.size() || !same_name(found->first, field.name)) {
+      found = fields.find(field.name);
+      if (found == fields.end())
+        throw Error::syntax("field " + single_quoted(field.name) + " not found on " + single_quoted(walked()));
+      field.last_index = static_cast<std::uint32_t>(found - fields.begin());
+    }
+    current = &found->second;
   }
   return *current;
 }

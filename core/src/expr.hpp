@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 #include <variant>
 #include <vector>
@@ -31,9 +32,17 @@ struct QualifiedCall {
   std::string_view name;
   ExprList args;
 };
+// A field name of a dot path, and where it was last found: the records of a
+// list (dicts of one shape) keep a field at one index, so each next record is
+// tried there first. A parse tree belongs to one call, never shared between
+// threads.
+struct Field {
+  std::string_view name;
+  mutable std::uint32_t last_index = 0;
+};
 struct DotPath {
   std::string_view root;
-  std::vector<std::string_view> segments;  // a.b.c: root a, segments b and c
+  std::vector<Field> segments;  // a.b.c: root a, segments b and c
 };
 // The literal's string, escapes processed, built once as a Value so that
 // evaluating it never copies the text.

@@ -49,7 +49,7 @@ inline std::string show(const Expr& expr) {
     }
     std::string operator()(const DotPath& p) const {
       std::string out = "Path(" + std::string(p.root);
-      for (const auto segment : p.segments) out += "." + std::string(segment);
+      for (const Field& segment : p.segments) out += "." + std::string(segment.name);
       return out + ")";
     }
     std::string operator()(const StringLit& s) const { return show_value(s.value); }
