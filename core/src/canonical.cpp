@@ -109,19 +109,19 @@ void write_string(std::string& out, std::string_view text, bool validated) {
   const char* in = text.data();
   const std::size_t size = text.size();
   std::size_t i = 0;
-  bool opened = false;
-  for (;;) {
+  out += '"';
+  do {
     const std::size_t start = out.size();
     const std::size_t rest = size - i;
-    out.resize_and_overwrite(start + rest + rest / 8 + kBlockRoom + 2, [&](char* buffer, std::size_t room) noexcept {
+    // Room for the rest, an eighth more, a block's overrun and the closing quote.
+    out.resize_and_overwrite(start + rest + rest / 8 + kBlockRoom + 1, [&](char* buffer, std::size_t room) noexcept {
       // Locals, not the captured ones: stores through `at` could alias those,
       // which would reload them after every block.
       const char* from = in + i;
       const char* const end = in + size;
       char* at = buffer + start;
       // Stop short of the end while a block could overrun it.
-      char* const last = buffer + room - kBlockRoom - 2;
-      if (!opened) *at++ = '"';
+      char* const last = buffer + room - kBlockRoom - 1;
       while (end - from >= static_cast<std::ptrdiff_t>(kBlock) && at <= last) {
         const unsigned mask = escape_mask(from);
         std::memcpy(at, from, kBlock);
@@ -145,9 +145,7 @@ void write_string(std::string& out, std::string_view text, bool validated) {
       i = static_cast<std::size_t>(from - in);
       return static_cast<std::size_t>(at - buffer);
     });
-    opened = true;
-    if (i == size) break;
-  }
+  } while (i < size);
   out += '"';
 }
 

@@ -506,8 +506,8 @@ const Value& Evaluator::resolve_path(const DotPath& path) {
       throw Error::syntax("cannot access field " + single_quoted(field.name) + " on " +
                           std::string(type_name(*current)) + " " + single_quoted(walked()));
     const ObjectView fields = current->as_object();
-    const Member* found = fields.begin() + field.last_index;
-    if (field.last_index >= fields.size() || !same_name(found->first, field.name)) {
+    const Member* found = field.last_index < fields.size() ? fields.begin() + field.last_index : nullptr;
+    if (!found || !same_name(found->first, field.name)) {
       found = fields.find(field.name);
       if (found == fields.end())
         throw Error::syntax("field " + single_quoted(field.name) + " not found on " + single_quoted(walked()));

@@ -342,10 +342,10 @@ Value to_shared(const Value& value) {
     }
     case ValueKind::Object: {
       check_stack();
-      std::vector<ObjectMap::value_type> entries;
-      entries.reserve(value.as_object().size());
-      for (const auto& [key, member] : value.as_object()) entries.emplace_back(std::string(key), to_shared(member));
-      return Value::object(ObjectMap::from_entries(std::move(entries)));
+      std::vector<Member> members;  // keys are copied into the new block
+      members.reserve(value.as_object().size());
+      for (const auto& [key, member] : value.as_object()) members.push_back({key, to_shared(member)});
+      return Value::object(std::span<const Member>(members));
     }
     default:
       return value;

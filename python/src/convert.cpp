@@ -319,15 +319,6 @@ class Converter {
 
 }  // namespace
 
-ConvertedValues::~ConvertedValues() {
-  for (PyObject* object : held_) Py_DECREF(object);
-}
-
-void ConvertedValues::hold(PyObject* object) {
-  held_.push_back(object);
-  Py_INCREF(object);
-}
-
 std::optional<quarl::Value> to_value(PyObject* object, ConvertedValues& into, std::string& error) noexcept {
   try {
     std::optional<quarl::Value> value = Converter(into, error).convert(object, 0);

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "py_ref.hpp"
 #include "quarl/value.hpp"
 
 namespace tessel {
@@ -19,19 +20,14 @@ namespace tessel {
 // lock, the arena does not (it may be moved away first).
 class ConvertedValues {
  public:
-  ConvertedValues() = default;
-  ConvertedValues(const ConvertedValues&) = delete;
-  ConvertedValues& operator=(const ConvertedValues&) = delete;
-  ~ConvertedValues();
-
   quarl::ValueArena& arena() { return *arena_; }
   std::unique_ptr<quarl::ValueArena> take_arena() noexcept { return std::move(arena_); }
   // Keeps `object` alive until this goes.
-  void hold(PyObject* object);
+  void hold(PyObject* object) { held_.push_back(PyRef::borrow(object)); }
 
  private:
   std::unique_ptr<quarl::ValueArena> arena_ = std::make_unique<quarl::ValueArena>();
-  std::vector<PyObject*> held_;
+  std::vector<PyRef> held_;
 };
 
 // The value of a Python object: dicts and other mappings with str keys become
