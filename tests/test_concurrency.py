@@ -188,3 +188,8 @@ def test_results_outlive_the_values_they_came_from():
         else:
             assert result.output == expected + " copied\n"
         assert expected.strip() in result.to_json()
+        if mode == "messages":  # a message views its result's text and keeps the result
+            messages = result.messages
+            del result
+            ["Z" * len(expected) + str(i) for i in range(1000)]
+            assert messages[0] == tessel.Message("user", expected.strip())

@@ -18,23 +18,23 @@
 namespace quarl {
 namespace {
 
-Value strings(std::vector<std::string> texts) {
-  Value::Array array;
-  array.reserve(texts.size());
-  for (std::string& text : texts) array.push_back(Value::string(std::move(text)));
-  return Value::array(std::move(array));
+// An array of the texts, borrowed.
+Value strings(const std::vector<std::string>& texts, ValueArena& arena) {
+  const std::span<Value> elements = arena.elements(texts.size());
+  for (std::size_t i = 0; i < texts.size(); ++i) elements[i] = Value::borrowed(texts[i]);
+  return arena.array(elements);
 }
 
-Value source_map_object(SourceMap map) {
-  Value::Object out;  // keys in sorted order: each one appends
-  if (map.file) out.emplace("file", Value::string(std::move(*map.file)));
-  out.emplace("mappings", Value::string(std::move(map.mappings)));
-  out.emplace("names", Value::array({}));
-  out.emplace("sources", strings(std::move(map.sources)));
-  if (map.sources_content)
-    out.emplace("sourcesContent", strings(std::move(*map.sources_content)));
-  out.emplace("version", Value::number(3));
-  return Value::object(std::move(out));
+Value source_map_object(const SourceMap& map, ValueArena& arena) {
+  const std::span<Member> members = arena.members(6);
+  std::size_t count = 0;  // keys in ascending order
+  if (map.file) members[count++] = {"file", Value::borrowed(*map.file)};
+  members[count++] = {"mappings", Value::borrowed(map.mappings)};
+  members[count++] = {"names", arena.array({})};
+  members[count++] = {"sources", strings(map.sources, arena)};
+  if (map.sources_content) members[count++] = {"sourcesContent", strings(*map.sources_content, arena)};
+  members[count++] = {"version", Value::number(3)};
+  return arena.sorted_object(members.first(count));
 }
 
 // Bytes a JSON string must escape: the quote, the backslash, and every
@@ -194,45 +194,59 @@ void write(std::string& out, const Value& value, bool validated) {
 
 }  // namespace
 
-Value to_canonical_json(CompileResult result) {
-  std::array<Member, 5> members;  // keys in ascending order
-  std::size_t count = 0;
-  members[count++] = {"dependencies", strings(std::move(result.dependencies))};
+Value canonical_view(const CompileResult& result, ValueArena& arena) {
+  // Keys are literals: they live as long as the program.
+  const std::span<Member> members = arena.members(5);
+  std::size_t count = 0;  // keys in ascending order
+  members[count++] = {"dependencies", strings(result.dependencies, arena)};
   if (const auto* markdown = std::get_if<std::string>(&result.output)) {
-    members[count++] = {"kind", Value::borrowed("markdown")};  // a literal: it lives as long as the program
-    members[count++] = {"output", Value::string(*markdown)};
+    members[count++] = {"kind", Value::borrowed("markdown")};
+    members[count++] = {"output", Value::borrowed(*markdown)};
   } else {
     const auto& list = std::get<std::vector<Message>>(result.output);
-    Value::Array messages;
-    messages.reserve(list.size());
-    for (const Message& message : list)
-      messages.push_back(Value::object({{"content", Value::string(message.content)},
-                                        {"role", Value::string(message.role)}}));
+    const std::span<Value> messages = arena.elements(list.size());
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      const std::span<Member> message = arena.members(2);
+      message[0] = {"content", Value::borrowed(list[i].content)};
+      message[1] = {"role", Value::borrowed(list[i].role)};
+      messages[i] = arena.sorted_object(message);
+    }
     members[count++] = {"kind", Value::borrowed("messages")};
-    members[count++] = {"messages", Value::array(std::move(messages))};
+    members[count++] = {"messages", arena.array(messages)};
   }
-  if (result.source_map) members[count++] = {"sourceMap", source_map_object(std::move(*result.source_map))};
-  members[count++] = {"warnings", strings(std::move(result.warnings))};
-  return Value::object(std::span<const Member>(members.data(), count));
+  if (result.source_map) members[count++] = {"sourceMap", source_map_object(*result.source_map, arena)};
+  members[count++] = {"warnings", strings(result.warnings, arena)};
+  return arena.sorted_object(members.first(count));
+}
+
+Value to_canonical_json(CompileResult result) {
+  ValueArena arena;
+  return to_shared(canonical_view(result, arena));
 }
 
 bool is_valid_utf8(std::string_view text) noexcept { return !utf8::find_invalid(text); }
 
-bool holds_valid_utf8(const Value& value) noexcept {
-  switch (value.kind()) {
-    case ValueKind::String:
-      return is_valid_utf8(value.as_string());
-    case ValueKind::Array:
-      for (const Value& element : value.as_array())
-        if (!holds_valid_utf8(element)) return false;
-      return true;
-    case ValueKind::Object:
-      for (const auto& [key, element] : value.as_object())
-        if (!is_valid_utf8(key) || !holds_valid_utf8(element)) return false;
-      return true;
-    default:
-      return true;
+namespace {
+
+bool all_valid_utf8(const std::vector<std::string>& texts) noexcept {
+  return std::ranges::all_of(texts, [](const std::string& text) { return is_valid_utf8(text); });
+}
+
+}  // namespace
+
+bool holds_valid_utf8(const CompileResult& result) noexcept {
+  if (const auto* markdown = std::get_if<std::string>(&result.output)) {
+    if (!is_valid_utf8(*markdown)) return false;
+  } else {
+    for (const Message& message : std::get<std::vector<Message>>(result.output))
+      if (!is_valid_utf8(message.role) || !is_valid_utf8(message.content)) return false;
   }
+  if (const auto& map = result.source_map) {
+    if ((map->file && !is_valid_utf8(*map->file)) || !is_valid_utf8(map->mappings) || !all_valid_utf8(map->sources) ||
+        (map->sources_content && !all_valid_utf8(*map->sources_content)))
+      return false;
+  }
+  return all_valid_utf8(result.warnings) && all_valid_utf8(result.dependencies);
 }
 
 std::string canonical_text(const Value& value, bool validated) {

@@ -258,10 +258,18 @@ bool operator==(ObjectView a, ObjectView b) noexcept {
 }
 
 ValueArena::~ValueArena() {
-  for (const std::span<Value> values : element_spans_)
-    for (Value& value : values) value.~Value();
-  for (const std::span<Member> members : member_spans_)
-    for (Member& member : members) member.~Member();
+  for (Run* run = runs_; run; run = run->previous) {
+    void* items = run + 1;
+    if (run->members)
+      std::destroy_n(static_cast<Member*>(items), run->count);
+    else
+      std::destroy_n(static_cast<Value*>(items), run->count);
+  }
+  for (Chunk* chunk = chunks_; chunk;) {
+    Chunk* previous = chunk->previous;
+    ::operator delete(chunk);
+    chunk = previous;
+  }
 }
 
 namespace {
@@ -282,19 +290,21 @@ void* ValueArena::allocate(std::size_t bytes, std::size_t align) {
     }
   }
   // Chunks double from 4 KiB up to 1 MiB; a request too big for one gets its own.
-  const std::size_t chunk = std::min<std::size_t>(std::size_t{4096} << std::min<std::size_t>(chunks_.size(), 8),
+  const std::size_t chunk = std::min<std::size_t>(std::size_t{4096} << std::min<std::size_t>(chunk_count_, 8),
                                                   std::size_t{1} << 20);
-  const std::size_t size = std::max(chunk, bytes + align);
-  chunks_.push_back(std::make_unique_for_overwrite<char[]>(size));
+  const std::size_t size = std::max(chunk, sizeof(Chunk) + bytes + align);
+  auto* block = static_cast<char*>(::operator new(size));
+  chunks_ = ::new (block) Chunk{chunks_};
+  ++chunk_count_;
   reserved_ += size;
-  char* start = chunks_.back().get();
+  char* start = block + sizeof(Chunk);
   char* at = start + (aligned(start, align) - reinterpret_cast<std::uintptr_t>(start));
   if (bytes > chunk / 4 && next_) {
     // Keep filling the current chunk; the big request has its own.
     return at;
   }
   next_ = at + bytes;
-  end_ = start + size;
+  end_ = block + size;
   return at;
 }
 
@@ -304,19 +314,19 @@ Value ValueArena::string(std::string_view text) {
   return Value(Value::Word{.chars = chars}, text.size(), ValueKind::String, false);
 }
 
-std::span<Value> ValueArena::elements(std::size_t count) {
-  auto* items = static_cast<Value*>(allocate(checked_size(count) * sizeof(Value), alignof(Value)));
+template <class T>
+std::span<T> ValueArena::run(std::size_t count, bool members) {
+  static_assert(sizeof(Run) % alignof(T) == 0);
+  auto* header = static_cast<Run*>(allocate(sizeof(Run) + checked_size(count) * sizeof(T), alignof(Run)));
+  auto* items = reinterpret_cast<T*>(header + 1);
   std::uninitialized_value_construct_n(items, count);
-  element_spans_.emplace_back(items, count);
+  runs_ = ::new (header) Run{runs_, static_cast<std::uint32_t>(count), members};
   return {items, count};
 }
 
-std::span<Member> ValueArena::members(std::size_t count) {
-  auto* members = static_cast<Member*>(allocate(checked_size(count) * sizeof(Member), alignof(Member)));
-  std::uninitialized_value_construct_n(members, count);
-  member_spans_.emplace_back(members, count);
-  return {members, count};
-}
+std::span<Value> ValueArena::elements(std::size_t count) { return run<Value>(count, false); }
+
+std::span<Member> ValueArena::members(std::size_t count) { return run<Member>(count, true); }
 
 Value ValueArena::array(std::span<Value> elements) noexcept {
   return Value(Value::Word{.elements = elements.data()}, elements.size(), ValueKind::Array, false);

@@ -1,10 +1,12 @@
 // Python objects that own one C++ value: the object holds a pointer to it,
 // created with the object and destroyed with it. The classes built on this
-// hold no Python references, so they take no part in garbage collection.
+// hold no Python references that could lead back to them (at most one to
+// another such object), so they take no part in garbage collection.
 #pragma once
 
 #include <Python.h>
 
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -21,18 +23,22 @@ const T& unbox(PyObject* self) noexcept {
   return *reinterpret_cast<Boxed<T>*>(self)->data;
 }
 
+// A new instance of `type` owning `data`, which stays where it is: for data
+// that cannot move, or views that point into it. Null on failure.
+template <class T>
+PyObject* box_owned(PyObject* type, std::unique_ptr<T> data) noexcept {
+  PyObject* self = PyType_GenericAlloc(reinterpret_cast<PyTypeObject*>(type), 0);
+  if (!self) return nullptr;
+  reinterpret_cast<Boxed<T>*>(self)->data = data.release();
+  return self;
+}
+
 // A new instance of `type` owning `data`; null with MemoryError on failure.
 template <class T>
 PyObject* box(PyObject* type, T data) noexcept {
-  PyObject* self = PyType_GenericAlloc(reinterpret_cast<PyTypeObject*>(type), 0);
-  if (!self) return nullptr;
-  T* owned = new (std::nothrow) T(std::move(data));
-  if (!owned) {
-    Py_DECREF(self);
-    return PyErr_NoMemory();
-  }
-  reinterpret_cast<Boxed<T>*>(self)->data = owned;
-  return self;
+  std::unique_ptr<T> owned(new (std::nothrow) T(std::move(data)));
+  if (!owned) return PyErr_NoMemory();
+  return box_owned(type, std::move(owned));
 }
 
 // tp_dealloc of a boxed class (heap type, not garbage collected).

@@ -243,17 +243,19 @@ PyObject* run_compile(const ModuleState& state, CoreInput&& input, Call&& call) 
   // The canonical value is built, and its text checked, while the lock is
   // still released.
   bool valid = true;
-  auto canonical = released(std::move(input), [&](const quarl::CompileOptions& owned)
-                                                  -> quarl::Outcome<Value> {
+  auto data = released(std::move(input), [&](const quarl::CompileOptions& owned)
+                                             -> quarl::Outcome<std::unique_ptr<CompileResultData>> {
     quarl::Outcome<quarl::CompileResult> result = call(owned);
     if (!result) return std::unexpected(std::move(result.error()));
-    Value value = quarl::to_canonical_json(std::move(*result));
-    valid = quarl::holds_valid_utf8(value);
-    return value;
+    valid = quarl::holds_valid_utf8(*result);
+    auto made = std::make_unique<CompileResultData>();
+    made->result = std::move(*result);
+    made->canonical = quarl::canonical_view(made->result, made->arena);
+    return made;
   });
-  if (!canonical) return raise_failure(state, canonical.error());
+  if (!data) return raise_failure(state, data.error());
   if (!valid) return raise_serialization_error(state, "the result holds text that is not valid UTF-8");
-  return make_compile_result(state, std::move(*canonical));
+  return make_compile_result(state, std::move(*data));
 }
 
 template <class Call>

@@ -45,6 +45,9 @@ struct Field {
   PyObject* (*get)(const ModuleState&, const T&) noexcept;
   std::string (*show)(const T&);  // the field's text in the repr; null: not shown
   const char* doc = nullptr;
+  // Used instead of `get` when set: a getter that needs the object itself
+  // (what it returns keeps the object alive).
+  PyObject* (*get_from)(PyObject* self) noexcept = nullptr;
 };
 
 // A field holding text (`member` of the record's data), quoted in the repr.
@@ -91,14 +94,18 @@ class Record {
     return module_state_of(Py_TYPE(self));
   }
 
+  static PyObject* field_value(const Field<T>& field, PyObject* self) noexcept {
+    return field.get_from ? field.get_from(self) : field.get(state(self), unbox<T>(self));
+  }
+
   static PyObject* get_field(PyObject* self, void* closure) noexcept {
-    return static_cast<const Field<T>*>(closure)->get(state(self), unbox<T>(self));
+    return field_value(*static_cast<const Field<T>*>(closure), self);
   }
 
   // The fields' values, in order; false with an exception set on failure.
   static bool values(PyObject* self, std::array<PyRef, kCount>& out) noexcept {
     for (std::size_t i = 0; i < kCount; ++i) {
-      out[i] = PyRef::steal(Class::kFields[i].get(state(self), unbox<T>(self)));
+      out[i] = PyRef::steal(field_value(Class::kFields[i], self));
       if (!out[i]) return false;
     }
     return true;

@@ -58,7 +58,7 @@ std::optional<Value> state_argument(PyObject* type, PyObject* state_object, cons
 
 // ---- CompileResult ----------------------------------------------------------
 
-const Value& canonical(PyObject* self) noexcept { return unbox<Value>(self); }
+const Value& canonical(PyObject* self) noexcept { return unbox<CompileResultData>(self).canonical; }
 
 PyObject* compile_result_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
   static const char* keywords[] = {"canonical", nullptr};
@@ -79,21 +79,30 @@ PyObject* compile_result_new(PyTypeObject* type, PyObject* args, PyObject* kwarg
         if (entry.first != "sourceMap") entries.emplace_back(entry.first, entry.second);
       value = Value::object(Value::Object::from_entries(std::move(entries)));
     }
-    return box(type_object, std::move(*value));
+    auto data = std::make_unique<CompileResultData>();
+    data->canonical = std::move(*value);
+    return box_owned(type_object, std::move(data));
   });
 }
 
-PyObject* compile_result_messages(const ModuleState& state, const Value& value) noexcept {
-  const Value* messages = member(value, "messages");
+// The messages as Message objects that view the texts where this result
+// keeps them, and keep it alive.
+PyObject* compile_result_messages(PyObject* self) noexcept {
+  const ModuleState& state = module_state_of(Py_TYPE(self));
+  const Value* messages = member(canonical(self), "messages");
   if (!messages || messages->kind() != ValueKind::Array) Py_RETURN_NONE;
   return guarded(state, [&]() -> PyObject* {
-    PyRef list = PyRef::steal(PyList_New(0));
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(messages->as_array().size())));
     if (!list) return nullptr;
+    Py_ssize_t index = 0;
     for (const Value& message : messages->as_array()) {
-      const PyRef item = PyRef::steal(
-          box(state.message_type, quarl::Message{std::string(member_text(message, "role")),
-                                                 std::string(member_text(message, "content"))}));
-      if (!item || PyList_Append(list.get(), item.get()) < 0) return nullptr;
+      auto data = std::make_unique<MessageData>();
+      data->owner = PyRef::borrow(self);
+      data->role = member_text(message, "role");
+      data->content = member_text(message, "content");
+      PyObject* item = box_owned(state.message_type, std::move(data));
+      if (!item) return nullptr;
+      PyList_SetItem(list.get(), index++, item);
     }
     return list.release();
   });
@@ -104,12 +113,12 @@ PyObject* compile_result_to_json(PyObject* self, PyObject*) noexcept {
 }
 
 struct CompileResultClass {
-  using Data = Value;
+  using Data = CompileResultData;
   static constexpr const char* kName = "tessel._tessel.CompileResult";
   static constexpr std::array<Field<Data>, 6> kFields = {{
       {"kind",
        [](const ModuleState&, const Data& v) noexcept -> PyObject* {
-         const Value* kind = member(v, "kind");
+         const Value* kind = member(v.canonical, "kind");
          if (kind && kind->kind() == ValueKind::String) return to_python(*kind);
          Py_RETURN_NONE;
        },
@@ -117,20 +126,20 @@ struct CompileResultClass {
        "`\"markdown\"` or `\"messages\"` \u2014 the intrinsic output shape of the template."},
       {"output",
        [](const ModuleState&, const Data& v) noexcept -> PyObject* {
-         if (member_text(v, "kind") == "messages") Py_RETURN_NONE;
-         return member_or_none(v, "output");
+         if (member_text(v.canonical, "kind") == "messages") Py_RETURN_NONE;
+         return member_or_none(v.canonical, "output");
        },
        nullptr, "The rendered Markdown string, or `None` when the result is `messages`."},
-      {"messages", compile_result_messages, nullptr,
-       "The structured messages, or `None` when the result is `markdown`."},
+      {"messages", nullptr, nullptr, "The structured messages, or `None` when the result is `markdown`.",
+       compile_result_messages},
       {"warnings",
-       [](const ModuleState&, const Data& v) noexcept { return member_list(v, "warnings"); },
+       [](const ModuleState&, const Data& v) noexcept { return member_list(v.canonical, "warnings"); },
        nullptr, "Warnings emitted during compilation (never printed to stderr)."},
       {"dependencies",
-       [](const ModuleState&, const Data& v) noexcept { return member_list(v, "dependencies"); },
+       [](const ModuleState&, const Data& v) noexcept { return member_list(v.canonical, "dependencies"); },
        nullptr, "Imported module keys in depth-first resolution order (entry excluded)."},
       {"source_map",
-       [](const ModuleState&, const Data& v) noexcept { return member_or_none(v, "sourceMap"); },
+       [](const ModuleState&, const Data& v) noexcept { return member_or_none(v.canonical, "sourceMap"); },
        nullptr,
        "The Source Map v3 document as a plain `dict`, or `None` when not generated.\n\n"
        "A map is present only when `source_map=True` was passed and the result is\n"
@@ -161,32 +170,32 @@ struct CompileResultClass {
 
   // The canonical value with "sourceMap" always present.
   static PyObject* to_dict(const ModuleState&, const Data& v) noexcept {
-    PyRef dict = PyRef::steal(to_python(v));
+    PyRef dict = PyRef::steal(to_python(v.canonical));
     if (!dict) return nullptr;
-    if (!member(v, "sourceMap") && PyDict_SetItemString(dict.get(), "sourceMap", Py_None) < 0)
+    if (!member(v.canonical, "sourceMap") && PyDict_SetItemString(dict.get(), "sourceMap", Py_None) < 0)
       return nullptr;
     return dict.release();
   }
   static PyObject* reduce_args(const ModuleState&, const Data& v) noexcept {
-    const PyRef state = PyRef::steal(to_python(v));
+    const PyRef state = PyRef::steal(to_python(v.canonical));
     return state ? PyTuple_Pack(1, state.get()) : nullptr;
   }
   static std::string repr(const Data& v) {
     const Value empty_list = Value::array({});
-    const Value* warnings = member(v, "warnings");
-    const Value* dependencies = member(v, "dependencies");
+    const Value* warnings = member(v.canonical, "warnings");
+    const Value* dependencies = member(v.canonical, "dependencies");
     std::string text = "CompileResult(kind=";
-    if (member_text(v, "kind") == "messages") {
-      const Value* messages = member(v, "messages");
+    if (member_text(v.canonical, "kind") == "messages") {
+      const Value* messages = member(v.canonical, "messages");
       const std::size_t count =
           messages && messages->kind() == ValueKind::Array ? messages->as_array().size() : 0;
       text += "'messages', messages=<" + std::to_string(count) + " item(s)>";
     } else {
-      text += "'markdown', output=" + debug_quoted(member_text(v, "output"));
+      text += "'markdown', output=" + debug_quoted(member_text(v.canonical, "output"));
     }
     text += ", warnings=" + debug_list(warnings ? *warnings : empty_list);
     text += ", dependencies=" + debug_list(dependencies ? *dependencies : empty_list);
-    if (member(v, "sourceMap")) text += ", source_map=<present>";
+    if (member(v.canonical, "sourceMap")) text += ", source_map=<present>";
     return text + ")";
   }
 };
@@ -263,7 +272,7 @@ struct CheckResultClass {
 
 // ---- Message --------------------------------------------------------------------
 
-const quarl::Message& message(PyObject* self) noexcept { return unbox<quarl::Message>(self); }
+const MessageData& message(PyObject* self) noexcept { return unbox<MessageData>(self); }
 
 PyObject* message_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
   static const char* keywords[] = {"role", "content", nullptr};
@@ -276,20 +285,23 @@ PyObject* message_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noex
     const std::optional<std::string_view> role_text = utf8_of(role);
     const std::optional<std::string_view> content_text = role_text ? utf8_of(content) : std::nullopt;
     if (!content_text) return nullptr;
-    return box(reinterpret_cast<PyObject*>(type),
-               quarl::Message{std::string(*role_text), std::string(*content_text)});
+    auto data = std::make_unique<MessageData>();
+    data->own = {std::string(*role_text), std::string(*content_text)};
+    data->role = data->own.role;
+    data->content = data->own.content;
+    return box_owned(reinterpret_cast<PyObject*>(type), std::move(data));
   });
 }
 
 PyObject* message_to_json(PyObject* self, PyObject*) noexcept {
   return guarded(module_state_of(Py_TYPE(self)), [self] {
-    return to_json_text(Value::object({{"content", Value::string(message(self).content)},
-                                       {"role", Value::string(message(self).role)}}));
+    return to_json_text(Value::object({{"content", Value::borrowed(message(self).content)},
+                                       {"role", Value::borrowed(message(self).role)}}));
   });
 }
 
 struct MessageClass {
-  using Data = quarl::Message;
+  using Data = MessageData;
   static constexpr const char* kName = "tessel._tessel.Message";
   static constexpr std::array<Field<Data>, 2> kFields = {{
       text_field<Data, &Data::role>("role"),
@@ -317,8 +329,8 @@ PyObject* create_message_class(PyObject* module) noexcept {
   return Record<MessageClass>::create(module);
 }
 
-PyObject* make_compile_result(const ModuleState& state, Value canonical_value) noexcept {
-  return box(state.compile_result_type, std::move(canonical_value));
+PyObject* make_compile_result(const ModuleState& state, std::unique_ptr<CompileResultData> data) noexcept {
+  return box_owned(state.compile_result_type, std::move(data));
 }
 
 PyObject* make_check_result(const ModuleState& state, std::vector<std::string> warnings) noexcept {

@@ -55,10 +55,15 @@ struct CheckResult {
 // only with a map. The result's strings are copied into its blocks.
 Value to_canonical_json(CompileResult result);
 
-// Whether `text` is well-formed UTF-8, and whether every string (and key) in
-// `value` is: what a binding checks before it hands text to its host.
+// The same object as a view that copies no text: its strings are `result`'s
+// own and its arrays and objects are made in `arena`. `result` must stay
+// unchanged, and it and `arena` must outlive the value and every copy of it.
+Value canonical_view(const CompileResult& result, ValueArena& arena);
+
+// Whether `text` is well-formed UTF-8, and whether every text of `result`
+// is: what a binding checks before it hands text to its host.
 bool is_valid_utf8(std::string_view text) noexcept;
-bool holds_valid_utf8(const Value& value) noexcept;
+bool holds_valid_utf8(const CompileResult& result) noexcept;
 
 // A canonical value as JSON text: compact, keys sorted, strings escaped only
 // where JSON requires it (quote, backslash, control characters), everything

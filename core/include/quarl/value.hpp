@@ -244,16 +244,31 @@ class ValueArena {
   std::size_t reserved() const noexcept { return reserved_; }
 
  private:
-  void* allocate(std::size_t bytes, std::size_t align);
+  // Each block taken from the system starts with a Chunk; each run of values
+  // handed out by elements() or members() starts with a Run. Both lists live
+  // in the arena's own memory, newest first, so that building a value costs
+  // no allocation beyond the chunks.
+  struct Chunk {
+    Chunk* previous;
+  };
+  struct Run {
+    Run* previous;
+    std::uint32_t count;
+    bool members;  // else elements
+  };
 
-  std::vector<std::unique_ptr<char[]>> chunks_;
+  void* allocate(std::size_t bytes, std::size_t align);
+  template <class T>
+  std::span<T> run(std::size_t count, bool members);
+
+  Chunk* chunks_ = nullptr;
+  std::size_t chunk_count_ = 0;
   char* next_ = nullptr;
   char* end_ = nullptr;
   std::size_t reserved_ = 0;
   // What elements() and members() handed out: their values may hold shared
   // references, dropped when the arena goes.
-  std::vector<std::span<Value>> element_spans_;
-  std::vector<std::span<Member>> member_spans_;
+  Run* runs_ = nullptr;
 };
 
 // A value that owns all it holds: `value` itself when it is self-contained,
