@@ -49,7 +49,10 @@ void Output::add_message(std::string role, std::string_view content) {
     throw Error::resource_limit(exceeds_maximum("total message content", kMaxMessageBytes,
                                                 "cumulative size", " bytes"));
   ++message_count_;
-  if (keep_) messages_.push_back(Message{std::move(role), std::string(kept)});
+  if (!keep_) return;
+  // Room for a conversation's worth at once, not one message more each time.
+  if (messages_.empty()) messages_.reserve(16);
+  messages_.push_back(Message{std::move(role), std::string(kept)});
 }
 
 }  // namespace quarl

@@ -1,13 +1,13 @@
-// Python objects that own one C++ value: the object holds a pointer to it,
-// created with the object and destroyed with it. The classes built on this
-// hold no Python references that could lead back to them (at most one to
-// another such object), so they take no part in garbage collection.
+// Python objects that own one C++ value, held in the object itself: it is
+// moved in when the object is made and destroyed with it. The classes built
+// on this hold no Python references that could lead back to them (at most
+// one to another such object), so they take no part in garbage collection.
 #pragma once
 
 #include <Python.h>
 
-#include <memory>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 namespace tessel {
@@ -15,37 +15,32 @@ namespace tessel {
 template <class T>
 struct Boxed {
   PyObject_HEAD
-  T* data;
+  alignas(T) unsigned char data[sizeof(T)];
+
+  T& value() noexcept { return *std::launder(reinterpret_cast<T*>(data)); }
 };
 
 template <class T>
 const T& unbox(PyObject* self) noexcept {
-  return *reinterpret_cast<Boxed<T>*>(self)->data;
+  return reinterpret_cast<Boxed<T>*>(self)->value();
 }
 
-// A new instance of `type` owning `data`, which stays where it is: for data
-// that cannot move, or views that point into it. Null on failure.
-template <class T>
-PyObject* box_owned(PyObject* type, std::unique_ptr<T> data) noexcept {
-  PyObject* self = PyType_GenericAlloc(reinterpret_cast<PyTypeObject*>(type), 0);
-  if (!self) return nullptr;
-  reinterpret_cast<Boxed<T>*>(self)->data = data.release();
-  return self;
-}
-
-// A new instance of `type` owning `data`; null with MemoryError on failure.
+// A new instance of `type` owning `data`; null on failure. Moving cannot
+// fail, so an instance always holds a value.
 template <class T>
 PyObject* box(PyObject* type, T data) noexcept {
-  std::unique_ptr<T> owned(new (std::nothrow) T(std::move(data)));
-  if (!owned) return PyErr_NoMemory();
-  return box_owned(type, std::move(owned));
+  static_assert(std::is_nothrow_move_constructible_v<T>);
+  PyObject* self = PyType_GenericAlloc(reinterpret_cast<PyTypeObject*>(type), 0);
+  if (!self) return nullptr;
+  ::new (reinterpret_cast<Boxed<T>*>(self)->data) T(std::move(data));
+  return self;
 }
 
 // tp_dealloc of a boxed class (heap type, not garbage collected).
 template <class T>
 void boxed_dealloc(PyObject* self) noexcept {
   PyTypeObject* type = Py_TYPE(self);
-  delete reinterpret_cast<Boxed<T>*>(self)->data;  // null when construction failed
+  reinterpret_cast<Boxed<T>*>(self)->value().~T();
   auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
   free_slot(self);
   Py_DECREF(type);

@@ -244,14 +244,13 @@ PyObject* run_compile(const ModuleState& state, CoreInput&& input, Call&& call) 
   // still released.
   bool valid = true;
   auto data = released(std::move(input), [&](const quarl::CompileOptions& owned)
-                                             -> quarl::Outcome<std::unique_ptr<CompileResultData>> {
+                                             -> quarl::Outcome<CompileResultData> {
     quarl::Outcome<quarl::CompileResult> result = call(owned);
     if (!result) return std::unexpected(std::move(result.error()));
     valid = quarl::holds_valid_utf8(*result);
-    auto made = std::make_unique<CompileResultData>();
-    made->result = std::move(*result);
-    made->canonical = quarl::canonical_view(made->result, made->arena);
-    return made;
+    auto backing = std::make_unique<CompileResultData::Backing>(std::move(*result));
+    Value canonical = quarl::canonical_view(backing->result, backing->arena);
+    return CompileResultData{canonical, std::move(backing)};
   });
   if (!data) return raise_failure(state, data.error());
   if (!valid) return raise_serialization_error(state, "the result holds text that is not valid UTF-8");

@@ -79,9 +79,7 @@ PyObject* compile_result_new(PyTypeObject* type, PyObject* args, PyObject* kwarg
         if (entry.first != "sourceMap") entries.emplace_back(entry.first, entry.second);
       value = Value::object(Value::Object::from_entries(std::move(entries)));
     }
-    auto data = std::make_unique<CompileResultData>();
-    data->canonical = std::move(*value);
-    return box_owned(type_object, std::move(data));
+    return box(type_object, CompileResultData{std::move(*value), nullptr});
   });
 }
 
@@ -96,11 +94,9 @@ PyObject* compile_result_messages(PyObject* self) noexcept {
     if (!list) return nullptr;
     Py_ssize_t index = 0;
     for (const Value& message : messages->as_array()) {
-      auto data = std::make_unique<MessageData>();
-      data->owner = PyRef::borrow(self);
-      data->role = member_text(message, "role");
-      data->content = member_text(message, "content");
-      PyObject* item = box_owned(state.message_type, std::move(data));
+      PyObject* item = box(state.message_type, MessageData{PyRef::borrow(self), nullptr,
+                                                           member_text(message, "role"),
+                                                           member_text(message, "content")});
       if (!item) return nullptr;
       PyList_SetItem(list.get(), index++, item);
     }
@@ -285,11 +281,11 @@ PyObject* message_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noex
     const std::optional<std::string_view> role_text = utf8_of(role);
     const std::optional<std::string_view> content_text = role_text ? utf8_of(content) : std::nullopt;
     if (!content_text) return nullptr;
-    auto data = std::make_unique<MessageData>();
-    data->own = {std::string(*role_text), std::string(*content_text)};
-    data->role = data->own.role;
-    data->content = data->own.content;
-    return box_owned(reinterpret_cast<PyObject*>(type), std::move(data));
+    auto own = std::make_unique<const quarl::Message>(std::string(*role_text), std::string(*content_text));
+    const std::string_view role_view = own->role;
+    const std::string_view content_view = own->content;
+    return box(reinterpret_cast<PyObject*>(type),
+               MessageData{PyRef(), std::move(own), role_view, content_view});
   });
 }
 
@@ -329,8 +325,8 @@ PyObject* create_message_class(PyObject* module) noexcept {
   return Record<MessageClass>::create(module);
 }
 
-PyObject* make_compile_result(const ModuleState& state, std::unique_ptr<CompileResultData> data) noexcept {
-  return box_owned(state.compile_result_type, std::move(data));
+PyObject* make_compile_result(const ModuleState& state, CompileResultData data) noexcept {
+  return box(state.compile_result_type, std::move(data));
 }
 
 PyObject* make_check_result(const ModuleState& state, std::vector<std::string> warnings) noexcept {

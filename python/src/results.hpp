@@ -18,13 +18,17 @@
 namespace tessel {
 
 // What a CompileResult holds: the canonical value, and for a result the core
-// made, the core's result and the arena that the value is a view of (built
-// where the result was made, without the lock, and never copied: the strings
-// of the view point into `result`).
+// made, what that value is a view of: the core's result and the arena of its
+// containers (built where the result was made, without the lock; the view's
+// strings point into `result`, so it stays where it was made).
 struct CompileResultData {
-  quarl::CompileResult result;
-  quarl::ValueArena arena;
+  struct Backing {
+    quarl::CompileResult result;
+    quarl::ValueArena arena;
+  };
+
   quarl::Value canonical;
+  std::unique_ptr<const Backing> backing;  // null for a result made from a dict
 
   friend bool operator==(const CompileResultData& a, const CompileResultData& b) noexcept {
     return a.canonical == b.canonical;
@@ -36,7 +40,7 @@ struct CompileResultData {
 // Message made in Python.
 struct MessageData {
   PyRef owner;
-  quarl::Message own;
+  std::unique_ptr<const quarl::Message> own;
   std::string_view role;
   std::string_view content;
 
@@ -53,7 +57,7 @@ PyObject* create_message_class(PyObject* module) noexcept;
 // valid UTF-8 (the caller checks the core's result with holds_valid_utf8;
 // make_check_result checks the warnings itself, raising the serialization
 // error).
-PyObject* make_compile_result(const ModuleState& state, std::unique_ptr<CompileResultData> data) noexcept;
+PyObject* make_compile_result(const ModuleState& state, CompileResultData data) noexcept;
 PyObject* make_check_result(const ModuleState& state, std::vector<std::string> warnings) noexcept;
 
 }  // namespace tessel
