@@ -20,13 +20,17 @@ namespace tessel {
 // lock, the arena does not (it may be moved away first).
 class ConvertedValues {
  public:
-  quarl::ValueArena& arena() { return *arena_; }
+  quarl::ValueArena& arena() {
+    if (!arena_) arena_ = std::make_unique<quarl::ValueArena>();
+    return *arena_;
+  }
+  // The arena; null when nothing was converted.
   std::unique_ptr<quarl::ValueArena> take_arena() noexcept { return std::move(arena_); }
   // Keeps `object` alive until this goes.
   void hold(PyObject* object) { held_.push_back(PyRef::borrow(object)); }
 
  private:
-  std::unique_ptr<quarl::ValueArena> arena_ = std::make_unique<quarl::ValueArena>();
+  std::unique_ptr<quarl::ValueArena> arena_;  // made with the first value
   std::vector<PyRef> held_;
 };
 

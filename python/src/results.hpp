@@ -5,6 +5,8 @@
 
 #include <Python.h>
 
+#include <array>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -23,8 +25,13 @@ namespace tessel {
 // strings point into `result`, so it stays where it was made).
 struct CompileResultData {
   struct Backing {
+    explicit Backing(quarl::CompileResult made) noexcept : result(std::move(made)) {}
+
     quarl::CompileResult result;
-    quarl::ValueArena arena;
+    // Room for the view of a Markdown result with a few warnings and
+    // dependencies, so that it takes no memory of its own.
+    alignas(quarl::Value) std::array<std::byte, 512> first;
+    quarl::ValueArena arena{first};
   };
 
   quarl::Value canonical;

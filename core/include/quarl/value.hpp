@@ -221,6 +221,10 @@ class ObjectMap {
 class ValueArena {
  public:
   ValueArena() = default;
+  // An arena that fills `first` before it takes memory from the system: room
+  // the owner keeps beside it, for what is usually a handful of values.
+  explicit ValueArena(std::span<std::byte> first) noexcept
+      : next_(reinterpret_cast<char*>(first.data())), end_(next_ + first.size()) {}
   ValueArena(const ValueArena&) = delete;
   ValueArena& operator=(const ValueArena&) = delete;
   ~ValueArena();
