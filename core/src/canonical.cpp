@@ -94,18 +94,25 @@ char* write_escape(char* at, unsigned char c) noexcept {
 
 constexpr std::size_t kBlock = 16;
 constexpr std::size_t kLongestEscape = 8;  // with its padding
+// Blocks stop this close to the end of the text, so that a block's copy from
+// anywhere inside one, or from its end, stays inside the text; the rest (the
+// tail, shorter than this) goes byte by byte.
+constexpr std::size_t kTail = 2 * kBlock;
+// The most the tail, or one block, can write: each byte escaped, plus an
+// escape's padding (a block: plus its copy past the last escape).
+constexpr std::size_t kMostWritten = (kTail - 1) * 6 + kLongestEscape;
+static_assert(kMostWritten >= kBlock * 6 + kBlock);
 
-// Writes `text` as a JSON string. Sixteen bytes are copied at a time (and
-// checked for bytes to escape at once); an escape is written where one is
-// found, and the copy goes on from the byte after it. The text is written into
-// room for all of it and an eighth more, never zero-filled first; escapes
-// beyond that eighth (a text of control characters) make more room.
+// Writes `text` as a JSON string. Sixteen bytes are checked for bytes to
+// escape at once; a block without one is copied whole, a block with some is
+// copied up to each escape in turn (a copy of a whole block, of which the
+// bytes after the escape are written again after it). The text is written
+// into room for all of it and an eighth more, never zero-filled first;
+// escapes beyond that eighth (a text of control characters) make more room.
 void write_string(std::string& out, std::string_view text, bool validated) {
   if (!validated)
     if (const auto bad = utf8::find_invalid(text))
       throw std::invalid_argument("string is not valid UTF-8 (byte " + std::to_string(*bad) + ")");
-  // The most one block can write: each of its bytes escaped, plus an escape's padding.
-  constexpr std::size_t kBlockRoom = kBlock * 6 + kLongestEscape;
   const char* in = text.data();
   const std::size_t size = text.size();
   std::size_t i = 0;
@@ -113,28 +120,36 @@ void write_string(std::string& out, std::string_view text, bool validated) {
   do {
     const std::size_t start = out.size();
     const std::size_t rest = size - i;
-    // Room for the rest, an eighth more, a block's overrun and the closing quote.
-    out.resize_and_overwrite(start + rest + rest / 8 + kBlockRoom + 1, [&](char* buffer, std::size_t room) noexcept {
+    // Room for the rest, an eighth more, a block's or the tail's overrun and the closing quote.
+    out.resize_and_overwrite(start + rest + rest / 8 + kMostWritten + 1, [&](char* buffer, std::size_t room) noexcept {
       // Locals, not the captured ones: stores through `at` could alias those,
       // which would reload them after every block.
       const char* from = in + i;
       const char* const end = in + size;
       char* at = buffer + start;
-      // Stop short of the end while a block could overrun it.
-      char* const last = buffer + room - kBlockRoom - 1;
-      while (end - from >= static_cast<std::ptrdiff_t>(kBlock) && at <= last) {
-        const unsigned mask = escape_mask(from);
-        std::memcpy(at, from, kBlock);
+      // Stop short of the end while a block or the tail could overrun it.
+      char* const last = buffer + room - kMostWritten - 1;
+      while (end - from >= static_cast<std::ptrdiff_t>(kTail) && at <= last) {
+        unsigned mask = escape_mask(from);
         if (mask == 0) {
+          std::memcpy(at, from, kBlock);
           at += kBlock;
           from += kBlock;
           continue;
         }
-        const auto plain = static_cast<std::size_t>(std::countr_zero(mask));
-        at = write_escape(at + plain, static_cast<unsigned char>(from[plain]));
-        from += plain + 1;
+        const char* const block_end = from + kBlock;
+        do {
+          const auto plain = static_cast<unsigned>(std::countr_zero(mask));
+          std::memcpy(at, from, kBlock);
+          at = write_escape(at + plain, static_cast<unsigned char>(from[plain]));
+          from += plain + 1;
+          mask >>= plain + 1;  // at most 16 bits
+        } while (mask != 0);
+        std::memcpy(at, from, kBlock);
+        at += block_end - from;
+        from = block_end;
       }
-      if (end - from < static_cast<std::ptrdiff_t>(kBlock) && at <= last)  // room for all that is left
+      if (end - from < static_cast<std::ptrdiff_t>(kTail) && at <= last)  // room for all that is left
         for (; from != end; ++from) {
           const auto c = static_cast<unsigned char>(*from);
           if (kEscaped[c])

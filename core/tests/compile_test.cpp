@@ -158,21 +158,27 @@ TEST(Canonical, MessagesAndSourceMapShapes) {
 }
 
 TEST(Canonical, EscapesAnywhereInLongStrings) {
-  // Blocks of plain bytes are copied whole; an escape at any position in a
-  // block or after the last whole block, and runs of escapes, must be found.
-  for (std::size_t at = 0; at < 40; ++at) {
-    for (const char special : {'"', '\\', '\x1f', '\n'}) {
-      std::string text(40, 'a');
-      text[at] = special;
-      std::string expected = "\"" + std::string(at, 'a');
-      expected += special == '"'    ? "\\\""
-                  : special == '\\' ? "\\\\"
-                  : special == '\n' ? "\\n"
-                                    : "\\u001f";
-      expected += std::string(39 - at, 'a') + "\"";
-      EXPECT_EQ(canonical_text(Value::string(text)), expected) << at;
+  // Blocks of plain bytes are copied whole, a block with escapes up to each
+  // in turn, and the last bytes one by one: every run of escapes, anywhere,
+  // at any density, must come out as escaping byte by byte writes it.
+  const auto escaped = [](std::string_view text) {
+    std::string out = "\"";
+    for (const char c : text) {
+      if (c == '"' || c == '\\') out += {'\\', c};
+      else if (c == '\n') out += "\\n";
+      else if (c == '\x1f') out += "\\u001f";
+      else out += c;
     }
-  }
+    return out + "\"";
+  };
+  constexpr std::string_view kSpecials = "\"\\\x1f\n";
+  for (std::size_t length = 0; length < 100; ++length)
+    for (std::size_t every = 1; every <= 17; every += 4)  // an escape every so many bytes
+      for (std::size_t first = 0; first < every; ++first) {
+        std::string text(length, 'a');
+        for (std::size_t at = first; at < length; at += every) text[at] = kSpecials[at % kSpecials.size()];
+        EXPECT_EQ(canonical_text(Value::string(text)), escaped(text)) << length << " " << every << " " << first;
+      }
   // Text is written into room for itself and an eighth more: escapes past
   // that, after other text, make more room as often as they need.
   EXPECT_EQ(canonical_text(Value::array({Value::string("ab"), Value::string(std::string(5000, '\x01'))})),
