@@ -117,14 +117,24 @@ std::size_t trailing_space_length(std::string_view text) noexcept {
   return 0;
 }
 
+// ASCII white space (a line's end, mostly) is dropped a byte at a time here;
+// only a byte above ASCII needs the full check.
 std::string_view trim_start_slow(std::string_view text) noexcept {
-  while (const std::size_t k = leading_space_length(text)) text.remove_prefix(k);
-  return text;
+  for (;;) {
+    while (!text.empty() && is_ascii_space(byte_at(text, 0))) text.remove_prefix(1);
+    const std::size_t k = leading_space_length(text);
+    if (k == 0) return text;
+    text.remove_prefix(k);
+  }
 }
 
 std::string_view trim_end_slow(std::string_view text) noexcept {
-  while (const std::size_t k = trailing_space_length(text)) text.remove_suffix(k);
-  return text;
+  for (;;) {
+    while (!text.empty() && is_ascii_space(byte_at(text, text.size() - 1))) text.remove_suffix(1);
+    const std::size_t k = trailing_space_length(text);
+    if (k == 0) return text;
+    text.remove_suffix(k);
+  }
 }
 
 }  // namespace quarl::utf8

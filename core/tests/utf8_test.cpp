@@ -24,6 +24,7 @@ TEST(Utf8, TrimRemovesEveryWhiteSpaceCharacterAtBothEnds) {
     EXPECT_EQ(trim_start(s + "a" + s), "a" + s);
     EXPECT_EQ(trim_end(s + "a" + s), s + "a");
     EXPECT_EQ(trim(s + s), "");
+    EXPECT_EQ(trim(" \n" + s + "\t\u3000 a b\u00a0 \n" + s + "\r"), "a b");  // ASCII and other runs in turn
   }
 }
 
