@@ -326,7 +326,7 @@ void Evaluator::render_message(const MessageBlock& message) {
 void Evaluator::interpolate(std::size_t offset, const Interpolation& interpolation) {
   const std::size_t at = out_.here();
   if (const auto* plain_call = std::get_if<Call>(&interpolation.expr.node))
-    if (const FunctionDef* function = scope_.lookup_function(plain_call->name, plain_call->last_target)) {
+    if (const FunctionDef* function = scope_.lookup_function(plain_call->name)) {
       Arguments args = arguments(plain_call->args);
       invoke(*function, plain_call->name, args);
       return out_.place_calls(at);
@@ -537,7 +537,7 @@ Value Evaluator::call_builtin(std::string_view name, Arguments& args) {
 // evaluated first, left to right.
 Value Evaluator::call(const Call& call) {
   Arguments args = arguments(call.args);
-  if (const FunctionDef* function = scope_.lookup_function(call.name, call.last_target))
+  if (const FunctionDef* function = scope_.lookup_function(call.name))
     return call_value(*function, call.name, args);
   return call_builtin(call.name, args);
 }

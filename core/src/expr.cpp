@@ -168,7 +168,7 @@ Expr parse_interpolation(std::string_view text, std::size_t offset, const Module
     if (paren != std::string_view::npos && (dot == std::string_view::npos || paren < dot)) {
       return make(Call{trim(text.substr(0, paren)),
                        parse_call_args(text.substr(paren + 1), 0,
-                                       "unclosed parenthesis in function call"), {}});
+                                       "unclosed parenthesis in function call")});
     }
     if (dot != std::string_view::npos && paren != std::string_view::npos) {
       const std::string_view alias = trim(text.substr(0, dot));
@@ -212,7 +212,7 @@ Expr parse_directive_expr(std::string_view text) {
     const std::string_view name = trim(text.substr(0, paren));
     if (!is_identifier(name)) fail("invalid function name in directive expression: " + single_quoted(name));
     return make(Call{name, parse_call_args(text.substr(paren + 1), 0,
-                                           "unclosed parenthesis in directive expression"), {}});
+                                           "unclosed parenthesis in directive expression")});
   }
   if (dot != std::string_view::npos && paren != std::string_view::npos) {
     const std::string_view alias = trim(text.substr(0, dot));
@@ -265,7 +265,7 @@ Expr parse_arg(std::string_view text, std::size_t depth) {
   const std::string_view name = trim(text.substr(0, paren));
   if (!is_identifier(name)) fail("invalid function name in argument: " + single_quoted(name));
   return make(Call{name, parse_call_args(text.substr(paren + 1), depth + 1,
-                                         "unclosed parenthesis in nested function call"), {}});
+                                         "unclosed parenthesis in nested function call")});
 }
 
 Condition parse_condition(std::string_view text) {

@@ -19,23 +19,13 @@ namespace quarl {
 
 struct Expr;
 using ExprList = std::vector<Expr>;
-struct FunctionDef;
-struct ModuleNames;
 
 struct Var {
   std::string_view name;
 };
-// Where a call's name last led: the function it found among the functions
-// of the innermost module frame, and those functions. The next call from the
-// same place, under the same module, takes it from here (Scope::lookup_function).
-struct CallTarget {
-  const ModuleNames* names = nullptr;
-  const FunctionDef* function = nullptr;
-};
 struct Call {
   std::string_view name;
   ExprList args;
-  mutable CallTarget last_target;  // a parse tree belongs to one call
 };
 struct QualifiedCall {
   std::string_view alias;  // an import alias

@@ -124,19 +124,6 @@ const FunctionDef* Scope::lookup_function(std::string_view name) const noexcept 
   return lookup_name(&ModuleNames::functions, name);
 }
 
-const FunctionDef* Scope::lookup_function(std::string_view name, CallTarget& last) const noexcept {
-  for (std::size_t i = depth_; i-- > 0;) {
-    const ModuleNames* names = frames_[i].names;
-    if (!names) continue;
-    if (names == last.names) return last.function;
-    const FunctionDef* const* found = find(names->functions, name);
-    if (!found) break;  // bound further out, if at all: not remembered
-    last = {names, *found};
-    return *found;
-  }
-  return lookup_function(name);
-}
-
 const ImportedModule* Scope::lookup_module(std::string_view alias) const noexcept {
   return lookup_name(&ModuleNames::modules, alias);
 }

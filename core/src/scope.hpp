@@ -116,11 +116,6 @@ class Scope {
   // Innermost binding first; null when no frame binds the name.
   const Value* lookup_var(std::string_view name) const noexcept;
   const FunctionDef* lookup_function(std::string_view name) const noexcept;
-  // The same for a call site that remembers, in `last`, what it found: a
-  // function bound by the innermost module frame's own names. Module names
-  // do not change while a template renders, so the same names give the same
-  // function.
-  const FunctionDef* lookup_function(std::string_view name, CallTarget& last) const noexcept;
   const ImportedModule* lookup_module(std::string_view alias) const noexcept;
 
  private:
