@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <limits>
 #include <span>
 #include <stdexcept>
@@ -89,21 +91,27 @@ TEST(Value, ArenaValues) {
 }
 
 // Requests of every size, small ones between big ones, land in chunks that
-// never overlap.
+// never overlap, after the room an arena may be given to fill first.
 TEST(Value, ArenaChunks) {
-  ValueArena arena;
-  std::vector<Value> made;
-  for (std::size_t size : {1, 4000, 3, 100000, 17, 1 << 20, 5, 64}) {
-    made.push_back(arena.string(std::string(size, static_cast<char>('a' + made.size()))));
-    const std::span<Value> elements = arena.elements(size);
-    for (Value& element : elements) element = made.back();
-    made.push_back(arena.array(elements));
+  alignas(Value) std::array<std::byte, 256> first;
+  for (const bool given_room : {false, true}) {
+    SCOPED_TRACE(given_room);
+    ValueArena arena = given_room ? ValueArena(first) : ValueArena();
+    std::vector<Value> made;
+    for (std::size_t size : {1, 4000, 3, 100000, 17, 1 << 20, 5, 64}) {
+      made.push_back(arena.string(std::string(size, static_cast<char>('a' + made.size()))));
+      const std::span<Value> elements = arena.elements(size);
+      for (Value& element : elements) element = made.back();
+      made.push_back(arena.array(elements));
+    }
+    for (std::size_t i = 0; i < made.size(); i += 2) {
+      EXPECT_EQ(made[i].as_string(), std::string(made[i].as_string().size(), static_cast<char>('a' + i)));
+      for (const Value& element : made[i + 1].as_array()) ASSERT_EQ(element.as_string().data(), made[i].as_string().data());
+    }
+    const auto* in_first = reinterpret_cast<const char*>(first.data());
+    EXPECT_EQ(made[0].as_string().data() >= in_first && made[0].as_string().data() < in_first + first.size(), given_room);
+    EXPECT_GE(arena.reserved(), std::size_t{2} << 20);
   }
-  for (std::size_t i = 0; i < made.size(); i += 2) {
-    EXPECT_EQ(made[i].as_string(), std::string(made[i].as_string().size(), static_cast<char>('a' + i)));
-    for (const Value& element : made[i + 1].as_array()) ASSERT_EQ(element.as_string().data(), made[i].as_string().data());
-  }
-  EXPECT_GE(arena.reserved(), std::size_t{2} << 20);
 }
 
 TEST(Value, SizeLimit) {
