@@ -6,6 +6,7 @@
 
 #include <Python.h>
 
+#include <cstddef>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -30,6 +31,7 @@ const T& unbox(PyObject* self) noexcept {
 template <class T>
 PyObject* box(PyObject* type, T data) noexcept {
   static_assert(std::is_nothrow_move_constructible_v<T>);
+  static_assert(alignof(T) <= alignof(std::max_align_t));  // what the object's memory has
   PyObject* self = PyType_GenericAlloc(reinterpret_cast<PyTypeObject*>(type), 0);
   if (!self) return nullptr;
   ::new (reinterpret_cast<Boxed<T>*>(self)->data) T(std::move(data));
