@@ -32,21 +32,35 @@ PROMPTS = HERE.parent.parent / "shared" / "data" / "prompts"
 QUICK = "--quick" in sys.argv
 
 
-def per_call(function, budget=0.4):
-    """Median microseconds per call over several runs of about budget / 5 seconds each."""
+def batch_size(function, budget):
+    """How many calls of `function` take about budget / 5 seconds."""
     function()
     calls, start = 1, time.perf_counter()
     while time.perf_counter() - start < 0.02:
         function()
         calls += 1
-    calls = max(1, int(calls * budget / 5 / 0.02 / (3 if QUICK else 1)))
-    runs = []
+    return max(1, int(calls * budget / 5 / 0.02 / (3 if QUICK else 1)))
+
+
+def per_calls(functions, budgets=None):
+    """Median microseconds per call of each function over five rounds; each
+    round times a batch of every function in turn, so that a burst of load
+    on a shared machine falls on all of them rather than on one."""
+    budgets = budgets or {}
+    calls = {name: batch_size(function, budgets.get(name, 0.4)) for name, function in functions.items()}
+    runs = {name: [] for name in functions}
     for _ in range(5):
-        start = time.perf_counter()
-        for _ in range(calls):
-            function()
-        runs.append((time.perf_counter() - start) / calls * 1e6)
-    return statistics.median(runs)
+        for name, function in functions.items():
+            start = time.perf_counter()
+            for _ in range(calls[name]):
+                function()
+            runs[name].append((time.perf_counter() - start) / calls[name] * 1e6)
+    return {name: statistics.median(times) for name, times in runs.items()}
+
+
+def per_call(function):
+    """Median microseconds per call of one function."""
+    return per_calls({"f": function})["f"]
 
 
 # ---- the prompt: 3.4 KB of text, a customer, 100 tickets, rules, examples ----
@@ -137,15 +151,14 @@ def measure(name, quarl, jinja, variables, python):
         result = tessel.compile(quarl, vars=variables)
         return result.output if result.kind == "markdown" else result.messages
 
-    return {
-        "case": name,
-        "tessel": per_call(tessel_call),
-        "MiniJinja compile+render": per_call(lambda: mj.render_str(jinja, **variables)),
-        "MiniJinja cached": per_call(lambda: mj.render_template("t", **variables)),
-        "Jinja2 compile+render": per_call(lambda: j2.from_string(jinja).render(**variables), 0.2),
-        "Jinja2 cached": per_call(lambda: j2_cached.render(**variables)),
-        "Python": per_call(lambda: python(variables)),
-    }
+    return {"case": name, **per_calls({
+        "tessel": tessel_call,
+        "MiniJinja compile+render": lambda: mj.render_str(jinja, **variables),
+        "MiniJinja cached": lambda: mj.render_template("t", **variables),
+        "Jinja2 compile+render": lambda: j2.from_string(jinja).render(**variables),
+        "Jinja2 cached": lambda: j2_cached.render(**variables),
+        "Python": lambda: python(variables),
+    }, budgets={"Jinja2 compile+render": 0.2})}
 
 
 def throughput(function, threads, seconds=2.0):
