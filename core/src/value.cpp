@@ -75,18 +75,11 @@ std::size_t sort_unique(std::span<Entry> entries) noexcept {
 
 }  // namespace
 
-Value Value::number(double number) noexcept { return Value(Word{.number = number}, 0, ValueKind::Number, false); }
-Value Value::boolean(bool flag) noexcept { return Value(Word{.flag = flag}, 0, ValueKind::Boolean, false); }
-
 Value Value::string(std::string_view text) {
   if (text.empty()) return borrowed("");  // nothing to own
   char* chars = new_block(ValueKind::String, checked_size(text.size()), text.size());
   std::memcpy(chars, text.data(), text.size());
   return Value(Word{.chars = chars}, text.size(), ValueKind::String, true);
-}
-
-Value Value::borrowed(std::string_view text) noexcept {
-  return Value(Word{.chars = text.data()}, text.size(), ValueKind::String, false);
 }
 
 Value Value::array(Array elements) {

@@ -77,8 +77,8 @@ class Value {
   }
 
   static Value null() noexcept { return Value(); }
-  static Value number(double number) noexcept;
-  static Value boolean(bool flag) noexcept;
+  static Value number(double number) noexcept { return Value(Word{.number = number}, 0, ValueKind::Number, false); }
+  static Value boolean(bool flag) noexcept { return Value(Word{.flag = flag}, 0, ValueKind::Boolean, false); }
   // Shared values: the payload is copied into a block of its own (an empty
   // one needs none, and is not shared).
   static Value string(std::string_view text);
@@ -90,7 +90,9 @@ class Value {
   static Value object(std::initializer_list<Member> members);
   // A string value that points at `text` without owning it: `text` must
   // outlive every copy of the value.
-  static Value borrowed(std::string_view text) noexcept;
+  static Value borrowed(std::string_view text) noexcept {
+    return Value(Word{.chars = text.data()}, text.size(), ValueKind::String, false);
+  }
 
   ValueKind kind() const noexcept { return kind_; }
   bool is_null() const noexcept { return kind_ == ValueKind::Null; }
