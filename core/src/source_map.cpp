@@ -1,0 +1,245 @@
+#include "source_map.hpp"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <utility>
+
+#include "utf8.hpp"
+
+namespace quarl {
+namespace {
+
+constexpr std::uint32_t kNoSource = std::numeric_limits<std::uint32_t>::max();
+
+// UTF-16 code units of `text`: one per character, two for a character above
+// U+FFFF (a four-byte sequence).
+std::uint32_t utf16_units(std::string_view text) noexcept {
+  std::uint32_t units = 0;
+  for (const char byte : text) {
+    if (utf8::is_continuation(byte)) continue;
+    units += static_cast<unsigned char>(byte) >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
+struct Position {
+  std::uint32_t line;
+  std::uint32_t column;
+};
+
+// The lines of a text: where each starts, and whether it is all ASCII (then
+// a column is a difference of offsets, with no decoding).
+class LineIndex {
+ public:
+  explicit LineIndex(std::string_view text) : text_(text) {
+    std::size_t start = 0;
+    for (;;) {
+      const std::size_t end = text.find('\n', start);
+      const std::string_view line = text.substr(start, end == std::string_view::npos ? end : end - start);
+      starts_.push_back(static_cast<std::uint32_t>(start));
+      ascii_.push_back(std::ranges::none_of(line, [](char c) { return static_cast<unsigned char>(c) >= 0x80; }));
+      if (end == std::string_view::npos) return;
+      start = end + 1;
+    }
+  }
+
+  // The position of byte `offset`; none past the end of the text or inside a
+  // character.
+  std::optional<Position> position(std::size_t offset) const noexcept {
+    if (offset > text_.size() || (offset < text_.size() && utf8::is_continuation(text_[offset]))) return std::nullopt;
+    const auto after = std::upper_bound(starts_.begin(), starts_.end(), offset);
+    const auto line = static_cast<std::size_t>(after - starts_.begin()) - 1;
+    const std::size_t start = starts_[line];
+    const std::uint32_t column = ascii_[line] ? static_cast<std::uint32_t>(offset - start)
+                                              : utf16_units(text_.substr(start, offset - start));
+    return Position{static_cast<std::uint32_t>(line), column};
+  }
+
+ private:
+  std::string_view text_;
+  std::vector<std::uint32_t> starts_;
+  std::vector<bool> ascii_;
+};
+
+// A segment as the document holds it.
+struct Mapping {
+  std::uint32_t generated;  // byte offset into the final output, for ordering
+  Position at;
+  std::uint32_t source;
+  Position from;
+};
+
+// Where each segment of the rendered body lies in the final output: moved
+// back by the carriage returns before it, dropped past the trimmed end, moved
+// on by the prefix. None when it is not in the output.
+class OutputOffsets {
+ public:
+  explicit OutputOffsets(const FinalOutput& output) : prefix_(output.prefix) {
+    for (std::size_t at = output.body.find('\r'); at != std::string_view::npos; at = output.body.find('\r', at + 1))
+      returns_.push_back(at);
+    // The output is the prefix, the trimmed body, and a line feed after a
+    // body that is not empty.
+    const std::size_t after_prefix = output.text.size() - std::min(output.prefix, output.text.size());
+    kept_ = after_prefix == 0 ? 0 : after_prefix - 1;
+  }
+
+  std::optional<std::size_t> operator()(std::size_t body_offset) const noexcept {
+    const auto returns = static_cast<std::size_t>(
+        std::lower_bound(returns_.begin(), returns_.end(), body_offset) - returns_.begin());
+    const std::size_t offset = body_offset - returns;
+    if (offset >= kept_) return std::nullopt;
+    return offset + prefix_;
+  }
+
+ private:
+  std::size_t prefix_;
+  std::size_t kept_;
+  std::vector<std::size_t> returns_;
+};
+
+constexpr std::string_view kBase64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+std::string encode(const std::vector<Mapping>& mappings) {
+  std::string out;
+  std::uint32_t line = 0;
+  bool first_on_line = true;
+  std::int64_t column = 0;
+  Mapping previous{};
+  for (const Mapping& mapping : mappings) {
+    for (; line < mapping.at.line; ++line) {
+      out += ';';
+      first_on_line = true;
+      column = 0;
+    }
+    if (!first_on_line) out += ',';
+    first_on_line = false;
+    append_vlq(out, mapping.at.column - column);
+    append_vlq(out, std::int64_t{mapping.source} - previous.source);
+    append_vlq(out, std::int64_t{mapping.from.line} - previous.from.line);
+    append_vlq(out, std::int64_t{mapping.from.column} - previous.from.column);
+    column = mapping.at.column;
+    previous = mapping;
+  }
+  return out;
+}
+
+}  // namespace
+
+void append_vlq(std::string& out, std::int64_t value) {
+  auto bits = value < 0 ? (static_cast<std::uint64_t>(-(value + 1)) + 1) * 2 + 1 : static_cast<std::uint64_t>(value) * 2;
+  do {
+    std::uint64_t group = bits & 31U;
+    bits >>= 5U;
+    if (bits != 0) group |= 32U;
+    out += kBase64[group];
+  } while (bits != 0);
+}
+
+std::uint32_t MapBuilder::add_source(std::string name, ModuleText text) {
+  for (std::size_t i = 0; i < sources_.size(); ++i)
+    if (sources_[i].name == name) return static_cast<std::uint32_t>(i);
+  sources_.push_back({std::move(name), std::move(text)});
+  return static_cast<std::uint32_t>(sources_.size() - 1);
+}
+
+std::uint32_t MapBuilder::source_of(const ModuleText& module) noexcept {
+  if (module.get() == last_text_) return last_source_;
+  for (std::size_t i = 0; i < sources_.size(); ++i)
+    if (sources_[i].text == module) {
+      last_text_ = module.get();
+      last_source_ = static_cast<std::uint32_t>(i);
+      return last_source_;
+    }
+  return kNoSource;
+}
+
+void MapBuilder::segment(std::size_t output_offset, const ModuleText& module, std::size_t source_offset,
+                         std::size_t source_length) {
+  constexpr std::size_t kMost = std::numeric_limits<std::uint32_t>::max();
+  if (capped_) return;
+  if (held() >= kMaxMapSegments) {
+    capped_ = true;
+    return;
+  }
+  // Outputs and module texts are far shorter than this; a segment beyond it
+  // could not be stored exactly.
+  if (output_offset > kMost || source_offset > kMost || source_length > kMost - source_offset) return;
+  current().push_back({static_cast<std::uint32_t>(output_offset), source_of(module),
+                       static_cast<std::uint32_t>(source_offset), static_cast<std::uint32_t>(source_length)});
+}
+
+void MapBuilder::begin_call() { call_starts_.push_back(open_.size()); }
+
+void MapBuilder::end_call(std::size_t trimmed_front, std::size_t kept_length) {
+  const std::size_t start = call_starts_.back();
+  call_starts_.pop_back();
+  // What the trim cut off maps nothing; a segment that began in the cut-off
+  // white space is dropped with it rather than guessed at.
+  for (auto it = open_.begin() + static_cast<std::ptrdiff_t>(start); it != open_.end(); ++it)
+    if (it->generated >= trimmed_front && it->generated - trimmed_front < kept_length) {
+      MapSegment kept = *it;
+      kept.generated -= static_cast<std::uint32_t>(trimmed_front);
+      waiting_.push_back(kept);
+    }
+  open_.resize(start);
+}
+
+void MapBuilder::place_calls(std::size_t output_offset) {
+  std::vector<MapSegment>& into = current();
+  for (MapSegment placed : waiting_) {
+    placed.generated += static_cast<std::uint32_t>(output_offset);
+    into.push_back(placed);
+  }
+  waiting_.clear();
+}
+
+std::optional<SourceMap> MapBuilder::finish(const FinalOutput& output, Warnings& warnings,
+                                            bool sources_content) const {
+  if (capped_) {
+    const std::string cap = std::to_string(kMaxMapSegments);
+    warnings.push_back(imported_ ? "source map segment cap (" + cap + " segments) exceeded in imported module '" +
+                                       *imported_ + "'; no source map will be generated"
+                                 : "source map segment cap (" + cap +
+                                       " segments) exceeded; no source map will be generated");
+    return std::nullopt;
+  }
+  std::size_t total = 0;
+  for (const Source& source : sources_) total += source.text ? source.text->size() : 0;
+  if (total > kMaxSourcesContentBytes) {
+    warnings.push_back("sourcesContent total size (" + std::to_string(total) + " bytes) exceeds the " +
+                       std::to_string(kMaxSourcesContentBytes) +
+                       " byte ceiling; sourcesContent will be omitted from the source map");
+    sources_content = false;
+  }
+
+  const OutputOffsets to_output(output);
+  const LineIndex generated_lines(output.text);
+  std::vector<std::optional<LineIndex>> source_lines(sources_.size());
+  std::vector<Mapping> mappings;
+  mappings.reserve(segments_.size());
+  for (const MapSegment& segment : segments_) {
+    if (segment.source >= sources_.size() || !sources_[segment.source].text) continue;
+    const std::string& text = *sources_[segment.source].text;
+    if (segment.source_offset + std::size_t{segment.source_length} > text.size()) continue;
+    std::optional<LineIndex>& lines = source_lines[segment.source];
+    if (!lines) lines.emplace(text);
+    const std::optional<Position> from = lines->position(segment.source_offset);
+    const std::optional<std::size_t> generated = to_output(segment.generated);
+    const std::optional<Position> at = generated ? generated_lines.position(*generated) : std::nullopt;
+    if (!from || !at) continue;
+    mappings.push_back({static_cast<std::uint32_t>(*generated), *at, segment.source, *from});
+  }
+  std::ranges::stable_sort(mappings, {}, &Mapping::generated);
+
+  SourceMap map;
+  map.mappings = encode(mappings);
+  for (const Source& source : sources_) map.sources.push_back(source.name);
+  if (sources_content) {
+    map.sources_content.emplace();
+    for (const Source& source : sources_) map.sources_content->push_back(source.text ? *source.text : std::string());
+  }
+  return map;
+}
+
+}  // namespace quarl
