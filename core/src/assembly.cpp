@@ -34,7 +34,9 @@ std::string kept_frontmatter(std::string_view frontmatter) {
 
 }  // namespace
 
-std::string assemble_markdown(std::string body, std::optional<std::string_view> frontmatter) {
+std::string assemble_markdown(std::string body, std::optional<std::string_view> frontmatter,
+                              std::size_t* prefix) {
+  if (prefix) *prefix = 0;
   if (body.find('\r') != std::string::npos) std::erase(body, '\r');
   body.resize(utf8::trim_end(body).size());
   if (!body.empty()) body += '\n';
@@ -47,6 +49,7 @@ std::string assemble_markdown(std::string body, std::optional<std::string_view> 
   out += "---\n";
   out += block;
   out += "\n---\n";
+  if (prefix) *prefix = out.size();
   out += body;
   return out;
 }

@@ -2,6 +2,7 @@
 // entry module's frontmatter passed through in front of it.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,9 @@ namespace quarl {
 // lines between --- lines in front. The frontmatter drops its `imports:` entry
 // (with the indented or "- " list lines that belong to it) and its template
 // marker line.
-std::string assemble_markdown(std::string body, std::optional<std::string_view> frontmatter);
+// `prefix`, when given, is set to the length of what stands in front of the
+// body.
+std::string assemble_markdown(std::string body, std::optional<std::string_view> frontmatter,
+                              std::size_t* prefix = nullptr);
 
 }  // namespace quarl

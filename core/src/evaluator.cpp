@@ -392,7 +392,10 @@ void Evaluator::iterate(std::size_t offset, const For& loop, Body&& body) {
 void Evaluator::render_include(const Include& include) {
   const ImportedModule* module = scope_.lookup_module(include.alias);
   if (!module) throw Error::undefined_var(std::string(include.alias));
-  if (module->prompt) return out_.write(*module->prompt);
+  if (module->prompt) {
+    out_.carry(module->prompt_map);
+    return out_.write(*module->prompt);
+  }
   const std::string alias(include.alias);
   context_.warn(module->prompt_not_exported
                     ? "warning: @include of '" + alias +

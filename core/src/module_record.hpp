@@ -32,6 +32,7 @@ struct Exports {
   NameMap<const FunctionDef*> functions;
   Prompt prompt = Prompt::None;
   std::optional<std::string> other_prompt;
+  std::vector<MapSegment> other_prompt_map;  // where other_prompt came from
 };
 
 // The current body of one @block of an inheritance chain, and the names it is

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,15 @@ namespace quarl {
 inline constexpr std::size_t kMaxOutputBytes = 52428800;    // rendered text
 inline constexpr std::size_t kMaxMessages = 10000;
 inline constexpr std::size_t kMaxMessageBytes = 52428800;  // all contents together
+
+// One piece of output: where it starts in the generated text, and the bytes
+// of the source that produced it.
+struct MapSegment {
+  std::uint32_t generated;
+  std::uint32_t source;  // an index into the compile's map sources
+  std::uint32_t source_offset;
+  std::uint32_t source_length;
+};
 
 // Receives, while a body renders, which source bytes produced which output.
 // Offsets are into the text being rendered: the evaluation's output, or the
@@ -42,6 +52,9 @@ class SourceMapRecorder {
   // An interpolation that called user functions wrote its value at
   // `output_offset`: the waiting segments of those calls belong there.
   virtual void place_calls(std::size_t output_offset) = 0;
+  // Text written from `output_offset` on was rendered before, with these
+  // segments (an included module's body).
+  virtual void carry(std::size_t output_offset, std::span<const MapSegment> segments) = 0;
 };
 
 class Output {
@@ -66,6 +79,10 @@ class Output {
   void write(const Value& value) {
     if (storing()) append_text(buffer_, value);
     else count(value);
+  }
+  // What is written next was rendered before, with these segments.
+  void carry(std::span<const MapSegment> segments) {
+    if (recorder_ && !segments.empty()) recorder_->carry(position(), segments);
   }
   // What is written next came from `length` bytes at `offset` of `module`.
   void from_source(const ModuleText& module, std::size_t offset, std::size_t length) {

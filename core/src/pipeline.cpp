@@ -14,6 +14,8 @@
 #include "quarl/compile.hpp"
 #include "render.hpp"
 #include "resolver.hpp"
+#include "source_map.hpp"
+#include "source_path.hpp"
 
 namespace quarl {
 CallerVariables::CallerVariables(Value object) : object_(std::move(object)) {
@@ -42,11 +44,20 @@ auto at_boundary(Work&& work) -> Outcome<decltype(work())> {
 }
 
 // The entry module's source, the resolver that loaded it with everything it
-// imports, and the module itself.
+// imports, and the module itself; for a compile with a source map, the
+// modules the map points into, added as they load.
 struct Entry {
+  std::unique_ptr<MapSources> map_sources;
   std::unique_ptr<ModuleSource> source;
+  const FilesystemSource* files = nullptr;  // the source, when it reads files
   std::unique_ptr<Resolver> resolver;
   const Module* module = nullptr;
+
+  void start(std::unique_ptr<ModuleSource> modules, const CompileOptions& options) {
+    if (options.source_map) map_sources = std::make_unique<MapSources>();
+    source = std::move(modules);
+    resolver = std::make_unique<Resolver>(*source, map_sources.get());
+  }
 };
 
 Entry load_source_entry(std::string source, const CompileOptions& options) {
@@ -65,8 +76,8 @@ Entry load_source_entry(std::string source, const CompileOptions& options) {
     base = canonical_directory(*options.base_path);
     files->set_base_directory(base);
   }
-  entry.source = std::move(files);
-  entry.resolver = std::make_unique<Resolver>(*entry.source);
+  entry.files = files.get();
+  entry.start(std::move(files), options);
   entry.module = &entry.resolver->load_text(std::string(kSourceName),
                                            std::make_shared<const std::string>(std::move(source)),
                                            options.vars.entries(), std::move(base));
@@ -75,32 +86,47 @@ Entry load_source_entry(std::string source, const CompileOptions& options) {
 
 Entry load_file_entry(std::string_view path, const CompileOptions& options) {
   Entry entry;
-  entry.source = std::make_unique<FilesystemSource>();
-  const std::string key = entry.source->resolve(std::nullopt, path);
-  entry.resolver = std::make_unique<Resolver>(*entry.source);
+  auto files = std::make_unique<FilesystemSource>();
+  const std::string key = files->resolve(std::nullopt, path);
+  entry.files = files.get();
+  entry.start(std::move(files), options);
   entry.module = &entry.resolver->load_entry(key, options.vars.entries());
   return entry;
 }
 
 Entry load_virtual_entry(ModuleMap modules, std::string_view key, const CompileOptions& options) {
   Entry entry;
-  entry.source = std::make_unique<VirtualSource>(std::move(modules));
-  entry.resolver = std::make_unique<Resolver>(*entry.source);
+  entry.start(std::make_unique<VirtualSource>(std::move(modules)), options);
   entry.module = &entry.resolver->load_entry(std::string(key), options.vars.entries());
   return entry;
 }
 
-// Checks and renders the entry; `source_map` asks for a map (compile only).
-CompileResult render(const Entry& entry, bool source_map) {
+// How a module is named in a map read in a project: relative to its root.
+// The entry of a string compile, and names in angle brackets, stay.
+std::string shown_source_name(const std::string& name, const std::optional<std::string>& root) {
+  if (!root || name == "input.quarl" || (name.starts_with('<') && name.ends_with('>'))) return name;
+  return display_path(name, std::nullopt, root);
+}
+
+// Checks and renders the entry, with its source map when the options ask
+// for one (compile only).
+CompileResult render(const Entry& entry, const CompileOptions& options) {
   CompileResult result;
   result.warnings = std::move(entry.resolver->warnings());
-  result.output = render_module(*entry.module, RenderMode::Document, result.warnings);
-  if (source_map)
+  std::optional<MapBuilder> builder;
+  std::optional<SourceMapping> mapping;
+  if (entry.map_sources) mapping.emplace(builder.emplace(*entry.map_sources), options.sources_content);
+  result.output = render_module(*entry.module, RenderMode::Document, result.warnings, mapping ? &*mapping : nullptr);
+  if (mapping && result.kind() == OutputKind::Messages)
     result.warnings.push_back(
-        result.kind() == OutputKind::Messages
-            ? "source maps are not supported for messages-mode templates (@message blocks); no "
-              "source map will be generated"
-            : "source maps are not available in this version; no source map will be generated");
+        "source maps are not supported for messages-mode templates (@message blocks); no source map will be "
+        "generated");
+  if (mapping && mapping->map) {
+    result.source_map = std::move(mapping->map);
+    if (entry.files)
+      if (const std::optional<std::string> root = entry.files->project_root())
+        for (std::string& name : result.source_map->sources) name = shown_source_name(name, root);
+  }
   result.dependencies = entry.resolver->dependencies();
   return result;
 }
@@ -115,17 +141,17 @@ CheckResult check(const Entry& entry) {
 
 Outcome<CompileResult> compile_source(std::string source, const CompileOptions& options) {
   return at_boundary(
-      [&] { return render(load_source_entry(std::move(source), options), options.source_map); });
+      [&] { return render(load_source_entry(std::move(source), options), options); });
 }
 
 Outcome<CompileResult> compile_file(std::string_view path, const CompileOptions& options) {
-  return at_boundary([&] { return render(load_file_entry(path, options), options.source_map); });
+  return at_boundary([&] { return render(load_file_entry(path, options), options); });
 }
 
 Outcome<CompileResult> compile_virtual(ModuleMap modules, std::string_view entry,
                                        const CompileOptions& options) {
   return at_boundary([&] {
-    return render(load_virtual_entry(std::move(modules), entry, options), options.source_map);
+    return render(load_virtual_entry(std::move(modules), entry, options), options);
   });
 }
 

@@ -8,7 +8,7 @@
 
 namespace quarl {
 
-Rendered render_module(const Module& module, RenderMode mode, Warnings& warnings) {
+Rendered render_module(const Module& module, RenderMode mode, Warnings& warnings, SourceMapping* mapping) {
   const std::vector<Segment> plan = render_plan(module);
   Scope scope(&module.context);
   validate(plan, scope);
@@ -16,15 +16,20 @@ Rendered render_module(const Module& module, RenderMode mode, Warnings& warnings
   // A chat base template makes its chain render messages even when the
   // entry's own overrides hold none, so the mode follows what renders.
   const bool messages = mode != RenderMode::Body && has_message_blocks(plan);
-  Output output(messages ? Output::Mode::Messages : Output::Mode::Markdown,
-                mode != RenderMode::Check);
+  Output output(messages ? Output::Mode::Messages : Output::Mode::Markdown, mode != RenderMode::Check,
+                mapping && !messages ? &mapping->builder : nullptr);
   // Each render has an evaluation (and loop count) of its own.
   EvalContext context(warnings);
   evaluate(plan, scope, context, output);
   if (mode == RenderMode::Check) return std::string();
   if (messages) return output.take_messages();
   if (mode == RenderMode::Body) return output.take_text();
-  return assemble_markdown(output.take_text(), module.passed_frontmatter());
+  if (!mapping) return assemble_markdown(output.take_text(), module.passed_frontmatter());
+  const std::string body = output.take_text();
+  std::size_t prefix = 0;
+  std::string text = assemble_markdown(body, module.passed_frontmatter(), &prefix);
+  mapping->map = mapping->builder.finish({body, text, prefix}, warnings, mapping->sources_content);
+  return text;
 }
 
 }  // namespace quarl

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
 #include "module_record.hpp"
+#include "source_map.hpp"
 #include "quarl/result.hpp"
 
 namespace quarl {
@@ -24,8 +26,17 @@ enum class RenderMode : std::uint8_t {
 
 using Rendered = std::variant<std::string, std::vector<Message>>;
 
+// A source map of what renders (Markdown only: messages record nothing): the
+// builder the body records into and, for a Document, the finished map.
+struct SourceMapping {
+  MapBuilder& builder;
+  bool sources_content = false;  // embed the module texts in the document
+  std::optional<SourceMap> map;
+};
+
 // Checks `module` and renders what `mode` asks for (an empty text for
 // Validate and Check); warnings are appended to `warnings`. Throws an Error.
-Rendered render_module(const Module& module, RenderMode mode, Warnings& warnings);
+Rendered render_module(const Module& module, RenderMode mode, Warnings& warnings,
+                       SourceMapping* mapping = nullptr);
 
 }  // namespace quarl

@@ -9,6 +9,7 @@
 #include "parser.hpp"
 #include "quarl/stack_guard.hpp"
 #include "render.hpp"
+#include "source_map.hpp"
 #include "source_path.hpp"
 #include "utf8.hpp"
 
@@ -306,6 +307,7 @@ class Resolver::Linker {
   void reexport_prompt(const ImportedModule& imported) {
     module_.exports.prompt = Exports::Prompt::Other;
     module_.exports.other_prompt = imported.prompt;
+    module_.exports.other_prompt_map = imported.prompt_map;
   }
 
   Resolver& resolver_;
@@ -356,6 +358,8 @@ Module& Resolver::load(const std::string& key, ModuleText text,
       throw Error::json(exceeds_maximum("value nesting", kMaxValueDepth, "depth"));
   Module& module = modules_.emplace_back();
   module.key = key;
+  // The entry of a string compile is "input.quarl" in a map.
+  if (map_sources_) map_sources_->add(text_entry_ && text_entry_->first == key ? "input.quarl" : key, text);
   module.source = parse_template(lex(std::move(text)));
   module.frontmatter = load_frontmatter(module.source.frontmatter, marker_required, variables);
   check_block_count(module.source);
@@ -402,13 +406,22 @@ const ImportedModule& Resolver::interface_of(Module& module) {
   imported.functions = module.exports.functions;
   switch (module.exports.prompt) {
     case Exports::Prompt::Own: {
-      std::string text = std::get<std::string>(render_module(module, RenderMode::Body, warnings_));
-      if (!utf8::trim(text).empty()) imported.prompt = std::move(text);
+      std::optional<MapBuilder> map;
+      std::optional<SourceMapping> mapping;
+      if (map_sources_) mapping.emplace(map.emplace(*map_sources_, module.key));
+      std::string text = std::get<std::string>(
+          render_module(module, RenderMode::Body, warnings_, mapping ? &*mapping : nullptr));
+      if (map && map->capped() && !map_sources_->capped_in) map_sources_->capped_in = module.key;
+      if (!utf8::trim(text).empty()) {
+        imported.prompt = std::move(text);
+        if (map) imported.prompt_map = map->segments();
+      }
       break;
     }
     case Exports::Prompt::Other:
       render_module(module, RenderMode::Validate, warnings_);
       imported.prompt = module.exports.other_prompt;
+      imported.prompt_map = module.exports.other_prompt_map;
       break;
     case Exports::Prompt::None:
       render_module(module, RenderMode::Validate, warnings_);

@@ -15,6 +15,7 @@
 #include "quarl/result.hpp"
 #include "quarl/value.hpp"
 #include "scope.hpp"
+#include "source_map.hpp"
 
 namespace quarl {
 
@@ -26,7 +27,10 @@ inline constexpr std::size_t kMaxResolvingDepth = 64;
 // the first time a module imports it.
 class Resolver {
  public:
-  explicit Resolver(ModuleSource& source) : source_(source) {}
+  // `map_sources`: where the modules are added as they load, when the
+  // compile builds a source map (the maps of imported bodies point there).
+  explicit Resolver(ModuleSource& source, MapSources* map_sources = nullptr)
+      : source_(source), map_sources_(map_sources) {}
   Resolver(const Resolver&) = delete;
   Resolver& operator=(const Resolver&) = delete;
 
@@ -63,6 +67,7 @@ class Resolver {
   const ImportedModule& interface_of(Module& module);
 
   ModuleSource& source_;
+  MapSources* map_sources_;
   Warnings warnings_;
   // A string entry's name, and the directory its imports resolve against.
   std::optional<std::pair<std::string, std::string>> text_entry_;

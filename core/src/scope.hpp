@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "frontmatter.hpp"
+#include "output.hpp"
 #include "quarl/value.hpp"
 #include "template.hpp"
 #include "text_scan.hpp"
@@ -55,6 +56,8 @@ struct FunctionDef {
 struct ImportedModule {
   NameMap<const FunctionDef*> functions;
   std::optional<std::string> prompt;
+  // Where the prompt's text came from, when the compile builds a source map.
+  std::vector<MapSegment> prompt_map;
   // The module has body text but an explicit @export list without `prompt`.
   bool prompt_not_exported = false;
 };

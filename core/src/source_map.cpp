@@ -136,37 +136,42 @@ void append_vlq(std::string& out, std::int64_t value) {
   } while (bits != 0);
 }
 
-std::uint32_t MapBuilder::add_source(std::string name, ModuleText text) {
+std::uint32_t MapSources::add(std::string name, ModuleText text) {
   for (std::size_t i = 0; i < sources_.size(); ++i)
     if (sources_[i].name == name) return static_cast<std::uint32_t>(i);
   sources_.push_back({std::move(name), std::move(text)});
   return static_cast<std::uint32_t>(sources_.size() - 1);
 }
 
-std::uint32_t MapBuilder::source_of(const ModuleText& module) noexcept {
-  if (module.get() == last_text_) return last_source_;
+std::optional<std::uint32_t> MapSources::find(const ModuleText& text) noexcept {
+  // The sources hold their texts, so an address seen before is still theirs.
+  if (text.get() == last_text_) return last_index_;
   for (std::size_t i = 0; i < sources_.size(); ++i)
-    if (sources_[i].text == module) {
-      last_text_ = module.get();
-      last_source_ = static_cast<std::uint32_t>(i);
-      return last_source_;
+    if (sources_[i].text == text) {
+      last_text_ = text.get();
+      last_index_ = static_cast<std::uint32_t>(i);
+      return last_index_;
     }
-  return kNoSource;
+  return std::nullopt;
 }
 
-void MapBuilder::segment(std::size_t output_offset, const ModuleText& module, std::size_t source_offset,
-                         std::size_t source_length) {
-  constexpr std::size_t kMost = std::numeric_limits<std::uint32_t>::max();
+void MapBuilder::keep(const MapSegment& segment) {
   if (capped_) return;
   if (held() >= kMaxMapSegments) {
     capped_ = true;
     return;
   }
+  (call_starts_.empty() ? segments_ : open_).push_back(segment);
+}
+
+void MapBuilder::segment(std::size_t output_offset, const ModuleText& module, std::size_t source_offset,
+                         std::size_t source_length) {
+  constexpr std::size_t kMost = std::numeric_limits<std::uint32_t>::max();
   // Outputs and module texts are far shorter than this; a segment beyond it
   // could not be stored exactly.
   if (output_offset > kMost || source_offset > kMost || source_length > kMost - source_offset) return;
-  current().push_back({static_cast<std::uint32_t>(output_offset), source_of(module),
-                       static_cast<std::uint32_t>(source_offset), static_cast<std::uint32_t>(source_length)});
+  keep({static_cast<std::uint32_t>(output_offset), sources_.find(module).value_or(kNoSource),
+        static_cast<std::uint32_t>(source_offset), static_cast<std::uint32_t>(source_length)});
 }
 
 void MapBuilder::begin_call() { call_starts_.push_back(open_.size()); }
@@ -174,38 +179,50 @@ void MapBuilder::begin_call() { call_starts_.push_back(open_.size()); }
 void MapBuilder::end_call(std::size_t trimmed_front, std::size_t kept_length) {
   const std::size_t start = call_starts_.back();
   call_starts_.pop_back();
-  // What the trim cut off maps nothing; a segment that began in the cut-off
-  // white space is dropped with it rather than guessed at.
-  for (auto it = open_.begin() + static_cast<std::ptrdiff_t>(start); it != open_.end(); ++it)
-    if (it->generated >= trimmed_front && it->generated - trimmed_front < kept_length) {
-      MapSegment kept = *it;
-      kept.generated -= static_cast<std::uint32_t>(trimmed_front);
-      waiting_.push_back(kept);
+  // What the trim cut off maps nothing: a segment that began in it starts
+  // where the kept text does, that many bytes later in its source.
+  for (auto it = open_.begin() + static_cast<std::ptrdiff_t>(start); it != open_.end(); ++it) {
+    MapSegment kept = *it;
+    if (kept.generated < trimmed_front) {
+      const std::size_t cut = trimmed_front - kept.generated;
+      if (cut >= kept.source_length) continue;
+      kept.source_offset += static_cast<std::uint32_t>(cut);
+      kept.source_length -= static_cast<std::uint32_t>(cut);
+      kept.generated = static_cast<std::uint32_t>(trimmed_front);
     }
+    if (kept.generated - trimmed_front >= kept_length) continue;
+    kept.generated -= static_cast<std::uint32_t>(trimmed_front);
+    waiting_.push_back(kept);
+  }
   open_.resize(start);
 }
 
 void MapBuilder::place_calls(std::size_t output_offset) {
-  std::vector<MapSegment>& into = current();
-  for (MapSegment placed : waiting_) {
-    placed.generated += static_cast<std::uint32_t>(output_offset);
-    into.push_back(placed);
+  const std::vector<MapSegment> placed = std::exchange(waiting_, {});
+  carry(output_offset, placed);
+}
+
+void MapBuilder::carry(std::size_t output_offset, std::span<const MapSegment> segments) {
+  for (MapSegment segment : segments) {
+    if (output_offset + segment.generated > std::numeric_limits<std::uint32_t>::max()) continue;
+    segment.generated += static_cast<std::uint32_t>(output_offset);
+    keep(segment);
   }
-  waiting_.clear();
 }
 
 std::optional<SourceMap> MapBuilder::finish(const FinalOutput& output, Warnings& warnings,
                                             bool sources_content) const {
-  if (capped_) {
+  const std::optional<std::string>& capped_in = capped_ ? imported_ : sources_.capped_in;
+  if (capped_ || sources_.capped_in) {
     const std::string cap = std::to_string(kMaxMapSegments);
-    warnings.push_back(imported_ ? "source map segment cap (" + cap + " segments) exceeded in imported module '" +
-                                       *imported_ + "'; no source map will be generated"
+    warnings.push_back(capped_in ? "source map segment cap (" + cap + " segments) exceeded in imported module '" +
+                                       *capped_in + "'; no source map will be generated"
                                  : "source map segment cap (" + cap +
                                        " segments) exceeded; no source map will be generated");
     return std::nullopt;
   }
   std::size_t total = 0;
-  for (const Source& source : sources_) total += source.text ? source.text->size() : 0;
+  for (std::size_t i = 0; i < sources_.size(); ++i) total += sources_.text(i).size();
   if (total > kMaxSourcesContentBytes) {
     warnings.push_back("sourcesContent total size (" + std::to_string(total) + " bytes) exceeds the " +
                        std::to_string(kMaxSourcesContentBytes) +
@@ -219,8 +236,8 @@ std::optional<SourceMap> MapBuilder::finish(const FinalOutput& output, Warnings&
   std::vector<Mapping> mappings;
   mappings.reserve(segments_.size());
   for (const MapSegment& segment : segments_) {
-    if (segment.source >= sources_.size() || !sources_[segment.source].text) continue;
-    const std::string& text = *sources_[segment.source].text;
+    if (segment.source >= sources_.size()) continue;
+    const std::string& text = sources_.text(segment.source);
     if (segment.source_offset + std::size_t{segment.source_length} > text.size()) continue;
     std::optional<LineIndex>& lines = source_lines[segment.source];
     if (!lines) lines.emplace(text);
@@ -234,10 +251,10 @@ std::optional<SourceMap> MapBuilder::finish(const FinalOutput& output, Warnings&
 
   SourceMap map;
   map.mappings = encode(mappings);
-  for (const Source& source : sources_) map.sources.push_back(source.name);
+  for (std::size_t i = 0; i < sources_.size(); ++i) map.sources.push_back(sources_.name(i));
   if (sources_content) {
     map.sources_content.emplace();
-    for (const Source& source : sources_) map.sources_content->push_back(source.text ? *source.text : std::string());
+    for (std::size_t i = 0; i < sources_.size(); ++i) map.sources_content->push_back(sources_.text(i));
   }
   return map;
 }

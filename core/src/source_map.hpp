@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,15 +23,6 @@ namespace quarl {
 inline constexpr std::size_t kMaxMapSegments = 1000000;
 inline constexpr std::size_t kMaxSourcesContentBytes = 52428800;  // all embedded texts together
 
-// One piece of output: where it starts in the generated text, and the bytes
-// of the source that produced it.
-struct MapSegment {
-  std::uint32_t generated;
-  std::uint32_t source;  // an index into the builder's sources
-  std::uint32_t source_offset;
-  std::uint32_t source_length;
-};
-
 // How the final output was made from the rendered body: its carriage returns
 // removed, its trailing white space trimmed, and `prefix` bytes (a
 // frontmatter block) put in front.
@@ -40,32 +32,30 @@ struct FinalOutput {
   std::size_t prefix = 0;
 };
 
-class MapBuilder final : public SourceMapRecorder {
+// The modules the maps of one compile point into, each under its source
+// name, in the order they were added (the entry first). The map of the entry
+// and the maps of imported bodies share them, so that a body's segments
+// carry over into the text that includes it.
+class MapSources {
  public:
-  // `imported`: the key of the imported module whose body the map is of,
-  // named in the warning when the segment cap is exceeded.
-  explicit MapBuilder(std::optional<std::string> imported = std::nullopt)
-      : imported_(std::move(imported)) {}
-
   // The index of the source named `name`: a new one for a new name, with
-  // `text` as its content; the one registered before for a known name.
-  std::uint32_t add_source(std::string name, ModuleText text);
+  // `text` as its content; the one added before for a known name.
+  std::uint32_t add(std::string name, ModuleText text);
+  // The index of the source whose text is `text`, or none.
+  std::optional<std::uint32_t> find(const ModuleText& text) noexcept;
+  // Renames every source with `rename`, which returns the new name.
+  template <class Rename>
+  void rename(Rename&& rename) {
+    for (Source& source : sources_) source.name = rename(source.name);
+  }
 
-  void segment(std::size_t output_offset, const ModuleText& module, std::size_t source_offset,
-               std::size_t source_length) override;
-  void begin_call() override;
-  void end_call(std::size_t trimmed_front, std::size_t kept_length) override;
-  void place_calls(std::size_t output_offset) override;
+  std::size_t size() const noexcept { return sources_.size(); }
+  const std::string& name(std::size_t index) const noexcept { return sources_[index].name; }
+  const std::string& text(std::size_t index) const noexcept { return *sources_[index].text; }
 
-  // The segments of the rendered text so far, in the order they were made.
-  const std::vector<MapSegment>& segments() const noexcept { return segments_; }
-
-  // The document for `output`: none, with a warning, when the segment cap
-  // was exceeded. Contents are embedded when `sources_content` asks for them
-  // and all the texts together fit under kMaxSourcesContentBytes (a warning
-  // says so when they do not, asked or not). Segments that fall outside
-  // their source or the output, or off a character boundary, are dropped.
-  std::optional<SourceMap> finish(const FinalOutput& output, Warnings& warnings, bool sources_content) const;
+  // The first imported module whose map exceeded the segment cap: then the
+  // compile has no map.
+  std::optional<std::string> capped_in;
 
  private:
   struct Source {
@@ -73,15 +63,45 @@ class MapBuilder final : public SourceMapRecorder {
     ModuleText text;
   };
 
-  std::size_t held() const noexcept { return segments_.size() + open_.size() + waiting_.size(); }
-  std::uint32_t source_of(const ModuleText& module) noexcept;
-  // Where segments go: the rendered text, or the body of the innermost call.
-  std::vector<MapSegment>& current() noexcept { return call_starts_.empty() ? segments_ : open_; }
-
-  std::optional<std::string> imported_;
   std::vector<Source> sources_;
-  const std::string* last_text_ = nullptr;  // the text of the last segment's source
-  std::uint32_t last_source_ = 0;
+  const std::string* last_text_ = nullptr;  // the text of the last source found
+  std::uint32_t last_index_ = 0;
+};
+
+class MapBuilder final : public SourceMapRecorder {
+ public:
+  // `imported`: the key of the imported module whose body the map is of,
+  // named in the warning when the segment cap is exceeded.
+  explicit MapBuilder(MapSources& sources, std::optional<std::string> imported = std::nullopt)
+      : sources_(sources), imported_(std::move(imported)) {}
+
+  void segment(std::size_t output_offset, const ModuleText& module, std::size_t source_offset,
+               std::size_t source_length) override;
+  void begin_call() override;
+  void end_call(std::size_t trimmed_front, std::size_t kept_length) override;
+  void place_calls(std::size_t output_offset) override;
+  void carry(std::size_t output_offset, std::span<const MapSegment> segments) override;
+
+  // The segments of the rendered text so far, in the order they were made.
+  const std::vector<MapSegment>& segments() const noexcept { return segments_; }
+  // Whether a segment was dropped for the cap; then there is no map.
+  bool capped() const noexcept { return capped_; }
+
+  // The document for `output`: none, with a warning, when the segment cap
+  // was exceeded here or in an imported body. Contents are embedded when `sources_content` asks for them
+  // and all the texts together fit under kMaxSourcesContentBytes (a warning
+  // says so when they do not, asked or not). Segments that fall outside
+  // their source or the output, or off a character boundary, are dropped.
+  std::optional<SourceMap> finish(const FinalOutput& output, Warnings& warnings, bool sources_content) const;
+
+ private:
+  std::size_t held() const noexcept { return segments_.size() + open_.size() + waiting_.size(); }
+  // Keeps `segment` where segments go now (the rendered text, or the body of
+  // the innermost call) unless the cap is reached.
+  void keep(const MapSegment& segment);
+
+  MapSources& sources_;
+  std::optional<std::string> imported_;
   std::vector<MapSegment> segments_;  // of the rendered text
   // The segments of the calls that are rendering, each call's after the
   // index its entry in call_starts_ holds, offsets into its own body.

@@ -75,6 +75,9 @@ class LogRecorder : public SourceMapRecorder {
   void place_calls(std::size_t output_offset) override {
     log += "place " + std::to_string(output_offset) + "\n";
   }
+  void carry(std::size_t output_offset, std::span<const MapSegment> segments) override {
+    log += "carry " + std::to_string(segments.size()) + " at " + std::to_string(output_offset) + "\n";
+  }
 };
 
 TEST(Evaluator, ReportsSourcePositionsToARecorder) {

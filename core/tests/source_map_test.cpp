@@ -57,9 +57,10 @@ TEST(SourceMap, Positions) {
   };
   for (const MapCase& c : cases) {
     SCOPED_TRACE(c.title);
-    MapBuilder builder;
+    MapSources sources;
+    MapBuilder builder(sources);
     const ModuleText source = text_of(c.source);
-    EXPECT_EQ(builder.add_source("input.quarl", source), 0U);
+    EXPECT_EQ(sources.add("input.quarl", source), 0U);
     for (const auto& [generated, offset] : c.segments) builder.segment(generated, source, offset, 1);
     builder.segment(0, source, 0, c.source.size() + 1);  // past the end of its source
     builder.segment(0, text_of(c.source), 0, 1);         // a text no source holds
@@ -76,14 +77,15 @@ TEST(SourceMap, Positions) {
 // A call's body renders into text of its own; what the trim cuts off maps
 // nothing, the rest moves to where the interpolation writes the value.
 TEST(SourceMap, CallsMoveToWhereTheirValueIsWritten) {
-  MapBuilder builder;
+  MapSources sources;
+  MapBuilder builder(sources);
   const ModuleText source = text_of("<{{ f() }}>\n@define f():\n  hi\n@end\n");
-  const std::uint32_t index = builder.add_source("main.quarl", source);
-  EXPECT_EQ(builder.add_source("main.quarl", text_of("other")), index);  // known by its name
+  const std::uint32_t index = sources.add("main.quarl", source);
+  EXPECT_EQ(sources.add("main.quarl", text_of("other")), index);  // known by its name
   builder.segment(0, source, 0, 1);
   builder.begin_call();
-  builder.segment(0, source, 25, 2);  // white space the trim cuts off
-  builder.segment(2, source, 27, 2);  // "hi"
+  builder.segment(0, source, 25, 4);  // "  hi": the trim cuts off its first two bytes
+  builder.segment(4, source, 29, 1);  // "\n": cut off whole
   builder.end_call(2, 2);
   builder.place_calls(1);
   builder.segment(3, source, 10, 1);
@@ -99,9 +101,10 @@ TEST(SourceMap, SegmentCap) {
   for (const bool past : {false, true})
     for (const bool imported : {false, true}) {
       SCOPED_TRACE(testing::Message() << past << imported);
-      MapBuilder builder(imported ? std::optional<std::string>("lib.quarl") : std::nullopt);
+      MapSources sources;
+      MapBuilder builder(sources, imported ? std::optional<std::string>("lib.quarl") : std::nullopt);
       const ModuleText source = text_of("x");
-      builder.add_source("lib.quarl", source);
+      sources.add("lib.quarl", source);
       for (std::size_t i = 0; i < kMaxMapSegments + (past ? 1 : 0); ++i) builder.segment(0, source, 0, 1);
       Warnings warnings;
       const std::optional<SourceMap> map = builder.finish({"x", "x\n"}, warnings, false);
@@ -122,10 +125,11 @@ TEST(SourceMap, SourcesContentCeiling) {
   for (const bool past : {false, true})
     for (const bool wanted : {false, true}) {
       SCOPED_TRACE(testing::Message() << past << wanted);
-      MapBuilder builder;
-      builder.add_source("big.quarl", big);
-      builder.add_source("one.quarl", text_of("b"));
-      if (past) builder.add_source("two.quarl", text_of("c"));
+      MapSources sources;
+      MapBuilder builder(sources);
+      sources.add("big.quarl", big);
+      sources.add("one.quarl", text_of("b"));
+      if (past) sources.add("two.quarl", text_of("c"));
       Warnings warnings;
       const std::optional<SourceMap> map = builder.finish({"", ""}, warnings, wanted);
       ASSERT_TRUE(map);

@@ -1,0 +1,105 @@
+"""Source maps, read back by an independent consumer (the `sourcemap` package)."""
+import json
+import warnings
+
+import pytest
+import sourcemap
+
+import tessel
+
+LIB = "@define greet(name):\n  Hello, **{{ name }}**!\n@end\nLibrary text with \u00e9 and \U0001F600.\n"
+BASE = "Base top \u00e9\n@block body:\nBase body\n@end\n@block footer:\nBase footer\n@end\nBase bottom\n"
+MID = '@extends "./base.quarl"\n@block footer:\nMid footer {{ title }}\n@end\n'
+CHILD = '---\ntitle: T\n---\n@extends "./mid.quarl"\n@block body:\nChild {{ title }} \U0001F600 body\n@end\n'
+
+# (title, modules, entry or None for a string compile of modules["main"],
+#  expected sources, source lines some token must point into)
+CASES = [
+    ("plain text", {"main": "Just text.\nTwo lines.\n"}, None, ["input.quarl"], {("input.quarl", 0)}),
+    ("interpolations and an escaped brace", {"main": "a {{ x }} b \\{{ c {{ x }}\n"}, None, ["input.quarl"], set()),
+    ("CRLF source", {"main": "one {{ x }}\r\ntwo\r\n\r\nthree\r\n"}, None, ["input.quarl"], set()),
+    ("non-ASCII and astral characters on one line",
+     {"main": "\u00e9\U0001F600 {{ x }} \u4e2d\U0001F680 {{ x }} end\n"}, None, ["input.quarl"], set()),
+    ("frontmatter passed through", {"main": "---\ntitle: T\nn: 2\n---\nTitle {{ title }}\n"}, None, ["input.quarl"], set()),
+    ("nested function calls in interpolations",
+     {"main": "@define inner(v):\n  <{{ v }}>\n@end\n@define outer(v):\n\n  [{{ inner(v) }}]  \n@end\n"
+              "A {{ outer(x) }} B {{ upper(outer(x)) }}\n"}, None, ["input.quarl"], set()),
+    ("a loop", {"main": "@for i in items:\n- item {{ i }}, \u00e9\n@end\n"}, None, ["input.quarl"], set()),
+    ("include and an imported function",
+     {"main.quarl": '@import "./lib.quarl" as lib\n{{ lib.greet("Ada") }}\n@include lib\nafter\n', "lib.quarl": LIB},
+     "main.quarl", ["main.quarl", "lib.quarl"], {("lib.quarl", 1), ("lib.quarl", 3), ("main.quarl", 3)}),
+    ("a three-level extends chain",
+     {"child.quarl": CHILD, "mid.quarl": MID, "base.quarl": BASE}, "child.quarl",
+     ["child.quarl", "mid.quarl", "base.quarl"], {("child.quarl", 5), ("mid.quarl", 2), ("base.quarl", 7)}),
+]
+
+VARS = {"x": "value \u00e9", "items": [1, 2, 3]}
+
+
+def utf16_columns(line):
+    """The code point index at each UTF-16 column of `line`."""
+    columns = []
+    for index, char in enumerate(line):
+        columns += [index] * (2 if ord(char) > 0xFFFF else 1)
+    return columns + [len(line)]
+
+
+def char_at(text, line, column):
+    lines = text.split("\n")
+    if line >= len(lines):
+        return None
+    row = lines[line]
+    columns = utf16_columns(row)
+    return row[columns[column]] if column < len(columns) - 1 else "\n"
+
+
+def check_map(result):
+    """Every token points from an output character at the source bytes that made it."""
+    document = result.source_map
+    assert document["version"] == 3 and document["names"] == []
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        index = sourcemap.loads(json.dumps(document))
+    contents = dict(zip(document["sources"], document["sourcesContent"]))
+    tokens = list(index)
+    assert tokens
+    for token in tokens:
+        out = char_at(result.output, token.dst_line, token.dst_col)
+        source = char_at(contents[token.src], token.src_line, token.src_col)
+        # Text maps to itself (a line end to the carriage return before it,
+        # which the output dropped); an interpolation's value to its "{{", an
+        # escaped brace's "{{" to its backslash.
+        assert out == source or (out, source) in {("\n", "\r"), ("{", "\\")} or source == "{", (token, out, source)
+    return tokens
+
+
+@pytest.mark.parametrize("title, modules, entry, sources, lines", CASES, ids=[c[0] for c in CASES])
+def test_maps_point_at_what_produced_the_output(title, modules, entry, sources, lines):
+    if entry is None:
+        result = tessel.compile(modules["main"], vars=VARS, source_map=True, sources_content=True)
+    else:
+        result = tessel.compile_virtual(modules, entry, vars=VARS, source_map=True, sources_content=True)
+    assert result.source_map["sources"] == sources
+    assert not [w for w in result.warnings if "source map" in w]
+    tokens = check_map(result)
+    # Every source that wrote text into the output is pointed at, an
+    # included body and the blocks of a chain included.
+    assert {token.src for token in tokens} == set(sources)
+    assert lines <= {(token.src, token.src_line) for token in tokens}
+
+
+def test_files_are_named_relative_to_the_project_root(tmp_path):
+    (tmp_path / ".quarlroot").write_text("")
+    (tmp_path / "parts").mkdir()
+    (tmp_path / "parts" / "lib.quarl").write_text(LIB, encoding="utf-8")
+    (tmp_path / "main.quarl").write_text('@import "./parts/lib.quarl" as lib\n@include lib\n{{ x }}\n',
+                                         encoding="utf-8")
+    result = tessel.compile_file(str(tmp_path / "main.quarl"), vars=VARS, source_map=True, sources_content=True)
+    assert result.source_map["sources"] == ["main.quarl", "parts/lib.quarl"]
+    check_map(result)
+
+
+def test_contents_only_when_asked():
+    assert "sourcesContent" not in tessel.compile("a {{ x }}", vars=VARS, source_map=True).source_map
+    assert tessel.compile("a", source_map=True, sources_content=True).source_map["sourcesContent"] == ["a"]
+    assert tessel.compile("a").source_map is None
