@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -12,15 +13,38 @@ namespace {
 
 constexpr std::uint32_t kNoSource = std::numeric_limits<std::uint32_t>::max();
 
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+
 // UTF-16 code units of `text`: one per character, two for a character above
-// U+FFFF (a four-byte sequence).
-std::uint32_t utf16_units(std::string_view text) noexcept {
-  std::uint32_t units = 0;
-  for (const char byte : text) {
-    if (utf8::is_continuation(byte)) continue;
-    units += static_cast<unsigned char>(byte) >= 0xF0 ? 2 : 1;
+// U+FFFF (a four-byte sequence). ASCII goes eight bytes at a time.
+std::size_t utf16_units(std::string_view text) noexcept {
+  std::size_t units = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, sizeof word);
+    if ((word & kHighBits) == 0) {
+      units += 8;
+      continue;
+    }
+    for (std::size_t k = i; k < i + 8; ++k)
+      if (!utf8::is_continuation(text[k])) units += static_cast<unsigned char>(text[k]) >= 0xF0 ? 2 : 1;
   }
+  for (; i < text.size(); ++i)
+    if (!utf8::is_continuation(text[i])) units += static_cast<unsigned char>(text[i]) >= 0xF0 ? 2 : 1;
   return units;
+}
+
+bool is_ascii(std::string_view text) noexcept {
+  std::size_t i = 0;
+  std::uint64_t any = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, sizeof word);
+    any |= word;
+  }
+  for (; i < text.size(); ++i) any |= static_cast<unsigned char>(text[i]);
+  return (any & kHighBits) == 0 && (any & 0x80U) == 0;
 }
 
 struct Position {
@@ -36,9 +60,8 @@ class LineIndex {
     std::size_t start = 0;
     for (;;) {
       const std::size_t end = text.find('\n', start);
-      const std::string_view line = text.substr(start, end == std::string_view::npos ? end : end - start);
       starts_.push_back(static_cast<std::uint32_t>(start));
-      ascii_.push_back(std::ranges::none_of(line, [](char c) { return static_cast<unsigned char>(c) >= 0x80; }));
+      ascii_.push_back(is_ascii(text.substr(start, end == std::string_view::npos ? end : end - start)));
       if (end == std::string_view::npos) return;
       start = end + 1;
     }
@@ -51,8 +74,8 @@ class LineIndex {
     const auto after = std::upper_bound(starts_.begin(), starts_.end(), offset);
     const auto line = static_cast<std::size_t>(after - starts_.begin()) - 1;
     const std::size_t start = starts_[line];
-    const std::uint32_t column = ascii_[line] ? static_cast<std::uint32_t>(offset - start)
-                                              : utf16_units(text_.substr(start, offset - start));
+    const auto column = static_cast<std::uint32_t>(ascii_[line] ? offset - start
+                                                                : utf16_units(text_.substr(start, offset - start)));
     return Position{static_cast<std::uint32_t>(line), column};
   }
 
@@ -62,10 +85,10 @@ class LineIndex {
   std::vector<bool> ascii_;
 };
 
-// A segment as the document holds it.
+// A segment as the document holds it: where it is in the final output (a
+// byte offset until it is written), and where in its source.
 struct Mapping {
-  std::uint32_t generated;  // byte offset into the final output, for ordering
-  Position at;
+  std::uint32_t generated;
   std::uint32_t source;
   Position from;
 };
@@ -100,25 +123,53 @@ class OutputOffsets {
 
 constexpr std::string_view kBase64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-std::string encode(const std::vector<Mapping>& mappings) {
+// Writes the Base64 VLQ form of `value` at `at`; returns where it ends.
+char* write_vlq(char* at, std::int64_t value) noexcept {
+  auto bits = value < 0 ? (static_cast<std::uint64_t>(-(value + 1)) + 1) * 2 + 1 : static_cast<std::uint64_t>(value) * 2;
+  do {
+    std::uint64_t group = bits & 31U;
+    bits >>= 5U;
+    if (bits != 0) group |= 32U;
+    *at++ = kBase64[group];
+  } while (bits != 0);
+  return at;
+}
+
+// The mappings of segments in output order. Their generated lines and
+// columns are counted walking the output once, from one segment to the next;
+// a segment inside a character of the output is dropped.
+std::string encode(const std::vector<Mapping>& mappings, std::string_view output) {
   std::string out;
+  out.reserve(mappings.size() * 8);
+  std::size_t walked = 0;  // the output up to here is counted
   std::uint32_t line = 0;
+  std::int64_t column = 0;           // of `walked`
+  std::int64_t previous_column = 0;  // of the previous segment on the line
   bool first_on_line = true;
-  std::int64_t column = 0;
   Mapping previous{};
   for (const Mapping& mapping : mappings) {
-    for (; line < mapping.at.line; ++line) {
+    const std::size_t offset = mapping.generated;
+    if (offset > output.size() || (offset < output.size() && utf8::is_continuation(output[offset]))) continue;
+    for (std::size_t end; (end = output.find('\n', walked)) < offset; walked = end + 1) {
       out += ';';
-      first_on_line = true;
+      ++line;
       column = 0;
+      previous_column = 0;
+      first_on_line = true;
     }
-    if (!first_on_line) out += ',';
+    column += static_cast<std::int64_t>(utf16_units(output.substr(walked, offset - walked)));
+    walked = offset;
+    // Four fields of at most 13 digits each, and a separator.
+    char fields[4 * 13 + 1];
+    char* at = fields;
+    if (!first_on_line) *at++ = ',';
+    at = write_vlq(at, column - previous_column);
+    at = write_vlq(at, std::int64_t{mapping.source} - previous.source);
+    at = write_vlq(at, std::int64_t{mapping.from.line} - previous.from.line);
+    at = write_vlq(at, std::int64_t{mapping.from.column} - previous.from.column);
+    out.append(fields, static_cast<std::size_t>(at - fields));
     first_on_line = false;
-    append_vlq(out, mapping.at.column - column);
-    append_vlq(out, std::int64_t{mapping.source} - previous.source);
-    append_vlq(out, std::int64_t{mapping.from.line} - previous.from.line);
-    append_vlq(out, std::int64_t{mapping.from.column} - previous.from.column);
-    column = mapping.at.column;
+    previous_column = column;
     previous = mapping;
   }
   return out;
@@ -127,13 +178,8 @@ std::string encode(const std::vector<Mapping>& mappings) {
 }  // namespace
 
 void append_vlq(std::string& out, std::int64_t value) {
-  auto bits = value < 0 ? (static_cast<std::uint64_t>(-(value + 1)) + 1) * 2 + 1 : static_cast<std::uint64_t>(value) * 2;
-  do {
-    std::uint64_t group = bits & 31U;
-    bits >>= 5U;
-    if (bits != 0) group |= 32U;
-    out += kBase64[group];
-  } while (bits != 0);
+  char digits[13];
+  out.append(digits, static_cast<std::size_t>(write_vlq(digits, value) - digits));
 }
 
 std::uint32_t MapSources::add(std::string name, ModuleText text) {
@@ -231,7 +277,6 @@ std::optional<SourceMap> MapBuilder::finish(const FinalOutput& output, Warnings&
   }
 
   const OutputOffsets to_output(output);
-  const LineIndex generated_lines(output.text);
   std::vector<std::optional<LineIndex>> source_lines(sources_.size());
   std::vector<Mapping> mappings;
   mappings.reserve(segments_.size());
@@ -243,14 +288,15 @@ std::optional<SourceMap> MapBuilder::finish(const FinalOutput& output, Warnings&
     if (!lines) lines.emplace(text);
     const std::optional<Position> from = lines->position(segment.source_offset);
     const std::optional<std::size_t> generated = to_output(segment.generated);
-    const std::optional<Position> at = generated ? generated_lines.position(*generated) : std::nullopt;
-    if (!from || !at) continue;
-    mappings.push_back({static_cast<std::uint32_t>(*generated), *at, segment.source, *from});
+    if (!from || !generated) continue;
+    mappings.push_back({static_cast<std::uint32_t>(*generated), segment.source, *from});
   }
-  std::ranges::stable_sort(mappings, {}, &Mapping::generated);
+  // Output is mostly made in order; calls placed after they rendered are not.
+  if (!std::ranges::is_sorted(mappings, {}, &Mapping::generated))
+    std::ranges::stable_sort(mappings, {}, &Mapping::generated);
 
   SourceMap map;
-  map.mappings = encode(mappings);
+  map.mappings = encode(mappings, output.text);
   for (std::size_t i = 0; i < sources_.size(); ++i) map.sources.push_back(sources_.name(i));
   if (sources_content) {
     map.sources_content.emplace();
