@@ -103,3 +103,23 @@ def test_contents_only_when_asked():
     assert "sourcesContent" not in tessel.compile("a {{ x }}", vars=VARS, source_map=True).source_map
     assert tessel.compile("a", source_map=True, sources_content=True).source_map["sourcesContent"] == ["a"]
     assert tessel.compile("a").source_map is None
+
+
+# A million segments: ten a line, a thousand lines a hundred times.
+MILLION = ("---\na: [" + ", ".join(map(str, range(100))) + "]\nb: [" + ", ".join(map(str, range(1000))) + "]\n---\n"
+           "@for x in a:\n@for y in b:\n{{ y }}a{{ y }}b{{ y }}c{{ y }}d{{ y }}e\n@end\n@end\n")
+
+
+@pytest.mark.parametrize("extra, imported", [("", False), ("x\n", False), ("", True), ("x\n", True)])
+def test_segment_cap(extra, imported):
+    """The millionth segment is kept; one more drops the map, with a warning
+    that names the imported module whose body went past the cap."""
+    if imported:
+        modules = {"main.quarl": '@import "./big.quarl" as big\n@include big\n', "big.quarl": MILLION + extra}
+        result = tessel.compile_virtual(modules, "main.quarl", source_map=True)
+    else:
+        result = tessel.compile(MILLION + extra, source_map=True)
+    assert (result.source_map is None) == bool(extra)
+    where = " in imported module 'big.quarl'" if imported else ""
+    expected = [f"source map segment cap (1000000 segments) exceeded{where}; no source map will be generated"]
+    assert [w for w in result.warnings if "source map" in w] == (expected if extra else [])
