@@ -69,10 +69,14 @@ class LineIndex {
 
   // The position of byte `offset`; none past the end of the text or inside a
   // character.
-  std::optional<Position> position(std::size_t offset) const noexcept {
+  std::optional<Position> position(std::size_t offset) noexcept {
     if (offset > text_.size() || (offset < text_.size() && utf8::is_continuation(text_[offset]))) return std::nullopt;
-    const auto after = std::upper_bound(starts_.begin(), starts_.end(), offset);
-    const auto line = static_cast<std::size_t>(after - starts_.begin()) - 1;
+    // Segments from one place follow each other: the line of the last one,
+    // or the next, before a search.
+    std::size_t line = last_line_;
+    if (!on_line(line, offset) && !on_line(++line, offset))
+      line = static_cast<std::size_t>(std::upper_bound(starts_.begin(), starts_.end(), offset) - starts_.begin()) - 1;
+    last_line_ = line;
     const std::size_t start = starts_[line];
     const auto column = static_cast<std::uint32_t>(ascii_[line] ? offset - start
                                                                 : utf16_units(text_.substr(start, offset - start)));
@@ -80,9 +84,14 @@ class LineIndex {
   }
 
  private:
+  bool on_line(std::size_t line, std::size_t offset) const noexcept {
+    return line < starts_.size() && starts_[line] <= offset && (line + 1 == starts_.size() || offset < starts_[line + 1]);
+  }
+
   std::string_view text_;
   std::vector<std::uint32_t> starts_;
   std::vector<bool> ascii_;
+  std::size_t last_line_ = 0;
 };
 
 // A segment as the document holds it: where it is in the final output (a
@@ -189,9 +198,7 @@ std::uint32_t MapSources::add(std::string name, ModuleText text) {
   return static_cast<std::uint32_t>(sources_.size() - 1);
 }
 
-std::optional<std::uint32_t> MapSources::find(const ModuleText& text) noexcept {
-  // The sources hold their texts, so an address seen before is still theirs.
-  if (text.get() == last_text_) return last_index_;
+std::optional<std::uint32_t> MapSources::find_slow(const ModuleText& text) noexcept {
   for (std::size_t i = 0; i < sources_.size(); ++i)
     if (sources_[i].text == text) {
       last_text_ = text.get();
@@ -244,15 +251,26 @@ void MapBuilder::end_call(std::size_t trimmed_front, std::size_t kept_length) {
 }
 
 void MapBuilder::place_calls(std::size_t output_offset) {
-  const std::vector<MapSegment> placed = std::exchange(waiting_, {});
-  carry(output_offset, placed);
+  // The waiting segments are held already: moving them keeps the count.
+  std::vector<MapSegment>& into = call_starts_.empty() ? segments_ : open_;
+  if (output_offset <= std::numeric_limits<std::uint32_t>::max() - kMaxOutputBytes) {
+    for (MapSegment& segment : waiting_) segment.generated += static_cast<std::uint32_t>(output_offset);
+    into.insert(into.end(), waiting_.begin(), waiting_.end());
+  }
+  waiting_.clear();
 }
 
 void MapBuilder::carry(std::size_t output_offset, std::span<const MapSegment> segments) {
+  if (capped_ || output_offset > std::numeric_limits<std::uint32_t>::max() - kMaxOutputBytes) return;
+  const std::size_t room = kMaxMapSegments - held();
+  if (segments.size() > room) {
+    capped_ = true;
+    return;
+  }
+  std::vector<MapSegment>& into = call_starts_.empty() ? segments_ : open_;
   for (MapSegment segment : segments) {
-    if (output_offset + segment.generated > std::numeric_limits<std::uint32_t>::max()) continue;
     segment.generated += static_cast<std::uint32_t>(output_offset);
-    keep(segment);
+    into.push_back(segment);
   }
 }
 

@@ -42,7 +42,11 @@ class MapSources {
   // `text` as its content; the one added before for a known name.
   std::uint32_t add(std::string name, ModuleText text);
   // The index of the source whose text is `text`, or none.
-  std::optional<std::uint32_t> find(const ModuleText& text) noexcept;
+  std::optional<std::uint32_t> find(const ModuleText& text) noexcept {
+    // The sources hold their texts, so an address seen before is still theirs.
+    if (text.get() == last_text_) return last_index_;
+    return find_slow(text);
+  }
   // Renames every source with `rename`, which returns the new name.
   template <class Rename>
   void rename(Rename&& rename) {
@@ -62,6 +66,8 @@ class MapSources {
     std::string name;
     ModuleText text;
   };
+
+  std::optional<std::uint32_t> find_slow(const ModuleText& text) noexcept;
 
   std::vector<Source> sources_;
   const std::string* last_text_ = nullptr;  // the text of the last source found
