@@ -47,6 +47,7 @@ def main():
         ("one line, the typical variables", lambda: tessel.compile("Hello {{ customer.name }}", vars=variables), 5000),
         (f"{template.name}", lambda: tessel.compile(source, vars=variables), 500),
         (f"{template.name} + to_json()", lambda: tessel.compile(source, vars=variables).to_json(), 500),
+        (f"{template.name} with a source map", lambda: tessel.compile(source, vars=variables, source_map=True), 500),
         ("check() of the same", lambda: tessel.check(source, vars=variables), 500),
     ]
     for name, function, calls in rows:
