@@ -214,6 +214,18 @@ def main():
           f"bytes.decode() of the same {per_call(lambda: output_bytes.decode()):.0f} us, "
           f"to_json() {per_call(result.to_json):.0f} us")
 
+    # Source maps: the prompt, and real text of 1, 2 and 4 MB, with a map and without.
+    with_map = per_calls({"plain": lambda: tessel.compile(PROMPT_QUARL, vars=variables),
+                          "map": lambda: tessel.compile(PROMPT_QUARL, vars=variables, source_map=True)})
+    print(f"source map: prompt {with_map['map'] / with_map['plain']:.2f}x the time without", end="")
+    large_quarl, _, large_vars, _ = large_cases()
+    for size in (1, 2, 4):
+        source = large_quarl * size
+        times = per_calls({"plain": lambda: tessel.compile(source, vars=large_vars),
+                           "map": lambda: tessel.compile(source, vars=large_vars, source_map=True)})
+        print(f"; {size} MB {times['map'] / 1000:.1f} ms ({times['map'] / times['plain']:.2f}x)", end="")
+    print()
+
 
 def count_values(value):
     if isinstance(value, dict):

@@ -1,7 +1,6 @@
 #include "source_map.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -18,6 +17,10 @@ constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
 // UTF-16 code units of `text`: one per character, two for a character above
 // U+FFFF (a four-byte sequence). ASCII goes eight bytes at a time.
 std::size_t utf16_units(std::string_view text) noexcept {
+  const auto units_of = [](char byte) -> std::size_t {
+    if (utf8::is_continuation(byte)) return 0;
+    return static_cast<unsigned char>(byte) >= 0xF0 ? 2 : 1;
+  };
   std::size_t units = 0;
   std::size_t i = 0;
   for (; i + 8 <= text.size(); i += 8) {
@@ -27,11 +30,9 @@ std::size_t utf16_units(std::string_view text) noexcept {
       units += 8;
       continue;
     }
-    for (std::size_t k = i; k < i + 8; ++k)
-      if (!utf8::is_continuation(text[k])) units += static_cast<unsigned char>(text[k]) >= 0xF0 ? 2 : 1;
+    for (std::size_t k = i; k < i + 8; ++k) units += units_of(text[k]);
   }
-  for (; i < text.size(); ++i)
-    if (!utf8::is_continuation(text[i])) units += static_cast<unsigned char>(text[i]) >= 0xF0 ? 2 : 1;
+  for (; i < text.size(); ++i) units += units_of(text[i]);
   return units;
 }
 
@@ -44,7 +45,7 @@ bool is_ascii(std::string_view text) noexcept {
     any |= word;
   }
   for (; i < text.size(); ++i) any |= static_cast<unsigned char>(text[i]);
-  return (any & kHighBits) == 0 && (any & 0x80U) == 0;
+  return (any & kHighBits) == 0;
 }
 
 struct Position {
