@@ -25,10 +25,11 @@ Rendered render_module(const Module& module, RenderMode mode, Warnings& warnings
   if (messages) return output.take_messages();
   if (mode == RenderMode::Body) return output.take_text();
   if (!mapping) return assemble_markdown(output.take_text(), module.passed_frontmatter());
-  const std::string body = output.take_text();
-  std::size_t prefix = 0;
-  std::string text = assemble_markdown(body, module.passed_frontmatter(), &prefix);
-  mapping->map = mapping->builder.finish({body, text, prefix}, warnings, mapping->sources_content);
+  std::string body = output.take_text();
+  FinalOutput final_output{carriage_returns(body), {}, 0};
+  std::string text = assemble_markdown(std::move(body), module.passed_frontmatter(), &final_output.prefix);
+  final_output.text = text;
+  mapping->map = mapping->builder.finish(final_output, warnings, mapping->sources_content);
   return text;
 }
 

@@ -1,11 +1,16 @@
 #include "source_map.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <utility>
 
 #include "utf8.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace quarl {
 namespace {
@@ -36,16 +41,34 @@ std::size_t utf16_units(std::string_view text) noexcept {
   return units;
 }
 
-bool is_ascii(std::string_view text) noexcept {
-  std::size_t i = 0;
-  std::uint64_t any = 0;
-  for (; i + 8 <= text.size(); i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, text.data() + i, sizeof word);
-    any |= word;
+constexpr std::size_t kBlock = 16;
+
+// Bit i set when byte i of the 16 at `p` is a line feed; in `high`, when it
+// is not ASCII.
+unsigned line_feeds(const char* p, unsigned& high) noexcept {
+#if defined(__SSE2__)
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  high = static_cast<unsigned>(_mm_movemask_epi8(bytes));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))));
+#else
+  unsigned feeds = 0;
+  high = 0;
+  for (unsigned i = 0; i < kBlock; ++i) {
+    if (p[i] == '\n') feeds |= 1U << i;
+    if (static_cast<unsigned char>(p[i]) >= 0x80) high |= 1U << i;
   }
-  for (; i < text.size(); ++i) any |= static_cast<unsigned char>(text[i]);
-  return (any & kHighBits) == 0;
+  return feeds;
+#endif
+}
+
+// The number of line feeds in `text`.
+std::size_t count_line_feeds(std::string_view text) noexcept {
+  std::size_t count = 0;
+  std::size_t i = 0;
+  unsigned high = 0;
+  for (; i + kBlock <= text.size(); i += kBlock) count += static_cast<std::size_t>(std::popcount(line_feeds(text.data() + i, high)));
+  for (; i < text.size(); ++i) count += text[i] == '\n' ? 1 : 0;
+  return count;
 }
 
 struct Position {
@@ -57,15 +80,34 @@ struct Position {
 // a column is a difference of offsets, with no decoding).
 class LineIndex {
  public:
+  // One pass over the text, sixteen bytes at a time: the line feeds in a
+  // block end lines, the non-ASCII bytes before each mark its line.
   explicit LineIndex(std::string_view text) : text_(text) {
-    std::size_t start = 0;
-    for (;;) {
-      const std::size_t end = text.find('\n', start);
-      starts_.push_back(static_cast<std::uint32_t>(start));
-      ascii_.push_back(is_ascii(text.substr(start, end == std::string_view::npos ? end : end - start)));
-      if (end == std::string_view::npos) return;
-      start = end + 1;
+    starts_.push_back(0);
+    bool ascii = true;  // the line being read, so far
+    std::size_t i = 0;
+    for (; i + kBlock <= text.size(); i += kBlock) {
+      unsigned high = 0;
+      unsigned feeds = line_feeds(text.data() + i, high);
+      unsigned line_start = 0;  // in the block
+      for (; feeds != 0; feeds &= feeds - 1) {
+        const auto end = static_cast<unsigned>(std::countr_zero(feeds));
+        const unsigned line_bytes = ((1U << end) - 1) & ~((1U << line_start) - 1);
+        end_line(i + end, ascii && (high & line_bytes) == 0);
+        ascii = true;
+        line_start = end + 1;
+      }
+      if (line_start < kBlock && (high >> line_start) != 0) ascii = false;
     }
+    for (; i < text.size(); ++i) {
+      if (text[i] == '\n') {
+        end_line(i, ascii);
+        ascii = true;
+      } else if (static_cast<unsigned char>(text[i]) >= 0x80) {
+        ascii = false;
+      }
+    }
+    ascii_.push_back(ascii);
   }
 
   // The position of byte `offset`; none past the end of the text or inside a
@@ -85,6 +127,12 @@ class LineIndex {
   }
 
  private:
+  // The line that ends with the line feed at `feed` is ASCII or not; the next starts after it.
+  void end_line(std::size_t feed, bool ascii) {
+    ascii_.push_back(ascii);
+    starts_.push_back(static_cast<std::uint32_t>(feed + 1));
+  }
+
   bool on_line(std::size_t line, std::size_t offset) const noexcept {
     return line < starts_.size() && starts_[line] <= offset && (line + 1 == starts_.size() || offset < starts_[line + 1]);
   }
@@ -108,9 +156,7 @@ struct Mapping {
 // on by the prefix. None when it is not in the output.
 class OutputOffsets {
  public:
-  explicit OutputOffsets(const FinalOutput& output) : prefix_(output.prefix) {
-    for (std::size_t at = output.body.find('\r'); at != std::string_view::npos; at = output.body.find('\r', at + 1))
-      returns_.push_back(at);
+  explicit OutputOffsets(const FinalOutput& output) : prefix_(output.prefix), returns_(output.returns) {
     // The output is the prefix, the trimmed body, and a line feed after a
     // body that is not empty.
     const std::size_t after_prefix = output.text.size() - std::min(output.prefix, output.text.size());
@@ -128,7 +174,7 @@ class OutputOffsets {
  private:
   std::size_t prefix_;
   std::size_t kept_;
-  std::vector<std::size_t> returns_;
+  const std::vector<std::size_t>& returns_;
 };
 
 constexpr std::string_view kBase64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -152,7 +198,6 @@ std::string encode(const std::vector<Mapping>& mappings, std::string_view output
   std::string out;
   out.reserve(mappings.size() * 8);
   std::size_t walked = 0;  // the output up to here is counted
-  std::uint32_t line = 0;
   std::int64_t column = 0;           // of `walked`
   std::int64_t previous_column = 0;  // of the previous segment on the line
   bool first_on_line = true;
@@ -160,12 +205,13 @@ std::string encode(const std::vector<Mapping>& mappings, std::string_view output
   for (const Mapping& mapping : mappings) {
     const std::size_t offset = mapping.generated;
     if (offset > output.size() || (offset < output.size() && utf8::is_continuation(output[offset]))) continue;
-    for (std::size_t end; (end = output.find('\n', walked)) < offset; walked = end + 1) {
-      out += ';';
-      ++line;
+    const std::string_view between = output.substr(walked, offset - walked);
+    if (const std::size_t feeds = count_line_feeds(between); feeds != 0) {
+      out.append(feeds, ';');
       column = 0;
       previous_column = 0;
       first_on_line = true;
+      walked += between.rfind('\n') + 1;
     }
     column += static_cast<std::int64_t>(utf16_units(output.substr(walked, offset - walked)));
     walked = offset;
@@ -186,6 +232,13 @@ std::string encode(const std::vector<Mapping>& mappings, std::string_view output
 }
 
 }  // namespace
+
+std::vector<std::size_t> carriage_returns(std::string_view body) {
+  std::vector<std::size_t> returns;
+  for (std::size_t at = body.find('\r'); at != std::string_view::npos; at = body.find('\r', at + 1))
+    returns.push_back(at);
+  return returns;
+}
 
 void append_vlq(std::string& out, std::int64_t value) {
   char digits[13];

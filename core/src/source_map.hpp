@@ -27,10 +27,13 @@ inline constexpr std::size_t kMaxSourcesContentBytes = 52428800;  // all embedde
 // removed, its trailing white space trimmed, and `prefix` bytes (a
 // frontmatter block) put in front.
 struct FinalOutput {
-  std::string_view body;  // as rendered
-  std::string_view text;  // the final output
+  std::vector<std::size_t> returns;  // where the body had carriage returns
+  std::string_view text;             // the final output
   std::size_t prefix = 0;
 };
+
+// The offsets of the carriage returns in `body`, in order.
+std::vector<std::size_t> carriage_returns(std::string_view body);
 
 // The modules the maps of one compile point into, each under its source
 // name, in the order they were added (the entry first). The map of the entry

@@ -37,22 +37,22 @@ TEST(SourceMap, Positions) {
       {"lines, and a character above U+FFFF that counts two columns",
        "ab\ncd x\U0001F600y\n",
        {{0, 0}, {3, 3}, {6, 6}, {11, 11}},
-       {"ab\ncd x\U0001F600y\n", "ab\ncd x\U0001F600y\n"},
+       {{}, "ab\ncd x\U0001F600y\n"},
        "AAAA;AACA,GAAG,GAAG"},
       {"carriage returns removed, the trimmed tail dropped, a prefix in front",
        "a\r\nb  \n  ",
        {{0, 0}, {3, 3}, {8, 8}},
-       {"a\r\nb  \n  ", "---\nk: v\n---\na\nb\n", 13},
+       {carriage_returns("a\r\nb  \n  "), "---\nk: v\n---\na\nb\n", 13},
        ";;;AAAA;AACA"},
       {"a source offset inside a character, or running past the text, maps nothing",
        "\u00e9x",
        {{0, 1}, {0, 2}},
-       {"x", "x\n"},
+       {{}, "x\n"},
        "AAAC"},
       {"segments sorted by where they are in the output",
        "abc",
        {{2, 2}, {0, 0}},
-       {"abc", "abc\n"},
+       {{}, "abc\n"},
        "AAAA,EAAE"},
   };
   for (const MapCase& c : cases) {
@@ -107,7 +107,7 @@ TEST(SourceMap, SegmentCap) {
       sources.add("lib.quarl", source);
       for (std::size_t i = 0; i < kMaxMapSegments + (past ? 1 : 0); ++i) builder.segment(0, source, 0, 1);
       Warnings warnings;
-      const std::optional<SourceMap> map = builder.finish({"x", "x\n"}, warnings, false);
+      const std::optional<SourceMap> map = builder.finish({{}, "x\n"}, warnings, false);
       EXPECT_EQ(map.has_value(), !past);
       if (!past) continue;
       EXPECT_EQ(warnings, std::vector<std::string>{
@@ -131,7 +131,7 @@ TEST(SourceMap, SourcesContentCeiling) {
       sources.add("one.quarl", text_of("b"));
       if (past) sources.add("two.quarl", text_of("c"));
       Warnings warnings;
-      const std::optional<SourceMap> map = builder.finish({"", ""}, warnings, wanted);
+      const std::optional<SourceMap> map = builder.finish({{}, ""}, warnings, wanted);
       ASSERT_TRUE(map);
       EXPECT_EQ(map->sources_content.has_value(), wanted && !past);
       EXPECT_EQ(warnings, past ? std::vector<std::string>{"sourcesContent total size (52428801 bytes) exceeds the "
