@@ -20,6 +20,9 @@ CASES = [
     ("CRLF source", {"main": "one {{ x }}\r\ntwo\r\n\r\nthree\r\n"}, None, ["input.quarl"], set()),
     ("non-ASCII and astral characters on one line",
      {"main": "\u00e9\U0001F600 {{ x }} \u4e2d\U0001F680 {{ x }} end\n"}, None, ["input.quarl"], set()),
+    ("lines of every length, non-ASCII characters anywhere in them",
+     {"main": "".join(("\u00e9" if i % 3 == 0 else "") + "x" * i + ("\U0001F600" if i % 4 == 1 else "") + " {{ x }} y\n"
+                      for i in range(40))}, None, ["input.quarl"], {("input.quarl", 39)}),
     ("frontmatter passed through", {"main": "---\ntitle: T\nn: 2\n---\nTitle {{ title }}\n"}, None, ["input.quarl"], set()),
     ("nested function calls in interpolations",
      {"main": "@define inner(v):\n  <{{ v }}>\n@end\n@define outer(v):\n\n  [{{ inner(v) }}]  \n@end\n"
