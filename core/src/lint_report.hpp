@@ -33,12 +33,14 @@ struct FixEdit {
   friend bool operator==(const FixEdit&, const FixEdit&) = default;
 };
 
-// Bytes a fix would delete (an empty block, a dead branch, a duplicate
+// What a fix would delete (an empty block, a dead branch, a duplicate
 // directive). Never shown; they make a finding fixable.
 struct RemovalRange {
   std::size_t start = 0;
   std::size_t end = 0;
-  bool whole_lines = false;
+  // The range is a directive that opens a block: the fix removes the block
+  // through its @end.
+  bool through_end = false;
 
   friend bool operator==(const RemovalRange&, const RemovalRange&) = default;
 };

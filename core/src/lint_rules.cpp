@@ -1,0 +1,304 @@
+#include "lint_rules.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+
+#include "utf8.hpp"
+
+namespace quarl {
+namespace {
+
+struct RuleDefault {
+  std::string_view name;
+  Severity severity;
+};
+
+constexpr std::array<RuleDefault, 10> kDefaults = {{
+    {"empty-block", Severity::Warn},
+    {"redundant-else", Severity::Warn},
+    {"unreachable-branch", Severity::Error},
+    {"duplicate-import", Severity::Error},
+    {"duplicate-export", Severity::Error},
+    {"unused-variable", Severity::Warn},
+    {"unused-import", Severity::Warn},
+    {"unused-function", Severity::Warn},
+    {"shadow-variable", Severity::Off},
+    {"legacy-interpolation", Severity::Warn},
+}};
+
+// ---- structural identity ------------------------------------------------------
+
+bool same(const Expr& a, const Expr& b) noexcept;
+
+bool same(const ExprList& a, const ExprList& b) noexcept {
+  return std::ranges::equal(a, b, [](const Expr& x, const Expr& y) { return same(x, y); });
+}
+
+// Literals are the same of one kind and one value; numbers as the same bits.
+bool same(const Expr& a, const Expr& b) noexcept {
+  if (a.node.index() != b.node.index()) return false;
+  return std::visit(
+      [&b](const auto& x) -> bool {
+        using T = std::decay_t<decltype(x)>;
+        const T& y = std::get<T>(b.node);
+        if constexpr (std::is_same_v<T, Var>) return x.name == y.name;
+        if constexpr (std::is_same_v<T, Call>) return x.name == y.name && same(x.args, y.args);
+        if constexpr (std::is_same_v<T, QualifiedCall>)
+          return x.alias == y.alias && x.name == y.name && same(x.args, y.args);
+        if constexpr (std::is_same_v<T, DotPath>)
+          return x.root == y.root && std::ranges::equal(x.segments, y.segments, {}, &Field::name, &Field::name);
+        if constexpr (std::is_same_v<T, StringLit>) return x.value == y.value;
+        if constexpr (std::is_same_v<T, NumberLit>)
+          return std::bit_cast<std::uint64_t>(x.value) == std::bit_cast<std::uint64_t>(y.value);
+        if constexpr (std::is_same_v<T, BoolLit>) return x.value == y.value;
+        return true;  // NullLit
+      },
+      a.node);
+}
+
+bool same(const Condition& a, const Condition& b) noexcept {
+  if (a.node.index() != b.node.index()) return false;
+  return std::visit(
+      [&b](const auto& x) -> bool {
+        using T = std::decay_t<decltype(x)>;
+        const T& y = std::get<T>(b.node);
+        if constexpr (std::is_same_v<T, Truthy> || std::is_same_v<T, Not>) return same(x.expr, y.expr);
+        if constexpr (std::is_same_v<T, Eq> || std::is_same_v<T, Ne>)
+          return same(x.left, y.left) && same(x.right, y.right);
+        if constexpr (std::is_same_v<T, And> || std::is_same_v<T, Or>)
+          return std::ranges::equal(x.operands, y.operands, [](const Condition& p, const Condition& q) { return same(p, q); });
+      },
+      a.node);
+}
+
+bool same(const NodeList& a, const NodeList& b) noexcept;
+
+bool same(const Node& a, const Node& b) noexcept {
+  if (a.data.index() != b.data.index()) return false;
+  return std::visit(
+      [&b](const auto& x) -> bool {
+        using T = std::decay_t<decltype(x)>;
+        const T& y = std::get<T>(b.data);
+        if constexpr (std::is_same_v<T, Text>) return x.text == y.text;
+        if constexpr (std::is_same_v<T, Interpolation>) return same(x.expr, y.expr);
+        if constexpr (std::is_same_v<T, EscapedBrace>) return true;
+        if constexpr (std::is_same_v<T, If>) {
+          const auto same_else_if = [](const ElseIf& p, const ElseIf& q) {
+            return same(p.condition, q.condition) && same(p.body, q.body);
+          };
+          return same(x.condition, y.condition) && same(x.then_body, y.then_body) &&
+                 std::ranges::equal(x.else_ifs, y.else_ifs, same_else_if) &&
+                 x.else_body.has_value() == y.else_body.has_value() &&
+                 (!x.else_body || same(x.else_body->body, y.else_body->body));
+        }
+        if constexpr (std::is_same_v<T, For>)
+          return x.variable == y.variable && x.value_variable == y.value_variable && same(x.iterable, y.iterable) &&
+                 same(x.body, y.body);
+        if constexpr (std::is_same_v<T, Define>) {
+          const auto same_param = [](const Param& p, const Param& q) {
+            return p.name == q.name && p.default_value == q.default_value;
+          };
+          return x.name == y.name && std::ranges::equal(x.params, y.params, same_param) && same(x.body, y.body);
+        }
+        if constexpr (std::is_same_v<T, Import>) {
+          return x.form == y.form && x.path == y.path && x.alias == y.alias &&
+                 std::ranges::equal(x.names, y.names, {}, &ImportName::name, &ImportName::name);
+        }
+        if constexpr (std::is_same_v<T, Export>) return x.form == y.form && x.name == y.name && x.path == y.path;
+        if constexpr (std::is_same_v<T, Include>) return x.alias == y.alias;
+        if constexpr (std::is_same_v<T, MessageBlock>) {
+          const auto* x_literal = std::get_if<std::string_view>(&x.role);
+          const auto* y_literal = std::get_if<std::string_view>(&y.role);
+          const bool same_role = x_literal && y_literal ? *x_literal == *y_literal
+                                 : !x_literal && !y_literal ? same(std::get<Expr>(x.role), std::get<Expr>(y.role))
+                                                            : false;
+          return same_role && same(x.body, y.body);
+        }
+        if constexpr (std::is_same_v<T, Block>) return x.name == y.name && same(x.body, y.body);
+      },
+      a.data);
+}
+
+bool same(const NodeList& a, const NodeList& b) noexcept {
+  return std::ranges::equal(a, b, [](const Node& x, const Node& y) { return same(x, y); });
+}
+
+// ---- walking the tree ---------------------------------------------------------
+
+// The keyword of the directive whose line starts at `line_start`: after the
+// line's indentation, `length` bytes.
+Span keyword_span(std::string_view text, std::size_t line_start, std::size_t length) noexcept {
+  std::size_t at = line_start;
+  while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
+  return Span{at, length};
+}
+
+// Calls `visit` on every node of `nodes` and of the bodies inside them, a
+// node before its bodies; stops, returning false, when `visit` does.
+template <class Visit>
+bool walk(const NodeList& nodes, Visit& visit) {
+  for (const Node& node : nodes) {
+    if (!visit(node)) return false;
+    bool going = true;
+    for_each_body(node, [&](const NodeList& body) { going = going && walk(body, visit); });
+    if (!going) return false;
+  }
+  return true;
+}
+
+class Finder {
+ public:
+  Finder(const Template& module, std::string_view rule, Severity severity, DiagnosticCollector& out)
+      : text_(*module.text), rule_(rule), severity_(severity), out_(out) {}
+
+  std::string_view text() const noexcept { return text_; }
+
+  // A finding at the directive keyword of `length` bytes on the line at
+  // `line_start`; `removable`: a fix would remove the block it opens.
+  bool report(std::size_t line_start, std::size_t length, std::string message, std::string help, bool removable) {
+    const Span span = keyword_span(text_, line_start, length);
+    Diagnostic diagnostic{rule_, severity_, std::move(message), std::move(help), span, {}, std::nullopt};
+    if (removable) diagnostic.removals.push_back({span.offset, span.offset + span.length, true});
+    return out_.push(std::move(diagnostic));
+  }
+
+ private:
+  std::string_view text_;
+  std::string_view rule_;
+  Severity severity_;
+  DiagnosticCollector& out_;
+};
+
+// No nodes, or only text that is all white space.
+bool is_empty(const NodeList& body) noexcept {
+  return std::ranges::all_of(body, [](const Node& node) {
+    const auto* text = std::get_if<Text>(&node.data);
+    return text && utf8::trim(text->text).empty();
+  });
+}
+
+// Whether `condition` is the same every time: an Eq or Ne of two literals.
+std::optional<bool> constant_value(const Condition& condition) noexcept {
+  if (const auto* eq = std::get_if<Eq>(&condition.node))
+    if (eq->left.is_literal() && eq->right.is_literal()) return same(eq->left, eq->right);
+  if (const auto* ne = std::get_if<Ne>(&condition.node))
+    if (ne->left.is_literal() && ne->right.is_literal()) return !same(ne->left, ne->right);
+  return std::nullopt;
+}
+
+}  // namespace
+
+Severity effective_severity(const RuleConfig& config, std::string_view rule) noexcept {
+  for (auto it = config.rbegin(); it != config.rend(); ++it)
+    if (it->first == rule) return it->second;
+  const auto* found = std::ranges::find(kDefaults, rule, &RuleDefault::name);
+  return found == kDefaults.end() ? Severity::Off : found->severity;
+}
+
+std::optional<std::string> unknown_rules_warning(const RuleConfig& config) {
+  std::vector<std::string_view> unknown;
+  for (const auto& [name, severity] : config)
+    if (std::ranges::find(kLintRuleNames, name) == kLintRuleNames.end()) unknown.push_back(name);
+  std::ranges::sort(unknown);
+  const auto [repeated, end] = std::ranges::unique(unknown);
+  unknown.erase(repeated, end);
+  if (unknown.empty()) return std::nullopt;
+  const auto shown = [](std::string_view name) {
+    const std::optional<std::string> escaped = escape_for_display(name);
+    return "'" + (escaped ? *escaped : std::string(name)) + "'";
+  };
+  std::string list;
+  for (const std::string_view name : kLintRuleNames) list += (list.empty() ? "" : ", ") + std::string(name);
+  if (unknown.size() == 1) return "unknown lint rule " + shown(unknown[0]) + "; recognised rules are: " + list + "; ignoring";
+  std::string names;
+  for (const std::string_view name : unknown) names += (names.empty() ? "" : ", ") + shown(name);
+  return "unknown lint rules: " + names + "; recognised rules are: " + list + "; ignoring";
+}
+
+bool check_empty_blocks(const Template& module, Severity severity, DiagnosticCollector& out) {
+  Finder finder(module, "empty-block", severity, out);
+  auto visit = [&finder](const Node& node) {
+    if (const auto* loop = std::get_if<For>(&node.data)) {
+      if (is_empty(loop->body))
+        return finder.report(node.offset, 4, "@for body is empty.", "Add content inside the @for block or remove it.", true);
+    } else if (const auto* define = std::get_if<Define>(&node.data)) {
+      if (is_empty(define->body))
+        return finder.report(node.offset, 8 + define->name.size(), "@define '" + std::string(define->name) + "' body is empty.",
+                             "Add a body to the function or remove the definition.", true);
+    } else if (const auto* message = std::get_if<MessageBlock>(&node.data)) {
+      if (is_empty(message->body))
+        return finder.report(node.offset, 8, "@message body is empty.",
+                             "Add content to the message block or remove it. Empty @message is allowed for priming "
+                             "but often accidental.",
+                             true);
+    } else if (const auto* branch = std::get_if<If>(&node.data)) {
+      if (is_empty(branch->then_body) &&
+          !finder.report(node.offset, 3, "@if then-body is empty.", "Add content inside the @if block or remove it.", true))
+        return false;
+      for (const ElseIf& other : branch->else_ifs)
+        if (is_empty(other.body) && !finder.report(other.offset, 7, "@elseif body is empty.",
+                                                   "Add content inside the @elseif block or remove it.", true))
+          return false;
+      if (branch->else_body && is_empty(branch->else_body->body))
+        return finder.report(branch->else_body->offset, 5, "@else body is empty.",
+                             "Add content inside the @else block or remove it.", true);
+    }
+    return true;
+  };
+  return walk(module.body, visit);
+}
+
+bool check_redundant_else(const Template& module, Severity severity, DiagnosticCollector& out) {
+  Finder finder(module, "redundant-else", severity, out);
+  auto visit = [&finder](const Node& node) {
+    const auto* branch = std::get_if<If>(&node.data);
+    if (!branch || !branch->else_body || !branch->else_ifs.empty() || !same(branch->then_body, branch->else_body->body))
+      return true;
+    return finder.report(node.offset, 3,
+                         "The @else body is identical to the @if body \u2014 the conditional produces the same output "
+                         "regardless of the condition.",
+                         "Remove the @else branch or make its content different from the @if body.", false);
+  };
+  return walk(module.body, visit);
+}
+
+bool check_unreachable_branches(const Template& module, Severity severity, DiagnosticCollector& out) {
+  Finder finder(module, "unreachable-branch", severity, out);
+  auto visit = [&finder](const Node& node) {
+    const auto* branch = std::get_if<If>(&node.data);
+    if (!branch) return true;
+    const std::optional<bool> first = constant_value(branch->condition);
+    if (first == true && (!branch->else_ifs.empty() || branch->else_body) &&
+        !finder.report(node.offset, 3, "@if condition is always true \u2014 @elseif/@else branches are unreachable.",
+                       "Replace the constant condition with a variable or remove later branches.", true))
+      return false;
+    if (first == false && !finder.report(node.offset, 3, "@if condition is always false \u2014 the then-body is dead code.",
+                                         "Replace the constant condition with a variable or remove the dead branch.", true))
+      return false;
+    for (std::size_t i = 0; i < branch->else_ifs.size(); ++i) {
+      const ElseIf& other = branch->else_ifs[i];
+      const std::optional<bool> value = constant_value(other.condition);
+      bool reported = true;
+      if (value == true) {
+        reported = finder.report(other.offset, 7, "@elseif condition is always true.",
+                                 "Replace the constant condition with a variable.", true);
+      } else if (value == false) {
+        reported = finder.report(other.offset, 7, "@elseif condition is always false \u2014 this branch is dead code.",
+                                 "Replace the constant condition with a variable or remove the dead branch.", true);
+      } else if (same(other.condition, branch->condition) ||
+                 std::any_of(branch->else_ifs.begin(), branch->else_ifs.begin() + static_cast<std::ptrdiff_t>(i),
+                             [&other](const ElseIf& earlier) { return same(other.condition, earlier.condition); })) {
+        reported = finder.report(other.offset, 7,
+                                 "@elseif condition is structurally identical to an earlier branch \u2014 this branch "
+                                 "can never be reached.",
+                                 "Remove the duplicate @elseif branch or change its condition.", true);
+      }
+      if (!reported) return false;
+    }
+    return true;
+  };
+  return walk(module.body, visit);
+}
+
+}  // namespace quarl

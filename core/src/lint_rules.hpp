@@ -1,0 +1,40 @@
+// The lint rules: their names, default severities and configuration, and the
+// rules that read the parse tree alone (empty blocks, a redundant @else,
+// unreachable branches).
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "lint_report.hpp"
+#include "template.hpp"
+
+namespace quarl {
+
+// The recognised names, in the order the unknown-rule warning lists them.
+inline constexpr std::array<std::string_view, 10> kLintRuleNames = {
+    "duplicate-export", "duplicate-import",   "empty-block",     "legacy-interpolation", "redundant-else",
+    "shadow-variable",  "unreachable-branch", "unused-function", "unused-import",        "unused-variable"};
+
+// A caller's severity for each rule it names (later entries win).
+using RuleConfig = std::vector<std::pair<std::string, Severity>>;
+
+// The severity `rule` runs at: the configured one, else its default
+// (`shadow-variable` is off unless configured).
+Severity effective_severity(const RuleConfig& config, std::string_view rule) noexcept;
+
+// The warning for the names in `config` that are no rule ("unknown lint rule
+// ..."), or none when every name is known.
+std::optional<std::string> unknown_rules_warning(const RuleConfig& config);
+
+// Each rule adds its findings, at `severity`, in document order (a node
+// before the nodes inside its bodies); false when the collector refused one.
+bool check_empty_blocks(const Template& module, Severity severity, DiagnosticCollector& out);
+bool check_redundant_else(const Template& module, Severity severity, DiagnosticCollector& out);
+bool check_unreachable_branches(const Template& module, Severity severity, DiagnosticCollector& out);
+
+}  // namespace quarl

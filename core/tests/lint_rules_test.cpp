@@ -1,0 +1,94 @@
+#include "lint_rules.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "eval_support.hpp"
+
+namespace quarl {
+namespace {
+
+using Check = bool (*)(const Template&, Severity, DiagnosticCollector&);
+
+struct RuleCase {
+  const char* title;
+  Check check;
+  std::string source;
+  std::vector<std::string> findings;  // "offset+length message"
+};
+
+std::vector<std::string> findings_of(const DiagnosticCollector& collector) {
+  std::vector<std::string> out;
+  for (const Diagnostic& d : collector.diagnostics())
+    out.push_back(std::to_string(d.span->offset) + "+" + std::to_string(d.span->length) + " " + d.message);
+  return out;
+}
+
+TEST(LintRules, TreeRules) {
+  const std::string kTrue = "@if condition is always true \u2014 @elseif/@else branches are unreachable.";
+  const std::string kFalse = "@if condition is always false \u2014 the then-body is dead code.";
+  const std::string kSame = "@elseif condition is structurally identical to an earlier branch \u2014 this branch can never be reached.";
+  const std::string kRedundant =
+      "The @else body is identical to the @if body \u2014 the conditional produces the same output regardless of the condition.";
+  const std::vector<RuleCase> cases = {
+      {"blank lines are an empty body", check_empty_blocks, "@if x:\n\n  \n@end\n", {"0+3 @if then-body is empty."}},
+      {"an interpolation is not", check_empty_blocks, "@if x:\n{{ y }}\n@end\n", {}},
+      {"each empty body of a chain, then the bodies inside", check_empty_blocks,
+       "@if a:\n@for i in xs:\n@end\n@elseif b:\n@else:\n \n@end\n",
+       {"26+7 @elseif body is empty.", "37+5 @else body is empty.", "7+4 @for body is empty."}},
+      {"a function names itself", check_empty_blocks, "@define greet(a):\n\n@end\n", {"0+13 @define 'greet' body is empty."}},
+      {"a message", check_empty_blocks, "@message user:\n@end\n", {"0+8 @message body is empty."}},
+      {"the same @else", check_redundant_else, "@if a:\nsame {{ x }}\n@else:\nsame {{ x }}\n@end\n", {"0+3 " + kRedundant}},
+      {"not with an @elseif", check_redundant_else, "@if a:\nX\n@elseif b:\nY\n@else:\nX\n@end\n", {}},
+      {"not when they differ", check_redundant_else, "@if a:\n{{ x }}\n@else:\n{{ y }}\n@end\n", {}},
+      {"always true, with an @else", check_unreachable_branches, "@if \"a\" == \"a\":\nA\n@else:\nB\n@end\n", {"0+3 " + kTrue}},
+      {"always true alone is no finding", check_unreachable_branches, "@if \"a\" == \"a\":\nA\n@end\n", {}},
+      {"always false; numbers by value", check_unreachable_branches, "@if 1 != 1.0:\nA\n@end\n", {"0+3 " + kFalse}},
+      {"a variable is not constant", check_unreachable_branches, "@if x == \"a\":\nA\n@end\n", {}},
+      {"constant @elseif conditions", check_unreachable_branches,
+       "@if x:\nA\n@elseif true == true:\nB\n@elseif null != null:\nC\n@end\n",
+       {"9+7 @elseif condition is always true.", "33+7 @elseif condition is always false \u2014 this branch is dead code."}},
+      {"an @elseif like any earlier condition", check_unreachable_branches,
+       "@if x:\nA\n@elseif x:\nB\n@elseif y.z:\nC\n@elseif y.z:\nD\n@end\n", {"9+7 " + kSame, "37+7 " + kSame}},
+  };
+  for (const RuleCase& c : cases) {
+    SCOPED_TRACE(c.title);
+    DiagnosticCollector collector("input.quarl");
+    EXPECT_TRUE(c.check(*testing_support::parse_source(c.source), Severity::Warn, collector));
+    EXPECT_EQ(findings_of(collector), c.findings);
+  }
+}
+
+// A rule stops at the collector's cap: 1000 findings kept, the file truncated.
+TEST(LintRules, StopAtTheCap) {
+  std::string source;
+  for (std::size_t i = 0; i <= kMaxDiagnosticsPerFile; ++i) source += "@if x:\n@end\n";
+  DiagnosticCollector collector("input.quarl");
+  EXPECT_FALSE(check_empty_blocks(*testing_support::parse_source(source), Severity::Info, collector));
+  EXPECT_EQ(collector.diagnostics().size(), kMaxDiagnosticsPerFile);
+  EXPECT_TRUE(collector.truncated());
+  EXPECT_EQ(collector.diagnostics().back().severity, Severity::Info);
+}
+
+TEST(LintRules, Configuration) {
+  const RuleConfig config = {{"unreachable-branch", Severity::Warn}, {"shadow-variable", Severity::Info},
+                             {"zz\n", Severity::Off},               {"empty-block", Severity::Off},
+                             {"aa", Severity::Error},                {"zz\n", Severity::Info}};
+  EXPECT_EQ(effective_severity({}, "unreachable-branch"), Severity::Error);
+  EXPECT_EQ(effective_severity({}, "shadow-variable"), Severity::Off);
+  EXPECT_EQ(effective_severity(config, "unreachable-branch"), Severity::Warn);
+  EXPECT_EQ(effective_severity(config, "shadow-variable"), Severity::Info);
+  EXPECT_EQ(effective_severity(config, "empty-block"), Severity::Off);
+  const std::string list =
+      "duplicate-export, duplicate-import, empty-block, legacy-interpolation, redundant-else, shadow-variable, "
+      "unreachable-branch, unused-function, unused-import, unused-variable";
+  EXPECT_EQ(unknown_rules_warning(config), "unknown lint rules: 'aa', 'zz\\u000A'; recognised rules are: " + list + "; ignoring");
+  EXPECT_EQ(unknown_rules_warning({{"nope", Severity::Warn}}),
+            "unknown lint rule 'nope'; recognised rules are: " + list + "; ignoring");
+  EXPECT_EQ(unknown_rules_warning({{"empty-block", Severity::Warn}}), std::nullopt);
+}
+
+}  // namespace
+}  // namespace quarl
