@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <type_traits>
+#include <variant>
 
 #include "utf8.hpp"
 
