@@ -4,6 +4,8 @@
 #include <bit>
 #include <cstdint>
 #include <type_traits>
+#include <string>
+#include <unordered_set>
 #include <variant>
 
 #include "utf8.hpp"
@@ -189,6 +191,30 @@ std::optional<bool> constant_value(const Condition& condition) noexcept {
   return std::nullopt;
 }
 
+// A finding of `rule` at `span`; `removable`: a fix would remove what the
+// span covers (a duplicate directive).
+bool report(DiagnosticCollector& out, std::string_view rule, Severity severity, std::string message, std::string help,
+            const std::optional<Span>& span, bool removable) {
+  Diagnostic diagnostic{rule, severity, std::move(message), std::move(help), span, {}, std::nullopt};
+  if (removable && span) diagnostic.removals.push_back({span->offset, span->offset + span->length, false});
+  return out.push(std::move(diagnostic));
+}
+
+// An import path as its module's key would spell it: without "./" pieces and
+// empty ones, so that "./a.quarl" and "a.quarl" are one path.
+std::string normalised_path(std::string_view path) {
+  std::string out;
+  while (!path.empty()) {
+    const std::size_t end = std::min(path.find('/'), path.size());
+    const std::string_view piece = path.substr(0, end);
+    if (!piece.empty() && piece != ".") out += (out.empty() ? "" : "/") + std::string(piece);
+    path.remove_prefix(std::min(end + 1, path.size()));
+  }
+  return out;
+}
+
+std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+
 }  // namespace
 
 Severity effective_severity(const RuleConfig& config, std::string_view rule) noexcept {
@@ -301,6 +327,85 @@ bool check_unreachable_branches(const Template& module, Severity severity, Diagn
     return true;
   };
   return walk(module.body, visit);
+}
+
+}  // namespace quarl
+
+namespace quarl {
+
+bool check_duplicate_imports(const LintFacts& facts, Severity severity, DiagnosticCollector& out) {
+  std::unordered_set<std::string> seen;
+  for (const LintFacts::ImportRecord& record : facts.imports)
+    if (!seen.insert(normalised_path(record.path)).second &&
+        !report(out, "duplicate-import", severity, "Duplicate import: " + quoted(record.path) + " is imported more than once.",
+                "Remove the duplicate import. If different forms are needed (alias vs merge), consolidate into one import "
+                "directive.",
+                record.span, true))
+      return false;
+  return true;
+}
+
+bool check_duplicate_exports(const LintFacts& facts, Severity severity, DiagnosticCollector& out) {
+  std::unordered_set<std::string_view> names;
+  std::unordered_set<std::string> wildcard_paths;
+  for (const LintFacts::ExportRecord& record : facts.exports) {
+    bool reported = true;
+    if (record.form == ExportForm::ReExportAll) {
+      if (!wildcard_paths.insert(normalised_path(record.path)).second)
+        reported = report(out, "duplicate-export", severity,
+                          "Duplicate wildcard export from " + quoted(record.path) + ": already exported above.",
+                          "Remove the duplicate @export * from directive.", record.span, true);
+    } else if (!names.insert(record.name).second) {
+      reported = report(out, "duplicate-export", severity,
+                        "Duplicate export: " + quoted(record.name) + " is exported more than once.",
+                        "Remove the duplicate @export directive.", record.span, true);
+    }
+    if (!reported) return false;
+  }
+  return true;
+}
+
+bool check_unused_variables(const LintFacts& facts, Severity severity, DiagnosticCollector& out) {
+  for (const LintFacts::Named& variable : facts.variables)
+    if (!facts.variables_used.contains(variable.name) &&
+        !report(out, "unused-variable", severity,
+                "Variable " + quoted(variable.name) + " is defined in frontmatter but never referenced in the body.",
+                "Remove the frontmatter key or reference it in the template body.", variable.span, false))
+      return false;
+  return true;
+}
+
+bool check_unused_imports(const LintFacts& facts, Severity severity, DiagnosticCollector& out) {
+  for (const LintFacts::ImportRecord& record : facts.imports) {
+    if (record.form == ImportForm::Alias && !facts.aliases_used.contains(record.alias.name) &&
+        !report(out, "unused-import", severity,
+                "Import alias " + quoted(record.alias.name) + " from " + quoted(record.path) + " is never used.",
+                "Remove the @import or use the alias with @include or as a qualified call (`alias.func(...)`).",
+                record.alias.span, false))
+      return false;
+    for (const LintFacts::Named& name : record.names)
+      if (!facts.calls.contains(name.name) && !facts.variables_used.contains(name.name) &&
+          !report(out, "unused-import", severity,
+                  "Imported name " + quoted(name.name) + " from " + quoted(record.path) + " is never used.",
+                  "Remove " + quoted(name.name) + " from the selective import or use it in the body.", name.span, false))
+        return false;
+  }
+  return true;
+}
+
+bool check_unused_functions(const LintFacts& facts, Severity severity, DiagnosticCollector& out) {
+  const auto exported = [&facts](std::string_view name) {
+    return std::ranges::any_of(facts.exports, [name](const LintFacts::ExportRecord& record) {
+      return record.form != ExportForm::ReExportAll && record.name == name;
+    });
+  };
+  for (const LintFacts::Named& function : facts.functions)
+    if (!exported(function.name) && !facts.calls.contains(function.name) &&
+        !report(out, "unused-function", severity,
+                "Function " + quoted(function.name) + " is defined but never exported or called.",
+                "Export the function with @export or call it somewhere, or remove the definition.", function.span, false))
+      return false;
+  return true;
 }
 
 }  // namespace quarl

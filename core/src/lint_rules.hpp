@@ -1,6 +1,7 @@
-// The lint rules: their names, default severities and configuration, and the
+// The lint rules: their names, default severities and configuration; the
 // rules that read the parse tree alone (empty blocks, a redundant @else,
-// unreachable branches).
+// unreachable branches), and those that read the module's facts (duplicate
+// imports and exports, what is defined and never used).
 #pragma once
 
 #include <array>
@@ -10,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "lint_facts.hpp"
 #include "lint_report.hpp"
 #include "template.hpp"
 
@@ -36,5 +38,10 @@ std::optional<std::string> unknown_rules_warning(const RuleConfig& config);
 bool check_empty_blocks(const Template& module, Severity severity, DiagnosticCollector& out);
 bool check_redundant_else(const Template& module, Severity severity, DiagnosticCollector& out);
 bool check_unreachable_branches(const Template& module, Severity severity, DiagnosticCollector& out);
+bool check_duplicate_imports(const LintFacts& facts, Severity severity, DiagnosticCollector& out);
+bool check_duplicate_exports(const LintFacts& facts, Severity severity, DiagnosticCollector& out);
+bool check_unused_variables(const LintFacts& facts, Severity severity, DiagnosticCollector& out);
+bool check_unused_imports(const LintFacts& facts, Severity severity, DiagnosticCollector& out);
+bool check_unused_functions(const LintFacts& facts, Severity severity, DiagnosticCollector& out);
 
 }  // namespace quarl

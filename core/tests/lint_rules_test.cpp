@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "eval_support.hpp"
+#include "frontmatter.hpp"
+#include "lint_facts.hpp"
 
 namespace quarl {
 namespace {
@@ -88,6 +90,67 @@ TEST(LintRules, Configuration) {
   EXPECT_EQ(unknown_rules_warning({{"nope", Severity::Warn}}),
             "unknown lint rule 'nope'; recognised rules are: " + list + "; ignoring");
   EXPECT_EQ(unknown_rules_warning({{"empty-block", Severity::Warn}}), std::nullopt);
+}
+
+using FactsCheck = bool (*)(const LintFacts&, Severity, DiagnosticCollector&);
+
+struct FactsCase {
+  const char* title;
+  FactsCheck check;
+  std::string source;
+  std::vector<std::string> findings;  // "offset+length message"
+};
+
+TEST(LintRules, FactsRules) {
+  const std::vector<FactsCase> cases = {
+      {"the same path twice, written two ways", check_duplicate_imports,
+       "@import \"./a.quarl\" as a\n@import \"a.quarl\" as b\n",
+       {"25+22 Duplicate import: 'a.quarl' is imported more than once."}},
+      {"a frontmatter import, then the directive", check_duplicate_imports,
+       "---\nimports: [{path: ./a.quarl}]\n---\n@import \"./a.quarl\"\n",
+       {"37+19 Duplicate import: './a.quarl' is imported more than once."}},
+      {"names and wildcard paths exported twice", check_duplicate_exports,
+       "@export f\n@export g\n@export f\n@export * from \"./a.quarl\"\n@export * from \"./a.quarl\"\n",
+       {"20+9 Duplicate export: 'f' is exported more than once.",
+        "57+26 Duplicate wildcard export from './a.quarl': already exported above."}},
+      {"frontmatter keys the body never names", check_unused_variables,
+       "---\na: 1\nb: 2\n'c': 3\n---\n{{ a }} {{ f(c) }}\n",
+       {"9+1 Variable 'b' is defined in frontmatter but never referenced in the body."}},
+      {"an alias and a name never used", check_unused_imports,
+       "@import \"./a.quarl\" as lib\n@import { x, y } from \"./b.quarl\"\n@import \"./c.quarl\" as c\n@include c\n{{ y() }}\n",
+       {"23+3 Import alias 'lib' from './a.quarl' is never used.",
+        "37+1 Imported name 'x' from './b.quarl' is never used."}},
+      {"a function neither exported nor called", check_unused_functions,
+       "@define f():\nA\n@end\n@define g():\nB\n@end\n@define h():\nC\n@end\n@export g\n{{ h() }}\n",
+       {"0+9 Function 'f' is defined but never exported or called."}},
+  };
+  for (const FactsCase& c : cases) {
+    SCOPED_TRACE(c.title);
+    const auto tpl = testing_support::parse_source(c.source);
+    const Frontmatter frontmatter = load_frontmatter(tpl->frontmatter, false, {});
+    DiagnosticCollector collector("input.quarl");
+    EXPECT_TRUE(c.check(gather_facts(*tpl, frontmatter), Severity::Warn, collector));
+    EXPECT_EQ(findings_of(collector), c.findings);
+  }
+}
+
+// Bodies nested as deep as the walk goes, and one deeper.
+TEST(LintRules, FactsDepthLimit) {
+  for (const std::size_t depth : {kMaxFactsDepth, kMaxFactsDepth + 1}) {
+    Template module{std::make_shared<const std::string>("x"), std::nullopt, std::nullopt, {}, {}};
+    NodeList body;
+    for (std::size_t i = 0; i < depth; ++i) {
+      NodeList outer;
+      outer.push_back(Node{0, If{Condition{Truthy{Expr{Var{"x"}}}}, std::move(body), {}, std::nullopt}});
+      body = std::move(outer);
+    }
+    module.body = std::move(body);
+    if (depth > kMaxFactsDepth) {
+      EXPECT_THROW(gather_facts(module, Frontmatter{}), Error);
+    } else {
+      EXPECT_TRUE(gather_facts(module, Frontmatter{}).variables_used.contains("x"));
+    }
+  }
 }
 
 }  // namespace

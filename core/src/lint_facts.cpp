@@ -1,0 +1,166 @@
+#include "lint_facts.hpp"
+
+#include <algorithm>
+#include <string>
+#include <type_traits>
+#include <variant>
+
+#include "quarl/error.hpp"
+
+namespace quarl {
+namespace {
+
+// The bytes of the module text between its frontmatter's --- lines (the
+// frontmatter a Template holds may be a rewritten copy: its line ends).
+std::pair<std::size_t, std::size_t> frontmatter_region(std::string_view text) noexcept {
+  const std::size_t start = std::min(text.find('\n'), text.size());
+  std::size_t at = start;
+  while (at < text.size()) {
+    const std::size_t line = at + 1;
+    if (text.substr(line).starts_with("---")) return {start, line};
+    at = std::min(text.find('\n', line), text.size());
+  }
+  return {start, text.size()};
+}
+
+// Where the top-level key `name` is written in the frontmatter: a line that
+// starts with it (bare or quoted) and a colon after it.
+std::optional<Span> key_span(std::string_view text, std::pair<std::size_t, std::size_t> region, std::string_view name) {
+  for (std::size_t line = region.first + 1; line < region.second;) {
+    const std::string_view rest = text.substr(line, region.second - line);
+    for (const std::string_view quote : {std::string_view(), std::string_view("\""), std::string_view("'")}) {
+      const std::string written = std::string(quote) + std::string(name) + std::string(quote);
+      if (!rest.starts_with(written)) continue;
+      std::size_t after = written.size();
+      while (after < rest.size() && rest[after] == ' ') ++after;
+      if (after < rest.size() && rest[after] == ':') return Span{line + quote.size(), name.size()};
+    }
+    const std::size_t end = text.find('\n', line);
+    if (end == std::string_view::npos) break;
+    line = end + 1;
+  }
+  return std::nullopt;
+}
+
+class Gatherer {
+ public:
+  explicit Gatherer(LintFacts& facts) : facts_(facts) {}
+
+  void nodes(const NodeList& list, std::size_t depth) {
+    if (depth > kMaxFactsDepth)
+      throw Error::resource_limit("template nesting exceeds maximum depth of " + std::to_string(kMaxFactsDepth));
+    for (const Node& node : list) {
+      std::visit([this, &node](const auto& data) { this->node(node, data); }, node.data);
+      for_each_body(node, [&](const NodeList& body) { nodes(body, depth + 1); });
+    }
+  }
+
+  void set_text(std::string_view text) noexcept { text_ = text; }
+
+ private:
+  void node(const Node&, const Text&) {}
+  void node(const Node&, const EscapedBrace&) {}
+  void node(const Node&, const Block&) {}
+  void node(const Node&, const Interpolation& interpolation) { expr(interpolation.expr); }
+  void node(const Node&, const If& branch) {
+    condition(branch.condition);
+    for (const ElseIf& other : branch.else_ifs) condition(other.condition);
+  }
+  void node(const Node&, const For& loop) { expr(loop.iterable); }
+  void node(const Node&, const MessageBlock& message) {
+    if (const auto* role = std::get_if<Expr>(&message.role)) expr(*role);
+  }
+  void node(const Node&, const Include& include) { facts_.aliases_used.insert(include.alias); }
+  void node(const Node& at, const Define& define) {
+    facts_.functions.push_back({define.name, Span{keyword_start(at.offset), 8 + define.name.size()}});
+  }
+  void node(const Node& at, const Import& import) {
+    LintFacts::ImportRecord record{import.form, import.path, {}, {}, line_span(text_, at.offset)};
+    if (import.form == ImportForm::Alias) {
+      // The alias ends the directive's line.
+      const Span line = line_span(text_, at.offset);
+      const std::size_t found = text_.substr(line.offset, line.length).rfind(import.alias);
+      record.alias = {import.alias, found == std::string_view::npos ? line : Span{line.offset + found, import.alias.size()}};
+    }
+    for (const ImportName& name : import.names) record.names.push_back({name.name, Span{name.offset, name.name.size()}});
+    facts_.imports.push_back(std::move(record));
+  }
+  void node(const Node& at, const Export& exported) {
+    facts_.exports.push_back({exported.form, exported.name, exported.path, line_span(text_, at.offset)});
+  }
+
+  void condition(const Condition& tested) {
+    std::visit(
+        [this](const auto& leaf) {
+          using T = std::decay_t<decltype(leaf)>;
+          if constexpr (std::is_same_v<T, Truthy> || std::is_same_v<T, Not>) {
+            expr(leaf.expr);
+          } else if constexpr (std::is_same_v<T, Eq> || std::is_same_v<T, Ne>) {
+            expr(leaf.left);
+            expr(leaf.right);
+          } else {
+            for (const Condition& operand : leaf.operands) condition(operand);
+          }
+        },
+        tested.node);
+  }
+
+  void expr(const Expr& value) {
+    if (const auto* name = std::get_if<Var>(&value.node)) {
+      facts_.variables_used.insert(name->name);
+    } else if (const auto* path = std::get_if<DotPath>(&value.node)) {
+      facts_.variables_used.insert(path->root);
+    } else if (const auto* call = std::get_if<Call>(&value.node)) {
+      facts_.calls.insert(call->name);
+      for (const Expr& argument : call->args) expr(argument);
+    } else if (const auto* qualified = std::get_if<QualifiedCall>(&value.node)) {
+      facts_.aliases_used.insert(qualified->alias);
+      for (const Expr& argument : qualified->args) expr(argument);
+    }
+  }
+
+  // A directive's keyword, after its line's indentation.
+  std::size_t keyword_start(std::size_t line_start) const noexcept {
+    std::size_t at = line_start;
+    while (at < text_.size() && (text_[at] == ' ' || text_[at] == '\t')) ++at;
+    return at;
+  }
+
+  LintFacts& facts_;
+  std::string_view text_;
+};
+
+}  // namespace
+
+LintFacts gather_facts(const Template& module, const Frontmatter& frontmatter) {
+  LintFacts facts;
+  const std::string_view text = *module.text;
+  if (module.frontmatter) {
+    const auto region = frontmatter_region(text);
+    // Variables the frontmatter itself defines: not the caller's.
+    if (frontmatter.document && frontmatter.document->kind == YamlNode::Kind::Mapping)
+      for (const auto& [name, value] : frontmatter.variables)
+        if (std::ranges::any_of(frontmatter.document->entries, [&name](const auto& entry) {
+              return entry.first && entry.first->kind == YamlNode::Kind::String && entry.first->text == name;
+            }))
+          facts.variables.push_back({name, key_span(text, region, name)});
+    std::size_t search_from = region.first;
+    for (const FrontmatterImport& entry : frontmatter.imports) {
+      const std::size_t at = text.substr(0, region.second).find(entry.path, search_from);
+      std::optional<Span> span;
+      if (at != std::string_view::npos) {
+        span = Span{at, entry.path.size()};
+        search_from = at + entry.path.size();
+      }
+      LintFacts::ImportRecord record{entry.form, entry.path, {entry.alias, span}, {}, span};
+      for (const std::string& name : entry.names) record.names.push_back({name, span});
+      facts.imports.push_back(std::move(record));
+    }
+  }
+  Gatherer gatherer(facts);
+  gatherer.set_text(text);
+  gatherer.nodes(module.body, 0);
+  return facts;
+}
+
+}  // namespace quarl
