@@ -1,6 +1,7 @@
 #include "lint_rules.hpp"
 
 #include <algorithm>
+#include <ranges>
 #include <bit>
 #include <cstdint>
 #include <type_traits>
@@ -8,6 +9,8 @@
 #include <unordered_set>
 #include <variant>
 
+#include "lexer.hpp"
+#include "text_scan.hpp"
 #include "utf8.hpp"
 
 namespace quarl {
@@ -405,6 +408,205 @@ bool check_unused_functions(const LintFacts& facts, Severity severity, Diagnosti
                 "Function " + quoted(function.name) + " is defined but never exported or called.",
                 "Export the function with @export or call it somewhere, or remove the definition.", function.span, false))
       return false;
+  return true;
+}
+
+}  // namespace quarl
+
+namespace quarl {
+namespace {
+
+// ---- shadowing --------------------------------------------------------------
+
+struct Binding {
+  std::string_view name;
+  std::string_view kind;  // as the message names it
+};
+
+class ShadowFinder {
+ public:
+  ShadowFinder(std::string_view text, Severity severity, DiagnosticCollector& out)
+      : text_(text), severity_(severity), out_(out) {}
+
+  bool body(const NodeList& nodes, std::vector<Binding>& scopes) {
+    for (const Node& node : nodes) {
+      if (const auto* define = std::get_if<Define>(&node.data)) {
+        const std::size_t outer = scopes.size();
+        for (const Param& param : define->params)
+          if (!bind(scopes, outer, {param.name, "@define parameter"}, node.offset)) return false;
+        const bool going = body(define->body, scopes);
+        scopes.resize(outer);
+        if (!going) return false;
+        continue;
+      }
+      if (const auto* loop = std::get_if<For>(&node.data)) {
+        const std::size_t outer = scopes.size();
+        if (!bind(scopes, outer, {loop->variable, "@for loop variable"}, node.offset) ||
+            (loop->value_variable && !bind(scopes, outer, {*loop->value_variable, "@for loop variable"}, node.offset)))
+          return false;
+        const bool going = body(loop->body, scopes);
+        scopes.resize(outer);
+        if (!going) return false;
+        continue;
+      }
+      bool going = true;
+      for_each_body(node, [&](const NodeList& inner) { going = going && body(inner, scopes); });
+      if (!going) return false;
+    }
+    return true;
+  }
+
+ private:
+  // Adds `binding` to the innermost scope (from `scope_start` on), reporting
+  // it when an enclosing scope (before `scope_start`) binds its name.
+  bool bind(std::vector<Binding>& scopes, std::size_t scope_start, Binding binding, std::size_t line_start) {
+    const auto enclosing = std::ranges::subrange(scopes.begin(), scopes.begin() + static_cast<std::ptrdiff_t>(scope_start));
+    const auto hidden = std::ranges::find(enclosing | std::views::reverse, binding.name, &Binding::name);
+    scopes.push_back(binding);
+    if (hidden == (enclosing | std::views::reverse).end()) return true;
+    // The name where the directive's line writes it.
+    const Span line = line_span(text_, line_start);
+    const std::size_t found = text_.substr(line.offset, line.length).find(binding.name, 1);
+    const std::optional<Span> span =
+        found == std::string_view::npos ? std::optional<Span>(line) : Span{line.offset + found, binding.name.size()};
+    return report(out_, "shadow-variable", severity_,
+                  "Variable " + quoted(binding.name) + " (" + std::string(binding.kind) + ") shadows an outer " +
+                      std::string(hidden->kind) + " with the same name.",
+                  "Rename " + quoted(binding.name) + " in the inner scope to avoid shadowing.", span, false);
+  }
+
+  std::string_view text_;
+  Severity severity_;
+  DiagnosticCollector& out_;
+};
+
+// ---- the older dialect --------------------------------------------------------
+
+bool is_identifier_start(char c) noexcept {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+
+// What the older dialect wrote in single braces: a name, a dot path, or a
+// call (plain or qualified) with any arguments.
+bool is_legacy_expression(std::string_view text) noexcept {
+  text = utf8::trim(text);
+  if (text.empty() || !is_identifier_start(text.front())) return false;
+  const std::size_t paren = text.find('(');
+  if (paren == std::string_view::npos) {
+    for (std::size_t start = 0;;) {
+      const std::size_t dot = text.find('.', start);
+      if (!is_identifier(text.substr(start, dot == std::string_view::npos ? dot : dot - start))) return false;
+      if (dot == std::string_view::npos) return true;
+      start = dot + 1;
+    }
+  }
+  if (!text.ends_with(')')) return false;
+  const std::string_view callee = text.substr(0, paren);
+  const std::size_t dot = callee.find('.');
+  if (dot == std::string_view::npos) return is_identifier(callee);
+  return is_identifier(callee.substr(0, dot)) && is_identifier(callee.substr(dot + 1));
+}
+
+// The offset of the "}" that closes the candidate opened at `open`, or npos:
+// braces inside a double-quoted string do not close it.
+std::size_t closing_brace(std::string_view text, std::size_t open) noexcept {
+  bool quoted_text = false;
+  for (std::size_t at = open + 1; at < text.size(); ++at) {
+    if (quoted_text && text[at] == '\\') {
+      ++at;
+    } else if (text[at] == '"') {
+      quoted_text = !quoted_text;
+    } else if (text[at] == '}' && !quoted_text) {
+      return at;
+    }
+  }
+  return std::string_view::npos;
+}
+
+class LegacyFinder {
+ public:
+  LegacyFinder(Severity severity, DiagnosticCollector& out) : severity_(severity), out_(out) {}
+
+  // A Text token's text, starting at `offset` of the module text.
+  bool text(std::string_view text, std::size_t offset) {
+    for (std::size_t at = 0; at < text.size(); ++at) {
+      if (text[at] == '\\' && at + 1 < text.size() && (text[at + 1] == '{' || text[at + 1] == '}')) {
+        const std::string brace(1, text[at + 1]);
+        if (!finding("legacy escape `\\" + brace + "` \u2014 single-brace escapes are no longer needed; remove the backslash",
+                     "Run `quarl lint --fix` to remove the backslash automatically.", Span{offset + at, 2},
+                     FixEdit{offset + at, offset + at + 1, ""}))
+          return false;
+        ++at;
+        continue;
+      }
+      if (text[at] != '{') continue;
+      if (at + 1 < text.size() && text[at + 1] == '{') {
+        ++at;
+        continue;
+      }
+      const std::size_t close = closing_brace(text, at);
+      if (close == std::string_view::npos) continue;
+      const std::string_view inner = text.substr(at + 1, close - at - 1);
+      if (is_legacy_expression(inner) &&
+          !finding("legacy single-brace interpolation `{" + std::string(inner) + "}` \u2014 use `{{" + std::string(inner) +
+                       "}}` (double braces)",
+                   "Run `quarl lint --fix` to migrate to `{{x}}` syntax automatically.", Span{offset + at, close - at + 1},
+                   FixEdit{offset + at, offset + close + 1, "{{" + std::string(inner) + "}}"}))
+        return false;
+      at = close;
+    }
+    return true;
+  }
+
+  // A @message directive line starting at `offset`: a role in single braces.
+  bool message(std::string_view line, std::size_t offset) {
+    const std::size_t colon = line.rfind(':');
+    if (colon == std::string_view::npos) return true;
+    const std::string_view header = line.substr(9, colon - 9);  // after "@message "
+    const std::string_view role = utf8::trim(header);
+    if (role.size() < 2 || !role.starts_with('{') || role.starts_with("{{") || !role.ends_with('}')) return true;
+    const std::string_view inner = utf8::trim(role.substr(1, role.size() - 2));
+    const std::size_t start = offset + static_cast<std::size_t>(role.data() - line.data());
+    return finding("legacy single-brace `@message` role `" + std::string(role) + "` \u2014 use `{{" + std::string(inner) +
+                       "}}` (double braces)",
+                   "Run `quarl lint --fix` to update to `{{expr}}` syntax.", Span{start, role.size()},
+                   FixEdit{start, start + role.size(), "{{" + std::string(inner) + "}}"});
+  }
+
+ private:
+  // An edit that showing it would change (a line feed inside the braces) is
+  // left out: applied as shown it would write the escape into the template.
+  bool finding(std::string message, std::string help, Span span, FixEdit edit) {
+    Diagnostic diagnostic{"legacy-interpolation", severity_, std::move(message), std::move(help), span, {}, std::nullopt};
+    if (!escape_for_display(edit.new_text)) diagnostic.fix_edits = std::vector<FixEdit>{std::move(edit)};
+    return out_.push(std::move(diagnostic));
+  }
+
+  Severity severity_;
+  DiagnosticCollector& out_;
+};
+
+}  // namespace
+
+bool check_shadowed_variables(const Template& module, const LintFacts& facts, Severity severity,
+                              DiagnosticCollector& out) {
+  std::vector<Binding> scopes;
+  for (const LintFacts::Named& variable : facts.variables) scopes.push_back({variable.name, "frontmatter variable"});
+  for (const LintFacts::ImportRecord& record : facts.imports)
+    if (record.form == ImportForm::Alias) scopes.push_back({record.alias.name, "import alias"});
+  return ShadowFinder(*module.text, severity, out).body(module.body, scopes);
+}
+
+bool check_legacy_interpolation(const Template& module, Severity severity, DiagnosticCollector& out) {
+  const TokenList tokens = lex(module.text);
+  LegacyFinder finder(severity, out);
+  for (const Token& token : tokens.tokens) {
+    if (token.kind == TokenKind::Text) {
+      if (!finder.text(token.text, token.offset)) return false;
+    } else if (token.kind == TokenKind::Directive && token.text.starts_with("@message ")) {
+      if (!finder.message(token.text, token.offset)) return false;
+    }
+  }
   return true;
 }
 

@@ -43,5 +43,14 @@ bool check_duplicate_exports(const LintFacts& facts, Severity severity, Diagnost
 bool check_unused_variables(const LintFacts& facts, Severity severity, DiagnosticCollector& out);
 bool check_unused_imports(const LintFacts& facts, Severity severity, DiagnosticCollector& out);
 bool check_unused_functions(const LintFacts& facts, Severity severity, DiagnosticCollector& out);
+// Bindings that hide one of the same name from an enclosing scope: a @for
+// variable or a @define parameter over a frontmatter variable, an import
+// alias, a parameter or an outer @for variable.
+bool check_shadowed_variables(const Template& module, const LintFacts& facts, Severity severity,
+                              DiagnosticCollector& out);
+// Single-brace syntax of the older dialect in text and @message roles, with
+// the edits that migrate it (none when the replacement holds characters
+// that showing it would escape: the edit would write the escape instead).
+bool check_legacy_interpolation(const Template& module, Severity severity, DiagnosticCollector& out);
 
 }  // namespace quarl

@@ -54,6 +54,18 @@ TEST(LintRules, TreeRules) {
        {"9+7 @elseif condition is always true.", "33+7 @elseif condition is always false \u2014 this branch is dead code."}},
       {"an @elseif like any earlier condition", check_unreachable_branches,
        "@if x:\nA\n@elseif x:\nB\n@elseif y.z:\nC\n@elseif y.z:\nD\n@end\n", {"9+7 " + kSame, "37+7 " + kSame}},
+      {"single braces around a name, a path and calls", check_legacy_interpolation, "Hi {name}, {a.b} {f(x, \"}\")} {m.g()}\n",
+       {"3+6 legacy single-brace interpolation `{name}` \u2014 use `{{name}}` (double braces)",
+        "11+5 legacy single-brace interpolation `{a.b}` \u2014 use `{{a.b}}` (double braces)",
+        "17+11 legacy single-brace interpolation `{f(x, \"}\")}` \u2014 use `{{f(x, \"}\")}}` (double braces)",
+        "29+7 legacy single-brace interpolation `{m.g()}` \u2014 use `{{m.g()}}` (double braces)"}},
+      {"prose and JSON in braces, double braces, fences", check_legacy_interpolation,
+       "a {two words} {\"k\": 1} {{ x }} \\{{ y\n```\n{name}\n```\n", {}},
+      {"single-brace escapes", check_legacy_interpolation, "a \\{ b \\}\n",
+       {"2+2 legacy escape `\\{` \u2014 single-brace escapes are no longer needed; remove the backslash",
+        "7+2 legacy escape `\\}` \u2014 single-brace escapes are no longer needed; remove the backslash"}},
+      {"a message role in single braces", check_legacy_interpolation, "@message {role}:\nHi\n@end\n",
+       {"9+6 legacy single-brace `@message` role `{role}` \u2014 use `{{role}}` (double braces)"}},
   };
   for (const RuleCase& c : cases) {
     SCOPED_TRACE(c.title);
@@ -61,6 +73,18 @@ TEST(LintRules, TreeRules) {
     EXPECT_TRUE(c.check(*testing_support::parse_source(c.source), Severity::Warn, collector));
     EXPECT_EQ(findings_of(collector), c.findings);
   }
+}
+
+// Each finding carries the edit that migrates it, unless showing the edit
+// would change it (a line feed inside the braces): then it is not fixable.
+TEST(LintRules, LegacyFixEdits) {
+  DiagnosticCollector collector("input.quarl");
+  check_legacy_interpolation(*testing_support::parse_source("a {x} \\{ {\nname\n}\n"), Severity::Warn, collector);
+  ASSERT_EQ(collector.diagnostics().size(), 3U);
+  EXPECT_EQ(collector.diagnostics()[0].fix_edits, (std::vector<FixEdit>{{2, 5, "{{x}}"}}));
+  EXPECT_EQ(collector.diagnostics()[1].fix_edits, (std::vector<FixEdit>{{6, 7, ""}}));
+  EXPECT_EQ(collector.diagnostics()[2].fix_edits, std::nullopt);
+  EXPECT_FALSE(is_fixable(collector.diagnostics()[2]));
 }
 
 // A rule stops at the collector's cap: 1000 findings kept, the file truncated.
@@ -132,6 +156,21 @@ TEST(LintRules, FactsRules) {
     EXPECT_TRUE(c.check(gather_facts(*tpl, frontmatter), Severity::Warn, collector));
     EXPECT_EQ(findings_of(collector), c.findings);
   }
+}
+
+TEST(LintRules, ShadowedVariables) {
+  const auto tpl = testing_support::parse_source(
+      "---\nitem: 1\n---\n@import \"./a.quarl\" as lib\n@define f(lib, x):\n@for x in lib:\n{{ x }}\n@end\n@end\n"
+      "@for item in xs:\n@for item in ys:\n@end\n@end\n");
+  DiagnosticCollector collector("input.quarl");
+  EXPECT_TRUE(check_shadowed_variables(*tpl, gather_facts(*tpl, load_frontmatter(tpl->frontmatter, false, {})),
+                                       Severity::Info, collector));
+  EXPECT_EQ(findings_of(collector),
+            (std::vector<std::string>{
+                "53+3 Variable 'lib' (@define parameter) shadows an outer import alias with the same name.",
+                "67+1 Variable 'x' (@for loop variable) shadows an outer @define parameter with the same name.",
+                "100+4 Variable 'item' (@for loop variable) shadows an outer frontmatter variable with the same name.",
+                "117+4 Variable 'item' (@for loop variable) shadows an outer @for loop variable with the same name."}));
 }
 
 // Bodies nested as deep as the walk goes, and one deeper.
