@@ -226,6 +226,15 @@ def main():
         print(f"; {size} MB {times['map'] / 1000:.1f} ms ({times['map'] / times['plain']:.2f}x)", end="")
     print()
 
+    # Lint: the prompt against its check, and real text of 1, 2 and 4 MB.
+    linted = per_calls({"check": lambda: tessel.check(PROMPT_QUARL, vars=variables),
+                        "lint": lambda: tessel.lint(PROMPT_QUARL, vars=variables)})
+    print(f"lint: prompt {linted['lint'] / linted['check']:.2f}x its check", end="")
+    for size in (1, 2, 4):
+        source = large_quarl * size
+        print(f"; {size} MB {per_call(lambda: tessel.lint(source, vars=large_vars)) / 1000:.1f} ms", end="")
+    print()
+
 
 def count_values(value):
     if isinstance(value, dict):

@@ -49,6 +49,7 @@ def main():
         (f"{template.name} + to_json()", lambda: tessel.compile(source, vars=variables).to_json(), 500),
         (f"{template.name} with a source map", lambda: tessel.compile(source, vars=variables, source_map=True), 500),
         ("check() of the same", lambda: tessel.check(source, vars=variables), 500),
+        ("lint() of the same", lambda: tessel.lint(source, vars=variables), 500),
     ]
     for name, function, calls in rows:
         print(f"{name:<40} {per_call(function, calls):9.2f} us/call")

@@ -11,18 +11,12 @@
 #include <vector>
 
 #include "quarl/error.hpp"
+#include "quarl/lint.hpp"
 #include "quarl/value.hpp"
 
 namespace quarl {
 
 inline constexpr std::size_t kMaxDiagnosticsPerFile = 1000;
-
-// Ordered: a rule set to `Off` does not run; a finding carries one of the others.
-enum class Severity : std::uint8_t { Off, Info, Warn, Error };
-
-// "off", "info", "warn", "error".
-std::string_view severity_name(Severity severity) noexcept;
-std::optional<Severity> parse_severity(std::string_view name) noexcept;
 
 // Replaces bytes [start, end) of the module's whole text with `new_text`.
 struct FixEdit {

@@ -22,9 +22,6 @@ inline constexpr std::array<std::string_view, 10> kLintRuleNames = {
     "duplicate-export", "duplicate-import",   "empty-block",     "legacy-interpolation", "redundant-else",
     "shadow-variable",  "unreachable-branch", "unused-function", "unused-import",        "unused-variable"};
 
-// A caller's severity for each rule it names (later entries win).
-using RuleConfig = std::vector<std::pair<std::string, Severity>>;
-
 // The severity `rule` runs at: the configured one, else its default
 // (`shadow-variable` is off unless configured).
 Severity effective_severity(const RuleConfig& config, std::string_view rule) noexcept;

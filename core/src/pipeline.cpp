@@ -8,10 +8,14 @@
 #include <unordered_set>
 
 #include "lexer.hpp"
+#include "lint_facts.hpp"
+#include "lint_report.hpp"
+#include "lint_rules.hpp"
 #include "limit_text.hpp"
 #include "module_source.hpp"
 #include "parser.hpp"
 #include "quarl/compile.hpp"
+#include "quarl/lint.hpp"
 #include "render.hpp"
 #include "resolver.hpp"
 #include "source_map.hpp"
@@ -137,6 +141,35 @@ CheckResult check(const Entry& entry) {
   return result;
 }
 
+// The check gate, then the rules in their order, each at its effective
+// severity; the canonical lint value of the entry reported as `file`.
+Value lint(const Entry& entry, std::string file, const RuleConfig& rules) {
+  check(entry);  // fails as compile would; its warnings are not lint's
+  const Module& module = *entry.module;
+  const LintFacts facts = gather_facts(module.source, module.frontmatter);
+  DiagnosticCollector out(std::move(file));
+  const auto run = [&](std::string_view rule, auto&& check_rule) {
+    const Severity severity = effective_severity(rules, rule);
+    if (severity != Severity::Off) check_rule(severity);
+  };
+  run("empty-block", [&](Severity s) { check_empty_blocks(module.source, s, out); });
+  run("redundant-else", [&](Severity s) { check_redundant_else(module.source, s, out); });
+  run("unreachable-branch", [&](Severity s) { check_unreachable_branches(module.source, s, out); });
+  run("duplicate-import", [&](Severity s) { check_duplicate_imports(facts, s, out); });
+  run("duplicate-export", [&](Severity s) { check_duplicate_exports(facts, s, out); });
+  run("unused-variable", [&](Severity s) { check_unused_variables(facts, s, out); });
+  run("unused-import", [&](Severity s) { check_unused_imports(facts, s, out); });
+  run("unused-function", [&](Severity s) { check_unused_functions(facts, s, out); });
+  run("shadow-variable", [&](Severity s) { check_shadowed_variables(module.source, facts, s, out); });
+  run("legacy-interpolation", [&](Severity s) { check_legacy_interpolation(module.source, s, out); });
+  Value canonical = lint_canonical(out, *module.source.text);
+  const std::optional<std::string> warning = unknown_rules_warning(rules);
+  if (!warning) return canonical;
+  std::vector<Member> members(canonical.as_object().begin(), canonical.as_object().end());
+  members.push_back({"lint_warnings", Value::array({Value::string(*warning)})});
+  return Value::object(std::span<const Member>(members));
+}
+
 }  // namespace
 
 Outcome<CompileResult> compile_source(std::string source, const CompileOptions& options) {
@@ -197,6 +230,24 @@ Outcome<std::vector<std::string>> scan_imports(std::string source) {
     }
     return paths;
   });
+}
+
+}  // namespace quarl
+
+namespace quarl {
+
+Outcome<Value> lint_source(std::string source, const CompileOptions& options, const RuleConfig& rules) {
+  return at_boundary([&] { return lint(load_source_entry(std::move(source), options), "input.quarl", rules); });
+}
+
+Outcome<Value> lint_file(std::string_view path, const CompileOptions& options, const RuleConfig& rules) {
+  return at_boundary([&] { return lint(load_file_entry(path, options), std::string(path), rules); });
+}
+
+Outcome<Value> lint_virtual(ModuleMap modules, std::string_view entry, const CompileOptions& options,
+                            const RuleConfig& rules) {
+  return at_boundary(
+      [&] { return lint(load_virtual_entry(std::move(modules), entry, options), std::string(entry), rules); });
 }
 
 }  // namespace quarl

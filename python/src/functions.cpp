@@ -8,8 +8,10 @@
 #include "args.hpp"
 #include "convert.hpp"
 #include "errors.hpp"
+#include "lint_results.hpp"
 #include "py_ref.hpp"
 #include "quarl/compile.hpp"
+#include "quarl/lint.hpp"
 #include "results.hpp"
 #include "text.hpp"
 
@@ -264,6 +266,13 @@ PyObject* run_check(const ModuleState& state, CoreInput&& input, Call&& call) {
   return make_check_result(state, std::move(result->warnings));
 }
 
+template <class Call>
+PyObject* run_lint(const ModuleState& state, CoreInput&& input, Call&& call) {
+  quarl::Outcome<Value> result = released(std::move(input), call);
+  if (!result) return raise_failure(state, result.error());
+  return make_lint_result(state, std::move(*result));
+}
+
 PyObject* run_scan(const ModuleState& state, std::string source) {
   quarl::Outcome<std::vector<std::string>> paths = [&] {
     const WithoutGil unlocked;
@@ -277,7 +286,7 @@ PyObject* run_scan(const ModuleState& state, std::string source) {
 
 // What a function takes its template from, and what it does with it.
 enum class Input : std::uint8_t { Source, File, Virtual };
-enum class Mode : std::uint8_t { Compile, Check, Scan };
+enum class Mode : std::uint8_t { Compile, Check, Lint, Scan };
 
 constexpr std::size_t kMaxParams = 5;
 constexpr int kAbsent = -1;
@@ -298,13 +307,13 @@ struct Request {
                                                                    : "source")),
         entry(slot_of(params_, "entry")), vars(slot_of(params_, "vars")),
         base_path(slot_of(params_, "base_path")), source_map(slot_of(params_, "source_map")),
-        sources_content(slot_of(params_, "sources_content")) {}
+        sources_content(slot_of(params_, "sources_content")), rules(slot_of(params_, "rules")) {}
 
   const char* name;
   std::span<const Param> params;
   Input input;
   Mode mode;
-  int template_slot, entry, vars, base_path, source_map, sources_content;
+  int template_slot, entry, vars, base_path, source_map, sources_content, rules;
 };
 
 constexpr Param kSourceParams[] = {
@@ -336,6 +345,23 @@ constexpr Param kCheckVirtualParams[] = {
     {"entry", ParamKind::PositionalOrKeyword, true},
     {"vars", ParamKind::KeywordOnly, false},
 };
+constexpr Param kLintParams[] = {
+    {"source", ParamKind::PositionalOrKeyword, true},
+    {"vars", ParamKind::KeywordOnly, false},
+    {"base_path", ParamKind::KeywordOnly, false},
+    {"rules", ParamKind::KeywordOnly, false},
+};
+constexpr Param kLintFileParams[] = {
+    {"path", ParamKind::PositionalOrKeyword, true},
+    {"vars", ParamKind::KeywordOnly, false},
+    {"rules", ParamKind::KeywordOnly, false},
+};
+constexpr Param kLintVirtualParams[] = {
+    {"modules", ParamKind::PositionalOrKeyword, true},
+    {"entry", ParamKind::PositionalOrKeyword, true},
+    {"vars", ParamKind::KeywordOnly, false},
+    {"rules", ParamKind::KeywordOnly, false},
+};
 constexpr Param kScanParams[] = {{"source", ParamKind::PositionalOnly, true}};
 
 constexpr Request kCompile{"compile", kSourceParams, Input::Source, Mode::Compile};
@@ -345,6 +371,9 @@ constexpr Request kCompileVirtual{"compile_virtual", kCompileVirtualParams, Inpu
 constexpr Request kCheck{"check", kSourceParams, Input::Source, Mode::Check};
 constexpr Request kCheckFile{"check_file", kCheckFileParams, Input::File, Mode::Check};
 constexpr Request kCheckVirtual{"check_virtual", kCheckVirtualParams, Input::Virtual, Mode::Check};
+constexpr Request kLint{"lint", kLintParams, Input::Source, Mode::Lint};
+constexpr Request kLintFile{"lint_file", kLintFileParams, Input::File, Mode::Lint};
+constexpr Request kLintVirtual{"lint_virtual", kLintVirtualParams, Input::Virtual, Mode::Lint};
 constexpr Request kScanImports{"scan_imports", kScanParams, Input::Source, Mode::Scan};
 
 // The core's entry points of one kind of result, one per input.
@@ -375,6 +404,55 @@ auto entry_call(const EntryPoints<Result>& entries, Input input,
   };
 }
 
+// The core's lint entry point for `input`, as a call of the options.
+auto lint_call(Input input, std::optional<quarl::ModuleMap>& modules, std::string& text,
+               const quarl::RuleConfig& rules) {
+  return [input, &modules, &text, &rules](const quarl::CompileOptions& owned) {
+    switch (input) {
+      case Input::Source: return quarl::lint_source(std::move(text), owned, rules);
+      case Input::File: return quarl::lint_file(text, owned, rules);
+      case Input::Virtual: break;
+    }
+    return quarl::lint_virtual(std::move(*modules), text, owned, rules);
+  };
+}
+
+// The severities of a `rules` argument: None, or a mapping of rule names to
+// "off", "info", "warn" or "error". Names that are no rule are kept: the
+// result warns of them.
+std::optional<quarl::RuleConfig> read_rules(const ModuleState& state, PyObject* value) {
+  quarl::RuleConfig config;
+  if (!value || value == Py_None) return config;
+  std::string error;
+  const std::optional<Value> converted = to_value(value, error);
+  if (!converted) {
+    if (!error.empty()) raise_binding_error(state, kInvalidOptions, "invalid rules: " + error);
+    return std::nullopt;
+  }
+  if (converted->kind() != quarl::ValueKind::Object) {
+    raise_binding_error(state, kInvalidOptions,
+                        "rules must be a mapping of str to str, got " + std::string(quarl::type_name(*converted)));
+    return std::nullopt;
+  }
+  for (const auto& [name, severity] : converted->as_object()) {
+    if (severity.kind() != quarl::ValueKind::String) {
+      raise_binding_error(state, kInvalidOptions,
+                          "rules[" + debug_quoted(name) + "] must be a string, got " +
+                              std::string(quarl::type_name(severity)));
+      return std::nullopt;
+    }
+    const std::optional<quarl::Severity> parsed = quarl::parse_severity(severity.as_string());
+    if (!parsed) {
+      raise_binding_error(state, kInvalidOptions,
+                          "rules[" + debug_quoted(name) + "]: unknown severity " + debug_quoted(severity.as_string()) +
+                              "; expected \"off\", \"info\", \"warn\", or \"error\"");
+      return std::nullopt;
+    }
+    config.emplace_back(std::string(name), *parsed);
+  }
+  return config;
+}
+
 // One call's arguments, read and checked in the order every function shares:
 // the template argument (the entry's key for a virtual map), the source-map
 // flags, the template's own checks (size and base directory of a source, the
@@ -391,6 +469,8 @@ class Call {
       return raise_binding_error(state_, kInvalidOptions,
                                  "source maps are not available for check(); use compile() instead");
     if (!read_vars(state_, argument(request_.vars), values_, options_)) return nullptr;
+    std::optional<quarl::RuleConfig> rules;
+    if (request_.mode == Mode::Lint && !(rules = read_rules(state_, argument(request_.rules)))) return nullptr;
     if (request_.mode == Mode::Compile &&
         !read_source_map_options(state_, source_map_, sources_content_, options_))
       return nullptr;
@@ -401,6 +481,8 @@ class Call {
         return run_scan(state_, std::move(text));
       case Mode::Compile:
         return run_compile(state_, core_input(), entry_call(kCompileEntries, request_.input, modules_, text));
+      case Mode::Lint:
+        return run_lint(state_, core_input(), lint_call(request_.input, modules_, text, *rules));
       case Mode::Check:
         break;
     }
@@ -551,6 +633,23 @@ PyMethodDef function_defs[] = {
     {kCheckVirtual.name, TESSEL_FUNCTION(function<kCheckVirtual>), METH_FASTCALL | METH_KEYWORDS,
      PyDoc_STR("check_virtual(modules, entry, *, vars=None)\n--\n\n"
                "Check (validate) a module from an in-memory virtual filesystem.")},
+    {kLint.name, TESSEL_FUNCTION(function<kLint>), METH_FASTCALL | METH_KEYWORDS,
+     PyDoc_STR("lint(source, *, vars=None, base_path=None, rules=None)\n--\n\n"
+               "Lint an QUARL template source string for static analysis findings.\n\n"
+               "Runs the check gate first \u2014 on a compile error, raises [`QuarlError`] with the same\n"
+               "attributes as [`compile`]. On a clean gate, applies the lint rules and returns the\n"
+               "canonical [`LintResult`].\n\n"
+               "`vars`, `base_path`, and `rules` are all keyword-only.")},
+    {kLintFile.name, TESSEL_FUNCTION(function<kLintFile>), METH_FASTCALL | METH_KEYWORDS,
+     PyDoc_STR("lint_file(path, *, vars=None, rules=None)\n--\n\n"
+               "Lint an QUARL template file (`path` is a str or `os.PathLike`).\n\n"
+               "The base directory is derived from the file's own directory. `vars` and `rules`\n"
+               "are keyword-only. No `base_path` argument \u2014 mirrors [`compile_file`].")},
+    {kLintVirtual.name, TESSEL_FUNCTION(function<kLintVirtual>), METH_FASTCALL | METH_KEYWORDS,
+     PyDoc_STR("lint_virtual(modules, entry, *, vars=None, rules=None)\n--\n\n"
+               "Lint a module from an in-memory virtual filesystem.\n\n"
+               "`modules` maps module key \u2192 source string; `entry` is the key to lint. `vars` and\n"
+               "`rules` are keyword-only. Mirrors [`compile_virtual`] for the virtual-FS surface.")},
     {kScanImports.name, TESSEL_FUNCTION(function<kScanImports>), METH_FASTCALL | METH_KEYWORDS,
      PyDoc_STR("scan_imports(source, /)\n--\n\n"
                "Extract all import / re-export paths from an QUARL source string.\n\n"

@@ -19,6 +19,9 @@ from tessel._tessel import (
     compile,
     compile_file,
     compile_virtual,
+    lint,
+    lint_file,
+    lint_virtual,
     scan_imports,
 )
 
@@ -37,5 +40,8 @@ __all__ = [
     "compile",
     "compile_file",
     "compile_virtual",
+    "lint",
+    "lint_file",
+    "lint_virtual",
     "scan_imports",
 ]

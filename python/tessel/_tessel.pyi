@@ -39,6 +39,23 @@ def check_file(path: _StrPath, *, vars: Mapping[str, Any] | None = None) -> Chec
 def check_virtual(
     modules: Mapping[str, str], entry: str, *, vars: Mapping[str, Any] | None = None
 ) -> CheckResult: ...
+def lint(
+    source: str,
+    *,
+    vars: Mapping[str, Any] | None = None,
+    base_path: _StrPath | None = None,
+    rules: Mapping[str, str] | None = None,
+) -> LintResult: ...
+def lint_file(
+    path: _StrPath, *, vars: Mapping[str, Any] | None = None, rules: Mapping[str, str] | None = None
+) -> LintResult: ...
+def lint_virtual(
+    modules: Mapping[str, str],
+    entry: str,
+    *,
+    vars: Mapping[str, Any] | None = None,
+    rules: Mapping[str, str] | None = None,
+) -> LintResult: ...
 def scan_imports(source: str, /) -> list[str]: ...
 
 @final
