@@ -12,6 +12,7 @@
 #include "lexer.hpp"
 #include "parser.hpp"
 #include "quarl/compile.hpp"
+#include "quarl/lint.hpp"
 #include "yaml.hpp"
 
 namespace quarl::fuzz {
@@ -93,6 +94,10 @@ void compile(std::string_view input) {
   const Outcome<CheckResult> checked = check_virtual(modules, entry, options);
   expect_no_fault(checked);
   if (compiled.has_value() != checked.has_value()) broken("compile and check disagree");
+  // Lint runs the same gate, then its rules over whatever passed it.
+  const Outcome<Value> linted = lint_virtual(modules, entry, options, {{"shadow-variable", Severity::Info}});
+  expect_no_fault(linted);
+  if (linted.has_value() != checked.has_value()) broken("lint and check disagree");
   // Valid UTF-8 in, valid UTF-8 out: the canonical text has a form for it.
   if (compiled) (void)canonical_text(to_canonical_json(*compiled));
 }

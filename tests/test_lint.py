@@ -89,3 +89,12 @@ def test_fix_edits_migrate_the_older_dialect():
     escape = source.index("\\{")
     assert {"end": escape + 1, "new_text": "", "start": escape} in [
         edit for d in json.loads(result.to_json())["files"][0]["diagnostics"] for edit in d["fix_edits"] or []]
+
+
+def test_findings_in_rule_order_then_document_order():
+    source = ("---\nunused: 1\n---\n@define f():\nF\n@end\n@if x:\n@end\nText {x} and {y}\n"
+              "@if \"a\" == \"b\":\nA\n@end\n@for i in xs:\n@end\n")
+    result = tessel.lint(source, vars={"x": 1, "y": 2, "xs": []})
+    assert [(d.rule, d.span.line) for d in result.files[0].diagnostics] == [
+        ("empty-block", 7), ("empty-block", 13), ("unreachable-branch", 10), ("unused-variable", 2),
+        ("unused-function", 4), ("legacy-interpolation", 9), ("legacy-interpolation", 9)]
