@@ -1,7 +1,6 @@
 #include "lint_rules.hpp"
 
 #include <algorithm>
-#include <ranges>
 #include <bit>
 #include <cstdint>
 #include <type_traits>
@@ -460,10 +459,16 @@ class ShadowFinder {
   // Adds `binding` to the innermost scope (from `scope_start` on), reporting
   // it when an enclosing scope (before `scope_start`) binds its name.
   bool bind(std::vector<Binding>& scopes, std::size_t scope_start, Binding binding, std::size_t line_start) {
-    const auto enclosing = std::ranges::subrange(scopes.begin(), scopes.begin() + static_cast<std::ptrdiff_t>(scope_start));
-    const auto hidden = std::ranges::find(enclosing | std::views::reverse, binding.name, &Binding::name);
+    // The kind of the innermost enclosing binding of the name (copied: the
+    // binding added next may move the scopes); empty when there is none.
+    std::string_view hidden_kind;
+    for (std::size_t i = scope_start; i-- > 0;)
+      if (scopes[i].name == binding.name) {
+        hidden_kind = scopes[i].kind;
+        break;
+      }
     scopes.push_back(binding);
-    if (hidden == (enclosing | std::views::reverse).end()) return true;
+    if (hidden_kind.empty()) return true;
     // The name where the directive's line writes it.
     const Span line = line_span(text_, line_start);
     const std::size_t found = text_.substr(line.offset, line.length).find(binding.name, 1);
@@ -471,7 +476,7 @@ class ShadowFinder {
         found == std::string_view::npos ? std::optional<Span>(line) : Span{line.offset + found, binding.name.size()};
     return report(out_, "shadow-variable", severity_,
                   "Variable " + quoted(binding.name) + " (" + std::string(binding.kind) + ") shadows an outer " +
-                      std::string(hidden->kind) + " with the same name.",
+                      std::string(hidden_kind) + " with the same name.",
                   "Rename " + quoted(binding.name) + " in the inner scope to avoid shadowing.", span, false);
   }
 
