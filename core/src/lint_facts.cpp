@@ -44,7 +44,7 @@ std::optional<Span> key_span(std::string_view text, std::pair<std::size_t, std::
 
 class Gatherer {
  public:
-  explicit Gatherer(LintFacts& facts) : facts_(facts) {}
+  Gatherer(LintFacts& facts, std::string_view text) : facts_(facts), text_(text) {}
 
   void nodes(const NodeList& list, std::size_t depth) {
     if (depth > kMaxFactsDepth)
@@ -54,8 +54,6 @@ class Gatherer {
       for_each_body(node, [&](const NodeList& body) { nodes(body, depth + 1); });
     }
   }
-
-  void set_text(std::string_view text) noexcept { text_ = text; }
 
  private:
   void node(const Node&, const Text&) {}
@@ -72,7 +70,7 @@ class Gatherer {
   }
   void node(const Node&, const Include& include) { facts_.aliases_used.insert(include.alias); }
   void node(const Node& at, const Define& define) {
-    facts_.functions.push_back({define.name, Span{keyword_start(at.offset), 8 + define.name.size()}});
+    facts_.functions.push_back({define.name, Span{directive_keyword(text_, at.offset), 8 + define.name.size()}});
   }
   void node(const Node& at, const Import& import) {
     LintFacts::ImportRecord record{import.form, import.path, {}, {}, line_span(text_, at.offset)};
@@ -119,13 +117,6 @@ class Gatherer {
     }
   }
 
-  // A directive's keyword, after its line's indentation.
-  std::size_t keyword_start(std::size_t line_start) const noexcept {
-    std::size_t at = line_start;
-    while (at < text_.size() && (text_[at] == ' ' || text_[at] == '\t')) ++at;
-    return at;
-  }
-
   LintFacts& facts_;
   std::string_view text_;
 };
@@ -157,9 +148,7 @@ LintFacts gather_facts(const Template& module, const Frontmatter& frontmatter) {
       facts.imports.push_back(std::move(record));
     }
   }
-  Gatherer gatherer(facts);
-  gatherer.set_text(text);
-  gatherer.nodes(module.body, 0);
+  Gatherer(facts, text).nodes(module.body, 0);
   return facts;
 }
 

@@ -132,12 +132,17 @@ bool same(const NodeList& a, const NodeList& b) noexcept {
 
 // ---- walking the tree ---------------------------------------------------------
 
-// The keyword of the directive whose line starts at `line_start`: after the
-// line's indentation, `length` bytes.
-Span keyword_span(std::string_view text, std::size_t line_start, std::size_t length) noexcept {
-  std::size_t at = line_start;
-  while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
-  return Span{at, length};
+// What a fix would remove for a finding: nothing, what its span covers (a
+// duplicate directive), or the block its span's directive opens.
+enum class Removal : std::uint8_t { None, Span, Block };
+
+// A finding of `rule` at `span`.
+bool report(DiagnosticCollector& out, std::string_view rule, Severity severity, std::string message, std::string help,
+            const std::optional<Span>& span, Removal removal) {
+  Diagnostic diagnostic{rule, severity, std::move(message), std::move(help), span, {}, std::nullopt};
+  if (removal != Removal::None && span)
+    diagnostic.removals.push_back({span->offset, span->offset + span->length, removal == Removal::Block});
+  return out.push(std::move(diagnostic));
 }
 
 // Calls `visit` on every node of `nodes` and of the bodies inside them, a
@@ -153,20 +158,17 @@ bool walk(const NodeList& nodes, Visit& visit) {
   return true;
 }
 
+// Reports the findings of one tree rule at directive keywords.
 class Finder {
  public:
   Finder(const Template& module, std::string_view rule, Severity severity, DiagnosticCollector& out)
       : text_(*module.text), rule_(rule), severity_(severity), out_(out) {}
 
-  std::string_view text() const noexcept { return text_; }
-
   // A finding at the directive keyword of `length` bytes on the line at
   // `line_start`; `removable`: a fix would remove the block it opens.
   bool report(std::size_t line_start, std::size_t length, std::string message, std::string help, bool removable) {
-    const Span span = keyword_span(text_, line_start, length);
-    Diagnostic diagnostic{rule_, severity_, std::move(message), std::move(help), span, {}, std::nullopt};
-    if (removable) diagnostic.removals.push_back({span.offset, span.offset + span.length, true});
-    return out_.push(std::move(diagnostic));
+    return quarl::report(out_, rule_, severity_, std::move(message), std::move(help),
+                         Span{directive_keyword(text_, line_start), length}, removable ? Removal::Block : Removal::None);
   }
 
  private:
@@ -193,15 +195,6 @@ std::optional<bool> constant_value(const Condition& condition) noexcept {
   return std::nullopt;
 }
 
-// A finding of `rule` at `span`; `removable`: a fix would remove what the
-// span covers (a duplicate directive).
-bool report(DiagnosticCollector& out, std::string_view rule, Severity severity, std::string message, std::string help,
-            const std::optional<Span>& span, bool removable) {
-  Diagnostic diagnostic{rule, severity, std::move(message), std::move(help), span, {}, std::nullopt};
-  if (removable && span) diagnostic.removals.push_back({span->offset, span->offset + span->length, false});
-  return out.push(std::move(diagnostic));
-}
-
 // An import path as its module's key would spell it: without "./" pieces and
 // empty ones, so that "./a.quarl" and "a.quarl" are one path.
 std::string normalised_path(std::string_view path) {
@@ -214,8 +207,6 @@ std::string normalised_path(std::string_view path) {
   }
   return out;
 }
-
-std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
 }  // namespace
 
@@ -236,7 +227,7 @@ std::optional<std::string> unknown_rules_warning(const RuleConfig& config) {
   if (unknown.empty()) return std::nullopt;
   const auto shown = [](std::string_view name) {
     const std::optional<std::string> escaped = escape_for_display(name);
-    return "'" + (escaped ? *escaped : std::string(name)) + "'";
+    return single_quoted(escaped ? std::string_view(*escaped) : name);
   };
   std::string list;
   for (const std::string_view name : kLintRuleNames) list += (list.empty() ? "" : ", ") + std::string(name);
@@ -339,10 +330,10 @@ bool check_duplicate_imports(const LintFacts& facts, Severity severity, Diagnost
   std::unordered_set<std::string> seen;
   for (const LintFacts::ImportRecord& record : facts.imports)
     if (!seen.insert(normalised_path(record.path)).second &&
-        !report(out, "duplicate-import", severity, "Duplicate import: " + quoted(record.path) + " is imported more than once.",
+        !report(out, "duplicate-import", severity, "Duplicate import: " + single_quoted(record.path) + " is imported more than once.",
                 "Remove the duplicate import. If different forms are needed (alias vs merge), consolidate into one import "
                 "directive.",
-                record.span, true))
+                record.span, Removal::Span))
       return false;
   return true;
 }
@@ -355,12 +346,12 @@ bool check_duplicate_exports(const LintFacts& facts, Severity severity, Diagnost
     if (record.form == ExportForm::ReExportAll) {
       if (!wildcard_paths.insert(normalised_path(record.path)).second)
         reported = report(out, "duplicate-export", severity,
-                          "Duplicate wildcard export from " + quoted(record.path) + ": already exported above.",
-                          "Remove the duplicate @export * from directive.", record.span, true);
+                          "Duplicate wildcard export from " + single_quoted(record.path) + ": already exported above.",
+                          "Remove the duplicate @export * from directive.", record.span, Removal::Span);
     } else if (!names.insert(record.name).second) {
       reported = report(out, "duplicate-export", severity,
-                        "Duplicate export: " + quoted(record.name) + " is exported more than once.",
-                        "Remove the duplicate @export directive.", record.span, true);
+                        "Duplicate export: " + single_quoted(record.name) + " is exported more than once.",
+                        "Remove the duplicate @export directive.", record.span, Removal::Span);
     }
     if (!reported) return false;
   }
@@ -371,8 +362,8 @@ bool check_unused_variables(const LintFacts& facts, Severity severity, Diagnosti
   for (const LintFacts::Named& variable : facts.variables)
     if (!facts.variables_used.contains(variable.name) &&
         !report(out, "unused-variable", severity,
-                "Variable " + quoted(variable.name) + " is defined in frontmatter but never referenced in the body.",
-                "Remove the frontmatter key or reference it in the template body.", variable.span, false))
+                "Variable " + single_quoted(variable.name) + " is defined in frontmatter but never referenced in the body.",
+                "Remove the frontmatter key or reference it in the template body.", variable.span, Removal::None))
       return false;
   return true;
 }
@@ -381,15 +372,15 @@ bool check_unused_imports(const LintFacts& facts, Severity severity, DiagnosticC
   for (const LintFacts::ImportRecord& record : facts.imports) {
     if (record.form == ImportForm::Alias && !facts.aliases_used.contains(record.alias.name) &&
         !report(out, "unused-import", severity,
-                "Import alias " + quoted(record.alias.name) + " from " + quoted(record.path) + " is never used.",
+                "Import alias " + single_quoted(record.alias.name) + " from " + single_quoted(record.path) + " is never used.",
                 "Remove the @import or use the alias with @include or as a qualified call (`alias.func(...)`).",
-                record.alias.span, false))
+                record.alias.span, Removal::None))
       return false;
     for (const LintFacts::Named& name : record.names)
       if (!facts.calls.contains(name.name) && !facts.variables_used.contains(name.name) &&
           !report(out, "unused-import", severity,
-                  "Imported name " + quoted(name.name) + " from " + quoted(record.path) + " is never used.",
-                  "Remove " + quoted(name.name) + " from the selective import or use it in the body.", name.span, false))
+                  "Imported name " + single_quoted(name.name) + " from " + single_quoted(record.path) + " is never used.",
+                  "Remove " + single_quoted(name.name) + " from the selective import or use it in the body.", name.span, Removal::None))
         return false;
   }
   return true;
@@ -404,8 +395,8 @@ bool check_unused_functions(const LintFacts& facts, Severity severity, Diagnosti
   for (const LintFacts::Named& function : facts.functions)
     if (!exported(function.name) && !facts.calls.contains(function.name) &&
         !report(out, "unused-function", severity,
-                "Function " + quoted(function.name) + " is defined but never exported or called.",
-                "Export the function with @export or call it somewhere, or remove the definition.", function.span, false))
+                "Function " + single_quoted(function.name) + " is defined but never exported or called.",
+                "Export the function with @export or call it somewhere, or remove the definition.", function.span, Removal::None))
       return false;
   return true;
 }
@@ -432,7 +423,7 @@ class ShadowFinder {
       if (const auto* define = std::get_if<Define>(&node.data)) {
         const std::size_t outer = scopes.size();
         for (const Param& param : define->params)
-          if (!bind(scopes, outer, {param.name, "@define parameter"}, node.offset)) return false;
+          if (!bind(scopes, outer, {param.name, "@define parameter"}, node.offset, '(')) return false;
         const bool going = body(define->body, scopes);
         scopes.resize(outer);
         if (!going) return false;
@@ -440,8 +431,9 @@ class ShadowFinder {
       }
       if (const auto* loop = std::get_if<For>(&node.data)) {
         const std::size_t outer = scopes.size();
-        if (!bind(scopes, outer, {loop->variable, "@for loop variable"}, node.offset) ||
-            (loop->value_variable && !bind(scopes, outer, {*loop->value_variable, "@for loop variable"}, node.offset)))
+        if (!bind(scopes, outer, {loop->variable, "@for loop variable"}, node.offset, ' ') ||
+            (loop->value_variable &&
+             !bind(scopes, outer, {*loop->value_variable, "@for loop variable"}, node.offset, ' ')))
           return false;
         const bool going = body(loop->body, scopes);
         scopes.resize(outer);
@@ -458,7 +450,8 @@ class ShadowFinder {
  private:
   // Adds `binding` to the innermost scope (from `scope_start` on), reporting
   // it when an enclosing scope (before `scope_start`) binds its name.
-  bool bind(std::vector<Binding>& scopes, std::size_t scope_start, Binding binding, std::size_t line_start) {
+  bool bind(std::vector<Binding>& scopes, std::size_t scope_start, Binding binding, std::size_t line_start,
+            char names_after) {
     // The kind of the innermost enclosing binding of the name (copied: the
     // binding added next may move the scopes); empty when there is none.
     std::string_view hidden_kind;
@@ -469,15 +462,24 @@ class ShadowFinder {
       }
     scopes.push_back(binding);
     if (hidden_kind.empty()) return true;
-    // The name where the directive's line writes it.
+    // The name where the directive's line writes it: a whole word after
+    // the keyword (or the parameter list's parenthesis).
     const Span line = line_span(text_, line_start);
-    const std::size_t found = text_.substr(line.offset, line.length).find(binding.name, 1);
-    const std::optional<Span> span =
-        found == std::string_view::npos ? std::optional<Span>(line) : Span{line.offset + found, binding.name.size()};
+    const std::string_view written = text_.substr(line.offset, line.length);
+    std::optional<Span> span = line;
+    const std::size_t names = written.find(names_after, directive_keyword(written, 0));
+    for (std::size_t at = written.find(binding.name, names); at != std::string_view::npos;
+         at = written.find(binding.name, at + 1)) {
+      const std::size_t end = at + binding.name.size();
+      if (!is_identifier(written.substr(at - 1, 1)) && (end == written.size() || !is_identifier(written.substr(end, 1)))) {
+        span = Span{line.offset + at, binding.name.size()};
+        break;
+      }
+    }
     return report(out_, "shadow-variable", severity_,
-                  "Variable " + quoted(binding.name) + " (" + std::string(binding.kind) + ") shadows an outer " +
+                  "Variable " + single_quoted(binding.name) + " (" + std::string(binding.kind) + ") shadows an outer " +
                       std::string(hidden_kind) + " with the same name.",
-                  "Rename " + quoted(binding.name) + " in the inner scope to avoid shadowing.", span, false);
+                  "Rename " + single_quoted(binding.name) + " in the inner scope to avoid shadowing.", span, Removal::None);
   }
 
   std::string_view text_;
@@ -487,15 +489,10 @@ class ShadowFinder {
 
 // ---- the older dialect --------------------------------------------------------
 
-bool is_identifier_start(char c) noexcept {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
-}
-
 // What the older dialect wrote in single braces: a name, a dot path, or a
 // call (plain or qualified) with any arguments.
 bool is_legacy_expression(std::string_view text) noexcept {
   text = utf8::trim(text);
-  if (text.empty() || !is_identifier_start(text.front())) return false;
   const std::size_t paren = text.find('(');
   if (paren == std::string_view::npos) {
     for (std::size_t start = 0;;) {

@@ -117,9 +117,8 @@ std::string shown_source_name(const std::string& name, const std::optional<std::
 CompileResult render(const Entry& entry, const CompileOptions& options) {
   CompileResult result;
   result.warnings = std::move(entry.resolver->warnings());
-  std::optional<MapBuilder> builder;
   std::optional<SourceMapping> mapping;
-  if (entry.map_sources) mapping.emplace(builder.emplace(*entry.map_sources), options.sources_content);
+  if (entry.map_sources) mapping.emplace(MapBuilder(*entry.map_sources), options.sources_content);
   result.output = render_module(*entry.module, RenderMode::Document, result.warnings, mapping ? &*mapping : nullptr);
   if (mapping && result.kind() == OutputKind::Messages)
     result.warnings.push_back(

@@ -29,7 +29,7 @@ using Rendered = std::variant<std::string, std::vector<Message>>;
 // A source map of what renders (Markdown only: messages record nothing): the
 // builder the body records into and, for a Document, the finished map.
 struct SourceMapping {
-  MapBuilder& builder;
+  MapBuilder builder;
   bool sources_content = false;  // embed the module texts in the document
   std::optional<SourceMap> map;
 };

@@ -161,6 +161,13 @@ inline Span line_span(std::string_view text, std::size_t offset) noexcept {
   return Span{offset, end - offset};
 }
 
+// Where the keyword of the directive whose line starts at `line_start`
+// begins: after the line's indentation.
+inline std::size_t directive_keyword(std::string_view text, std::size_t line_start) noexcept {
+  while (line_start < text.size() && (text[line_start] == ' ' || text[line_start] == '\t')) ++line_start;
+  return line_start;
+}
+
 // Where an error raised while handling `node` is reported: an interpolation's
 // expression, or the node's line.
 inline Span node_span(std::string_view text, const Node& node) noexcept {

@@ -21,6 +21,17 @@ struct RuleCase {
   std::vector<std::string> findings;  // "offset+length message"
 };
 
+// A rule over the facts, as a rule over the template they are gathered from.
+template <bool (*check)(const LintFacts&, Severity, DiagnosticCollector&)>
+bool with_facts(const Template& module, Severity severity, DiagnosticCollector& out) {
+  return check(gather_facts(module, load_frontmatter(module.frontmatter, false, {})), severity, out);
+}
+
+bool shadowed_variables(const Template& module, Severity severity, DiagnosticCollector& out) {
+  return check_shadowed_variables(module, gather_facts(module, load_frontmatter(module.frontmatter, false, {})),
+                                  severity, out);
+}
+
 std::vector<std::string> findings_of(const DiagnosticCollector& collector) {
   std::vector<std::string> out;
   for (const Diagnostic& d : collector.diagnostics())
@@ -28,7 +39,7 @@ std::vector<std::string> findings_of(const DiagnosticCollector& collector) {
   return out;
 }
 
-TEST(LintRules, TreeRules) {
+TEST(LintRules, Rules) {
   const std::string kTrue = "@if condition is always true \u2014 @elseif/@else branches are unreachable.";
   const std::string kFalse = "@if condition is always false \u2014 the then-body is dead code.";
   const std::string kSame = "@elseif condition is structurally identical to an earlier branch \u2014 this branch can never be reached.";
@@ -66,6 +77,33 @@ TEST(LintRules, TreeRules) {
         "7+2 legacy escape `\\}` \u2014 single-brace escapes are no longer needed; remove the backslash"}},
       {"a message role in single braces", check_legacy_interpolation, "@message {role}:\nHi\n@end\n",
        {"9+6 legacy single-brace `@message` role `{role}` \u2014 use `{{role}}` (double braces)"}},
+      {"the same path twice, written two ways", with_facts<check_duplicate_imports>,
+       "@import \"./a.quarl\" as a\n@import \"a.quarl\" as b\n",
+       {"25+22 Duplicate import: 'a.quarl' is imported more than once."}},
+      {"a frontmatter import, then the directive", with_facts<check_duplicate_imports>,
+       "---\nimports: [{path: ./a.quarl}]\n---\n@import \"./a.quarl\"\n",
+       {"37+19 Duplicate import: './a.quarl' is imported more than once."}},
+      {"names and wildcard paths exported twice", with_facts<check_duplicate_exports>,
+       "@export f\n@export g\n@export f\n@export * from \"./a.quarl\"\n@export * from \"./a.quarl\"\n",
+       {"20+9 Duplicate export: 'f' is exported more than once.",
+        "57+26 Duplicate wildcard export from './a.quarl': already exported above."}},
+      {"frontmatter keys the body never names", with_facts<check_unused_variables>,
+       "---\na: 1\nb: 2\n'c': 3\n---\n{{ a }} {{ f(c) }}\n",
+       {"9+1 Variable 'b' is defined in frontmatter but never referenced in the body."}},
+      {"an alias and a name never used", with_facts<check_unused_imports>,
+       "@import \"./a.quarl\" as lib\n@import { x, y } from \"./b.quarl\"\n@import \"./c.quarl\" as c\n@include c\n{{ y() }}\n",
+       {"23+3 Import alias 'lib' from './a.quarl' is never used.",
+        "37+1 Imported name 'x' from './b.quarl' is never used."}},
+      {"a function neither exported nor called", with_facts<check_unused_functions>,
+       "@define f():\nA\n@end\n@define g():\nB\n@end\n@define h():\nC\n@end\n@export g\n{{ h() }}\n",
+       {"0+9 Function 'f' is defined but never exported or called."}},
+      {"bindings that hide an outer one", shadowed_variables,
+       "---\nitem: 1\n---\n@import \"./a.quarl\" as lib\n@define f(lib, x):\n@for x in lib:\n{{ x }}\n@end\n@end\n"
+       "@for item in xs:\n@for item in ys:\n@end\n@end\n",
+       {"53+3 Variable 'lib' (@define parameter) shadows an outer import alias with the same name.",
+        "67+1 Variable 'x' (@for loop variable) shadows an outer @define parameter with the same name.",
+        "100+4 Variable 'item' (@for loop variable) shadows an outer frontmatter variable with the same name.",
+        "117+4 Variable 'item' (@for loop variable) shadows an outer @for loop variable with the same name."}},
   };
   for (const RuleCase& c : cases) {
     SCOPED_TRACE(c.title);
@@ -114,63 +152,6 @@ TEST(LintRules, Configuration) {
   EXPECT_EQ(unknown_rules_warning({{"nope", Severity::Warn}}),
             "unknown lint rule 'nope'; recognised rules are: " + list + "; ignoring");
   EXPECT_EQ(unknown_rules_warning({{"empty-block", Severity::Warn}}), std::nullopt);
-}
-
-using FactsCheck = bool (*)(const LintFacts&, Severity, DiagnosticCollector&);
-
-struct FactsCase {
-  const char* title;
-  FactsCheck check;
-  std::string source;
-  std::vector<std::string> findings;  // "offset+length message"
-};
-
-TEST(LintRules, FactsRules) {
-  const std::vector<FactsCase> cases = {
-      {"the same path twice, written two ways", check_duplicate_imports,
-       "@import \"./a.quarl\" as a\n@import \"a.quarl\" as b\n",
-       {"25+22 Duplicate import: 'a.quarl' is imported more than once."}},
-      {"a frontmatter import, then the directive", check_duplicate_imports,
-       "---\nimports: [{path: ./a.quarl}]\n---\n@import \"./a.quarl\"\n",
-       {"37+19 Duplicate import: './a.quarl' is imported more than once."}},
-      {"names and wildcard paths exported twice", check_duplicate_exports,
-       "@export f\n@export g\n@export f\n@export * from \"./a.quarl\"\n@export * from \"./a.quarl\"\n",
-       {"20+9 Duplicate export: 'f' is exported more than once.",
-        "57+26 Duplicate wildcard export from './a.quarl': already exported above."}},
-      {"frontmatter keys the body never names", check_unused_variables,
-       "---\na: 1\nb: 2\n'c': 3\n---\n{{ a }} {{ f(c) }}\n",
-       {"9+1 Variable 'b' is defined in frontmatter but never referenced in the body."}},
-      {"an alias and a name never used", check_unused_imports,
-       "@import \"./a.quarl\" as lib\n@import { x, y } from \"./b.quarl\"\n@import \"./c.quarl\" as c\n@include c\n{{ y() }}\n",
-       {"23+3 Import alias 'lib' from './a.quarl' is never used.",
-        "37+1 Imported name 'x' from './b.quarl' is never used."}},
-      {"a function neither exported nor called", check_unused_functions,
-       "@define f():\nA\n@end\n@define g():\nB\n@end\n@define h():\nC\n@end\n@export g\n{{ h() }}\n",
-       {"0+9 Function 'f' is defined but never exported or called."}},
-  };
-  for (const FactsCase& c : cases) {
-    SCOPED_TRACE(c.title);
-    const auto tpl = testing_support::parse_source(c.source);
-    const Frontmatter frontmatter = load_frontmatter(tpl->frontmatter, false, {});
-    DiagnosticCollector collector("input.quarl");
-    EXPECT_TRUE(c.check(gather_facts(*tpl, frontmatter), Severity::Warn, collector));
-    EXPECT_EQ(findings_of(collector), c.findings);
-  }
-}
-
-TEST(LintRules, ShadowedVariables) {
-  const auto tpl = testing_support::parse_source(
-      "---\nitem: 1\n---\n@import \"./a.quarl\" as lib\n@define f(lib, x):\n@for x in lib:\n{{ x }}\n@end\n@end\n"
-      "@for item in xs:\n@for item in ys:\n@end\n@end\n");
-  DiagnosticCollector collector("input.quarl");
-  EXPECT_TRUE(check_shadowed_variables(*tpl, gather_facts(*tpl, load_frontmatter(tpl->frontmatter, false, {})),
-                                       Severity::Info, collector));
-  EXPECT_EQ(findings_of(collector),
-            (std::vector<std::string>{
-                "53+3 Variable 'lib' (@define parameter) shadows an outer import alias with the same name.",
-                "67+1 Variable 'x' (@for loop variable) shadows an outer @define parameter with the same name.",
-                "100+4 Variable 'item' (@for loop variable) shadows an outer frontmatter variable with the same name.",
-                "117+4 Variable 'item' (@for loop variable) shadows an outer @for loop variable with the same name."}));
 }
 
 // Bodies nested as deep as the walk goes, and one deeper.
