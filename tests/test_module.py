@@ -47,14 +47,50 @@ def test_module_and_exports():
     assert QuarlError.__bases__ == (Exception,)
 
 
-def test_quarl_error_pickles_with_its_attributes():
-    error = QuarlError("syntax error: x")
-    error.code, error.message, error.help, error.span = "quarl::syntax", "syntax error: x", None, Span(0, 2, 1, 1)
+HELPERS = "@define greet(name):\nHello {{ nmae }}\n@end\n"
+
+
+def raised(call, *args, **kwargs):
+    with pytest.raises(QuarlError) as caught:
+        call(*args, **kwargs)
+    return caught.value
+
+
+@pytest.mark.parametrize("modules, entry, source, line_column", [
+    # The error lies in the imported module: its key, and its own line.
+    ({"main.quarl": "@import \"./helpers.quarl\"\n\n{{ helpers.greet(\"x\") }}", "helpers.quarl": HELPERS},
+     "main.quarl", "helpers.quarl", (2, 10)),
+    # A module that does not even lex is named too.
+    ({"main.quarl": "@import \"./lib/bad.quarl\"\n", "lib/bad.quarl": "{{ x"}, "main.quarl", "lib/bad.quarl", (1, 1)),
+    ({"main.quarl": "{{ missing }}"}, "main.quarl", "main.quarl", (1, 4)),
+    # No span, no source.
+    ({"main.quarl": "---\nimports:\n  - ./gone.quarl\n---\n"}, "main.quarl", None, None),
+])
+def test_errors_name_the_virtual_module_they_point_into(modules, entry, source, line_column):
+    error = raised(tessel.compile_virtual, modules, entry)
+    assert error.source == source
+    assert (error.span and (error.span.line, error.span.column)) == line_column
+    # The attribute survives pickling with the others.
     restored = pickle.loads(pickle.dumps(error))
-    assert type(restored) is QuarlError
-    assert str(restored) == "syntax error: x"
-    assert (restored.code, restored.message, restored.help, restored.span) == (
-        "quarl::syntax", "syntax error: x", None, Span(0, 2, 1, 1))
+    assert type(restored) is QuarlError and str(restored) == error.message
+    assert [getattr(restored, a) for a in ("code", "message", "help", "span", "source")] == [
+        getattr(error, a) for a in ("code", "message", "help", "span", "source")]
+
+
+def test_errors_name_files_relative_to_the_project_root(tmp_path):
+    (tmp_path / ".quarlroot").write_text("")
+    (tmp_path / "lib").mkdir()
+    (tmp_path / "lib" / "helpers.quarl").write_text(HELPERS)
+    main = tmp_path / "prompts" / "main.quarl"
+    main.parent.mkdir()
+    main.write_text("@import \"../lib/helpers.quarl\"\n{{ helpers.greet(\"x\") }}\n")
+    assert raised(tessel.compile_file, main).source == "lib/helpers.quarl"
+    assert raised(tessel.check, "{{ nope }}").source is None  # the string entry has no name
+    # A string entry importing a file: the file is named, relative to the root.
+    assert raised(tessel.check, main.read_text(), base_path=main.parent).source == "lib/helpers.quarl"
+    main.write_text("{{ nope }}")
+    assert raised(tessel.lint_file, main).source == "prompts/main.quarl"
+    assert raised(tessel.compile, "{{ x }}", vars=[]).source is None  # the binding's own errors
 
 
 def test_each_module_object_owns_its_classes():

@@ -56,15 +56,40 @@ struct Entry {
   const FilesystemSource* files = nullptr;  // the source, when it reads files
   std::unique_ptr<Resolver> resolver;
   const Module* module = nullptr;
+  bool from_string = false;  // the entry is a string, not a module of the source
 
   void start(std::unique_ptr<ModuleSource> modules, const CompileOptions& options) {
     if (options.source_map) map_sources = std::make_unique<MapSources>();
     source = std::move(modules);
     resolver = std::make_unique<Resolver>(*source, map_sources.get());
   }
+
+  // Names the module `error` points into: a file by its path relative to the
+  // project root, a module of a map by its key; the string entry stays
+  // unnamed.
+  void name_source(Error& error) const {
+    if (!resolver || !error.span() || !error.module_text() || error.source_name()) return;
+    const Module* in = resolver->module_with_text(error.module_text().get());
+    if (!in || (from_string && in->key == kSourceName)) return;
+    error.set_source_name(files ? display_path(in->key, std::nullopt, files->project_root()) : in->key);
+  }
 };
 
-Entry load_source_entry(std::string source, const CompileOptions& options) {
+// Sets up an entry with `load` and runs `work` on it; an error leaves naming
+// the module it points into, which only the entry's resolver knows.
+template <class Load, class Work>
+auto with_entry(Load&& load, Work&& work) {
+  Entry entry;
+  try {
+    load(entry);
+    return work(entry);
+  } catch (Error& error) {
+    entry.name_source(error);
+    throw;
+  }
+}
+
+void load_source_entry(Entry& entry, std::string source, const CompileOptions& options) {
   if (source.size() > kMaxSourceBytes)
     throw Error::resource_limit(file_too_large(source.size(), kMaxSourceBytes, kSourceName));
   check_utf8(source, kSourceName);
@@ -73,7 +98,6 @@ Entry load_source_entry(std::string source, const CompileOptions& options) {
   // system's current directory has no symbolic links in it), so checking
   // the final name for a link and canonicalising again could not change or
   // fail.
-  Entry entry;
   auto files = std::make_unique<FilesystemSource>();
   std::string base;
   if (options.base_path && !options.base_path->empty()) {
@@ -81,28 +105,24 @@ Entry load_source_entry(std::string source, const CompileOptions& options) {
     files->set_base_directory(base);
   }
   entry.files = files.get();
+  entry.from_string = true;
   entry.start(std::move(files), options);
   entry.module = &entry.resolver->load_text(std::string(kSourceName),
                                            std::make_shared<const std::string>(std::move(source)),
                                            options.vars.entries(), std::move(base));
-  return entry;
 }
 
-Entry load_file_entry(std::string_view path, const CompileOptions& options) {
-  Entry entry;
+void load_file_entry(Entry& entry, std::string_view path, const CompileOptions& options) {
   auto files = std::make_unique<FilesystemSource>();
   const std::string key = files->resolve(std::nullopt, path);
   entry.files = files.get();
   entry.start(std::move(files), options);
   entry.module = &entry.resolver->load_entry(key, options.vars.entries());
-  return entry;
 }
 
-Entry load_virtual_entry(ModuleMap modules, std::string_view key, const CompileOptions& options) {
-  Entry entry;
+void load_virtual_entry(Entry& entry, ModuleMap modules, std::string_view key, const CompileOptions& options) {
   entry.start(std::make_unique<VirtualSource>(std::move(modules)), options);
   entry.module = &entry.resolver->load_entry(std::string(key), options.vars.entries());
-  return entry;
 }
 
 // How a module is named in a map read in a project: relative to its root.
@@ -169,36 +189,49 @@ Value lint(const Entry& entry, std::string file, const RuleConfig& rules) {
   return Value::object(std::span<const Member>(members));
 }
 
+// The loaders of the three kinds of entry, for with_entry.
+auto from_source(std::string& source, const CompileOptions& options) {
+  return [&](Entry& entry) { load_source_entry(entry, std::move(source), options); };
+}
+auto from_file(std::string_view path, const CompileOptions& options) {
+  return [&, path](Entry& entry) { load_file_entry(entry, path, options); };
+}
+auto from_map(ModuleMap& modules, std::string_view key, const CompileOptions& options) {
+  return [&, key](Entry& entry) { load_virtual_entry(entry, std::move(modules), key, options); };
+}
+
 }  // namespace
 
 Outcome<CompileResult> compile_source(std::string source, const CompileOptions& options) {
-  return at_boundary(
-      [&] { return render(load_source_entry(std::move(source), options), options); });
+  return at_boundary([&] {
+    return with_entry(from_source(source, options), [&](const Entry& entry) { return render(entry, options); });
+  });
 }
 
 Outcome<CompileResult> compile_file(std::string_view path, const CompileOptions& options) {
-  return at_boundary([&] { return render(load_file_entry(path, options), options); });
+  return at_boundary([&] {
+    return with_entry(from_file(path, options), [&](const Entry& entry) { return render(entry, options); });
+  });
 }
 
 Outcome<CompileResult> compile_virtual(ModuleMap modules, std::string_view entry,
                                        const CompileOptions& options) {
   return at_boundary([&] {
-    return render(load_virtual_entry(std::move(modules), entry, options), options);
+    return with_entry(from_map(modules, entry, options), [&](const Entry& e) { return render(e, options); });
   });
 }
 
 Outcome<CheckResult> check_source(std::string source, const CompileOptions& options) {
-  return at_boundary([&] { return check(load_source_entry(std::move(source), options)); });
+  return at_boundary([&] { return with_entry(from_source(source, options), check); });
 }
 
 Outcome<CheckResult> check_file(std::string_view path, const CompileOptions& options) {
-  return at_boundary([&] { return check(load_file_entry(path, options)); });
+  return at_boundary([&] { return with_entry(from_file(path, options), check); });
 }
 
 Outcome<CheckResult> check_virtual(ModuleMap modules, std::string_view entry,
                                    const CompileOptions& options) {
-  return at_boundary(
-      [&] { return check(load_virtual_entry(std::move(modules), entry, options)); });
+  return at_boundary([&] { return with_entry(from_map(modules, entry, options), check); });
 }
 
 Outcome<std::vector<std::string>> scan_imports(std::string source) {
@@ -236,17 +269,23 @@ Outcome<std::vector<std::string>> scan_imports(std::string source) {
 namespace quarl {
 
 Outcome<Value> lint_source(std::string source, const CompileOptions& options, const RuleConfig& rules) {
-  return at_boundary([&] { return lint(load_source_entry(std::move(source), options), "input.quarl", rules); });
+  return at_boundary([&] {
+    return with_entry(from_source(source, options), [&](const Entry& e) { return lint(e, "input.quarl", rules); });
+  });
 }
 
 Outcome<Value> lint_file(std::string_view path, const CompileOptions& options, const RuleConfig& rules) {
-  return at_boundary([&] { return lint(load_file_entry(path, options), std::string(path), rules); });
+  return at_boundary([&] {
+    return with_entry(from_file(path, options), [&](const Entry& e) { return lint(e, std::string(path), rules); });
+  });
 }
 
 Outcome<Value> lint_virtual(ModuleMap modules, std::string_view entry, const CompileOptions& options,
                             const RuleConfig& rules) {
-  return at_boundary(
-      [&] { return lint(load_virtual_entry(std::move(modules), entry, options), std::string(entry), rules); });
+  return at_boundary([&] {
+    return with_entry(from_map(modules, entry, options),
+                      [&](const Entry& e) { return lint(e, std::string(entry), rules); });
+  });
 }
 
 }  // namespace quarl

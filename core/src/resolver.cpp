@@ -360,6 +360,7 @@ Module& Resolver::load(const std::string& key, ModuleText text,
   module.key = key;
   // The entry of a string compile is "input.quarl" in a map.
   if (map_sources_) map_sources_->add(text_entry_ && text_entry_->first == key ? "input.quarl" : key, text);
+  module.source.text = text;  // known before it parses, so that its errors can name it
   module.source = parse_template(lex(std::move(text)));
   module.frontmatter = load_frontmatter(module.source.frontmatter, marker_required, variables);
   check_block_count(module.source);
@@ -378,6 +379,12 @@ const Module& Resolver::load_text(const std::string& name, ModuleText text,
 const Module& Resolver::load_entry(const std::string& key, ObjectView variables) {
   check_loadable(key);
   return load(key, nullptr, &variables);
+}
+
+const Module* Resolver::module_with_text(const std::string* text) const noexcept {
+  for (const Module& module : modules_)
+    if (module.source.text.get() == text) return &module;
+  return nullptr;
 }
 
 Module& Resolver::import(const std::string& key) {

@@ -43,6 +43,8 @@ class Resolver {
 
   // Keys of the loaded imports, each after the modules it imports.
   const std::vector<std::string>& dependencies() const noexcept { return loaded_; }
+  // The loaded module whose text is `text` (its address), or null.
+  const Module* module_with_text(const std::string* text) const noexcept;
   // What rendering imported modules warned, in order.
   Warnings& warnings() noexcept { return warnings_; }
 

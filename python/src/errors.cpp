@@ -12,7 +12,10 @@ namespace {
 constexpr const char kQuarlErrorDoc[] =
     "Raised for every QUARL compilation failure.\n\n"
     "Carries structured attributes: `code` (str), `message` (str), `help` (str | None),\n"
-    "and `span` (Span | None). `str(err) == err.message`.";
+    "and `span` (Span | None). `str(err) == err.message`.\n\n"
+    "`source` (str | None) names the module the span points into: the module key\n"
+    "for virtual maps, the path relative to the project root for files, `None` for\n"
+    "the entry of a string compile and for errors without a span.";
 
 PyRef text(std::string_view s) noexcept {
   return PyRef::steal(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
@@ -22,22 +25,23 @@ PyRef text_or_none(const std::optional<std::string>& s) noexcept {
   return s ? text(*s) : PyRef::borrow(Py_None);
 }
 
-// Builds QuarlError(message) and sets code, message, help and span on it, in
-// that order, then `detail` when given; raises it. A failure on the way leaves
+// Builds QuarlError(message) and sets code, message, help, span and source on
+// it, in that order, then `detail` when given; raises it. A failure on the way leaves
 // its own Python exception set instead.
 PyObject* raise_quarl_error(const ModuleState& state, std::string_view code,
-                            std::string_view message, PyRef help, PyRef span,
+                            std::string_view message, PyRef help, PyRef span, PyRef source,
                             std::optional<std::string_view> detail = std::nullopt) noexcept {
   const PyRef code_obj = text(code);
   const PyRef message_obj = text(message);
-  if (!code_obj || !message_obj || !help || !span) return nullptr;
+  if (!code_obj || !message_obj || !help || !span || !source) return nullptr;
   const PyRef error = PyRef::steal(
       PyObject_CallFunctionObjArgs(state.quarl_error, message_obj.get(), nullptr));
   if (!error) return nullptr;
   if (PyObject_SetAttrString(error.get(), "code", code_obj.get()) < 0 ||
       PyObject_SetAttrString(error.get(), "message", message_obj.get()) < 0 ||
       PyObject_SetAttrString(error.get(), "help", help.get()) < 0 ||
-      PyObject_SetAttrString(error.get(), "span", span.get()) < 0)
+      PyObject_SetAttrString(error.get(), "span", span.get()) < 0 ||
+      PyObject_SetAttrString(error.get(), "source", source.get()) < 0)
     return nullptr;
   if (detail) {
     const PyRef detail_obj = text(*detail);
@@ -58,8 +62,8 @@ PyObject* raise_core_error(const ModuleState& state, const quarl::Error& error) 
   try {
     PyRef span = error.span() ? PyRef::steal(make_span(state, *error.span(), error.line_column()))
                               : PyRef::borrow(Py_None);
-    return raise_quarl_error(state, error.code_string(), error.message(),
-                             text_or_none(error.help()), std::move(span));
+    return raise_quarl_error(state, error.code_string(), error.message(), text_or_none(error.help()),
+                             std::move(span), text_or_none(error.source_name()));
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   }
@@ -83,12 +87,13 @@ PyObject* raise_serialization_error(const ModuleState& state, std::string_view e
 
 PyObject* raise_binding_error(const ModuleState& state, std::string_view code,
                               std::string_view message) noexcept {
-  return raise_quarl_error(state, code, message, PyRef::borrow(Py_None), PyRef::borrow(Py_None));
+  return raise_quarl_error(state, code, message, PyRef::borrow(Py_None), PyRef::borrow(Py_None),
+                           PyRef::borrow(Py_None));
 }
 
 PyObject* raise_internal_error(const ModuleState& state, std::string_view detail) noexcept {
   return raise_quarl_error(state, "quarl::internal", "internal compiler error",
-                           PyRef::borrow(Py_None), PyRef::borrow(Py_None), detail);
+                           PyRef::borrow(Py_None), PyRef::borrow(Py_None), PyRef::borrow(Py_None), detail);
 }
 
 std::string take_exception_text(const char* fallback) {

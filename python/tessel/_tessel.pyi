@@ -203,3 +203,7 @@ class QuarlError(Exception):
     message: str
     help: str | None
     span: Span | None
+    source: str | None
+    """The module the span points into: its key in a virtual map, its path
+    relative to the project root for a file; `None` for the entry of a string
+    compile and for errors without a span."""

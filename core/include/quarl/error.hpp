@@ -155,6 +155,13 @@ class Error {
   // text, or when the offset is not on a character of that text.
   std::optional<LineColumn> line_column() const noexcept;
 
+  // The name of the module the span points into, as a compile shows it (a
+  // module key, or a file's path relative to the project root); none for the
+  // entry of a string compile and for an error without a span. The entry
+  // points set it as the error leaves the call, where module names are known.
+  const std::optional<std::string>& source_name() const noexcept { return source_name_; }
+  void set_source_name(std::string name) { source_name_ = std::move(name); }
+
   // Places an error raised without a location (an expression parser does not
   // know where its text lies) at `span` in `text`. Kinds without spans, and
   // errors that already have one, are left as they are.
@@ -185,6 +192,7 @@ class Error {
   Payload payload_;
   std::optional<Span> span_;
   ModuleText text_;
+  std::optional<std::string> source_name_;
 };
 
 }  // namespace quarl
