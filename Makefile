@@ -34,6 +34,7 @@ cpp-test: setup
 py-test: install
 	$(PY) -m pytest
 	$(PY) -m mypy.stubtest tessel._tessel
+	cd python && ../$(PY) -m mypy --strict tessel
 
 test: cpp-test py-test
 

@@ -1,0 +1,260 @@
+"""The `quarl` command line, run as a user runs it: a subprocess per invocation."""
+
+import json
+import os
+import pty
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+from tessel import Span, cli
+from tessel._diagnostics import MAX_LINE_WIDTH, snippet
+from tessel._variables import coerce
+
+PROJECT = {
+    ".quarlroot": "",
+    "hello.quarl": "---\nname: World\n---\nHello {{ name }}!\n",
+    "typo.quarl": "Hello {{ nmae }}!\n",
+    "chat.quarl": "@message system:\nBe brief.\n@end\n@message user:\nHi {{ who }}\n@end\n",
+    "lib/helpers.quarl": "@define greet(name):\nHi {{ nmae }}\n@end\n",
+    "main.quarl": "@import \"./lib/helpers.quarl\"\n{{ helpers.greet(\"x\") }}\n",
+    "legacy.quarl": "x {name} y\n",
+    "kinds.quarl": "@if flag == true:\nyes\n@end\n{{ n }} {{ length(xs) }} {{ s }} {{ nothing }}\n",
+    "vars.json": '{"name": "Vars", "who": "Vee"}',
+    "array.json": "[1]",
+    "bad.json": '{"name": ',
+}
+
+TYPO_TEXT = """\
+typo.quarl:1:10: error[quarl::undefined_var]: undefined variable 'nmae'
+ 1 | Hello {{ nmae }}!
+   |          ^^^^
+help: define 'nmae' in frontmatter or imports
+"""
+
+
+@pytest.fixture
+def project(tmp_path):
+    for name, text in PROJECT.items():
+        (tmp_path / name).parent.mkdir(exist_ok=True)
+        (tmp_path / name).write_text(text, encoding="utf-8")
+    return tmp_path
+
+
+def quarl(cwd, *args, stdin=b"", env=None):
+    done = subprocess.run([sys.executable, "-m", "tessel", *args], cwd=cwd, input=stdin, capture_output=True,
+                          env={**os.environ, "NO_COLOR": "", **(env or {})}, timeout=60)
+    return done.returncode, done.stdout.decode(), done.stderr.decode()
+
+
+# (arguments, standard input, exit code, standard output, text standard error starts with or holds)
+CASES = [
+    (["compile", "hello.quarl"], b"", 0, "---\nname: World\n---\nHello World!\n", ""),
+    (["compile", "hello.quarl", "--set", "name=Ada"], b"", 0, "---\nname: World\n---\nHello Ada!\n", ""),
+    (["compile", "typo.quarl"], b"", 1, "", TYPO_TEXT),
+    (["compile", "main.quarl"], b"", 1, "", "lib/helpers.quarl:2:7: error[quarl::undefined_var]: undefined "
+                                             "variable 'nmae'\n 2 | Hi {{ nmae }}\n   |       ^^^^\n"),
+    (["compile", "-", "--set", "who=Sam"], b"Hi {{ who }}", 0, "Hi Sam", ""),
+    (["compile", "-"], b"Hi {{ who }}\n", 1, "", "<stdin>:1:7: error[quarl::undefined_var]"),
+    (["compile", "-"], b"Hi \xff", 1, "", "<stdin>: error[quarl::io]: invalid UTF-8 in <stdin>: invalid byte "
+                                          "sequence at offset 3\n"),
+    (["compile", "chat.quarl", "--vars", "vars.json"], b"", 0,
+     json.dumps([{"role": "system", "content": "Be brief."}, {"role": "user", "content": "Hi Vee"}], indent=2) + "\n",
+     ""),
+    (["compile", "chat.quarl", "--expect", "markdown", "--set", "who=x"], b"", 1, "",
+     "chat.quarl: error[quarl::expected_markdown]: expected markdown output, but template produced messages\n"),
+    (["compile", "hello.quarl", "--expect", "messages"], b"", 1, "",
+     "hello.quarl: error[quarl::expected_messages]: expected messages output, but template produced markdown\n"),
+    (["compile", "hello.quarl", "--vars", "vars.json", "--set", "name=A", "--set", "name=B"], b"", 0,
+     "---\nname: World\n---\nHello B!\n", ""),
+    (["compile", "hello.quarl", "--vars", "array.json"], b"", 2, "",
+     "hello.quarl: error[quarl::invalid_vars]: invalid vars file: array.json holds a JSON array, not an object\n"
+     "help: vars file must be a JSON object mapping variable names to values\n"),
+    (["compile", "hello.quarl", "--vars", "bad.json"], b"", 2, "",
+     "hello.quarl: error[quarl::json]: JSON parse error: bad.json: Expecting value at line 1 column 10\n"),
+    (["compile", "hello.quarl", "--vars", "gone.json"], b"", 2, "",
+     "hello.quarl: error[quarl::invalid_vars]: invalid vars file: cannot read gone.json: No such file or directory\n"),
+    (["compile", "hello.quarl", "--set", "xs=[1,"], b"", 2, "", "error[quarl::json]: JSON parse error: --set xs: "),
+    (["compile", "hello.quarl", "--set", "name=1", "--set-string", "name=1"], b"", 2, "",
+     "hello.quarl: error[quarl::var_conflict]: variable 'name' is set by both --set and --set-string; use only one\n"
+     "help: --set coerces"),
+    (["compile", "kinds.quarl", "--set", "flag=true", "--set", "n=2.50", "--set", "xs=[1, [2]]", "--set-string",
+      "s=true", "--set", "nothing=null"], b"", 0, "yes\n2.5 2 true\n", ""),
+    (["compile", "hello.quarl", "--sources-content"], b"", 2, "",
+     "quarl compile: error: --sources-content requires --source-map\n"),
+    (["compile", "gone.quarl"], b"", 2, "", "gone.quarl: error[quarl::file_not_found]: file not found: gone.quarl\n"),
+    (["compile", "lib"], b"", 2, "", "lib: error[quarl::io]: cannot read lib: Is a directory\n"),
+    (["compile", "hello.quarl", "--bogus"], b"", 2, "", "usage: quarl"),
+    ([], b"", 2, "", "usage: quarl"),
+    (["compile", "typo.quarl", "--format", "json"], b"", 1, "",
+     json.dumps({"code": "quarl::undefined_var", "message": "undefined variable 'nmae'",
+                 "help": "define 'nmae' in frontmatter or imports",
+                 "span": {"offset": 9, "length": 4, "line": 1, "column": 10}, "source": "typo.quarl",
+                 "file": "typo.quarl"}) + "\n"),
+    (["check", "hello.quarl", "typo.quarl", "gone.quarl", "main.quarl"], b"", 2, "",
+     TYPO_TEXT + "gone.quarl: error[quarl::file_not_found]"),
+    (["check", "hello.quarl", "-"], b"{{ x }}", 1, "", "<stdin>:1:4: error[quarl::undefined_var]"),
+    (["check", "hello.quarl", "chat.quarl", "--set", "who=x"], b"", 0, "", ""),
+    (["scan-imports", "main.quarl"], b"", 0, "./lib/helpers.quarl\n", ""),
+    (["scan-imports", "-", "--json"], b'@extends "./base.quarl"\n', 0, '["./base.quarl"]\n', ""),
+    (["scan-imports", "gone.quarl"], b"", 2, "", "quarl: error: cannot read gone.quarl: No such file or directory\n"),
+    (["lint", "legacy.quarl", "hello.quarl"], b"", 0,
+     "legacy.quarl:1:3: warn[legacy-interpolation]: legacy single-brace interpolation `{name}` \u2014 use `{{name}}` "
+     "(double braces)\n 1 | x {name} y\n   |   ^^^^^^\nhelp: Run `quarl lint --fix` to migrate to `{{x}}` syntax "
+     "automatically.\n1 finding (1 warn); 1 fixable with --fix\n", ""),
+    (["lint", "legacy.quarl", "--rule", "legacy-interpolation=error", "--rule", "no-such-rule=warn"], b"", 1,
+     "legacy.quarl:1:3: error[legacy-interpolation]", "legacy.quarl: warning: unknown lint rule"),
+    (["lint", "legacy.quarl", "--rule", "legacy-interpolation=loud"], b"", 2, "",
+     "legacy.quarl: error[quarl::invalid_options]: rules[\"legacy-interpolation\"]: unknown severity \"loud\""),
+    (["lint", "legacy.quarl", "--rule", "legacy-interpolation"], b"", 2, "", "expected NAME=SEVERITY"),
+    (["lint", "typo.quarl"], b"", 1, "", TYPO_TEXT),
+    (["lint", "--fix", "-"], b"", 2, "", "quarl lint: error: --fix rewrites files in place"),
+]
+
+
+@pytest.mark.parametrize("args, stdin, status, stdout, stderr", CASES, ids=[" ".join(c[0]) for c in CASES])
+def test_invocations(project, args, stdin, status, stdout, stderr):
+    got_status, got_stdout, got_stderr = quarl(project, *args, stdin=stdin)
+    assert "Traceback" not in got_stderr
+    assert got_status == status, got_stderr
+    assert got_stdout == stdout or (stdout and got_stdout.startswith(stdout) and not stdout.endswith("\n"))
+    assert got_stderr.startswith(stderr) or (stderr and stderr in got_stderr), got_stderr
+
+
+def test_outputs_written_to_files(project):
+    status, stdout, _ = quarl(project, "compile", "hello.quarl", "-o", "out/x.md", "--source-map", "out/x.map")
+    assert (status, stdout) == (2, "")  # the folder does not exist: nothing half-written
+    (project / "out").mkdir()
+    assert quarl(project, "compile", "hello.quarl", "-o", "out/x.md", "--source-map", "out/x.map",
+                 "--sources-content")[:2] == (0, "")
+    assert (project / "out/x.md").read_text() == "---\nname: World\n---\nHello World!\n"
+    document = json.loads((project / "out/x.map").read_text())
+    assert (document["version"], document["sources"], document["sourcesContent"]) == (
+        3, ["hello.quarl"], [PROJECT["hello.quarl"]])
+    status, stdout, _ = quarl(project, "compile", "hello.quarl", "--json")
+    assert json.loads(stdout)["output"] == "---\nname: World\n---\nHello World!\n"
+    assert sorted(os.listdir(project / "out")) == ["x.map", "x.md"]  # no temporary file left behind
+
+
+def test_lint_fix_rewrites_in_place(project):
+    (project / "copy.quarl").write_text("---\nname: Ada\n---\nx {name} \\{a b}\n")
+    (project / "copy.quarl").chmod(0o640)
+    status, stdout, stderr = quarl(project, "lint", "--fix", "copy.quarl", "hello.quarl")
+    assert (status, stderr) == (0, "")
+    assert stdout == "fixed 2 findings\n"
+    assert (project / "copy.quarl").read_text() == "---\nname: Ada\n---\nx {{name}} {a b}\n"
+    assert (project / "copy.quarl").stat().st_mode & 0o777 == 0o640
+    assert quarl(project, "compile", "copy.quarl")[1] == "---\nname: Ada\n---\nx Ada {a b}\n"
+    status, stdout, _ = quarl(project, "lint", "copy.quarl", "--format", "json")
+    assert (status, json.loads(stdout)) == (0, {"files": [{"diagnostics": [], "file": "copy.quarl"}],
+                                                "truncated": False, "version": 1})
+
+
+def colored(project, *args, env, tty):
+    """Standard error of `quarl` when it is (or is not) a terminal."""
+    if not tty:
+        return quarl(project, *args, env=env)[2]
+    leader, follower = pty.openpty()
+    with subprocess.Popen([sys.executable, "-m", "tessel", *args], cwd=project, stderr=follower,
+                          stdout=subprocess.DEVNULL, env={**os.environ, **env}) as process:
+        os.close(follower)
+        chunks = []
+        while True:
+            try:
+                chunk = os.read(leader, 4096)
+            except OSError:  # the terminal's other end closed
+                break
+            if not chunk:
+                break
+            chunks.append(chunk)
+        process.wait(timeout=60)
+    os.close(leader)
+    return b"".join(chunks).decode()
+
+
+@pytest.mark.parametrize("flag, env, tty, expected", [
+    ([], {"NO_COLOR": ""}, True, True),
+    ([], {"NO_COLOR": "1"}, True, False),
+    ([], {"NO_COLOR": ""}, False, False),
+    (["--color=always"], {"NO_COLOR": "1"}, False, True),
+    (["--color=never"], {"NO_COLOR": ""}, True, False),
+])
+def test_colour(project, flag, env, tty, expected):
+    assert ("\x1b[" in colored(project, "compile", "typo.quarl", *flag, env=env, tty=tty)) == expected
+
+
+@pytest.mark.parametrize("text, span, shown, underline", [
+    (b"abc {{ x }}\n", Span(0, 3, 1, 1), "abc {{ x }}", "^^^"),
+    (b"abc\n{{ x }}", Span(10, 1, 2, 7), "{{ x }}", "      ^"),
+    (b"abc\r\nxyz", Span(3, 2, 1, 4), "abc", "   ^"),  # at the line end: one caret after the text
+    (b"ab\ncd", Span(1, 3, 1, 2), "ab", " ^"),  # a span that crosses the line end stops at it
+    ("日本 é {{ x }}".encode(), Span(11, 5, 1, 7), "日本 é {{ x }}", "        ^^^^^"),
+    ("e\u0301 \u202e{{ x }}".encode(), Span(7, 2, 1, 4), "e\u0301 \ufffd{{ x }}", "   ^^"),
+    (b"\t\x1b[31m {{ x }}", Span(7, 7, 1, 8), "    \u241b[31m {{ x }}", "          ^^^^^^^"),
+    (b"x" * 300 + b"{{ y }}" + b"z" * 300, Span(300, 7, 1, 301), "\u2026" + "x" * 40 + "{{ y }}" + "z" * 53 + "\u2026",
+     " " * 41 + "^" * 7),
+])
+def test_caret_under_the_span(text, span, shown, underline):
+    got = snippet(text, span)
+    assert (got.shown, " " * got.caret_column + "^" * got.caret_width) == (shown, underline)
+    assert len(shown) <= MAX_LINE_WIDTH + 2
+
+
+@pytest.mark.parametrize("text, value", [
+    ("true", True), ("false", False), ("null", None), ("12", 12), ("-0.5", -0.5), ("1e3", 1000.0),
+    ("007", "007"), ("+1", "+1"), ("1e999", "1e999"), ("NaN", "NaN"), ("True", "True"), ("", ""),
+    ("[1, \"a\", [null]]", [1, "a", [None]]), ("{\"a\": 1}", "{\"a\": 1}"), ("a=b", "a=b"),
+])
+def test_set_coerces_values(text, value):
+    assert coerce("key", text) == value and type(coerce("key", text)) is type(value)
+
+
+def test_an_internal_fault_is_reported_not_raised(monkeypatch, capfdbinary, project):
+    monkeypatch.chdir(project)
+
+    def broken(*args, **kwargs):
+        raise RuntimeError("boom")
+
+    monkeypatch.setattr(cli.tessel, "compile_file", broken)
+    assert cli.main(["compile", "hello.quarl"]) == 1
+    err = capfdbinary.readouterr().err.decode()
+    assert err.startswith("quarl: error[quarl::internal]: internal compiler error\nnote: this is a bug in tessel")
+    assert "RuntimeError: boom" in err and "Traceback" not in err
+
+
+def test_a_closed_pipe_is_not_a_traceback(project):
+    (project / "big.quarl").write_text("line\n" * 200000)
+    with subprocess.Popen([sys.executable, "-m", "tessel", "compile", "big.quarl"], cwd=project,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE) as process:
+        process.stdout.read(10)
+        process.stdout.close()
+        assert b"Traceback" not in process.stderr.read()
+
+
+def test_pre_commit_runs_the_hooks(project):
+    """The repository's hooks, run by pre-commit on a repository of templates
+    (as local hooks: installing this package from source per run is too slow)."""
+    pre_commit = shutil.which("pre-commit", path=os.path.dirname(sys.executable))
+    if pre_commit is None or shutil.which("git") is None:
+        pytest.skip("pre-commit or git is not installed")
+    import yaml
+
+    hooks = yaml.safe_load((Path(__file__).parents[1] / ".pre-commit-hooks.yaml").read_text())
+    local = [{**hook, "language": "system", "entry": f"{sys.executable} -m tessel {hook['entry'].split(' ', 1)[1]}"}
+             for hook in hooks]
+    (project / ".pre-commit-config.yaml").write_text(yaml.safe_dump({"repos": [{"repo": "local", "hooks": local}]}))
+    env = {**os.environ, "PRE_COMMIT_HOME": str(project / ".cache"), "GIT_CONFIG_GLOBAL": os.devnull}
+    git = ["git", "-c", "user.name=t", "-c", "user.email=t@t"]
+    subprocess.run([*git, "init", "-q"], cwd=project, check=True, env=env)
+    subprocess.run([*git, "add", "."], cwd=project, check=True, env=env)
+    run = subprocess.run([pre_commit, "run", "--all-files"], cwd=project, capture_output=True, env=env, text=True)
+    assert run.returncode == 1 and "typo.quarl:1:10: error[quarl::undefined_var]" in run.stdout, run.stdout
+    (project / "typo.quarl").write_text("fixed\n")
+    for name in ("main.quarl", "chat.quarl", "kinds.quarl", "lib/helpers.quarl"):
+        (project / name).unlink()
+    subprocess.run([*git, "add", "-A"], cwd=project, check=True, env=env)
+    run = subprocess.run([pre_commit, "run", "--all-files"], cwd=project, capture_output=True, env=env, text=True)
+    assert run.returncode == 0, run.stdout
