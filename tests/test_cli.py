@@ -98,6 +98,8 @@ CASES = [
      TYPO_TEXT + "gone.quarl: error[quarl::file_not_found]"),
     (["check", "hello.quarl", "-"], b"{{ x }}", 1, "", "<stdin>:1:4: error[quarl::undefined_var]"),
     (["check", "hello.quarl", "chat.quarl", "--set", "who=x"], b"", 0, "", ""),
+    (["check", "-"], b"@media print {\n", 1, "", "help: a line that starts with \"@\" is a directive; to write it as "
+                                                    "text, begin it with {{ string(\"@\") }} instead"),
     (["scan-imports", "main.quarl"], b"", 0, "./lib/helpers.quarl\n", ""),
     (["scan-imports", "-", "--json"], b'@extends "./base.quarl"\n', 0, '["./base.quarl"]\n', ""),
     (["scan-imports", "gone.quarl"], b"", 2, "", "quarl: error: cannot read gone.quarl: No such file or directory\n"),

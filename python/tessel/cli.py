@@ -28,7 +28,9 @@ REPORT_NOTE = "this is a bug in tessel, not in your template; please report it w
 
 # Failures that come from what the command line was given, not from a template.
 USAGE_CODES = frozenset(["quarl::invalid_options", "quarl::invalid_vars", "quarl::json", "quarl::var_conflict"])
-SEVERITY_RANK = {"info": 0, "warn": 1, "error": 2}
+UNKNOWN_DIRECTIVE = "syntax error: unknown directive: "
+LITERAL_AT_HELP = ('a line that starts with "@" is a directive; to write it as text, begin it with '
+                   '{{ string("@") }} instead (as in {{ string("@") }}media), or put it in a fenced code block')
 
 
 class Console:
@@ -131,15 +133,19 @@ def report_failure(console: Console, template: Template, error: Exception) -> in
     if code == "quarl::internal":
         detail = getattr(error, "detail", None)
         note = REPORT_NOTE + (f" (detail: {detail})" if detail else "")
+    message = getattr(error, "message", str(error))
+    help = getattr(error, "help", None)
+    if help is None and code == "quarl::syntax" and message.startswith(UNKNOWN_DIRECTIVE):
+        help = LITERAL_AT_HELP  # CSS at-rules, decorators and the like trip over this more than anything
     if console.format == "json":
         record = error_dict(error, template.shown)  # type: ignore[arg-type]
+        record["help"] = help
         if note:
             record["note"] = note
         console.err(json.dumps(record, ensure_ascii=False) + "\n")
     else:
         shown, text = template.module_text(error)  # type: ignore[arg-type]
-        console.diagnostic(Diagnostic("error", code, getattr(error, "message", str(error)), shown,
-                                      getattr(error, "help", None), getattr(error, "span", None), text, note))
+        console.diagnostic(Diagnostic("error", code, message, shown, help, getattr(error, "span", None), text, note))
     if code in USAGE_CODES:
         return EXIT_USAGE
     if code in ("quarl::io", "quarl::file_not_found") and getattr(error, "span", None) is None \
