@@ -12,6 +12,7 @@ import pytest
 
 from tessel import Span, cli
 from tessel._diagnostics import MAX_LINE_WIDTH, snippet
+from tessel._files import MAX_ROOT_SEARCH, project_root
 from tessel._variables import coerce
 
 PROJECT = {
@@ -196,6 +197,9 @@ def test_colour(project, flag, env, tty, expected):
     ("日本 é {{ x }}".encode(), Span(11, 5, 1, 7), "日本 é {{ x }}", "        ^^^^^"),
     ("e\u0301 \u202e{{ x }}".encode(), Span(7, 2, 1, 4), "e\u0301 \ufffd{{ x }}", "   ^^"),
     (b"\t\x1b[31m {{ x }}", Span(7, 7, 1, 8), "    \u241b[31m {{ x }}", "          ^^^^^^^"),
+    # A line as wide as the limit is shown whole; one column more is cut.
+    (b"x" * 93 + b"{{ y }}", Span(93, 7, 1, 94), "x" * 93 + "{{ y }}", " " * 93 + "^" * 7),
+    (b"x" * 94 + b"{{ y }}", Span(94, 7, 1, 95), "\u2026" + "x" * 40 + "{{ y }}", " " * 41 + "^" * 7),
     (b"x" * 300 + b"{{ y }}" + b"z" * 300, Span(300, 7, 1, 301), "\u2026" + "x" * 40 + "{{ y }}" + "z" * 53 + "\u2026",
      " " * 41 + "^" * 7),
 ])
@@ -203,6 +207,14 @@ def test_caret_under_the_span(text, span, shown, underline):
     got = snippet(text, span)
     assert (got.shown, " " * got.caret_column + "^" * got.caret_width) == (shown, underline)
     assert len(shown) <= MAX_LINE_WIDTH + 2
+
+
+@pytest.mark.parametrize("depth, found", [(MAX_ROOT_SEARCH - 1, True), (MAX_ROOT_SEARCH, False)])
+def test_the_project_root_is_searched_as_far_as_the_compiler_searches(tmp_path, depth, found):
+    (tmp_path / ".quarlroot").write_text("")
+    start = tmp_path.joinpath(*["d"] * depth)
+    start.mkdir(parents=True)
+    assert project_root(str(start)) == str(tmp_path if found else start)
 
 
 @pytest.mark.parametrize("text, value", [
