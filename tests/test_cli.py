@@ -27,6 +27,7 @@ PROJECT = {
     "vars.json": '{"name": "Vars", "who": "Vee"}',
     "array.json": "[1]",
     "bad.json": '{"name": ',
+    "latin1.json": b'{"name": "Jos\xe9"}',
 }
 
 TYPO_TEXT = """\
@@ -41,7 +42,10 @@ help: define 'nmae' in frontmatter or imports
 def project(tmp_path):
     for name, text in PROJECT.items():
         (tmp_path / name).parent.mkdir(exist_ok=True)
-        (tmp_path / name).write_text(text, encoding="utf-8")
+        if isinstance(text, bytes):
+            (tmp_path / name).write_bytes(text)
+        else:
+            (tmp_path / name).write_text(text, encoding="utf-8")
     return tmp_path
 
 
@@ -76,6 +80,8 @@ CASES = [
      "help: vars file must be a JSON object mapping variable names to values\n"),
     (["compile", "hello.quarl", "--vars", "bad.json"], b"", 2, "",
      "hello.quarl: error[quarl::json]: JSON parse error: bad.json: Expecting value at line 1 column 10\n"),
+    (["compile", "hello.quarl", "--vars", "latin1.json"], b"", 2, "",
+     "hello.quarl: error[quarl::json]: JSON parse error: latin1.json: invalid UTF-8 at offset 13\n"),
     (["compile", "hello.quarl", "--vars", "gone.json"], b"", 2, "",
      "hello.quarl: error[quarl::invalid_vars]: invalid vars file: cannot read gone.json: No such file or directory\n"),
     (["compile", "hello.quarl", "--set", "xs=[1,"], b"", 2, "", "error[quarl::json]: JSON parse error: --set xs: "),

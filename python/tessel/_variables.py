@@ -84,7 +84,7 @@ def read_vars_file(path: str) -> dict[str, Any]:
     try:
         text = data.decode("utf-8")
     except UnicodeDecodeError as error:
-        raise VariableError("quarl::json", f"JSON parse error: {path}: invalid UTF-8 at byte {error.start}") from None
+        raise VariableError("quarl::json", f"JSON parse error: {path}: invalid UTF-8 at offset {error.start}") from None
     value = _parse_json(text, path)
     if not isinstance(value, dict):
         raise VariableError("quarl::invalid_vars", f"invalid vars file: {path} holds a JSON {_json_type(value)}, "
