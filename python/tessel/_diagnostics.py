@@ -14,7 +14,7 @@ import unicodedata
 from dataclasses import dataclass
 from typing import Any
 
-from tessel._tessel import QuarlError, Span
+from tessel._tessel import Span
 
 # Source lines wider than this many columns are cut around the span.
 MAX_LINE_WIDTH = 100
@@ -30,6 +30,17 @@ _STYLES = {
     "error": "1;31", "warn": "1;33", "warning": "1;33", "info": "1;34", "note": "1;34",
     "help": "1;36", "location": "1", "message": "1", "gutter": "34",
 }
+
+
+class CommandError(Exception):
+    """A failure the command line finds itself (a bad flag value, a vars file,
+    output of the wrong kind), shown as the compiler's own are."""
+
+    span = source = None
+
+    def __init__(self, code: str, message: str, help: str | None = None, detail: str | None = None) -> None:
+        super().__init__(message)
+        self.code, self.message, self.help, self.detail = code, message, help, detail
 
 
 def _needs_escape(code_point: int) -> bool:
@@ -154,7 +165,7 @@ class Diagnostic:
         return "\n".join(lines) + "\n"
 
 
-def error_dict(error: QuarlError, path: str) -> dict[str, Any]:
+def error_dict(error: Exception, path: str) -> dict[str, Any]:
     """The error as JSON shows it: its attributes, and the file being processed."""
     span = getattr(error, "span", None)
     return {

@@ -12,20 +12,14 @@ import math
 import re
 from typing import Any, NoReturn
 
+from tessel._diagnostics import CommandError
+
 _NUMBER = re.compile(r"-?(?:0|[1-9][0-9]*)(?:\.[0-9]+)?(?:[eE][+-]?[0-9]+)?")
 _INTEGER = re.compile(r"-?(?:0|[1-9][0-9]*)")
 
 VARS_HELP = "vars file must be a JSON object mapping variable names to values"
 CONFLICT_HELP = ("--set coerces the value (bool/number/null/array/string); --set-string always passes a "
                  "string \u2014 keep the flag whose semantics you want and drop the other")
-
-
-class VariableError(Exception):
-    """A variable flag or vars file the command line cannot use."""
-
-    def __init__(self, code: str, message: str, help: str | None = None) -> None:
-        super().__init__(message)
-        self.code, self.message, self.help = code, message, help
 
 
 def _json_type(value: Any) -> str:
@@ -49,11 +43,11 @@ def _parse_json(text: str, where: str) -> Any:
     try:
         return json.loads(text, parse_constant=_refuse_constant)
     except json.JSONDecodeError as error:
-        raise VariableError("quarl::json", f"JSON parse error: {where}: {error.msg} at line {error.lineno} "
+        raise CommandError("quarl::json", f"JSON parse error: {where}: {error.msg} at line {error.lineno} "
                                            f"column {error.colno}") from None
     except (ValueError, RecursionError) as error:
         reason = "nested too deeply" if isinstance(error, RecursionError) else str(error)
-        raise VariableError("quarl::json", f"JSON parse error: {where}: {reason}") from None
+        raise CommandError("quarl::json", f"JSON parse error: {where}: {reason}") from None
 
 
 def coerce(name: str, text: str) -> Any:
@@ -79,15 +73,15 @@ def read_vars_file(path: str) -> dict[str, Any]:
         with open(path, "rb") as file:
             data = file.read()
     except OSError as error:
-        raise VariableError("quarl::invalid_vars", f"invalid vars file: cannot read {path}: "
+        raise CommandError("quarl::invalid_vars", f"invalid vars file: cannot read {path}: "
                                                    f"{error.strerror or error}", VARS_HELP) from None
     try:
         text = data.decode("utf-8")
     except UnicodeDecodeError as error:
-        raise VariableError("quarl::json", f"JSON parse error: {path}: invalid UTF-8 at offset {error.start}") from None
+        raise CommandError("quarl::json", f"JSON parse error: {path}: invalid UTF-8 at offset {error.start}") from None
     value = _parse_json(text, path)
     if not isinstance(value, dict):
-        raise VariableError("quarl::invalid_vars", f"invalid vars file: {path} holds a JSON {_json_type(value)}, "
+        raise CommandError("quarl::invalid_vars", f"invalid vars file: {path} holds a JSON {_json_type(value)}, "
                                                    "not an object", VARS_HELP)
     return value
 
@@ -108,7 +102,7 @@ def caller_variables(vars_files: list[str], sets: list[tuple[str, str]],
     strings = {key for key, _ in set_strings}
     for key, _ in sets:
         if key in strings:
-            raise VariableError("quarl::var_conflict", f"variable '{key}' is set by both --set and --set-string; "
+            raise CommandError("quarl::var_conflict", f"variable '{key}' is set by both --set and --set-string; "
                                                        "use only one", CONFLICT_HELP)
     variables: dict[str, Any] = {}
     for path in vars_files:

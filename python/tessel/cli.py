@@ -17,9 +17,9 @@ from typing import Any, BinaryIO, Callable, Sequence
 
 import tessel
 from tessel import QuarlError
-from tessel._diagnostics import Diagnostic, error_dict, escape_text
+from tessel._diagnostics import CommandError, Diagnostic, error_dict, escape_text
 from tessel._files import project_root, write_atomically
-from tessel._variables import VariableError, caller_variables, split_assignment
+from tessel._variables import caller_variables, split_assignment
 
 EXIT_OK, EXIT_FAILED, EXIT_USAGE = 0, 1, 2
 STDIN = "-"
@@ -91,14 +91,14 @@ class Template:
         try:
             self.source = data.decode("utf-8")
         except UnicodeDecodeError as error:
-            raise QuarlErrorLike("quarl::io", f"invalid UTF-8 in {STDIN_NAME}: invalid byte sequence at offset "
+            raise CommandError("quarl::io", f"invalid UTF-8 in {STDIN_NAME}: invalid byte sequence at offset "
                                               f"{error.start}") from None
 
     def unreadable(self) -> bool:
         """Whether the file cannot be read at all (the command line's problem)."""
         return not self.from_stdin and not (os.path.isfile(self.path) and os.access(self.path, os.R_OK))
 
-    def module_text(self, error: QuarlError) -> tuple[str, bytes | None]:
+    def module_text(self, error: Exception) -> tuple[str, bytes | None]:
         """The name to show for the module the error points into, and its text."""
         source = getattr(error, "source", None)
         if getattr(error, "span", None) is None:
@@ -117,15 +117,6 @@ class Template:
             return shown, None
 
 
-class QuarlErrorLike(Exception):
-    """A failure the command line finds itself, shown as the compiler's are."""
-
-    def __init__(self, code: str, message: str, help: str | None = None, detail: str | None = None) -> None:
-        super().__init__(message)
-        self.code, self.message, self.help, self.detail = code, message, help, detail
-        self.span = self.source = None
-
-
 def report_failure(console: Console, template: Template, error: Exception) -> int:
     """Shows a failure of one template; returns the exit code it asks for."""
     code = getattr(error, "code", "quarl::internal")
@@ -138,13 +129,13 @@ def report_failure(console: Console, template: Template, error: Exception) -> in
     if help is None and code == "quarl::syntax" and message.startswith(UNKNOWN_DIRECTIVE):
         help = LITERAL_AT_HELP  # CSS at-rules, decorators and the like trip over this more than anything
     if console.format == "json":
-        record = error_dict(error, template.shown)  # type: ignore[arg-type]
+        record = error_dict(error, template.shown)
         record["help"] = help
         if note:
             record["note"] = note
         console.err(json.dumps(record, ensure_ascii=False) + "\n")
     else:
-        shown, text = template.module_text(error)  # type: ignore[arg-type]
+        shown, text = template.module_text(error)
         console.diagnostic(Diagnostic("error", code, message, shown, help, getattr(error, "span", None), text, note))
     if code in USAGE_CODES:
         return EXIT_USAGE
@@ -152,10 +143,6 @@ def report_failure(console: Console, template: Template, error: Exception) -> in
             and template.unreadable():
         return EXIT_USAGE
     return EXIT_FAILED
-
-
-def variables_of(args: argparse.Namespace) -> dict[str, Any] | None:
-    return caller_variables(args.vars_files, args.sets, args.set_strings)
 
 
 def for_each_template(console: Console, paths: Sequence[str],
@@ -169,7 +156,7 @@ def for_each_template(console: Console, paths: Sequence[str],
             if template.from_stdin:
                 template.read_stdin()
             status = work(template)
-        except (QuarlError, QuarlErrorLike, VariableError) as error:
+        except (QuarlError, CommandError) as error:
             status = report_failure(console, template, error)
         except OSError as error:
             where = escape_text(error.filename if isinstance(error.filename, str) else template.shown)
@@ -194,12 +181,21 @@ def write_output(console: Console, destination: str | None, data: str | bytes) -
     return EXIT_OK
 
 
+def read_variables(args: argparse.Namespace, console: Console) -> dict[str, Any] | None | int:
+    """The caller variables the flags give, or the exit code after showing
+    why they cannot be used."""
+    try:
+        return caller_variables(args.vars_files, args.sets, args.set_strings)
+    except CommandError as error:
+        return report_failure(console, Template(getattr(args, "path", None) or "quarl"), error)
+
+
 # ---- compile ----------------------------------------------------------------
 
 def run_compile(args: argparse.Namespace, console: Console) -> int:
     if args.sources_content and not args.source_map:
         raise UsageError("--sources-content requires --source-map")
-    variables = variables_of_or_report(args, console)
+    variables = read_variables(args, console)
     if isinstance(variables, int):
         return variables
 
@@ -213,7 +209,7 @@ def run_compile(args: argparse.Namespace, console: Console) -> int:
         for warning in result.warnings:
             console.warning(template.shown, warning)
         if args.expect and result.kind != args.expect:
-            raise QuarlErrorLike(f"quarl::expected_{args.expect}",
+            raise CommandError(f"quarl::expected_{args.expect}",
                                  f"expected {args.expect} output, but template produced {result.kind}")
         status = EXIT_OK
         if args.source_map is not None and result.source_map is not None:
@@ -230,18 +226,10 @@ def run_compile(args: argparse.Namespace, console: Console) -> int:
     return for_each_template(console, [args.path], work)
 
 
-def variables_of_or_report(args: argparse.Namespace, console: Console) -> dict[str, Any] | None | int:
-    """The caller variables, or the exit code after showing why there are none."""
-    try:
-        return variables_of(args)
-    except VariableError as error:
-        return report_failure(console, Template(getattr(args, "path", None) or "quarl"), error)
-
-
 # ---- check and scan-imports ---------------------------------------------------
 
 def run_check(args: argparse.Namespace, console: Console) -> int:
-    variables = variables_of_or_report(args, console)
+    variables = read_variables(args, console)
     if isinstance(variables, int):
         return variables
 
@@ -269,7 +257,7 @@ def run_scan_imports(args: argparse.Namespace, console: Console) -> int:
             try:
                 template.source = data.decode("utf-8")
             except UnicodeDecodeError as error:
-                raise QuarlErrorLike("quarl::io", f"invalid UTF-8 in {template.path}: invalid byte sequence at "
+                raise CommandError("quarl::io", f"invalid UTF-8 in {template.path}: invalid byte sequence at "
                                                   f"offset {error.start}") from None
         paths = tessel.scan_imports(template.source or "")
         console.out(json.dumps(paths, ensure_ascii=False) + "\n" if args.json else "".join(p + "\n" for p in paths))
@@ -303,14 +291,14 @@ def apply_fix_edits(path: str, result: tessel.LintResult) -> int:
     try:
         tessel.scan_imports(fixed.decode("utf-8"))
     except (QuarlError, UnicodeDecodeError) as error:
-        raise QuarlErrorLike("quarl::internal", "internal compiler error", detail="the fixes would leave a "
+        raise CommandError("quarl::internal", "internal compiler error", detail="the fixes would leave a "
                              f"template that does not parse, so none were written: {error}") from None
     write_atomically(path, fixed)
     return len({index for *_, index in chosen})
 
 
 def run_lint(args: argparse.Namespace, console: Console) -> int:
-    variables = variables_of_or_report(args, console)
+    variables = read_variables(args, console)
     if isinstance(variables, int):
         return variables
     if args.fix and STDIN in args.paths:
@@ -486,7 +474,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return EXIT_FAILED
     except Exception as fault:  # a fault of the command line itself: never a traceback
-        failure = QuarlErrorLike("quarl::internal", "internal compiler error",
+        failure = CommandError("quarl::internal", "internal compiler error",
                                  detail=f"{type(fault).__name__}: {fault}")
         return report_failure(console, Template("quarl"), failure)
     return EXIT_OK  # not reached: parser.exit raises
