@@ -56,6 +56,9 @@ def growing_dict():
     return grown
 
 
+INEXACT = " cannot be held exactly by a number (integers are exact up to 2**53); pass it as a string"
+
+
 def binding_error(code, message):
     def check(error):
         assert (error.code, error.message, error.help, error.span) == (code, message, None, None)
@@ -89,9 +92,15 @@ def binding_error(code, message):
         (lambda: tessel.compile("x", vars={"a": {1, 2}}), "quarl::invalid_options", "invalid vars: unsupported type 'set'"),
         (lambda: tessel.compile("x", vars={"a": b"bytes"}), "quarl::invalid_options", "invalid vars: unsupported type 'bytes'"),
         (lambda: tessel.compile("x", vars={"a": 10**400}), "quarl::invalid_options",
-         "invalid vars: int too large to convert to float"),
-        (lambda: tessel.compile("x", vars={"a": [{"n": 1}, {"n": 10**400}]}), "quarl::invalid_options",
-         "invalid vars: int too large to convert to float"),
+         "invalid vars: the integer at a" + INEXACT),
+        # Records of one shape, then their lists and tuples: the place is named through each.
+        (lambda: tessel.compile("x", vars={"a": [{"n": 1}, {"n": 2**53 + 1}]}), "quarl::invalid_options",
+         "invalid vars: the integer at a[1].n" + INEXACT),
+        (lambda: tessel.compile("x", vars={"we ird": ({"id": -(2**63) - 1},)}), "quarl::invalid_options",
+         'invalid vars: the integer at ["we ird"][0].id' + INEXACT),
+        (lambda: tessel.compile("x", vars={"id": 1234567890123456789}), "quarl::invalid_options",
+         "invalid vars: the integer at id" + INEXACT),
+        (lambda: tessel.compile("x", vars={"v": 2**64 - 1}), "quarl::invalid_options", "invalid vars: the integer at v" + INEXACT),
         (lambda: tessel.compile("x", vars={"a": "\ud800"}), "quarl::invalid_options",
          "invalid vars: 'utf-8' codec can't encode character '\\ud800' in position 0: surrogates not allowed"),
         (lambda: tessel.compile_virtual({"m.quarl": 1}, "m.quarl"), "quarl::invalid_options",
@@ -179,8 +188,10 @@ def test_module_sizes():
     [
         ({"v": 2**63}, "9223372036854775808"),
         ({"v": -(2**63)}, "-9223372036854775808"),
-        ({"v": 2**64 - 1}, "18446744073709551616"),
-        ({"v": 10**30}, "1000000000000000019884624838656"),
+        # Integers a number holds exactly, however large.
+        ({"v": 2**64}, "18446744073709551616"),
+        ({"v": [2**53, -(2**53), 2**53 + 2]}, "9007199254740992, -9007199254740992, 9007199254740994"),
+        ({"v": 2**100}, "1267650600228229401496703205376"),
         ({"v": 1.5}, "1.5"),
         ({"v": True}, "true"),
         ({"v": None}, ""),

@@ -44,6 +44,16 @@ class Converter {
     return any(object, depth);
   }
 
+  // The failure's message, once it has unwound, for a failure that names its place.
+  void describe_place() {
+    if (!locating_) return;
+    std::string place;
+    for (auto segment = path_.rbegin(); segment != path_.rend(); ++segment) place += *segment;
+    if (place.starts_with('.')) place.erase(0, 1);
+    error_ = (place.empty() ? std::string("an integer") : "the integer at " + place) +
+             " cannot be held exactly by a number (integers are exact up to 2**53); pass it as a string";
+  }
+
  private:
   // Whether converting `object` runs no Python code: then nothing can change
   // or free what is being read meanwhile.
@@ -53,10 +63,57 @@ class Converter {
            type == &PyFloat_Type || object == Py_None;
   }
 
+  // An int converts when a double holds it exactly; any other fails, naming
+  // where it was: a number would render other digits than the caller gave
+  // (an ID of 19 digits, say), which nobody would notice.
   std::optional<quarl::Value> number(PyObject* object) {
+    int overflow = 0;
+    const long long whole = PyLong_AsLongLongAndOverflow(object, &overflow);
+    if (overflow == 0) {
+      if (whole == -1 && PyErr_Occurred()) return failed_with_exception();
+      constexpr long long kAlwaysExact = 1LL << 53;
+      const double number = static_cast<double>(whole);
+      if ((whole >= -kAlwaysExact && whole <= kAlwaysExact) ||
+          (number < 9223372036854775808.0 && static_cast<long long>(number) == whole))
+        return quarl::Value::number(number);
+      return inexact_integer();
+    }
+    // Beyond 64 bits: exact only when the double converts back to the same int.
     const double number = PyLong_AsDouble(object);
-    if (number == -1.0 && PyErr_Occurred()) return failed_with_exception();
-    return quarl::Value::number(number);
+    if (number == -1.0 && PyErr_Occurred()) {
+      if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return failed_with_exception();
+      PyErr_Clear();
+      return inexact_integer();
+    }
+    const PyRef back = PyRef::steal(PyLong_FromDouble(number));
+    const int same = back ? PyObject_RichCompareBool(object, back.get(), Py_EQ) : -1;
+    if (same < 0) return failed_with_exception();
+    return same ? std::optional(quarl::Value::number(number)) : inexact_integer();
+  }
+
+  std::optional<quarl::Value> inexact_integer() {
+    locating_ = true;
+    return std::nullopt;
+  }
+
+  // While a failure that names its place unwinds: the key or index it passed.
+  void passed_key(std::string_view key) {
+    if (!locating_) return;
+    const bool plain = !key.empty() && std::all_of(key.begin(), key.end(), [](char c) {
+      return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    });
+    std::string segment = plain ? "." + std::string(key) : "[\"";
+    if (!plain) {
+      for (const char c : key) {
+        if (c == '"' || c == '\\') segment += '\\';
+        segment += c;
+      }
+      segment += "\"]";
+    }
+    path_.push_back(std::move(segment));
+  }
+  void passed_index(std::size_t index) {
+    if (locating_) path_.push_back("[" + std::to_string(index) + "]");
   }
 
   // Any object, subclasses of the built-in types included.
@@ -136,7 +193,10 @@ class Converter {
     const std::optional<std::string_view> text = text_of(key);
     if (!text) return false;
     std::optional<quarl::Value> value = convert(item, depth + 1);
-    if (!value) return false;
+    if (!value) {
+      passed_key(*text);
+      return false;
+    }
     member.first = *text;
     member.second = std::move(*value);
     return true;
@@ -210,7 +270,10 @@ class Converter {
       for (std::size_t i = 0; PyDict_Next(dict, &position, &key, &item); ++i) {
         if (i >= count_ || key != keys_[i].get() || !is_plain_scalar(item)) return Fill::Misfit;
         std::optional<quarl::Value> value = converter.convert(item, 0);
-        if (!value) return Fill::Failed;
+        if (!value) {
+          converter.passed_key(texts_[i]);
+          return Fill::Failed;
+        }
         members[slots_[i]] = {texts_[i], std::move(*value)};
       }
       return Fill::Done;
@@ -271,7 +334,10 @@ class Converter {
       PyObject* const item = PyList_GetItem(object, i);
       const PyRef element = is_plain_scalar(item) ? PyRef() : PyRef::borrow(item);
       std::optional<quarl::Value> value = convert(item, depth + 1);
-      if (!value) return std::nullopt;
+      if (!value) {
+        passed_index(static_cast<std::size_t>(i));
+        return std::nullopt;
+      }
       elements[count++] = std::move(*value);
     }
     return arena_.array(elements.first(count));
@@ -282,7 +348,10 @@ class Converter {
     const std::span<quarl::Value> elements = arena_.elements(static_cast<std::size_t>(count));
     for (Py_ssize_t i = 0; i < count; ++i) {
       std::optional<quarl::Value> value = convert(PyTuple_GetItem(object, i), depth + 1);
-      if (!value) return std::nullopt;
+      if (!value) {
+        passed_index(static_cast<std::size_t>(i));
+        return std::nullopt;
+      }
       elements[static_cast<std::size_t>(i)] = std::move(*value);
     }
     return arena_.array(elements);
@@ -315,13 +384,17 @@ class Converter {
   std::string& error_;
   quarl::StackGuard stack_;
   Shape shape_;
+  bool locating_ = false;           // the failure names its place
+  std::vector<std::string> path_;  // where it was, innermost first
 };
 
 }  // namespace
 
 std::optional<quarl::Value> to_value(PyObject* object, ConvertedValues& into, std::string& error) noexcept {
   try {
-    std::optional<quarl::Value> value = Converter(into, error).convert(object, 0);
+    Converter converter(into, error);
+    std::optional<quarl::Value> value = converter.convert(object, 0);
+    if (!value) converter.describe_place();
     // A pending exception is read once the conversion has unwound: deep
     // inside it, reading a RecursionError's text can fail on the same limit.
     if (!value && error.empty() && PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_MemoryError))
