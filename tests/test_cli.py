@@ -278,3 +278,14 @@ def test_pre_commit_runs_the_hooks(project):
     subprocess.run([*git, "add", "-A"], cwd=project, check=True, env=env)
     run = subprocess.run([pre_commit, "run", "--all-files"], cwd=project, capture_output=True, env=env, text=True)
     assert run.returncode == 0, run.stdout
+
+
+def test_a_byte_order_mark_is_not_content(project):
+    (project / "marked.quarl").write_bytes(b"\xef\xbb\xbf---\nname: Ada\n---\nHi {{ name }} {old}\n{{ nmae }}\n")
+    status, _, stderr = quarl(project, "compile", "marked.quarl")
+    assert (status, stderr) == (1, "marked.quarl:5:4: error[quarl::undefined_var]: undefined variable 'nmae'\n"
+                                   " 5 | {{ nmae }}\n   |    ^^^^\nhelp: define 'nmae' in frontmatter or imports\n")
+    (project / "marked.quarl").write_bytes(b"\xef\xbb\xbf---\nname: Ada\n---\nHi {{ name }} {name}\n")
+    assert quarl(project, "lint", "--fix", "marked.quarl")[:2] == (0, "fixed 1 finding\n")
+    assert (project / "marked.quarl").read_bytes() == b"\xef\xbb\xbf---\nname: Ada\n---\nHi {{ name }} {{name}}\n"
+    assert quarl(project, "compile", "-", stdin=b"\xef\xbb\xbf{{ x }}")[2].startswith("<stdin>:1:4: error")

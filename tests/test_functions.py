@@ -314,3 +314,22 @@ def test_scan_imports():
     assert tessel.scan_imports(source) == ["./base.quarl", "./a.quarl"]
     assert tessel.scan_imports("no imports") == []
     assert raises(QuarlError, tessel.scan_imports, "@if").code == "quarl::syntax"
+
+
+@pytest.mark.parametrize("call, expected", [
+    (lambda: tessel.compile("\ufeff---\nname: Ada\n---\nHi {{ name }}\n").output, "---\nname: Ada\n---\nHi Ada\n"),
+    (lambda: tessel.compile("\ufeffHi\ufeff").output, "Hi\ufeff\n"),  # only a leading mark is not content
+    (lambda: raises(QuarlError, tessel.check, "\ufeff{{ x }}").span, tessel.Span(3, 1, 1, 4)),
+    (lambda: tessel.compile_virtual({"m.quarl": '\ufeff@import "./h.quarl"\n{{ f() }}',
+                                     "h.quarl": "\ufeff@define f():\nok\n@end\n"}, "m.quarl").output, "ok\n"),
+    (lambda: tessel.scan_imports("\ufeff---\nimports:\n  - path: ./a.quarl\n---\n"), ["./a.quarl"]),
+])
+def test_a_byte_order_mark_starts_no_text(call, expected):
+    assert call() == expected
+
+
+def test_a_marked_markdown_file_with_a_byte_order_mark_is_a_template(tmp_path):
+    (tmp_path / "page.md").write_bytes(b"\xef\xbb\xbf---\ntype: quarl\nname: Ada\n---\n{{ name }}\n")
+    result = tessel.compile_file(tmp_path / "page.md", source_map=True, sources_content=True)
+    assert result.output == "---\nname: Ada\n---\nAda\n"
+    assert result.source_map["sourcesContent"] == ["---\ntype: quarl\nname: Ada\n---\n{{ name }}\n"]

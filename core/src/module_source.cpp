@@ -250,6 +250,12 @@ void check_utf8(std::string_view text, std::string_view shown) {
                     ": invalid byte sequence at offset " + std::to_string(*bad));
 }
 
+ModuleText without_byte_order_mark(ModuleText text) {
+  constexpr std::string_view kMark = "\xEF\xBB\xBF";
+  if (!text || !text->starts_with(kMark)) return text;
+  return std::make_shared<const std::string>(*text, kMark.size());
+}
+
 // ---- module kind --------------------------------------------------------------
 
 namespace {

@@ -237,7 +237,7 @@ Outcome<CheckResult> check_virtual(ModuleMap modules, std::string_view entry,
 Outcome<std::vector<std::string>> scan_imports(std::string source) {
   return at_boundary([&] {
     const Template tpl =
-        parse_template(lex(std::make_shared<const std::string>(std::move(source))));
+        parse_template(lex(without_byte_order_mark(std::make_shared<const std::string>(std::move(source)))));
     std::vector<std::string> paths;
     std::unordered_set<std::string> seen;
     const auto add = [&](std::string_view path) {
