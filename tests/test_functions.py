@@ -333,3 +333,11 @@ def test_a_marked_markdown_file_with_a_byte_order_mark_is_a_template(tmp_path):
     result = tessel.compile_file(tmp_path / "page.md", source_map=True, sources_content=True)
     assert result.output == "---\nname: Ada\n---\nAda\n"
     assert result.source_map["sourcesContent"] == ["---\ntype: quarl\nname: Ada\n---\n{{ name }}\n"]
+
+
+@pytest.mark.parametrize("path", [".", "sub/..", "sub/.", "sub"])
+def test_a_folder_is_not_a_template(path, tmp_path, monkeypatch):
+    (tmp_path / "sub").mkdir()
+    monkeypatch.chdir(tmp_path)
+    error = raises(QuarlError, tessel.compile_file, path)
+    assert (error.code, error.message.endswith(": Is a directory")) == ("quarl::io", True)

@@ -99,7 +99,8 @@ std::string canonical_import(const std::string& path, std::string_view written) 
   }
   Canonical whole = canonical(path);
   if (whole.error) throw Error::file_not_found(std::string(written));
-  if (whole.path != candidate)
+  // "." and ".." name directories, not links: reading one fails as a directory.
+  if (whole.path != candidate && name != "." && name != "..")
     throw Error::import("symlinks are not allowed in imports: " + std::string(written));
   return std::move(whole.path);
 }
