@@ -1,10 +1,13 @@
-# make test   build everything and run the C++ and Python tests
+# make help   lists the targets
+# make test   build everything once and run the C++ tests, then the Python tests
+#             on every CPython >= 3.11 found (3.11 always; 3.12, 3.13 when present)
 # make demo   build the extension and run it on the bundled examples
+# make wheel  the manylinux wheel, with libyaml and ICU inside (build/wheelhouse)
 # make asan   the C++ and Python tests under AddressSanitizer and UndefinedBehaviorSanitizer
 # make tsan   the C++ tests under ThreadSanitizer (a stress test of 8 threads among them)
 # make fuzz   builds the libFuzzer targets (clang) and runs each for FUZZ_SECONDS
-# make bench  the benchmarks (Release build): C++ phases on the prompt collection,
-#             whole compiles, growth with input size, calls from Python, and
+# make bench  the benchmarks: C++ phases on a folder of Markdown, whole
+#             compiles, growth with input size, calls from Python, and
 #             tessel beside Jinja2 and MiniJinja (bench/peers_bench.py)
 # Every target installs what it needs first (scripts/setup.sh).
 
@@ -12,41 +15,47 @@ VENV := .venv
 PY := $(VENV)/bin/python
 export PATH := $(CURDIR)/$(VENV)/bin:$(PATH)
 
-CMAKE_GENERATE = cmake -S . -G Ninja -Wno-dev
-BENCH_DATA ?= ../shared/data/prompts
+CMAKE_GENERATE = cmake -S . -G Ninja
+# The one Release tree: the extension, the C++ tests and the benchmarks,
+# built once for the tests, the wheel and the benchmarks alike.
+BUILD := build/release
+WHEELHOUSE := build/wheelhouse
+# The prompt collection beside the repository when it is there, else the
+# Markdown of docs/.
+BENCH_DATA ?= $(firstword $(wildcard ../shared/data/prompts) docs)
 FUZZ_SECONDS ?= 60
 
-.PHONY: setup install cpp-test py-test test demo asan tsan fuzz bench clean
+.PHONY: help setup wheel install cpp-test py-test test demo asan tsan fuzz bench clean
+
+help:
+	@sed -n 's/^# make /make /p' Makefile
 
 setup:
 	@scripts/setup.sh
 
-# Builds the extension (incrementally, in build/<wheel tag>) into .venv.
-install: setup
-	$(PY) -m pip install --quiet --no-build-isolation --no-deps .
+# The extension, the C++ tests and benchmarks in $(BUILD) (incrementally),
+# as a manylinux wheel in $(WHEELHOUSE).
+wheel: setup
+	scripts/wheel.sh $(BUILD) $(WHEELHOUSE)
+	scripts/check_wheel.sh $(WHEELHOUSE)
 
-cpp-test: setup
-	$(CMAKE_GENERATE) -B build/cpp -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSEL_WERROR=ON \
-		-DTESSEL_BUILD_PYTHON=ON -DPython_EXECUTABLE=$(CURDIR)/$(PY)
-	cmake --build build/cpp
-	ctest --test-dir build/cpp --output-on-failure
+install: wheel
+	$(PY) -m pip install --quiet --force-reinstall --no-deps $(WHEELHOUSE)/tessel-*.whl
+
+cpp-test: wheel
+	ctest --test-dir $(BUILD) --output-on-failure
 
 py-test: install
 	$(PY) -m pytest
 	$(PY) -m mypy.stubtest tessel._tessel
 	cd python && ../$(PY) -m mypy --strict tessel
+	scripts/other_pythons.sh $(WHEELHOUSE)
 
 test: cpp-test py-test
 
 demo: install
 	$(PY) examples/demo.py
 
-# The C++ tests, then the Python tests against a sanitized extension (the
-# interpreter itself is not instrumented, so the runtime is preloaded; the
-# timing, allocation-count and small-stack tests are left out, sanitizers
-# distort all three; an allocation too large to make fails as it does
-# without the sanitizer, instead of ending the process).
-ASAN_PKG := build/asan/pkg
 asan: setup
 	$(CMAKE_GENERATE) -B build/asan -DCMAKE_BUILD_TYPE=Debug -DTESSEL_WERROR=ON -DTESSEL_SANITIZE=ON \
 		-DTESSEL_BUILD_PYTHON=ON -DPython_EXECUTABLE=$(CURDIR)/$(PY)
@@ -73,13 +82,10 @@ fuzz:
 	scripts/fuzz.sh $(FUZZ_SECONDS)
 
 bench: install
-	$(CMAKE_GENERATE) -B build/bench -DCMAKE_BUILD_TYPE=Release
-	cmake --build build/bench --target quarl_bench quarl_eval_bench quarl_compile_bench \
-		quarl_growth_bench
-	build/bench/bench/quarl_bench $(BENCH_DATA)
-	build/bench/bench/quarl_eval_bench
-	build/bench/bench/quarl_compile_bench bench/data/typical_prompt.quarl
-	build/bench/bench/quarl_growth_bench
+	$(BUILD)/bench/quarl_bench $(BENCH_DATA)
+	$(BUILD)/bench/quarl_eval_bench
+	$(BUILD)/bench/quarl_compile_bench bench/data/typical_prompt.quarl
+	$(BUILD)/bench/quarl_growth_bench
 	$(PY) bench/python_bench.py
 	$(PY) -m pip install --quiet -r bench/requirements.txt
 	$(PY) bench/peers_bench.py

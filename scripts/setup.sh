@@ -48,7 +48,7 @@ fi
 # The venv is rebuilt when the interpreter or the requirements change.
 stamp="$VENV/.tessel-requirements"
 wanted="$("$PYTHON" -c 'import sys; print(sys.executable, sys.version)')
-$(cat requirements-dev.txt)"
+$(cat requirements-dev.txt requirements-test.txt)"
 if [[ ! -x $VENV/bin/python || ! -f $stamp || "$(cat "$stamp")" != "$wanted" ]]; then
   echo "setup: creating $VENV"
   rm -rf "$VENV"

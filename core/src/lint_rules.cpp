@@ -202,7 +202,10 @@ std::string normalised_path(std::string_view path) {
   while (!path.empty()) {
     const std::size_t end = std::min(path.find('/'), path.size());
     const std::string_view piece = path.substr(0, end);
-    if (!piece.empty() && piece != ".") out += (out.empty() ? "" : "/") + std::string(piece);
+    if (!piece.empty() && piece != ".") {
+      if (!out.empty()) out += '/';
+      out += piece;
+    }
     path.remove_prefix(std::min(end + 1, path.size()));
   }
   return out;
