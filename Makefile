@@ -28,7 +28,7 @@ FUZZ_SECONDS ?= 60
 .PHONY: help setup wheel install cpp-test py-test test demo asan tsan fuzz bench clean
 
 help:
-	@sed -n 's/^# make /make /p' Makefile
+	@sed -n '/^# make/,/^$$/ s/^# //p' Makefile
 
 setup:
 	@scripts/setup.sh

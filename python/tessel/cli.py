@@ -384,15 +384,6 @@ def _rule(text: str) -> tuple[str, str]:
     return name, severity
 
 
-def _version() -> str:
-    from importlib.metadata import PackageNotFoundError, version
-
-    try:
-        return version("tessel")
-    except PackageNotFoundError:
-        return "unknown"
-
-
 def build_parser() -> argparse.ArgumentParser:
     common = argparse.ArgumentParser(add_help=False)
     common.add_argument("--color", choices=("auto", "always", "never"), default="auto",
@@ -413,7 +404,7 @@ def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="quarl", description="Compile, check and lint Quarl templates (Markdown documents and chat prompts).",
         epilog="Exit status: 0 success, 1 a template failed or lint found errors, 2 a usage or I/O problem.")
-    parser.add_argument("--version", action="version", version=f"quarl (tessel) {_version()}")
+    parser.add_argument("--version", action="version", version=f"quarl (tessel) {tessel.__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     compile_ = commands.add_parser("compile", parents=[common, variables, formats],
