@@ -1,6 +1,7 @@
 """The extension module object, its documentation, and the QuarlError exception class."""
 
 import ast
+import importlib.metadata
 import inspect
 import pickle
 from pathlib import Path
@@ -45,6 +46,7 @@ def test_module_and_exports():
     for name in tessel.__all__:
         assert getattr(tessel, name) is getattr(_tessel, name)
     assert QuarlError.__bases__ == (Exception,)
+    assert tessel.__version__ == importlib.metadata.version("tessel")
 
 
 HELPERS = "@define greet(name):\nHello {{ nmae }}\n@end\n"
