@@ -24,6 +24,7 @@ PROJECT = {
     "main.quarl": "@import \"./lib/helpers.quarl\"\n{{ helpers.greet(\"x\") }}\n",
     "legacy.quarl": "x {name} y\n",
     "kinds.quarl": "@if flag == true:\nyes\n@end\n{{ n }} {{ length(xs) }} {{ s }} {{ nothing }}\n",
+    "messy.quarl": "---\nname: A\n---\nHi {{name}}\n@if  name :\nyes\n@end\n",
     "vars.json": '{"name": "Vars", "who": "Vee"}',
     "array.json": "[1]",
     "bad.json": '{"name": ',
@@ -121,6 +122,11 @@ CASES = [
     (["lint", "legacy.quarl", "--rule", "legacy-interpolation"], b"", 2, "", "expected NAME=SEVERITY"),
     (["lint", "typo.quarl"], b"", 1, "", TYPO_TEXT),
     (["lint", "--fix", "-"], b"", 2, "", "quarl lint: error: --fix rewrites files in place"),
+    (["fmt", "--check", "messy.quarl", "hello.quarl"], b"", 1, "would reformat messy.quarl\n", ""),
+    (["fmt", "--diff", "messy.quarl"], b"", 0, "--- messy.quarl\n+++ messy.quarl (formatted)\n@@ -1,7 +1,7 @@\n"
+     " ---\n name: A\n ---\n-Hi {{name}}\n-@if  name :\n+Hi {{ name }}\n+@if name:\n yes\n @end\n", ""),
+    (["fmt", "-"], b"{{x}}\r\n", 0, "{{ x }}\r\n", ""),
+    (["fmt", "-", "typo.quarl"], b"{{ x", 1, "", "<stdin>:1:1: error[quarl::syntax]: syntax error: unclosed `{{`"),
 ]
 
 
@@ -146,6 +152,11 @@ def test_outputs_written_to_files(project):
     status, stdout, _ = quarl(project, "compile", "hello.quarl", "--json")
     assert json.loads(stdout)["output"] == "---\nname: World\n---\nHello World!\n"
     assert sorted(os.listdir(project / "out")) == ["x.map", "x.md"]  # no temporary file left behind
+
+
+def test_fmt_rewrites_in_place(project):
+    assert quarl(project, "fmt", "messy.quarl", "hello.quarl") == (0, "", "reformatted 1 file\n")
+    assert (project / "messy.quarl").read_text() == "---\nname: A\n---\nHi {{ name }}\n@if name:\nyes\n@end\n"
 
 
 def test_lint_fix_rewrites_in_place(project):

@@ -7,6 +7,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "formatter.hpp"
 #include "lexer.hpp"
 #include "lint_facts.hpp"
 #include "lint_report.hpp"
@@ -232,6 +233,15 @@ Outcome<CheckResult> check_file(std::string_view path, const CompileOptions& opt
 Outcome<CheckResult> check_virtual(ModuleMap modules, std::string_view entry,
                                    const CompileOptions& options) {
   return at_boundary([&] { return with_entry(from_map(modules, entry, options), check); });
+}
+
+Outcome<std::string> format_source(std::string source) {
+  return at_boundary([&] {
+    if (source.size() > kMaxSourceBytes)
+      throw Error::resource_limit(file_too_large(source.size(), kMaxSourceBytes, kSourceName));
+    check_utf8(source, kSourceName);
+    return format_template(source);
+  });
 }
 
 Outcome<std::vector<std::string>> scan_imports(std::string source) {

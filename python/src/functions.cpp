@@ -273,6 +273,15 @@ PyObject* run_lint(const ModuleState& state, CoreInput&& input, Call&& call) {
   return make_lint_result(state, std::move(*result));
 }
 
+PyObject* run_format(const ModuleState& state, std::string source) {
+  quarl::Outcome<std::string> formatted = [&] {
+    const WithoutGil unlocked;
+    return quarl::format_source(std::move(source));
+  }();
+  if (!formatted) return raise_failure(state, formatted.error());
+  return to_python(std::string_view(*formatted));
+}
+
 PyObject* run_scan(const ModuleState& state, std::string source) {
   quarl::Outcome<std::vector<std::string>> paths = [&] {
     const WithoutGil unlocked;
@@ -286,7 +295,7 @@ PyObject* run_scan(const ModuleState& state, std::string source) {
 
 // What a function takes its template from, and what it does with it.
 enum class Input : std::uint8_t { Source, File, Virtual };
-enum class Mode : std::uint8_t { Compile, Check, Lint, Scan };
+enum class Mode : std::uint8_t { Compile, Check, Lint, Scan, Format };
 
 constexpr std::size_t kMaxParams = 5;
 constexpr int kAbsent = -1;
@@ -375,6 +384,7 @@ constexpr Request kLint{"lint", kLintParams, Input::Source, Mode::Lint};
 constexpr Request kLintFile{"lint_file", kLintFileParams, Input::File, Mode::Lint};
 constexpr Request kLintVirtual{"lint_virtual", kLintVirtualParams, Input::Virtual, Mode::Lint};
 constexpr Request kScanImports{"scan_imports", kScanParams, Input::Source, Mode::Scan};
+constexpr Request kFormat{"format", kScanParams, Input::Source, Mode::Format};
 
 // The core's entry points of one kind of result, one per input.
 template <class Result>
@@ -479,6 +489,8 @@ class Call {
     switch (request_.mode) {
       case Mode::Scan:
         return run_scan(state_, std::move(text));
+      case Mode::Format:
+        return run_format(state_, std::move(text));
       case Mode::Compile:
         return run_compile(state_, core_input(), entry_call(kCompileEntries, request_.input, modules_, text));
       case Mode::Lint:
@@ -656,6 +668,15 @@ PyMethodDef function_defs[] = {
                "Returns a deduplicated `list[str]` in resolution order (frontmatter and\n"
                "`@extends` paths first), or `[]` when there are none. `source` is "
                "positional-only.")},
+    {kFormat.name, TESSEL_FUNCTION(function<kFormat>), METH_FASTCALL | METH_KEYWORDS,
+     PyDoc_STR("format(source, /)\n--\n\n"
+               "Format an QUARL template source string into its one canonical layout.\n\n"
+               "Only template syntax is rewritten: `{{ expr }}` with one space inside the braces,\n"
+               "directive lines in one spelling, expressions spaced one way; Markdown text, fenced\n"
+               "code, the frontmatter, escapes and line endings stay as they are. The result is\n"
+               "checked to parse to the same tree as `source` (raising\n"
+               "`QuarlError(code=\"quarl::formatter_invariant\")` otherwise); a template that does\n"
+               "not parse raises its syntax error. `source` is positional-only.")},
     {nullptr, nullptr, 0, nullptr},
 };
 

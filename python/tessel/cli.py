@@ -9,6 +9,7 @@ I/O problem of the command line itself.
 from __future__ import annotations
 
 import argparse
+import difflib
 import json
 import os
 import sys
@@ -266,6 +267,49 @@ def run_scan_imports(args: argparse.Namespace, console: Console) -> int:
     return for_each_template(console, [args.path], work)
 
 
+# ---- fmt --------------------------------------------------------------------
+
+def read_template_text(template: Template) -> str:
+    """A template's text: standard input as read, or the file's, decoded."""
+    if template.from_stdin:
+        return template.source or ""
+    with open(template.path, "rb") as file:
+        data = file.read()
+    try:
+        return data.decode("utf-8")
+    except UnicodeDecodeError as error:
+        raise CommandError("quarl::io", f"invalid UTF-8 in {template.path}: invalid byte sequence at offset "
+                                        f"{error.start}") from None
+
+
+def run_fmt(args: argparse.Namespace, console: Console) -> int:
+    changed: list[str] = []
+
+    def work(template: Template) -> int:
+        text = read_template_text(template)
+        template.source = text  # what the caret of an error points into
+        formatted = tessel.format(text)
+        if template.from_stdin and not (args.check or args.diff):
+            console.out(formatted)
+            return EXIT_OK
+        if formatted == text:
+            return EXIT_OK
+        changed.append(template.shown)
+        if args.diff:
+            console.out("".join(difflib.unified_diff(text.splitlines(keepends=True), formatted.splitlines(keepends=True),
+                                                     f"{template.shown}", f"{template.shown} (formatted)")))
+        elif args.check:
+            console.out(f"would reformat {template.shown}\n")
+        else:
+            write_atomically(template.path, formatted.encode())
+        return EXIT_FAILED if args.check else EXIT_OK
+
+    status = for_each_template(console, args.paths, work)
+    if changed and not (args.check or args.diff):
+        console.err(f"reformatted {len(changed)} file{'s' if len(changed) != 1 else ''}\n")
+    return status
+
+
 # ---- lint -------------------------------------------------------------------
 
 def apply_fix_edits(path: str, result: tessel.LintResult) -> int:
@@ -433,6 +477,16 @@ def build_parser() -> argparse.ArgumentParser:
     scan.add_argument("path", metavar="PATH", help="the template file, or - for standard input")
     scan.add_argument("--json", action="store_true", help="print the paths as a JSON array")
     scan.set_defaults(run=run_scan_imports)
+
+    fmt = commands.add_parser("fmt", parents=[common, formats],
+                              help="rewrite templates in the one canonical layout",
+                              description="Format templates: template syntax in one layout, Markdown untouched; "
+                                          "each result is checked to mean what the template meant.")
+    fmt.add_argument("paths", nargs="+", metavar="PATH", help="template files, or - (standard input to output)")
+    fmt.add_argument("--check", action="store_true", help="change nothing; list the files that would change, "
+                                                          "and exit 1 if any would")
+    fmt.add_argument("--diff", action="store_true", help="change nothing; print what would change as a unified diff")
+    fmt.set_defaults(run=run_fmt)
 
     lint = commands.add_parser("lint", parents=[common, variables],
                                help="find likely mistakes in templates",

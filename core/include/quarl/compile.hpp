@@ -77,6 +77,11 @@ Outcome<CheckResult> check_file(std::string_view path, const CompileOptions& opt
 Outcome<CheckResult> check_virtual(ModuleMap modules, std::string_view entry,
                                    const CompileOptions& options);
 
+// The source in the formatter's one layout for template syntax (Markdown
+// untouched), proved to parse to the same tree; its syntax errors as compile
+// reports them, `quarl::formatter_invariant` if the layout changed its meaning.
+Outcome<std::string> format_source(std::string source);
+
 // The paths a source names: its @extends target, its frontmatter imports and
 // its top-level @import and @export ... from lines, each once, in that order.
 // Loads nothing.

@@ -1,0 +1,267 @@
+#include "formatter.hpp"
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lexer.hpp"
+#include "module_source.hpp"
+#include "parser.hpp"
+#include "text_scan.hpp"
+#include "tree_text.hpp"
+#include "utf8.hpp"
+
+namespace quarl {
+namespace {
+
+using utf8::trim;
+
+bool is_space(char c) noexcept { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+
+// The pieces of an expression text, for respacing: a string literal as
+// written, a two-character operator, one of ( ) , . !, or a run of other
+// characters (a name, a number, a keyword).
+enum class Piece : std::uint8_t { Word, String, Open, Close, Comma, Dot, Bang, Operator };
+
+struct Lexeme {
+  Piece kind;
+  std::string_view text;
+};
+
+std::vector<Lexeme> lexemes(std::string_view text) {
+  std::vector<Lexeme> out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const char c = text[i];
+    if (is_space(c)) {
+      ++i;
+      continue;
+    }
+    const std::size_t start = i;
+    if (c == '"' || c == '\'') {
+      for (++i; i < text.size() && text[i] != c; ++i)
+        if (text[i] == '\\') ++i;
+      i = std::min(i + 1, text.size());
+      out.push_back({Piece::String, text.substr(start, i - start)});
+      continue;
+    }
+    const std::string_view two = text.substr(i, 2);
+    if (two == "==" || two == "!=" || two == "&&" || two == "||") {
+      out.push_back({Piece::Operator, two});
+      i += 2;
+      continue;
+    }
+    const Piece single = c == '(' ? Piece::Open : c == ')' ? Piece::Close : c == ',' ? Piece::Comma
+                       : c == '.' ? Piece::Dot : c == '!' ? Piece::Bang : Piece::Word;
+    if (single != Piece::Word) {
+      out.push_back({single, text.substr(i, 1)});
+      ++i;
+      continue;
+    }
+    while (i < text.size() && !is_space(text[i]) && std::string_view("\"'(),.!").find(text[i]) == std::string_view::npos &&
+           text.substr(i, 2) != "==" && text.substr(i, 2) != "&&" && text.substr(i, 2) != "||")
+      ++i;
+    out.push_back({Piece::Word, text.substr(start, i - start)});
+  }
+  return out;
+}
+
+// An expression or condition with one canonical spacing: `f(a, b)`,
+// `a.b.c`, `!x`, `a == b && c || d`; string literals as written.
+std::string respaced(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  Piece previous = Piece::Open;
+  bool first = true;
+  for (const Lexeme& lexeme : lexemes(text)) {
+    const bool tight = first || previous == Piece::Open || previous == Piece::Dot || previous == Piece::Bang ||
+                       lexeme.kind == Piece::Open || lexeme.kind == Piece::Close || lexeme.kind == Piece::Comma ||
+                       lexeme.kind == Piece::Dot;
+    if (!tight) out += ' ';
+    out += lexeme.text;
+    previous = lexeme.kind;
+    first = false;
+  }
+  return out;
+}
+
+// The part of a block directive's header before its closing colon (the last
+// colon outside strings and parentheses).
+std::string_view before_colon(std::string_view header) {
+  std::size_t colon = std::string_view::npos;
+  scan_outside_strings(header, [&](std::size_t i, std::size_t depth) {
+    if (depth == 0 && header[i] == ':') colon = i;
+    return false;
+  });
+  return trim(header.substr(0, colon));
+}
+
+// `"path"` as written, at the start of `text`.
+std::string_view quoted_path(std::string_view text) {
+  text = trim(text);
+  return text.substr(0, text.find('"', 1) + 1);
+}
+
+std::string names_list(std::string_view text, char separator) {
+  std::string out;
+  for (const std::string_view piece : split_outside_strings(text, separator)) {
+    const std::string_view name = trim(piece);
+    if (name.empty()) continue;
+    if (!out.empty()) out += ", ";
+    out += name;
+  }
+  return out;
+}
+
+std::string define_line(std::string_view rest) {
+  rest = trim(rest);
+  rest.remove_suffix(1);  // the colon
+  const std::size_t open = rest.find('(');
+  const std::size_t close = rest.find(')');
+  std::string out = "@define " + std::string(trim(rest.substr(0, open))) + "(";
+  bool first = true;
+  for (const std::string_view piece : split_outside_strings(rest.substr(open + 1, close - open - 1), ',')) {
+    const std::string_view param = trim(piece);
+    if (param.empty()) continue;
+    if (!first) out += ", ";
+    first = false;
+    std::size_t equals = std::string_view::npos;
+    scan_outside_strings(param, [&](std::size_t i, std::size_t) {
+      if (param[i] == '=' && param.substr(i, 2) != "==") equals = i;
+      return equals != std::string_view::npos;
+    });
+    if (equals == std::string_view::npos) {
+      out += param;
+    } else {
+      out += trim(param.substr(0, equals));
+      out += " = ";
+      out += trim(param.substr(equals + 1));
+    }
+  }
+  return out + "):";
+}
+
+std::string import_line(std::string_view rest) {
+  if (rest.starts_with('{')) {
+    const std::size_t close = rest.find('}');
+    const std::string_view after = trim(rest.substr(close + 1));
+    return "@import { " + names_list(rest.substr(1, close - 1), ',') + " } from " +
+           std::string(quoted_path(after.substr(4)));
+  }
+  const std::string_view path = quoted_path(rest);
+  const std::string_view after = trim(trim(rest).substr(path.size()));
+  std::string out = "@import " + std::string(path);
+  if (!after.empty()) out += " as " + std::string(trim(after.substr(3)));
+  return out;
+}
+
+std::string export_line(std::string_view rest) {
+  for (const std::string_view prefix : {"* from ", "*from "})
+    if (rest.starts_with(prefix)) return "@export * from " + std::string(quoted_path(rest.substr(prefix.size())));
+  const std::size_t first = rest.find(' ');
+  if (first != std::string_view::npos) {
+    const std::size_t second = rest.find(' ', first + 1);
+    if (second != std::string_view::npos && rest.substr(first + 1, second - first - 1) == "from")
+      return "@export " + std::string(rest.substr(0, first)) + " from " +
+             std::string(quoted_path(rest.substr(second + 1)));
+  }
+  return "@export " + std::string(rest);
+}
+
+std::string message_line(std::string_view header) {
+  const std::string_view role = before_colon(header);
+  if (role.size() >= 4 && role.starts_with("{{") && role.ends_with("}}"))
+    return "@message {{ " + respaced(trim(role.substr(2, role.size() - 4))) + " }}:";
+  return "@message " + std::string(role) + ":";
+}
+
+std::string for_line(std::string_view header) {
+  const std::string_view content = before_colon(header);
+  const std::size_t in = content.find(" in ");
+  std::string out = "@for " + names_list(content.substr(0, in), ',');
+  return out + " in " + respaced(content.substr(in + 4)) + ":";
+}
+
+// A directive line (trimmed) of a template that parses, in its one spelling.
+std::string directive_line(std::string_view line) {
+  const auto after = [&](std::string_view keyword) { return line.substr(keyword.size()); };
+  if (line.starts_with("@if ")) return "@if " + respaced(before_colon(after("@if "))) + ":";
+  if (line.starts_with("@elseif ")) return "@elseif " + respaced(before_colon(after("@elseif "))) + ":";
+  if (line.starts_with("@for ")) return for_line(after("@for "));
+  if (line.starts_with("@define ")) return define_line(after("@define "));
+  if (line.starts_with("@import")) return import_line(trim(after("@import")));
+  if (line.starts_with("@export")) return export_line(trim(after("@export")));
+  if (line.starts_with("@include ")) return "@include " + std::string(trim(after("@include ")));
+  if (line.starts_with("@message ")) return message_line(after("@message "));
+  if (line.starts_with("@block ")) return "@block " + std::string(before_colon(after("@block "))) + ":";
+  if (line.starts_with("@extends")) return "@extends " + std::string(quoted_path(after("@extends")));
+  return std::string(line);  // @else:, @end
+}
+
+// Where the interpolation token that starts at `token` ends: after its `}}`.
+std::size_t interpolation_end(std::string_view text, const Token& token) {
+  const std::size_t payload_end = static_cast<std::size_t>(token.text.data() - text.data()) + token.text.size();
+  return text.find("}}", token.text.empty() ? token.offset + 2 : payload_end) + 2;
+}
+
+// Where two one-line trees first differ, with some text of each around it.
+std::string first_difference(const std::string& before, const std::string& after) {
+  const auto mismatch = std::mismatch(before.begin(), before.end(), after.begin(), after.end());
+  const std::size_t at = static_cast<std::size_t>(mismatch.first - before.begin());
+  const std::size_t from = at > 30 ? at - 30 : 0;
+  return "the parse tree changed: before ..." + before.substr(from, 70) + "..., after ..." + after.substr(from, 70) + "...";
+}
+
+}  // namespace
+
+std::string format_layout(std::string_view text) {
+  const std::string_view mark = text.starts_with("\xEF\xBB\xBF") ? text.substr(0, 3) : std::string_view();
+  const ModuleText module = without_byte_order_mark(std::make_shared<const std::string>(text));
+  const TokenList tokens = lex(module);
+  const std::string_view source = *module;
+  std::string out(mark);
+  out.reserve(text.size() + text.size() / 16);
+  std::size_t copied = 0;
+  for (const Token& token : tokens.tokens) {
+    std::size_t end = 0;
+    std::string replacement;
+    if (token.kind == TokenKind::Interpolation) {
+      end = interpolation_end(source, token);
+      replacement = "{{ " + respaced(token.text) + " }}";
+    } else if (token.kind == TokenKind::Directive) {
+      end = token.offset + token.text.size();
+      replacement = directive_line(trim(token.text));
+    } else {
+      continue;
+    }
+    out.append(source, copied, token.offset - copied);
+    out += replacement;
+    copied = end;
+  }
+  out.append(source, copied, std::string_view::npos);
+  return out;
+}
+
+void require_same_tree(std::string_view original, std::string_view formatted) {
+  const auto tree = [](std::string_view text) {
+    return tree_text(parse_template(lex(without_byte_order_mark(std::make_shared<const std::string>(text)))),
+                     Offsets::Hidden);
+  };
+  const std::string before = tree(original);
+  std::string after;
+  try {
+    after = tree(formatted);
+  } catch (const Error& error) {
+    throw Error::formatter_invariant("the formatted template does not parse: " + error.message());
+  }
+  if (after != before) throw Error::formatter_invariant(first_difference(before, after));
+}
+
+std::string format_template(std::string_view text) {
+  std::string formatted = format_layout(text);
+  require_same_tree(text, formatted);
+  return formatted;
+}
+
+}  // namespace quarl
