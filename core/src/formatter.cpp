@@ -215,15 +215,15 @@ std::string first_difference(const std::string& before, const std::string& after
 
 }  // namespace
 
-std::string format_layout(std::string_view text) {
-  const std::string_view mark = text.starts_with("\xEF\xBB\xBF") ? text.substr(0, 3) : std::string_view();
-  const ModuleText module = without_byte_order_mark(std::make_shared<const std::string>(text));
-  const TokenList tokens = lex(module);
-  const std::string_view source = *module;
+namespace {
+
+// The text with each interpolation and directive line of `tokens` (the
+// tokens of that text) in its canonical form, after `mark`.
+std::string layout(std::string_view mark, std::string_view source, const std::vector<Token>& tokens) {
   std::string out(mark);
-  out.reserve(text.size() + text.size() / 16);
+  out.reserve(mark.size() + source.size() + source.size() / 16);
   std::size_t copied = 0;
-  for (const Token& token : tokens.tokens) {
+  for (const Token& token : tokens) {
     std::size_t end = 0;
     std::string replacement;
     if (token.kind == TokenKind::Interpolation) {
@@ -243,24 +243,55 @@ std::string format_layout(std::string_view text) {
   return out;
 }
 
-void require_same_tree(std::string_view original, std::string_view formatted) {
-  const auto tree = [](std::string_view text) {
-    return tree_text(parse_template(lex(without_byte_order_mark(std::make_shared<const std::string>(text)))),
-                     Offsets::Hidden);
-  };
-  const std::string before = tree(original);
-  std::string after;
+ModuleText module_text(std::string_view text) {
+  return without_byte_order_mark(std::make_shared<const std::string>(text));
+}
+
+// Whether two node lists are the same tree, spans aside. Text runs, which
+// can be megabytes long, are compared as they are, the rest as tree text.
+bool same_nodes(const NodeList& a, const NodeList& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto* text_a = std::get_if<Text>(&a[i].data);
+    const auto* text_b = std::get_if<Text>(&b[i].data);
+    if (text_a && text_b ? text_a->text != text_b->text
+                         : tree_text(a[i], Offsets::Hidden) != tree_text(b[i], Offsets::Hidden))
+      return false;
+  }
+  return true;
+}
+
+void require_same(const Template& before, const Template& after) {
+  const bool same = before.frontmatter == after.frontmatter &&
+                    (before.extends ? after.extends && before.extends->path == after.extends->path
+                                    : !after.extends) &&
+                    same_nodes(before.body, after.body);
+  if (!same)
+    throw Error::formatter_invariant(
+        first_difference(tree_text(before, Offsets::Hidden), tree_text(after, Offsets::Hidden)));
+}
+
+Template parse_formatted(std::string_view formatted) {
   try {
-    after = tree(formatted);
+    return parse_template(lex(module_text(formatted)));
   } catch (const Error& error) {
     throw Error::formatter_invariant("the formatted template does not parse: " + error.message());
   }
-  if (after != before) throw Error::formatter_invariant(first_difference(before, after));
+}
+
+}  // namespace
+
+void require_same_tree(std::string_view original, std::string_view formatted) {
+  require_same(parse_template(lex(module_text(original))), parse_formatted(formatted));
 }
 
 std::string format_template(std::string_view text) {
-  std::string formatted = format_layout(text);
-  require_same_tree(text, formatted);
+  const std::string_view mark = text.starts_with("\xEF\xBB\xBF") ? text.substr(0, 3) : std::string_view();
+  const ModuleText module = module_text(text);
+  TokenList tokens = lex(module);
+  std::string formatted = layout(mark, *module, tokens.tokens);
+  const Template before = parse_template(std::move(tokens));
+  require_same(before, parse_formatted(formatted));
   return formatted;
 }
 

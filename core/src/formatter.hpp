@@ -16,9 +16,6 @@ namespace quarl {
 // (spans aside) throws `quarl::formatter_invariant` saying where.
 std::string format_template(std::string_view text);
 
-// The layout alone, unchecked (for a template that parses).
-std::string format_layout(std::string_view text);
-
 // Throws `quarl::formatter_invariant` unless `formatted` parses to the tree
 // `original` parses to, spans aside; `original`'s own syntax errors as they are.
 void require_same_tree(std::string_view original, std::string_view formatted);

@@ -79,15 +79,32 @@ std::string tree_text(const Condition& condition) {
 
 // Text as a quoted string with \n for line feeds.
 std::string quoted_text(std::string_view text) {
-  std::string out = "\"";
-  for (const char c : text) out += c == '\n' ? std::string("\\n") : std::string(1, c);
-  return out + "\"";
+  std::string out;
+  append_quoted(out, text);
+  return out;
+}
+
+void append_quoted(std::string& out, std::string_view text) {
+  out.reserve(out.size() + text.size() + text.size() / 16 + 2);
+  out += '"';
+  for (std::size_t from = 0;;) {
+    const std::size_t line_end = text.find('\n', from);
+    out.append(text.substr(from, line_end - from));
+    if (line_end == std::string_view::npos) break;
+    out += "\\n";
+    from = line_end + 1;
+  }
+  out += '"';
 }
 
 std::string tree_text(const Node& node, Offsets offsets) {
   struct Visitor {
     Offsets offsets;
-    std::string operator()(const Text& t) const { return "Text" + quoted_text(t.text); }
+    std::string operator()(const Text& t) const {
+      std::string out = "Text";
+      append_quoted(out, t.text);
+      return out;
+    }
     std::string operator()(const Interpolation& i) const { return "{{" + tree_text(i.expr) + "}}"; }
     std::string operator()(const EscapedBrace&) const { return "Esc"; }
     std::string operator()(const If& n) const {
@@ -156,8 +173,12 @@ std::string tree_text(const Node& node, Offsets offsets) {
 
 std::string tree_text(const NodeList& nodes, Offsets offsets) {
   std::string out = "[";
-  for (std::size_t i = 0; i < nodes.size(); ++i) out += (i ? " " : "") + tree_text(nodes[i], offsets);
-  return out + "]";
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    if (i) out += ' ';
+    out += tree_text(nodes[i], offsets);
+  }
+  out += ']';
+  return out;
 }
 
 // The body tree, preceded by the frontmatter and @extends when present.
@@ -167,7 +188,8 @@ std::string tree_text(const Template& t, Offsets offsets) {
   if (t.extends)
     out += "extends=" + std::string(t.extends->path) +
            (offsets == Offsets::Shown ? "@" + std::to_string(t.extends->offset) : "") + " ";
-  return out + tree_text(t.body, offsets);
+  out += tree_text(t.body, offsets);
+  return out;
 }
 
 

@@ -29,5 +29,6 @@ std::string tree_text(const Template& tpl, Offsets offsets);
 
 // `text` in double quotes with line feeds as \n.
 std::string quoted_text(std::string_view text);
+void append_quoted(std::string& out, std::string_view text);
 
 }  // namespace quarl
