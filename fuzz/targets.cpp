@@ -8,8 +8,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "formatter.hpp"
 #include "frontmatter.hpp"
 #include "lexer.hpp"
+#include "module_source.hpp"
 #include "parser.hpp"
 #include "quarl/compile.hpp"
 #include "quarl/lint.hpp"
@@ -44,11 +46,21 @@ Value variables() {
 
 }  // namespace
 
+// Whatever parses, the formatter lays out without changing its tree, and
+// its layout is a fixed point.
 void parse(std::string_view input) {
   try {
-    (void)parse_template(lex(std::make_shared<const std::string>(input)));
+    (void)parse_template(lex(without_byte_order_mark(std::make_shared<const std::string>(input))));
   } catch (const Error&) {
+    return;
   }
+  std::string formatted;
+  try {
+    formatted = format_template(input);
+  } catch (const Error& error) {
+    broken("a template that parses does not format: " + error.message());
+  }
+  if (format_template(formatted) != formatted) broken("formatting twice changed the layout");
 }
 
 void frontmatter(std::string_view input) {

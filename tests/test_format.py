@@ -15,6 +15,9 @@ CASES = [
     ("{{name}} {{  user . name  }} {{f( a ,'b  c' ,)}}", "{{ name }} {{ user.name }} {{ f(a, 'b  c',) }}"),
     ("{{ m . f( x ) }} {{ g(h( 1.5e2 ), -2) }}", "{{ m.f(x) }} {{ g(h(1.5e2), -2) }}"),
     ('{{ f("}}  {{", \'a\\\'  b\') }}', '{{ f("}}  {{", \'a\\\'  b\') }}'),  # string literals as written
+    # Spacing the parser keeps: a call's name with spaces in it; an argument that starts
+    # and ends with a quote is one string, whatever lies between (then it stays as written).
+    ("{{ fine  values( o ) }} {{f(s, 'a')} {{ g(s, 'b')}}", "{{ fine  values(o) }} {{ f(s, 'a')} {{ g(s, 'b') }}"),
     ("@if  a==1&&! b||c . d  :\n@elseif   f( x )!='y'  :\n@else:  \n@end  \n",
      "@if a == 1 && !b || c.d:\n@elseif f(x) != 'y':\n@else:\n@end\n"),
     ('@if  x=="a: b" :\n@end\n', '@if x == "a: b":\n@end\n'),  # the colon that ends the header

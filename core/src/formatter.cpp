@@ -7,6 +7,7 @@
 
 #include "lexer.hpp"
 #include "module_source.hpp"
+#include "expr.hpp"
 #include "parser.hpp"
 #include "text_scan.hpp"
 #include "tree_text.hpp"
@@ -27,11 +28,13 @@ enum class Piece : std::uint8_t { Word, String, Open, Close, Comma, Dot, Bang, O
 struct Lexeme {
   Piece kind;
   std::string_view text;
+  std::string_view gap;  // the white space before it
 };
 
 std::vector<Lexeme> lexemes(std::string_view text) {
   std::vector<Lexeme> out;
   std::size_t i = 0;
+  std::size_t gap_start = 0;
   while (i < text.size()) {
     const char c = text[i];
     if (is_space(c)) {
@@ -39,36 +42,43 @@ std::vector<Lexeme> lexemes(std::string_view text) {
       continue;
     }
     const std::size_t start = i;
+    const std::string_view gap = text.substr(gap_start, start - gap_start);
     if (c == '"' || c == '\'') {
       for (++i; i < text.size() && text[i] != c; ++i)
         if (text[i] == '\\') ++i;
       i = std::min(i + 1, text.size());
-      out.push_back({Piece::String, text.substr(start, i - start)});
+      out.push_back({Piece::String, text.substr(start, i - start), gap});
+      gap_start = i;
       continue;
     }
     const std::string_view two = text.substr(i, 2);
     if (two == "==" || two == "!=" || two == "&&" || two == "||") {
-      out.push_back({Piece::Operator, two});
+      out.push_back({Piece::Operator, two, gap});
       i += 2;
+      gap_start = i;
       continue;
     }
     const Piece single = c == '(' ? Piece::Open : c == ')' ? Piece::Close : c == ',' ? Piece::Comma
                        : c == '.' ? Piece::Dot : c == '!' ? Piece::Bang : Piece::Word;
     if (single != Piece::Word) {
-      out.push_back({single, text.substr(i, 1)});
+      out.push_back({single, text.substr(i, 1), gap});
       ++i;
+      gap_start = i;
       continue;
     }
     while (i < text.size() && !is_space(text[i]) && std::string_view("\"'(),.!").find(text[i]) == std::string_view::npos &&
            text.substr(i, 2) != "==" && text.substr(i, 2) != "&&" && text.substr(i, 2) != "||")
       ++i;
-    out.push_back({Piece::Word, text.substr(start, i - start)});
+    out.push_back({Piece::Word, text.substr(start, i - start), gap});
+    gap_start = i;
   }
   return out;
 }
 
 // An expression or condition with one canonical spacing: `f(a, b)`,
-// `a.b.c`, `!x`, `a == b && c || d`; string literals as written.
+// `a.b.c`, `!x`, `a == b && c || d`; string literals as written. White
+// space is changed only beside punctuation and operators, where the parser
+// trims it: between two words (a call's name may hold spaces) it stays.
 std::string respaced(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -78,13 +88,38 @@ std::string respaced(std::string_view text) {
     const bool tight = first || previous == Piece::Open || previous == Piece::Dot || previous == Piece::Bang ||
                        lexeme.kind == Piece::Open || lexeme.kind == Piece::Close || lexeme.kind == Piece::Comma ||
                        lexeme.kind == Piece::Dot;
-    if (!tight) out += ' ';
+    const bool between_words = !first && (previous == Piece::Word || previous == Piece::String) &&
+                               (lexeme.kind == Piece::Word || lexeme.kind == Piece::String);
+    if (between_words)
+      out += lexeme.gap;
+    else if (!tight)
+      out += ' ';
     out += lexeme.text;
     previous = lexeme.kind;
     first = false;
   }
   return out;
 }
+
+// `text` respaced when that leaves its parse as it was, else as written
+// (trimmed): the parser decides some shapes on the raw text (an argument
+// that starts and ends with a quote is one string literal, whatever lies
+// between), and respacing must not move a boundary it relies on.
+template <class Parse>
+std::string canonical(std::string_view text, Parse&& parse) {
+  std::string spaced = respaced(text);
+  try {
+    if (tree_text(parse(spaced)) == tree_text(parse(text))) return spaced;
+  } catch (const Error&) {
+  }
+  return std::string(trim(text));
+}
+
+std::string canonical_interpolation(std::string_view text) {
+  return canonical(text, [](std::string_view t) { return parse_interpolation(t, 0, ModuleText()); });
+}
+std::string canonical_condition(std::string_view text) { return canonical(text, parse_condition); }
+std::string canonical_expression(std::string_view text) { return canonical(text, parse_directive_expr); }
 
 // The part of a block directive's header before its closing colon (the last
 // colon outside strings and parentheses).
@@ -172,7 +207,7 @@ std::string export_line(std::string_view rest) {
 std::string message_line(std::string_view header) {
   const std::string_view role = before_colon(header);
   if (role.size() >= 4 && role.starts_with("{{") && role.ends_with("}}"))
-    return "@message {{ " + respaced(trim(role.substr(2, role.size() - 4))) + " }}:";
+    return "@message {{ " + canonical_expression(trim(role.substr(2, role.size() - 4))) + " }}:";
   return "@message " + std::string(role) + ":";
 }
 
@@ -180,14 +215,14 @@ std::string for_line(std::string_view header) {
   const std::string_view content = before_colon(header);
   const std::size_t in = content.find(" in ");
   std::string out = "@for " + names_list(content.substr(0, in), ',');
-  return out + " in " + respaced(content.substr(in + 4)) + ":";
+  return out + " in " + canonical_expression(content.substr(in + 4)) + ":";
 }
 
 // A directive line (trimmed) of a template that parses, in its one spelling.
 std::string directive_line(std::string_view line) {
   const auto after = [&](std::string_view keyword) { return line.substr(keyword.size()); };
-  if (line.starts_with("@if ")) return "@if " + respaced(before_colon(after("@if "))) + ":";
-  if (line.starts_with("@elseif ")) return "@elseif " + respaced(before_colon(after("@elseif "))) + ":";
+  if (line.starts_with("@if ")) return "@if " + canonical_condition(before_colon(after("@if "))) + ":";
+  if (line.starts_with("@elseif ")) return "@elseif " + canonical_condition(before_colon(after("@elseif "))) + ":";
   if (line.starts_with("@for ")) return for_line(after("@for "));
   if (line.starts_with("@define ")) return define_line(after("@define "));
   if (line.starts_with("@import")) return import_line(trim(after("@import")));
@@ -228,7 +263,7 @@ std::string layout(std::string_view mark, std::string_view source, const std::ve
     std::string replacement;
     if (token.kind == TokenKind::Interpolation) {
       end = interpolation_end(source, token);
-      replacement = "{{ " + respaced(token.text) + " }}";
+      replacement = "{{ " + canonical_interpolation(token.text) + " }}";
     } else if (token.kind == TokenKind::Directive) {
       end = token.offset + token.text.size();
       replacement = directive_line(trim(token.text));
