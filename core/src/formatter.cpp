@@ -1,13 +1,14 @@
 #include "formatter.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "expr.hpp"
 #include "lexer.hpp"
 #include "module_source.hpp"
-#include "expr.hpp"
 #include "parser.hpp"
 #include "text_scan.hpp"
 #include "tree_text.hpp"
@@ -33,44 +34,39 @@ struct Lexeme {
 
 std::vector<Lexeme> lexemes(std::string_view text) {
   std::vector<Lexeme> out;
-  std::size_t i = 0;
   std::size_t gap_start = 0;
+  std::size_t i = 0;
+  // The lexeme from `start` to `end`, with the white space before it.
+  const auto take = [&](Piece kind, std::size_t start, std::size_t end) {
+    out.push_back({kind, text.substr(start, end - start), text.substr(gap_start, start - gap_start)});
+    gap_start = i = end;
+  };
+  const auto operator_at = [&](std::size_t at) {
+    const std::string_view two = text.substr(at, 2);
+    return two == "==" || two == "!=" || two == "&&" || two == "||";
+  };
   while (i < text.size()) {
     const char c = text[i];
+    const std::size_t start = i;
     if (is_space(c)) {
       ++i;
-      continue;
+    } else if (c == '"' || c == '\'') {
+      std::size_t end = start + 1;
+      for (; end < text.size() && text[end] != c; ++end)
+        if (text[end] == '\\') ++end;
+      take(Piece::String, start, std::min(end + 1, text.size()));
+    } else if (operator_at(i)) {
+      take(Piece::Operator, start, start + 2);
+    } else if (const std::size_t punctuation = std::string_view("(),.!").find(c); punctuation != std::string_view::npos) {
+      constexpr Piece kPunctuation[] = {Piece::Open, Piece::Close, Piece::Comma, Piece::Dot, Piece::Bang};
+      take(kPunctuation[punctuation], start, start + 1);
+    } else {
+      std::size_t end = start;
+      while (end < text.size() && !is_space(text[end]) &&
+             std::string_view("\"'(),.!").find(text[end]) == std::string_view::npos && !operator_at(end))
+        ++end;
+      take(Piece::Word, start, end);
     }
-    const std::size_t start = i;
-    const std::string_view gap = text.substr(gap_start, start - gap_start);
-    if (c == '"' || c == '\'') {
-      for (++i; i < text.size() && text[i] != c; ++i)
-        if (text[i] == '\\') ++i;
-      i = std::min(i + 1, text.size());
-      out.push_back({Piece::String, text.substr(start, i - start), gap});
-      gap_start = i;
-      continue;
-    }
-    const std::string_view two = text.substr(i, 2);
-    if (two == "==" || two == "!=" || two == "&&" || two == "||") {
-      out.push_back({Piece::Operator, two, gap});
-      i += 2;
-      gap_start = i;
-      continue;
-    }
-    const Piece single = c == '(' ? Piece::Open : c == ')' ? Piece::Close : c == ',' ? Piece::Comma
-                       : c == '.' ? Piece::Dot : c == '!' ? Piece::Bang : Piece::Word;
-    if (single != Piece::Word) {
-      out.push_back({single, text.substr(i, 1), gap});
-      ++i;
-      gap_start = i;
-      continue;
-    }
-    while (i < text.size() && !is_space(text[i]) && std::string_view("\"'(),.!").find(text[i]) == std::string_view::npos &&
-           text.substr(i, 2) != "==" && text.substr(i, 2) != "&&" && text.substr(i, 2) != "||")
-      ++i;
-    out.push_back({Piece::Word, text.substr(start, i - start), gap});
-    gap_start = i;
   }
   return out;
 }
