@@ -37,13 +37,23 @@ output = tessel.compile('---\nname: Straße\n---\n{{ upper(name) }} {{ lower(nam
 assert output.endswith('STRASSE straße\n'), output
 print('check_wheel: the wheel compiles with the system libyaml and ICU hidden')
 "
-if [[ $(id -u) -ne 0 ]] || ! unshare -m true 2>/dev/null; then
-  echo "check_wheel: not root, so the system libraries stay visible; only the links were checked"
+plain_check() {
   "$venv/bin/python" -c "import tessel; tessel.compile('---\nx: 1\n---\n{{ upper(\"a\") }}')"
+}
+if [[ $(id -u) -ne 0 ]] || ! unshare -m true 2>/dev/null; then
+  echo "check_wheel: no mount namespace here (needs root), so the system libraries stay visible; only the links were checked"
+  plain_check
   exit 0
 fi
+status=0
 unshare -m bash -c '
   for library in $(find /usr/lib /lib -type f \( -name "libyaml*.so*" -o -name "libicu*.so*" \) 2>/dev/null); do
-    mount --bind /dev/null "$library"
+    mount --bind /dev/null "$library" 2>/dev/null || exit 77
   done
-  exec "$0" -c "$1"' "$venv/bin/python" "$check"
+  exec "$0" -c "$1"' "$venv/bin/python" "$check" || status=$?
+if [[ $status -eq 77 ]]; then
+  echo "check_wheel: the system libraries could not be hidden here; only the links were checked"
+  plain_check
+elif [[ $status -ne 0 ]]; then
+  exit "$status"
+fi
