@@ -110,7 +110,7 @@ CASES = [
                                                     "text, begin it with {{ string(\"@\") }} instead"),
     (["scan-imports", "main.quarl"], b"", 0, "./lib/helpers.quarl\n", ""),
     (["scan-imports", "-", "--json"], b'@extends "./base.quarl"\n', 0, '["./base.quarl"]\n', ""),
-    (["scan-imports", "gone.quarl"], b"", 2, "", "quarl: error: cannot read gone.quarl: No such file or directory\n"),
+    (["scan-imports", "gone.quarl"], b"", 2, "", "quarl: error: gone.quarl: No such file or directory\n"),
     (["lint", "legacy.quarl", "hello.quarl"], b"", 0,
      "legacy.quarl:1:3: warn[legacy-interpolation]: legacy single-brace interpolation `{name}` \u2014 use `{{name}}` "
      "(double braces)\n 1 | x {name} y\n   |   ^^^^^^\nhelp: Run `quarl lint --fix` to migrate to `{{x}}` syntax "

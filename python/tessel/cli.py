@@ -182,6 +182,19 @@ def write_output(console: Console, destination: str | None, data: str | bytes) -
     return EXIT_OK
 
 
+def read_template_text(template: Template) -> str:
+    """A template's text: standard input as read, or the file's, decoded."""
+    if template.from_stdin:
+        return template.source or ""
+    with open(template.path, "rb") as file:
+        data = file.read()
+    try:
+        return data.decode("utf-8")
+    except UnicodeDecodeError as error:
+        raise CommandError("quarl::io", f"invalid UTF-8 in {template.path}: invalid byte sequence at offset "
+                                        f"{error.start}") from None
+
+
 def read_variables(args: argparse.Namespace, console: Console) -> dict[str, Any] | None | int:
     """The caller variables the flags give, or the exit code after showing
     why they cannot be used."""
@@ -211,7 +224,7 @@ def run_compile(args: argparse.Namespace, console: Console) -> int:
             console.warning(template.shown, warning)
         if args.expect and result.kind != args.expect:
             raise CommandError(f"quarl::expected_{args.expect}",
-                                 f"expected {args.expect} output, but template produced {result.kind}")
+                               f"expected {args.expect} output, but template produced {result.kind}")
         status = EXIT_OK
         if args.source_map is not None and result.source_map is not None:
             document = json.dumps(result.source_map, ensure_ascii=False, sort_keys=True, separators=(",", ":"))
@@ -248,19 +261,7 @@ def run_check(args: argparse.Namespace, console: Console) -> int:
 
 def run_scan_imports(args: argparse.Namespace, console: Console) -> int:
     def work(template: Template) -> int:
-        if not template.from_stdin:
-            try:
-                with open(template.path, "rb") as file:
-                    data = file.read()
-            except OSError as error:
-                console.err(f"quarl: error: cannot read {escape_text(template.path)}: {error.strerror or error}\n")
-                return EXIT_USAGE
-            try:
-                template.source = data.decode("utf-8")
-            except UnicodeDecodeError as error:
-                raise CommandError("quarl::io", f"invalid UTF-8 in {template.path}: invalid byte sequence at "
-                                                  f"offset {error.start}") from None
-        paths = tessel.scan_imports(template.source or "")
+        paths = tessel.scan_imports(read_template_text(template))
         console.out(json.dumps(paths, ensure_ascii=False) + "\n" if args.json else "".join(p + "\n" for p in paths))
         return EXIT_OK
 
@@ -268,19 +269,6 @@ def run_scan_imports(args: argparse.Namespace, console: Console) -> int:
 
 
 # ---- fmt --------------------------------------------------------------------
-
-def read_template_text(template: Template) -> str:
-    """A template's text: standard input as read, or the file's, decoded."""
-    if template.from_stdin:
-        return template.source or ""
-    with open(template.path, "rb") as file:
-        data = file.read()
-    try:
-        return data.decode("utf-8")
-    except UnicodeDecodeError as error:
-        raise CommandError("quarl::io", f"invalid UTF-8 in {template.path}: invalid byte sequence at offset "
-                                        f"{error.start}") from None
-
 
 def run_fmt(args: argparse.Namespace, console: Console) -> int:
     changed: list[str] = []
