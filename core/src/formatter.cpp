@@ -78,13 +78,12 @@ std::vector<Lexeme> lexemes(std::string_view text) {
 std::string respaced(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  Piece previous = Piece::Open;
-  bool first = true;
+  Piece previous = Piece::Open;  // nothing goes before the first lexeme
   for (const Lexeme& lexeme : lexemes(text)) {
-    const bool tight = first || previous == Piece::Open || previous == Piece::Dot || previous == Piece::Bang ||
+    const bool tight = previous == Piece::Open || previous == Piece::Dot || previous == Piece::Bang ||
                        lexeme.kind == Piece::Open || lexeme.kind == Piece::Close || lexeme.kind == Piece::Comma ||
                        lexeme.kind == Piece::Dot;
-    const bool between_words = !first && (previous == Piece::Word || previous == Piece::String) &&
+    const bool between_words = (previous == Piece::Word || previous == Piece::String) &&
                                (lexeme.kind == Piece::Word || lexeme.kind == Piece::String);
     if (between_words)
       out += lexeme.gap;
@@ -92,7 +91,6 @@ std::string respaced(std::string_view text) {
       out += ' ';
     out += lexeme.text;
     previous = lexeme.kind;
-    first = false;
   }
   return out;
 }
@@ -134,15 +132,38 @@ std::string_view quoted_path(std::string_view text) {
   return text.substr(0, text.find('"', 1) + 1);
 }
 
-std::string names_list(std::string_view text, char separator) {
+// The non-empty pieces of `text` between separators (outside strings),
+// trimmed, each written by `write`, joined with ", ".
+template <class Write>
+std::string joined_pieces(std::string_view text, char separator, Write&& write) {
   std::string out;
   for (const std::string_view piece : split_outside_strings(text, separator)) {
-    const std::string_view name = trim(piece);
-    if (name.empty()) continue;
+    const std::string_view trimmed = trim(piece);
+    if (trimmed.empty()) continue;
     if (!out.empty()) out += ", ";
-    out += name;
+    write(out, trimmed);
   }
   return out;
+}
+
+std::string names_list(std::string_view text, char separator) {
+  return joined_pieces(text, separator, [](std::string& out, std::string_view name) { out += name; });
+}
+
+// A parameter as `name` or `name = default` (the default as written).
+void write_param(std::string& out, std::string_view param) {
+  std::size_t equals = std::string_view::npos;
+  scan_outside_strings(param, [&](std::size_t i, std::size_t) {
+    if (param[i] == '=' && param.substr(i, 2) != "==") equals = i;
+    return equals != std::string_view::npos;
+  });
+  if (equals == std::string_view::npos) {
+    out += param;
+    return;
+  }
+  out += trim(param.substr(0, equals));
+  out += " = ";
+  out += trim(param.substr(equals + 1));
 }
 
 std::string define_line(std::string_view rest) {
@@ -150,27 +171,8 @@ std::string define_line(std::string_view rest) {
   rest.remove_suffix(1);  // the colon
   const std::size_t open = rest.find('(');
   const std::size_t close = rest.find(')');
-  std::string out = "@define " + std::string(trim(rest.substr(0, open))) + "(";
-  bool first = true;
-  for (const std::string_view piece : split_outside_strings(rest.substr(open + 1, close - open - 1), ',')) {
-    const std::string_view param = trim(piece);
-    if (param.empty()) continue;
-    if (!first) out += ", ";
-    first = false;
-    std::size_t equals = std::string_view::npos;
-    scan_outside_strings(param, [&](std::size_t i, std::size_t) {
-      if (param[i] == '=' && param.substr(i, 2) != "==") equals = i;
-      return equals != std::string_view::npos;
-    });
-    if (equals == std::string_view::npos) {
-      out += param;
-    } else {
-      out += trim(param.substr(0, equals));
-      out += " = ";
-      out += trim(param.substr(equals + 1));
-    }
-  }
-  return out + "):";
+  return "@define " + std::string(trim(rest.substr(0, open))) + "(" +
+         joined_pieces(rest.substr(open + 1, close - open - 1), ',', write_param) + "):";
 }
 
 std::string import_line(std::string_view rest) {
@@ -317,8 +319,8 @@ void require_same_tree(std::string_view original, std::string_view formatted) {
 }
 
 std::string format_template(std::string_view text) {
-  const std::string_view mark = text.starts_with("\xEF\xBB\xBF") ? text.substr(0, 3) : std::string_view();
   const ModuleText module = module_text(text);
+  const std::string_view mark = text.substr(0, text.size() - module->size());  // a byte order mark, kept
   TokenList tokens = lex(module);
   std::string formatted = layout(mark, *module, tokens.tokens);
   const Template before = parse_template(std::move(tokens));

@@ -48,6 +48,13 @@ auto at_boundary(Work&& work) -> Outcome<decltype(work())> {
   }
 }
 
+// A source given as a string: within the size limit, and UTF-8.
+void require_valid_source(std::string_view source) {
+  if (source.size() > kMaxSourceBytes)
+    throw Error::resource_limit(file_too_large(source.size(), kMaxSourceBytes, kSourceName));
+  check_utf8(source, kSourceName);
+}
+
 // The entry module's source, the resolver that loaded it with everything it
 // imports, and the module itself; for a compile with a source map, the
 // modules the map points into, added as they load.
@@ -91,9 +98,7 @@ auto with_entry(Load&& load, Work&& work) {
 }
 
 void load_source_entry(Entry& entry, std::string source, const CompileOptions& options) {
-  if (source.size() > kMaxSourceBytes)
-    throw Error::resource_limit(file_too_large(source.size(), kMaxSourceBytes, kSourceName));
-  check_utf8(source, kSourceName);
+  require_valid_source(source);
   // A base directory given is checked now; the current directory (an empty
   // base) is read only if an import needs it. Both are canonical (the
   // system's current directory has no symbolic links in it), so checking
@@ -237,9 +242,7 @@ Outcome<CheckResult> check_virtual(ModuleMap modules, std::string_view entry,
 
 Outcome<std::string> format_source(std::string source) {
   return at_boundary([&] {
-    if (source.size() > kMaxSourceBytes)
-      throw Error::resource_limit(file_too_large(source.size(), kMaxSourceBytes, kSourceName));
-    check_utf8(source, kSourceName);
+    require_valid_source(source);
     return format_template(source);
   });
 }

@@ -88,12 +88,15 @@ class Template:
         return STDIN_NAME if self.from_stdin else self.path
 
     def read_stdin(self) -> None:
-        data = sys.stdin.buffer.read()
+        self.source = self.decoded(sys.stdin.buffer.read())
+
+    def decoded(self, data: bytes) -> str:
+        """The template's bytes as text; not UTF-8 is an error, as for the compiler."""
         try:
-            self.source = data.decode("utf-8")
+            return data.decode("utf-8")
         except UnicodeDecodeError as error:
-            raise CommandError("quarl::io", f"invalid UTF-8 in {STDIN_NAME}: invalid byte sequence at offset "
-                                              f"{error.start}") from None
+            raise CommandError("quarl::io", f"invalid UTF-8 in {self.shown}: invalid byte sequence at offset "
+                                            f"{error.start}") from None
 
     def unreadable(self) -> bool:
         """Whether the file cannot be read at all (the command line's problem)."""
@@ -187,12 +190,7 @@ def read_template_text(template: Template) -> str:
     if template.from_stdin:
         return template.source or ""
     with open(template.path, "rb") as file:
-        data = file.read()
-    try:
-        return data.decode("utf-8")
-    except UnicodeDecodeError as error:
-        raise CommandError("quarl::io", f"invalid UTF-8 in {template.path}: invalid byte sequence at offset "
-                                        f"{error.start}") from None
+        return template.decoded(file.read())
 
 
 def read_variables(args: argparse.Namespace, console: Console) -> dict[str, Any] | None | int:
