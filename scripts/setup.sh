@@ -11,9 +11,11 @@ PATH=$(tr ':' '\n' <<<"$PATH" | grep -vxF "$PWD/$VENV/bin" | paste -sd: -)
 PYTHON=${PYTHON:-python3}
 DEBIAN_PACKAGES=(g++ make pkg-config libgtest-dev nlohmann-json3-dev libyaml-dev libicu-dev)
 # `setup.sh --fuzz` also installs clang with libFuzzer (older clang cannot
-# compile libstdc++'s <expected>).
+# compile libstdc++'s <expected>) and the runtime libraries the link needs
+# (libclang_rt.fuzzer and the sanitizers' runtimes, which neither of the
+# other two packages pulls in).
 if [[ ${1:-} == --fuzz ]]; then
-  DEBIAN_PACKAGES+=(clang-19 libfuzzer-19-dev)
+  DEBIAN_PACKAGES+=(clang-19 libfuzzer-19-dev libclang-rt-19-dev)
 fi
 
 missing=()
