@@ -15,7 +15,11 @@ CHILD = '---\ntitle: T\n---\n@extends "./mid.quarl"\n@block body:\nChild {{ titl
 # (title, modules, entry or None for a string compile of modules["main"],
 #  expected sources, source lines some token must point into)
 CASES = [
-    ("plain text", {"main": "Just text.\nTwo lines.\n"}, None, ["input.quarl"], {("input.quarl", 0)}),
+    ("plain text", {"main": "Just text.\nTwo lines.\n"}, None, ["input.quarl"], {("input.quarl", 0), ("input.quarl", 1)}),
+    ("a lone carriage return, dropped from the output", {"main": "ab\rcd {{ x }} ef\rgh\n"}, None, ["input.quarl"], set()),
+    ("a byte order mark, counted in columns and kept in the contents",
+     {"main": "\ufeff---\ntitle: T\n---\nA {{ title }} \u00e9 z\n"}, None, ["input.quarl"], {("input.quarl", 3)}),
+    ("a byte order mark before text", {"main": "\ufeffHello {{ x }}\n"}, None, ["input.quarl"], {("input.quarl", 0)}),
     ("interpolations and an escaped brace", {"main": "a {{ x }} b \\{{ c {{ x }}\n"}, None, ["input.quarl"], set()),
     ("CRLF source", {"main": "one {{ x }}\r\ntwo\r\n\r\nthree\r\n"}, None, ["input.quarl"], set()),
     ("non-ASCII and astral characters on one line",
@@ -39,40 +43,49 @@ CASES = [
 VARS = {"x": "value \u00e9", "items": [1, 2, 3]}
 
 
-def utf16_columns(line):
-    """The code point index at each UTF-16 column of `line`."""
-    columns = []
-    for index, char in enumerate(line):
-        columns += [index] * (2 if ord(char) > 0xFFFF else 1)
-    return columns + [len(line)]
+def code_points(row, column):
+    """The code point index of UTF-16 column `column` of `row`."""
+    units = 0
+    for index, char in enumerate(row):
+        if units >= column:
+            return index
+        units += 2 if ord(char) > 0xFFFF else 1
+    return len(row)
 
 
-def char_at(text, line, column):
+def row_of(text, line):
     lines = text.split("\n")
-    if line >= len(lines):
-        return None
-    row = lines[line]
-    columns = utf16_columns(row)
-    return row[columns[column]] if column < len(columns) - 1 else "\n"
+    return lines[line] + "\n" if line < len(lines) - 1 else lines[line] if line < len(lines) else None
 
 
 def check_map(result):
-    """Every token points from an output character at the source bytes that made it."""
+    """Every token points from an output character at the source character
+    that made it; a token of copied text, at each of its characters in turn,
+    up to the next token on its line."""
     document = result.source_map
     assert document["version"] == 3 and document["names"] == []
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         index = sourcemap.loads(json.dumps(document))
     contents = dict(zip(document["sources"], document["sourcesContent"]))
-    tokens = list(index)
+    tokens = sorted(index, key=lambda t: (t.dst_line, t.dst_col))
     assert tokens
-    for token in tokens:
-        out = char_at(result.output, token.dst_line, token.dst_col)
-        source = char_at(contents[token.src], token.src_line, token.src_col)
-        # Text maps to itself (a line end to the carriage return before it,
-        # which the output dropped); an interpolation's value to its "{{", an
-        # escaped brace's "{{" to its backslash.
-        assert out == source or (out, source) in {("\n", "\r"), ("{", "\\")} or source == "{", (token, out, source)
+    for token, following in zip(tokens, tokens[1:] + [None]):
+        out_row, source_row = row_of(result.output, token.dst_line), row_of(contents[token.src], token.src_line)
+        out_at, source_at = code_points(out_row, token.dst_col), code_points(source_row, token.src_col)
+        out, source = out_row[out_at:out_at + 1], source_row[source_at:source_at + 1]
+        # An interpolation's value points at its "{{", an escaped brace's
+        # "{{" at its backslash, a line end at the carriage return before
+        # it (which the output dropped); the rest is text that points at itself.
+        assert out == source or (out, source) in {("{", "\\"), ("\n", "\r")} or source == "{", (token, out, source)
+        if source in ("{", "\\", "\r"):
+            continue
+        same_line = following is not None and following.dst_line == token.dst_line
+        # (The output's last line feed is its own, not the text's.)
+        end = code_points(out_row, following.dst_col) if same_line else len(out_row.rstrip("\n"))
+        copied, original = out_row[out_at:end], source_row[source_at:source_at + end - out_at]
+        # The output drops carriage returns: a line's "\r\n" is its "\n".
+        assert copied == original or copied == original.replace("\r\n", "\n", 1)[:len(copied)], (token, copied, original)
     return tokens
 
 
@@ -83,6 +96,9 @@ def test_maps_point_at_what_produced_the_output(title, modules, entry, sources, 
     else:
         result = tessel.compile_virtual(modules, entry, vars=VARS, source_map=True, sources_content=True)
     assert result.source_map["sources"] == sources
+    # The contents are the texts as given (a byte order mark included), which
+    # the columns count in.
+    assert result.source_map["sourcesContent"] == [modules["main" if entry is None else name] for name in sources]
     assert not [w for w in result.warnings if "source map" in w]
     tokens = check_map(result)
     # Every source that wrote text into the output is pointed at, an

@@ -253,8 +253,7 @@ void Evaluator::render_node(const Node& node) {
     Output& out = self.out_;
     void operator()(const Text& text) const {
       if (out.between_messages()) return self.refuse_outside_messages(node.offset, text);
-      out.from_source(*self.module_, node.offset, text.text.size());
-      out.write(text.text);
+      out.write_source(*self.module_, node.offset, text.text);
     }
     void operator()(const Interpolation& interpolation) const {
       if (out.between_messages())

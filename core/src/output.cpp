@@ -16,6 +16,18 @@ void Output::fail_size() {
   throw Error::resource_limit(exceeds_maximum("output", kMaxOutputBytes, "size", " bytes"));
 }
 
+void Output::map_source(const ModuleText& module, std::size_t offset, std::string_view text) {
+  const std::size_t start = position();
+  std::size_t piece = 0;  // where the piece being mapped starts
+  for (std::size_t at = text.find_first_of("\n\r"); at != std::string_view::npos && at + 1 < text.size();
+       at = text.find_first_of("\n\r", at + 1)) {
+    if (text[at] == '\r' && text[at + 1] == '\n') continue;  // a line end: the line feed stays on its line
+    recorder_->segment(start + piece, module, offset + piece, at + 1 - piece);
+    piece = at + 1;
+  }
+  recorder_->segment(start + piece, module, offset + piece, text.size() - piece);
+}
+
 void Output::end_call(std::size_t mark) {
   marks_.pop_back();
   const std::string_view body = std::string_view(buffer_).substr(mark);

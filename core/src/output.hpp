@@ -88,6 +88,14 @@ class Output {
   void from_source(const ModuleText& module, std::size_t offset, std::size_t length) {
     if (recorder_) recorder_->segment(position(), module, offset, length);
   }
+  // Writes `text`, a copy of the bytes at `offset` of `module`. Mapped, each
+  // of its lines starts a segment of its own, and so does what follows a
+  // lone carriage return (which the final output drops): a segment never
+  // spans a line or a dropped byte, so every character points at itself.
+  void write_source(const ModuleText& module, std::size_t offset, std::string_view text) {
+    if (recorder_) map_source(module, offset, text);
+    write(text);
+  }
   // Fails when the text written since the innermost capture (or since the
   // start) has outgrown the limit.
   void check_size() const {
@@ -142,6 +150,7 @@ class Output {
   std::size_t position() const noexcept { return buffer_.size() - innermost_mark(); }
   void count(std::size_t bytes) noexcept { limit_end_ -= static_cast<std::ptrdiff_t>(bytes); }
   void count(const Value& value);
+  void map_source(const ModuleText& module, std::size_t offset, std::string_view text);
   [[noreturn]] static void fail_size();
 
   Mode mode_;
