@@ -3,16 +3,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "formatter.hpp"
+#include "lint_rules.hpp"
 #include "frontmatter.hpp"
 #include "lexer.hpp"
-#include "module_source.hpp"
 #include "parser.hpp"
+#include "utf8.hpp"
 #include "quarl/compile.hpp"
 #include "quarl/lint.hpp"
 #include "yaml.hpp"
@@ -46,21 +48,36 @@ Value variables() {
 
 }  // namespace
 
-// Whatever parses, the formatter lays out without changing its tree, and
-// its layout is a fixed point.
 void parse(std::string_view input) {
   try {
-    (void)parse_template(lex(without_byte_order_mark(std::make_shared<const std::string>(input))));
+    (void)parse_template(lex(std::make_shared<const std::string>(input)));
   } catch (const Error&) {
+  }
+}
+
+// Whatever parses, the formatter lays out without changing its tree, and
+// its layout is a fixed point; what does not parse fails to format with a
+// compile error, never a fault.
+void format(std::string_view input) {
+  if (utf8::find_invalid(input)) return;  // format_source refuses it before parsing
+  bool parses = true;
+  try {
+    (void)parse_template(lex(std::make_shared<const std::string>(input)));
+  } catch (const Error&) {
+    parses = false;
+  }
+  const Outcome<std::string> formatted = format_source(std::string(input));
+  expect_no_fault(formatted);
+  if (!formatted) {
+    const auto* error = std::get_if<Error>(&formatted.error());
+    if (error && error->code() == ErrorCode::FormatterInvariant)
+      broken("the layout changed the tree: " + error->message());
+    if (parses) broken("a template that parses does not format");
     return;
   }
-  std::string formatted;
-  try {
-    formatted = format_template(input);
-  } catch (const Error& error) {
-    broken("a template that parses does not format: " + error.message());
-  }
-  if (format_template(formatted) != formatted) broken("formatting twice changed the layout");
+  if (!parses) broken("a template that does not parse was formatted");
+  const Outcome<std::string> again = format_source(*formatted);
+  if (!again || *again != *formatted) broken("formatting twice changed the layout");
 }
 
 void frontmatter(std::string_view input) {
@@ -85,33 +102,98 @@ void frontmatter(std::string_view input) {
   }
 }
 
-void compile(std::string_view input) {
-  if (input.empty()) return;
+namespace {
+
+// A virtual module map and its entry, decoded from a fuzz input (see
+// `compile` in targets.hpp), with the options its first byte asks for.
+struct Modules {
+  ModuleMap map;
+  std::string entry;
+  CompileOptions options;
+};
+
+std::optional<Modules> decode_modules(std::string_view input) {
+  if (input.empty()) return std::nullopt;
   const auto flags = static_cast<unsigned char>(input.front());
   input.remove_prefix(1);
   const std::string extension = flags & 0x40 ? ".md" : ".quarl";
-  ModuleMap modules;
+  Modules modules;
   for (std::size_t i = 0;; ++i) {
     const std::size_t end = std::min(input.find('\xff'), input.size());
-    modules.emplace("m" + std::to_string(i) + extension, std::string(input.substr(0, end)));
+    modules.map.emplace("m" + std::to_string(i) + extension, std::string(input.substr(0, end)));
     if (end == input.size() || i == 7) break;
     input.remove_prefix(end + 1);
   }
-  const std::string entry = "m" + std::to_string((flags & 0x07) % modules.size()) + extension;
-  CompileOptions options;
-  if (flags & 0x10) options.vars = CallerVariables(variables());
-  options.source_map = (flags & 0x20) != 0;
-  const Outcome<CompileResult> compiled = compile_virtual(modules, entry, options);
+  modules.entry = "m" + std::to_string((flags & 0x07) % modules.map.size()) + extension;
+  if (flags & 0x10) modules.options.vars = CallerVariables(variables());
+  modules.options.source_map = (flags & 0x20) != 0;
+  return modules;
+}
+
+// The value of `key` in an object value (null when absent).
+const Value& member(const Value& object, std::string_view key) {
+  static const Value kNull;
+  const ObjectView members = object.as_object();
+  const Member* found = members.find(key);
+  return found == members.end() ? kNull : found->second;
+}
+
+bool on_boundary(std::string_view text, double offset) {
+  if (offset < 0 || offset > static_cast<double>(text.size())) return false;
+  const auto at = static_cast<std::size_t>(offset);
+  return at == text.size() || !utf8::is_continuation(text[at]);
+}
+
+}  // namespace
+
+void compile(std::string_view input) {
+  const std::optional<Modules> modules = decode_modules(input);
+  if (!modules) return;
+  const CompileOptions& options = modules->options;
+  const Outcome<CompileResult> compiled = compile_virtual(modules->map, modules->entry, options);
   expect_no_fault(compiled);
-  const Outcome<CheckResult> checked = check_virtual(modules, entry, options);
+  const Outcome<CheckResult> checked = check_virtual(modules->map, modules->entry, options);
   expect_no_fault(checked);
   if (compiled.has_value() != checked.has_value()) broken("compile and check disagree");
   // Lint runs the same gate, then its rules over whatever passed it.
-  const Outcome<Value> linted = lint_virtual(modules, entry, options, {{"shadow-variable", Severity::Info}});
+  const Outcome<Value> linted = lint_virtual(modules->map, modules->entry, options, {});
   expect_no_fault(linted);
   if (linted.has_value() != checked.has_value()) broken("lint and check disagree");
   // Valid UTF-8 in, valid UTF-8 out: the canonical text has a form for it.
   if (compiled) (void)canonical_text(to_canonical_json(*compiled));
+}
+
+void lint(std::string_view input) {
+  const std::optional<Modules> modules = decode_modules(input);
+  if (!modules) return;
+  RuleConfig every_rule;
+  for (const std::string_view rule : kLintRuleNames) every_rule.emplace_back(rule, Severity::Info);
+  const Outcome<Value> linted = lint_virtual(modules->map, modules->entry, modules->options, every_rule);
+  expect_no_fault(linted);
+  if (!linted) return;
+  const std::string& text = modules->map.at(modules->entry);
+  for (const Value& file : member(*linted, "files").as_array()) {
+    for (const Value& finding : member(file, "diagnostics").as_array()) {
+      const Value& span = member(finding, "span");
+      if (!span.is_null() && (!on_boundary(text, member(span, "offset").as_number()) ||
+                              !on_boundary(text, member(span, "offset").as_number() + member(span, "length").as_number())))
+        broken("a finding's span does not lie on characters of the linted text");
+      const Value& edits = member(finding, "fix_edits");
+      if (edits.is_null()) continue;
+      std::string fixed = text;
+      // Applied from the last, so that the earlier offsets stay valid.
+      for (std::size_t i = edits.as_array().size(); i-- > 0;) {
+        const Value& edit = edits.as_array()[i];
+        const double start = member(edit, "start").as_number();
+        const double end = member(edit, "end").as_number();
+        if (start > end || !on_boundary(text, start) || !on_boundary(text, end))
+          broken("a fix edit does not lie on characters of the linted text");
+        fixed.replace(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start),
+                      member(edit, "new_text").as_string());
+      }
+      if (utf8::find_invalid(fixed)) broken("a fix edit leaves text that is not UTF-8");
+    }
+  }
 }
 
 void scan_imports(std::string_view input) { expect_no_fault(quarl::scan_imports(std::string(input))); }

@@ -14,6 +14,9 @@ namespace quarl::fuzz {
 
 // Lexing and parsing one module text.
 void parse(std::string_view input);
+// Formatting any text: a syntax error, or a layout that parses to the same
+// tree and formats to itself; never a fault, never a changed meaning.
+void format(std::string_view input);
 // Loading a frontmatter YAML text; a loaded mapping, merged and written back
 // as YAML, must read back as the same tree.
 void frontmatter(std::string_view input);
@@ -23,6 +26,10 @@ void frontmatter(std::string_view input);
 // ".md" instead of ".quarl"); the rest is the texts of "m0.quarl",
 // "m1.quarl", ... separated by 0xFF bytes.
 void compile(std::string_view input);
+// Lint over a virtual module map decoded as for `compile`, every rule on:
+// a compile error or findings whose spans and fix edits lie inside the
+// linted text, on character boundaries, and whose edits leave valid UTF-8.
+void lint(std::string_view input);
 // The import paths of one module text.
 void scan_imports(std::string_view input);
 // JSON text read into a value (as lint results read their fix edits) and
@@ -38,8 +45,10 @@ struct Target {
 
 inline constexpr Target kTargets[] = {
     {"parse", "parse", parse},
+    {"format", "parse", format},
     {"frontmatter", "frontmatter", frontmatter},
     {"compile", "compile", compile},
+    {"lint", "compile", lint},
     {"scan_imports", "parse", scan_imports},
     {"canonical", "canonical", canonical},
 };

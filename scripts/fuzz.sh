@@ -9,12 +9,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 SECONDS_EACH=${1:-60}
-declare -A DICTIONARY=([parse]=template [frontmatter]=yaml [compile]=template
-                       [scan_imports]=template [canonical]=json)
-declare -A SEEDS=([parse]=parse [frontmatter]=frontmatter [compile]=compile
-                  [scan_imports]=parse [canonical]=canonical)
+declare -A DICTIONARY=([parse]=template [format]=template [frontmatter]=yaml [compile]=template
+                       [lint]=template [scan_imports]=template [canonical]=json)
+declare -A SEEDS=([parse]=parse [format]=parse [frontmatter]=frontmatter [compile]=compile
+                  [lint]=compile [scan_imports]=parse [canonical]=canonical)
 
-for target in parse frontmatter compile scan_imports canonical; do
+for target in parse format frontmatter compile lint scan_imports canonical; do
   corpus=build/fuzz/corpus/$target
   artifacts=build/fuzz/artifacts/$target
   mkdir -p "$corpus" "$artifacts" "tests/fuzz_regressions/$target"

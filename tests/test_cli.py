@@ -299,4 +299,6 @@ def test_a_byte_order_mark_is_not_content(project):
     (project / "marked.quarl").write_bytes(b"\xef\xbb\xbf---\nname: Ada\n---\nHi {{ name }} {name}\n")
     assert quarl(project, "lint", "--fix", "marked.quarl")[:2] == (0, "fixed 1 finding\n")
     assert (project / "marked.quarl").read_bytes() == b"\xef\xbb\xbf---\nname: Ada\n---\nHi {{ name }} {{name}}\n"
-    assert quarl(project, "compile", "-", stdin=b"\xef\xbb\xbf{{ x }}")[2].startswith("<stdin>:1:4: error")
+    # Columns count in the text as given, the mark included; the caret goes under the name.
+    stderr = quarl(project, "compile", "-", stdin=b"\xef\xbb\xbf{{ x }}")[2]
+    assert stderr.startswith("<stdin>:1:5: error[") and "\n 1 | {{ x }}\n   |    ^\n" in stderr, stderr

@@ -316,10 +316,21 @@ def test_scan_imports():
     assert raises(QuarlError, tessel.scan_imports, "@if").code == "quarl::syntax"
 
 
+def fixed(source, **options):
+    """`source` with the fix edits of its lint findings applied to its UTF-8 bytes."""
+    data = source.encode()
+    edits = [edit for found in tessel.lint(source, **options).files[0].diagnostics for edit in found.fix_edits or []]
+    for edit in sorted(edits, key=lambda e: e["start"], reverse=True):
+        data = data[:edit["start"]] + edit["new_text"].encode() + data[edit["end"]:]
+    return data.decode()
+
+
 @pytest.mark.parametrize("call, expected", [
     (lambda: tessel.compile("\ufeff---\nname: Ada\n---\nHi {{ name }}\n").output, "---\nname: Ada\n---\nHi Ada\n"),
     (lambda: tessel.compile("\ufeffHi\ufeff").output, "Hi\ufeff\n"),  # only a leading mark is not content
-    (lambda: raises(QuarlError, tessel.check, "\ufeff{{ x }}").span, tessel.Span(3, 1, 1, 4)),
+    # Offsets, columns and fix edits count in the text as given, the mark included.
+    (lambda: raises(QuarlError, tessel.check, "\ufeff{{ x }}").span, tessel.Span(6, 1, 1, 5)),
+    (lambda: fixed("\ufeffHello {name} th\u00e9re\n", vars={"name": "Ada"}), "\ufeffHello {{name}} th\u00e9re\n"),
     (lambda: tessel.compile_virtual({"m.quarl": '\ufeff@import "./h.quarl"\n{{ f() }}',
                                      "h.quarl": "\ufeff@define f():\nok\n@end\n"}, "m.quarl").output, "ok\n"),
     (lambda: tessel.scan_imports("\ufeff---\nimports:\n  - path: ./a.quarl\n---\n"), ["./a.quarl"]),
@@ -332,7 +343,7 @@ def test_a_marked_markdown_file_with_a_byte_order_mark_is_a_template(tmp_path):
     (tmp_path / "page.md").write_bytes(b"\xef\xbb\xbf---\ntype: quarl\nname: Ada\n---\n{{ name }}\n")
     result = tessel.compile_file(tmp_path / "page.md", source_map=True, sources_content=True)
     assert result.output == "---\nname: Ada\n---\nAda\n"
-    assert result.source_map["sourcesContent"] == ["---\ntype: quarl\nname: Ada\n---\n{{ name }}\n"]
+    assert result.source_map["sourcesContent"] == ["\ufeff---\ntype: quarl\nname: Ada\n---\n{{ name }}\n"]
 
 
 @pytest.mark.parametrize("path", [".", "sub/..", "sub/.", "sub"])

@@ -8,7 +8,6 @@
 
 #include "expr.hpp"
 #include "lexer.hpp"
-#include "module_source.hpp"
 #include "parser.hpp"
 #include "text_scan.hpp"
 #include "tree_text.hpp"
@@ -251,10 +250,11 @@ std::string first_difference(const std::string& before, const std::string& after
 namespace {
 
 // The text with each interpolation and directive line of `tokens` (the
-// tokens of that text) in its canonical form, after `mark`.
-std::string layout(std::string_view mark, std::string_view source, const std::vector<Token>& tokens) {
-  std::string out(mark);
-  out.reserve(mark.size() + source.size() + source.size() / 16);
+// tokens of that text) in its canonical form; everything else, a byte order
+// mark included, as it is.
+std::string layout(std::string_view source, const std::vector<Token>& tokens) {
+  std::string out;
+  out.reserve(source.size() + source.size() / 16);
   std::size_t copied = 0;
   for (const Token& token : tokens) {
     std::size_t end = 0;
@@ -276,9 +276,7 @@ std::string layout(std::string_view mark, std::string_view source, const std::ve
   return out;
 }
 
-ModuleText module_text(std::string_view text) {
-  return without_byte_order_mark(std::make_shared<const std::string>(text));
-}
+ModuleText module_text(std::string_view text) { return std::make_shared<const std::string>(text); }
 
 // Whether two node lists are the same tree, spans aside. Text runs, which
 // can be megabytes long, are compared as they are, the rest as tree text.
@@ -320,10 +318,13 @@ void require_same_tree(std::string_view original, std::string_view formatted) {
 
 std::string format_template(std::string_view text) {
   const ModuleText module = module_text(text);
-  const std::string_view mark = text.substr(0, text.size() - module->size());  // a byte order mark, kept
   TokenList tokens = lex(module);
-  std::string formatted = layout(mark, *module, tokens.tokens);
+  // The layout reads each directive line the way the parser accepted it, so
+  // it runs only on a template that parses: a malformed line is the
+  // template's syntax error, raised here as compile raises it.
+  const std::vector<Token> lines = tokens.tokens;
   const Template before = parse_template(std::move(tokens));
+  std::string formatted = layout(*module, lines);
   require_same(before, parse_formatted(formatted));
   return formatted;
 }

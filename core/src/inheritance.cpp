@@ -3,15 +3,18 @@
 #include <algorithm>
 #include <string>
 
+#include "lexer.hpp"
 #include "utf8.hpp"
 
 namespace quarl {
 namespace {
 
-// The line of `text` that holds `offset`, without its line feed.
+// The line of `text` that holds `offset`, without its line feed (the first
+// line from the content start, after a byte order mark).
 Span line_at(std::string_view text, std::size_t offset) noexcept {
-  const std::size_t before = offset == 0 ? std::string_view::npos : text.rfind('\n', offset - 1);
-  return line_span(text, before == std::string_view::npos ? 0 : before + 1);
+  const std::size_t start = content_start(text);
+  const std::size_t before = offset <= start ? std::string_view::npos : text.rfind('\n', offset - 1);
+  return line_span(text, before == std::string_view::npos ? start : before + 1);
 }
 
 EffectiveBlock* find_block(std::vector<EffectiveBlock>& blocks, std::string_view name) noexcept {

@@ -31,7 +31,8 @@ struct OpenFence {
 
 class Lexer {
  public:
-  explicit Lexer(ModuleText text) : text_(std::move(text)), src_(*text_) {}
+  explicit Lexer(ModuleText text)
+      : text_(std::move(text)), src_(*text_), start_(content_start(src_)), pos_(start_) {}
 
   TokenList run() {
     lex_frontmatter();
@@ -43,7 +44,7 @@ class Lexer {
  private:
   std::size_t size() const noexcept { return src_.size(); }
 
-  bool at_line_start(std::size_t p) const noexcept { return p == 0 || src_[p - 1] == '\n'; }
+  bool at_line_start(std::size_t p) const noexcept { return p == start_ || src_[p - 1] == '\n'; }
 
   bool has(std::size_t p, char c) const noexcept { return p < size() && src_[p] == c; }
 
@@ -69,16 +70,17 @@ class Lexer {
   }
 
   void lex_frontmatter() {
-    if (!src_.starts_with("---\n") && !src_.starts_with("---\r\n")) return;
-    emit(TokenKind::FrontmatterDelimiter, 0, {});
-    std::size_t content = 3;
+    const std::string_view content_text = src_.substr(start_);
+    if (!content_text.starts_with("---\n") && !content_text.starts_with("---\r\n")) return;
+    emit(TokenKind::FrontmatterDelimiter, start_, {});
+    std::size_t content = start_ + 3;
     if (has(content, '\r')) ++content;
     if (has(content, '\n')) ++content;
 
     std::size_t close = content;
     while (!closes_frontmatter(close)) {
       const std::size_t nl = find('\n', close, size());
-      if (nl == size()) fail(kUnclosedFrontmatter, 0, 3);
+      if (nl == size()) fail(kUnclosedFrontmatter, start_, 3);
       close = nl + 1;
     }
 
@@ -234,7 +236,8 @@ class Lexer {
 
   ModuleText text_;
   std::string_view src_;
-  std::size_t pos_ = 0;
+  std::size_t start_;  // where the content starts: after a byte order mark
+  std::size_t pos_;
   std::vector<Token> tokens_;
   std::unique_ptr<const std::string> owned_;
   std::optional<OpenFence> fence_;

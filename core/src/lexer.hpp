@@ -43,7 +43,15 @@ struct TokenList {
   std::unique_ptr<const std::string> frontmatter_copy;
 };
 
-// Splits the module text into tokens. Throws a `quarl::syntax` Error, spanned
+// Where the content of a module text starts: after the UTF-8 byte order mark
+// some editors write (3), else at 0. The mark is not content (it would hide
+// the frontmatter or reach the output), but it stays in the text, so that
+// every offset counts in the text as the caller gave it.
+inline std::size_t content_start(std::string_view text) noexcept {
+  return text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+}
+
+// Splits the module text into tokens, from its content start on. Throws a `quarl::syntax` Error, spanned
 // into `text`, for unclosed frontmatter, an unclosed interpolation, or a code
 // fence still open at the end.
 TokenList lex(ModuleText text);

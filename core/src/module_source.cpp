@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "frontmatter.hpp"
+#include "lexer.hpp"
 #include "limit_text.hpp"
 #include "quarl/error.hpp"
 #include "source_path.hpp"
@@ -251,12 +252,6 @@ void check_utf8(std::string_view text, std::string_view shown) {
                     ": invalid byte sequence at offset " + std::to_string(*bad));
 }
 
-ModuleText without_byte_order_mark(ModuleText text) {
-  constexpr std::string_view kMark = "\xEF\xBB\xBF";
-  if (!text || !text->starts_with(kMark)) return text;
-  return std::make_shared<const std::string>(*text, kMark.size());
-}
-
 // ---- module kind --------------------------------------------------------------
 
 namespace {
@@ -281,6 +276,7 @@ void check_module_kind(std::string_view key, std::string_view text) {
   const std::string_view extension = module_extension(key);
   if (extension == "quarl") return;
   if (extension == "md") {
+    text.remove_prefix(content_start(text));
     std::size_t start = 0;
     if (text.starts_with("---\n")) start = 4;
     if (text.starts_with("---\r\n")) start = 5;

@@ -79,11 +79,6 @@ class VirtualSource final : public ModuleSource {
 // UTF-8: module texts are, whether read from a file or handed over by a caller.
 void check_utf8(std::string_view text, std::string_view shown);
 
-// The module text without the UTF-8 byte order mark some editors write at
-// its start: the mark is not content (it would hide the frontmatter or
-// reach the output), and every offset into the module counts from after it.
-ModuleText without_byte_order_mark(ModuleText text);
-
 // Throws `quarl::not_quarl` unless the module is one of the language: its name
 // ends in ".quarl", or in ".md" and its frontmatter carries the type marker.
 void check_module_kind(std::string_view key, std::string_view text);

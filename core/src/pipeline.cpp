@@ -250,7 +250,7 @@ Outcome<std::string> format_source(std::string source) {
 Outcome<std::vector<std::string>> scan_imports(std::string source) {
   return at_boundary([&] {
     const Template tpl =
-        parse_template(lex(without_byte_order_mark(std::make_shared<const std::string>(std::move(source)))));
+        parse_template(lex(std::make_shared<const std::string>(std::move(source))));
     std::vector<std::string> paths;
     std::unordered_set<std::string> seen;
     const auto add = [&](std::string_view path) {

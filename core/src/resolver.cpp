@@ -345,11 +345,9 @@ Module& Resolver::load(const std::string& key, ModuleText text,
                        const ObjectView* caller_variables) {
   bool marker_required = false;
   if (!text) {
-    text = without_byte_order_mark(std::make_shared<const std::string>(source_.read(key)));
+    text = std::make_shared<const std::string>(source_.read(key));
     check_module_kind(key, *text);
     marker_required = has_markdown_extension(key);
-  } else {
-    text = without_byte_order_mark(std::move(text));
   }
   Resolving resolving(resolving_, key);
   const ObjectView variables = caller_variables ? *caller_variables : ObjectView();

@@ -21,6 +21,7 @@ MAX_LINE_WIDTH = 100
 # Columns kept before the span when a line is cut.
 CONTEXT_BEFORE = 40
 TAB_WIDTH = 4
+BYTE_ORDER_MARK = b"\xef\xbb\xbf"
 
 # Characters that change the direction or the lines of displayed text.
 _REORDERING = frozenset(
@@ -94,6 +95,8 @@ def snippet(text: bytes, span: Span) -> Snippet | None:
     if span.line is None or span.offset > len(text):
         return None
     start = text.rfind(b"\n", 0, span.offset) + 1
+    if start == 0 and text.startswith(BYTE_ORDER_MARK) and span.offset >= len(BYTE_ORDER_MARK):
+        start = len(BYTE_ORDER_MARK)  # the mark some editors write is not shown
     end = text.find(b"\n", span.offset)
     if end < 0:
         end = len(text)

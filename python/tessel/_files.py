@@ -25,17 +25,6 @@ def project_root(directory: str) -> str:
     return start
 
 
-BYTE_ORDER_MARK = b"\xef\xbb\xbf"
-
-
-def without_byte_order_mark(data: bytes) -> tuple[bytes, bytes]:
-    """The UTF-8 byte order mark at the start of a template (or nothing), and
-    the text after it, which is what the compiler's offsets count in."""
-    if data.startswith(BYTE_ORDER_MARK):
-        return BYTE_ORDER_MARK, data[len(BYTE_ORDER_MARK):]
-    return b"", data
-
-
 def _current_umask() -> int:
     mask = os.umask(0o022)
     os.umask(mask)

@@ -19,7 +19,7 @@ from typing import Any, BinaryIO, Callable, Sequence
 import tessel
 from tessel import QuarlError
 from tessel._diagnostics import CommandError, Diagnostic, error_dict, escape_text
-from tessel._files import project_root, without_byte_order_mark, write_atomically
+from tessel._files import project_root, write_atomically
 from tessel._variables import caller_variables, split_assignment
 
 EXIT_OK, EXIT_FAILED, EXIT_USAGE = 0, 1, 2
@@ -108,7 +108,7 @@ class Template:
         if getattr(error, "span", None) is None:
             return self.shown, None
         if source is None:  # the string entry: standard input
-            return self.shown, without_byte_order_mark((self.source or "").encode())[1]
+            return self.shown, (self.source or "").encode()
         start = os.getcwd() if self.from_stdin else os.path.dirname(os.path.abspath(self.path))
         absolute = os.path.join(project_root(start), source)
         shown = os.path.relpath(absolute)
@@ -116,7 +116,7 @@ class Template:
             shown = self.path
         try:
             with open(absolute, "rb") as file:
-                return shown, without_byte_order_mark(file.read())[1]
+                return shown, file.read()
         except OSError:
             return shown, None
 
@@ -303,7 +303,7 @@ def apply_fix_edits(path: str, result: tessel.LintResult) -> int:
     findings fixed. Edits that overlap an earlier one wait for the next run.
     Nothing is written unless the fixed template still parses."""
     with open(path, "rb") as file:
-        mark, data = without_byte_order_mark(file.read())
+        data = file.read()
     fixes = sorted((edit["start"], edit["end"], edit["new_text"].encode(), index)
                    for report in result.files for index, found in enumerate(report.diagnostics)
                    for edit in (found.fix_edits or []))
@@ -323,7 +323,7 @@ def apply_fix_edits(path: str, result: tessel.LintResult) -> int:
     except (QuarlError, UnicodeDecodeError) as error:
         raise CommandError("quarl::internal", "internal compiler error", detail="the fixes would leave a "
                              f"template that does not parse, so none were written: {error}") from None
-    write_atomically(path, mark + fixed)
+    write_atomically(path, fixed)
     return len({index for *_, index in chosen})
 
 
@@ -344,7 +344,7 @@ def run_lint(args: argparse.Namespace, console: Console) -> int:
         nonlocal truncated, fixable, fixed
         if template.from_stdin:
             result = tessel.lint(template.source or "", vars=variables, rules=rules)
-            text = without_byte_order_mark((template.source or "").encode())[1]
+            text = (template.source or "").encode()
         else:
             result = tessel.lint_file(template.path, vars=variables, rules=rules)
             if args.fix:
@@ -353,7 +353,7 @@ def run_lint(args: argparse.Namespace, console: Console) -> int:
                     fixed += fixed_here
                     result = tessel.lint_file(template.path, vars=variables, rules=rules)
             with open(template.path, "rb") as file:
-                text = without_byte_order_mark(file.read())[1]
+                text = file.read()
         canonical = result.to_dict()
         for warning in result.lint_warnings:
             if warning not in lint_warnings:
