@@ -131,15 +131,16 @@ class Evaluator::InModule {
   const ModuleText* caller_;
 };
 
-bool CallStack::enter(std::string_view name) {
-  std::uint32_t hash = 2166136261U;
-  for (const char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619U;
-  const auto slot = static_cast<std::uint8_t>(hash ^ (hash >> 8U) ^ (hash >> 16U) ^ (hash >> 24U));
+bool CallStack::enter(const Define* definition, std::string_view name) {
+  // Definitions are nodes of at least a few dozen bytes: the bits above the
+  // alignment tell them apart.
+  const auto address = reinterpret_cast<std::uintptr_t>(definition) >> 4U;
+  const auto slot = static_cast<std::uint8_t>(address ^ (address >> 8U) ^ (address >> 16U));
   if (per_slot_[slot] != 0 &&
       std::any_of(entries_.begin(), entries_.end(),
-                  [name](const Entry& running) { return same_name(running.name, name); }))
+                  [definition](const Entry& running) { return running.definition == definition; }))
     return false;
-  entries_.push_back({name, slot});
+  entries_.push_back({definition, name, slot});
   ++per_slot_[slot];
   return true;
 }
@@ -566,7 +567,7 @@ Value Evaluator::call_value(const FunctionDef& function, std::string_view called
 
 void Evaluator::invoke(const FunctionDef& function, std::string_view called, Arguments& args) {
   CallStack& stack = context_.call_stack;
-  if (!stack.enter(called)) throw Error::recursion(std::string(called));
+  if (!stack.enter(function.define, called)) throw Error::recursion(std::string(called));
   CallEntry entry(stack);
   if (stack.size() > kMaxCallStack)
     throw Error::recursion(std::string(called) + " (call depth exceeds " +

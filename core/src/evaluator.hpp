@@ -38,14 +38,17 @@ struct Segment {
   const ModuleNames* names = nullptr;
 };
 
-// The names of the user functions executing, as called, innermost last.
-// Views: each lives as long as its call. Whether a name is among them is
-// usually answered by a count of the names that hash to its slot, without a
-// scan.
+// The user functions executing, innermost last: each by its definition (a
+// function is running again only when its own @define is, whatever name or
+// alias the call used) and by the name it was called by. Names are views,
+// each living as long as its call. Whether a definition is among them is
+// usually answered by a count of the definitions that hash to its slot,
+// without a scan.
 class CallStack {
  public:
-  // Pushes `name` unless a function of that name is executing; whether it did.
-  bool enter(std::string_view name);
+  // Pushes the call of `definition` by `name` unless that definition is
+  // executing; whether it did.
+  bool enter(const Define* definition, std::string_view name);
   // Pops the innermost name, which must be `name`; a mismatch is a compiler
   // bug, reported as an internal error.
   void pop_checked(std::string_view name);
@@ -55,6 +58,7 @@ class CallStack {
 
  private:
   struct Entry {
+    const Define* definition;
     std::string_view name;
     std::uint8_t slot;
   };
