@@ -1,5 +1,6 @@
-// How the cost of a whole compile grows with the size of its input: each
-// family of inputs is compiled at sizes n, 2n, 4n and 8n, and the growth
+// How the cost of a whole compile, or a lint, grows with the size of its
+// input: each family of inputs is compiled (or linted, every rule on) at
+// sizes n, 2n, 4n and 8n, and the growth
 // exponent is the slope of log(time) over log(size) (1 for linear work, 2 for
 // quadratic). Anything above 1.2 is flagged.
 //
@@ -18,6 +19,7 @@
 #include <string>
 
 #include "quarl/compile.hpp"
+#include "quarl/lint.hpp"
 
 namespace {
 
@@ -79,21 +81,68 @@ Input imports(int count) {
   return {modules, {}};
 }
 
+// A template with `n` findings of every rule lint has (13 in all), spread
+// over its frontmatter and a body of prose (at most 76 stay under the cap of
+// findings per file).
+Input mixed_findings(int n) {
+  std::string frontmatter = "---\nxs: [1]\n";
+  std::string body;
+  for (int i = 0; i < n; ++i) {
+    const std::string k = std::to_string(i);
+    frontmatter += "unused" + k + ": v\n";
+    body += "@import \"./lib.quarl\" as lib" + k + "\n";
+    body += "@for xs in xs:\n@end\n@if xs:\nsame\n@else:\nsame\n@end\n@if 1 == 2:\nx\n@end\n";
+    body += "@define f" + k + "(xs):\n@end\nLegacy {name" + k + "} and \\{escape\\}\n";
+    body += repeat("Some prose between the findings, as a real template has. ", 20) + "\n";
+  }
+  return {{{"main.quarl", frontmatter + "---\n" + body}, {"lib.quarl", "@define g():\nx\n@end\n"}}, {}};
+}
+
+// Text whose single braces never close: each one is a candidate of the
+// older dialect's interpolations.
+Input unclosed_braces(int n) { return entry(repeat("{ \"", n) + "\n"); }
+
+// Frontmatter variables and the parameters of a function: each parameter
+// is looked up among all the variables it could hide (the last one does).
+Input shadowing(int n) {
+  std::string text = "---\n";
+  for (int i = 0; i < n; ++i) text += "v" + std::to_string(i) + ": 1\n";
+  text += "---\n@define f(" + list("p", n) + ", v0):\nx\n@end\n{{ v0 }}\n";
+  return entry(text);
+}
+
+// Functions and the list that exports them.
+Input exported_functions(int n) {
+  std::string text;
+  for (int i = 0; i < n; ++i) text += "@define f" + std::to_string(i) + "():\nx\n@end\n";
+  for (int i = 0; i < n; ++i) text += "@export f" + std::to_string(i) + "\n";
+  return entry(text);
+}
+
 struct Family {
   const char* name;
   int n;  // the smallest size
   std::function<Input(int)> input;
+  bool lint = false;  // linted, every rule on, instead of compiled
 };
 
-double best_time(const Input& input) {
+// One run of the family's work; whether it succeeded.
+bool run(const Input& input, bool lint) {
   quarl::CompileOptions options;
   options.vars = input.vars;
+  if (!lint) return quarl::compile_virtual(input.modules, "main.quarl", options).has_value();
+  quarl::RuleConfig every_rule;
+  for (const char* rule : {"shadow-variable"}) every_rule.emplace_back(rule, quarl::Severity::Warn);
+  return quarl::lint_virtual(input.modules, "main.quarl", options, every_rule).has_value();
+}
+
+double best_time(const Input& input, bool lint) {
   double best = 1e30;
-  for (int run = 0; run < kRuns; ++run) {
+  for (int run_number = 0; run_number < kRuns; ++run_number) {
     const auto start = std::chrono::steady_clock::now();
-    const auto result = quarl::compile_virtual(input.modules, "main.quarl", options);
+    const bool ok = run(input, lint);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    if (!result) std::printf("  (fails: the family needs fixing)\n");
+    if (!ok) std::printf("  (fails: the family needs fixing)\n");
     best = std::min(best, took.count());
   }
   return best;
@@ -128,6 +177,17 @@ int main() {
          return entry(text + "---\nbody\n");
        }},
       {"imports", 32, imports},
+      {"lint: frontmatter keys", 2000,
+       [](int n) {
+         std::string text = "---\n";
+         for (int i = 0; i < n; ++i) text += "key" + std::to_string(i) + ": value\n";
+         return entry(text + "---\nbody\n");
+       },
+       true},
+      {"lint: mixed findings", 9, mixed_findings, true},
+      {"lint: unclosed braces", 5000, unclosed_braces, true},
+      {"lint: shadowed variables", 1000, shadowing, true},
+      {"lint: exported functions", 2000, exported_functions, true},
   };
   std::printf("%-28s %10s %10s %10s %10s   exponent\n", "family", "n", "2n", "4n", "8n");
   for (Family& family : families) {
@@ -135,7 +195,7 @@ int main() {
     std::printf("%-28s", family.name);
     for (int step = 0; step < 4; ++step) {
       const int n = family.n << step;
-      const double seconds = best_time(family.input(n));
+      const double seconds = best_time(family.input(n), family.lint);
       std::printf(" %8.2fms", seconds * 1e3);
       const double log_n = std::log(n);
       const double log_t = std::log(seconds);

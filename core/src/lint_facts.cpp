@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <type_traits>
 #include <variant>
 
@@ -23,23 +25,41 @@ std::pair<std::size_t, std::size_t> frontmatter_region(std::string_view text) no
   return {start, text.size()};
 }
 
-// Where the top-level key `name` is written in the frontmatter: a line that
-// starts with it (bare or quoted) and a colon after it.
-std::optional<Span> key_span(std::string_view text, std::pair<std::size_t, std::size_t> region, std::string_view name) {
+// Where each top-level key is written in the frontmatter: the first line
+// that starts with it (bare, or between quotes as written) and a colon after
+// it, and spaces only between. One walk over the lines, so that a frontmatter
+// of many keys is not searched once per key.
+std::unordered_map<std::string_view, Span> key_spans(std::string_view text, std::pair<std::size_t, std::size_t> region) {
+  std::unordered_map<std::string_view, Span> spans;
+  const auto key_before_colon = [](std::string_view line, std::size_t from, std::size_t at) -> std::optional<std::size_t> {
+    // The colon after the key ending at `at`, past spaces.
+    while (at < line.size() && line[at] == ' ') ++at;
+    if (at < line.size() && line[at] == ':') return at - from;
+    return std::nullopt;
+  };
   for (std::size_t line = region.first + 1; line < region.second;) {
-    const std::string_view rest = text.substr(line, region.second - line);
-    for (const std::string_view quote : {std::string_view(), std::string_view("\""), std::string_view("'")}) {
-      const std::string written = std::string(quote) + std::string(name) + std::string(quote);
-      if (!rest.starts_with(written)) continue;
-      std::size_t after = written.size();
-      while (after < rest.size() && rest[after] == ' ') ++after;
-      if (after < rest.size() && rest[after] == ':') return Span{line + quote.size(), name.size()};
+    const std::size_t end = std::min(text.find('\n', line), region.second);
+    const std::string_view written = text.substr(line, end - line);
+    if (!written.empty() && (written[0] == '"' || written[0] == '\'')) {
+      const std::size_t close = written.find(written[0], 1);
+      if (close != std::string_view::npos && key_before_colon(written, 0, close + 1))
+        spans.try_emplace(written.substr(1, close - 1), Span{line + 1, close - 1});
     }
-    const std::size_t end = text.find('\n', line);
-    if (end == std::string_view::npos) break;
+    // A bare key ends at the first colon that white space or the line's end
+    // follows (a colon inside it, as in `a:b: 1`, is part of it), with the
+    // spaces before that colon.
+    for (std::size_t colon = written.find(':'); colon != std::string_view::npos; colon = written.find(':', colon + 1)) {
+      if (colon + 1 < written.size() && written[colon + 1] != ' ' && written[colon + 1] != '\t' &&
+          written[colon + 1] != '\r')
+        continue;
+      std::size_t key_end = colon;
+      while (key_end > 0 && written[key_end - 1] == ' ') --key_end;
+      if (key_end > 0) spans.try_emplace(written.substr(0, key_end), Span{line, key_end});
+      break;
+    }
     line = end + 1;
   }
-  return std::nullopt;
+  return spans;
 }
 
 class Gatherer {
@@ -129,12 +149,17 @@ LintFacts gather_facts(const Template& module, const Frontmatter& frontmatter) {
   if (module.frontmatter) {
     const auto region = frontmatter_region(text);
     // Variables the frontmatter itself defines: not the caller's.
-    if (frontmatter.document && frontmatter.document->kind == YamlNode::Kind::Mapping)
-      for (const auto& [name, value] : frontmatter.variables)
-        if (std::ranges::any_of(frontmatter.document->entries, [&name](const auto& entry) {
-              return entry.first && entry.first->kind == YamlNode::Kind::String && entry.first->text == name;
-            }))
-          facts.variables.push_back({name, key_span(text, region, name)});
+    if (frontmatter.document && frontmatter.document->kind == YamlNode::Kind::Mapping) {
+      std::unordered_set<std::string_view> keys;
+      for (const auto& [key, value] : frontmatter.document->entries)
+        if (key && key->kind == YamlNode::Kind::String) keys.insert(key->text);
+      const std::unordered_map<std::string_view, Span> spans = key_spans(text, region);
+      for (const auto& [name, value] : frontmatter.variables) {
+        if (!keys.contains(name)) continue;
+        const auto span = spans.find(name);
+        facts.variables.push_back({name, span == spans.end() ? std::nullopt : std::optional<Span>(span->second)});
+      }
+    }
     std::size_t search_from = region.first;
     for (const FrontmatterImport& entry : frontmatter.imports) {
       const std::size_t at = text.substr(0, region.second).find(entry.path, search_from);

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdio>
 
+#include "utf8.hpp"
+
 namespace quarl {
 namespace {
 
@@ -60,9 +62,50 @@ Value optional_text(const std::optional<std::string>& text) { return text ? text
 
 Value count(std::size_t number) { return Value::number(static_cast<double>(number)); }
 
-Value span_value(const std::optional<Span>& span, std::string_view source) {
+// The lines and columns of many offsets of one text, found in one walk over
+// it (locating each from the start would make a report of many findings
+// quadratic in the text). An offset off a character boundary or past the
+// end has none, as for `locate`.
+class Locations {
+ public:
+  Locations(std::string_view text, std::vector<std::size_t> offsets) : offsets_(std::move(offsets)) {
+    std::ranges::sort(offsets_);
+    const auto [repeated, end] = std::ranges::unique(offsets_);
+    offsets_.erase(repeated, end);
+    found_.reserve(offsets_.size());
+    LineColumn at;
+    std::size_t walked = 0;  // `at` is the place of this offset
+    for (const std::size_t offset : offsets_) {
+      if (offset > text.size() || (offset < text.size() && utf8::is_continuation(text[offset]))) {
+        found_.emplace_back();
+        continue;
+      }
+      const std::string_view between = text.substr(walked, offset - walked);
+      if (const std::size_t feed = between.rfind('\n'); feed != std::string_view::npos) {
+        at.line += static_cast<std::size_t>(std::ranges::count(between, '\n'));
+        at.column = 1 + utf8::count_scalars(between.substr(feed + 1));
+      } else {
+        at.column += utf8::count_scalars(between);
+      }
+      walked = offset;
+      found_.emplace_back(at);
+    }
+  }
+
+  std::optional<LineColumn> operator()(std::size_t offset) const noexcept {
+    const auto found = std::ranges::lower_bound(offsets_, offset);
+    return found == offsets_.end() || *found != offset ? std::nullopt
+                                                        : found_[static_cast<std::size_t>(found - offsets_.begin())];
+  }
+
+ private:
+  std::vector<std::size_t> offsets_;  // sorted, each once
+  std::vector<std::optional<LineColumn>> found_;
+};
+
+Value span_value(const std::optional<Span>& span, const Locations& locations) {
   if (!span) return Value::null();
-  const std::optional<LineColumn> at = locate(source, span->offset);
+  const std::optional<LineColumn> at = locations(span->offset);
   return Value::object({{"column", at ? count(at->column) : Value::null()},
                         {"length", count(span->length)},
                         {"line", at ? count(at->line) : Value::null()},
@@ -78,14 +121,14 @@ Value edits_value(const std::optional<std::vector<FixEdit>>& edits) {
   return Value::array(std::move(out));
 }
 
-Value diagnostic_value(const Diagnostic& diagnostic, std::string_view source) {
+Value diagnostic_value(const Diagnostic& diagnostic, const Locations& locations) {
   return Value::object({{"fix_edits", edits_value(diagnostic.fix_edits)},
                         {"fixable", Value::boolean(is_fixable(diagnostic))},
                         {"help", optional_text(diagnostic.help)},
                         {"message", text_value(diagnostic.message)},
                         {"rule", Value::string(diagnostic.rule)},
                         {"severity", Value::string(severity_name(diagnostic.severity))},
-                        {"span", span_value(diagnostic.span, source)}});
+                        {"span", span_value(diagnostic.span, locations)}});
 }
 
 }  // namespace
@@ -115,9 +158,13 @@ bool DiagnosticCollector::push(Diagnostic diagnostic) {
 }
 
 Value lint_canonical(const DiagnosticCollector& collector, std::string_view source) {
+  std::vector<std::size_t> offsets;
+  for (const Diagnostic& diagnostic : collector.diagnostics())
+    if (diagnostic.span) offsets.push_back(diagnostic.span->offset);
+  const Locations locations(source, std::move(offsets));
   Value::Array diagnostics;
   diagnostics.reserve(collector.diagnostics().size());
-  for (const Diagnostic& diagnostic : collector.diagnostics()) diagnostics.push_back(diagnostic_value(diagnostic, source));
+  for (const Diagnostic& diagnostic : collector.diagnostics()) diagnostics.push_back(diagnostic_value(diagnostic, locations));
   Value file = Value::object({{"diagnostics", Value::array(std::move(diagnostics))}, {"file", text_value(collector.file())}});
   return Value::object({{"files", Value::array({std::move(file)})},
                         {"truncated", Value::boolean(collector.truncated())},

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <type_traits>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <variant>
 
@@ -390,13 +391,11 @@ bool check_unused_imports(const LintFacts& facts, Severity severity, DiagnosticC
 }
 
 bool check_unused_functions(const LintFacts& facts, Severity severity, DiagnosticCollector& out) {
-  const auto exported = [&facts](std::string_view name) {
-    return std::ranges::any_of(facts.exports, [name](const LintFacts::ExportRecord& record) {
-      return record.form != ExportForm::ReExportAll && record.name == name;
-    });
-  };
+  std::unordered_set<std::string_view> exported;
+  for (const LintFacts::ExportRecord& record : facts.exports)
+    if (record.form != ExportForm::ReExportAll) exported.insert(record.name);
   for (const LintFacts::Named& function : facts.functions)
-    if (!exported(function.name) && !facts.calls.contains(function.name) &&
+    if (!exported.contains(function.name) && !facts.calls.contains(function.name) &&
         !report(out, "unused-function", severity,
                 "Function " + single_quoted(function.name) + " is defined but never exported or called.",
                 "Export the function with @export or call it somewhere, or remove the definition.", function.span, Removal::None))
@@ -416,30 +415,61 @@ struct Binding {
   std::string_view kind;  // as the message names it
 };
 
+// The names bound in the scopes that enclose a node, innermost last: each
+// name with the stack of its bindings, so that what a new binding hides is
+// found without a scan.
+class Scopes {
+ public:
+  // The kind of the innermost binding of `name` made before `scope_start`
+  // (a binding count), or empty.
+  std::string_view hidden(std::string_view name, std::size_t scope_start) const {
+    const auto found = by_name_.find(name);
+    if (found == by_name_.end()) return {};
+    for (auto it = found->second.rbegin(); it != found->second.rend(); ++it)
+      if (*it < scope_start) return bindings_[*it].kind;
+    return {};
+  }
+  void push(Binding binding) {
+    by_name_[binding.name].push_back(bindings_.size());
+    bindings_.push_back(binding);
+  }
+  // Drops the bindings made since there were `count`.
+  void pop_to(std::size_t count) {
+    while (bindings_.size() > count) {
+      by_name_[bindings_.back().name].pop_back();
+      bindings_.pop_back();
+    }
+  }
+  std::size_t size() const noexcept { return bindings_.size(); }
+
+ private:
+  std::vector<Binding> bindings_;
+  std::unordered_map<std::string_view, std::vector<std::size_t>> by_name_;
+};
+
 class ShadowFinder {
  public:
   ShadowFinder(std::string_view text, Severity severity, DiagnosticCollector& out)
       : text_(text), severity_(severity), out_(out) {}
 
-  bool body(const NodeList& nodes, std::vector<Binding>& scopes) {
+  bool body(const NodeList& nodes, Scopes& scopes) {
     for (const Node& node : nodes) {
       if (const auto* define = std::get_if<Define>(&node.data)) {
         const std::size_t outer = scopes.size();
         for (const Param& param : define->params)
-          if (!bind(scopes, outer, {param.name, "@define parameter"}, node.offset, '(')) return false;
+          if (!bind(scopes, outer, {param.name, "@define parameter"}, node.offset)) return false;
         const bool going = body(define->body, scopes);
-        scopes.resize(outer);
+        scopes.pop_to(outer);
         if (!going) return false;
         continue;
       }
       if (const auto* loop = std::get_if<For>(&node.data)) {
         const std::size_t outer = scopes.size();
-        if (!bind(scopes, outer, {loop->variable, "@for loop variable"}, node.offset, ' ') ||
-            (loop->value_variable &&
-             !bind(scopes, outer, {*loop->value_variable, "@for loop variable"}, node.offset, ' ')))
+        if (!bind(scopes, outer, {loop->variable, "@for loop variable"}, node.offset) ||
+            (loop->value_variable && !bind(scopes, outer, {*loop->value_variable, "@for loop variable"}, node.offset)))
           return false;
         const bool going = body(loop->body, scopes);
-        scopes.resize(outer);
+        scopes.pop_to(outer);
         if (!going) return false;
         continue;
       }
@@ -453,32 +483,15 @@ class ShadowFinder {
  private:
   // Adds `binding` to the innermost scope (from `scope_start` on), reporting
   // it when an enclosing scope (before `scope_start`) binds its name.
-  bool bind(std::vector<Binding>& scopes, std::size_t scope_start, Binding binding, std::size_t line_start,
-            char names_after) {
-    // The kind of the innermost enclosing binding of the name (copied: the
-    // binding added next may move the scopes); empty when there is none.
-    std::string_view hidden_kind;
-    for (std::size_t i = scope_start; i-- > 0;)
-      if (scopes[i].name == binding.name) {
-        hidden_kind = scopes[i].kind;
-        break;
-      }
-    scopes.push_back(binding);
+  bool bind(Scopes& scopes, std::size_t scope_start, Binding binding, std::size_t line_start) {
+    const std::string_view hidden_kind = scopes.hidden(binding.name, scope_start);
+    scopes.push(binding);
     if (hidden_kind.empty()) return true;
-    // The name where the directive's line writes it: a whole word after
-    // the keyword (or the parameter list's parenthesis).
-    const Span line = line_span(text_, line_start);
-    const std::string_view written = text_.substr(line.offset, line.length);
-    std::optional<Span> span = line;
-    const std::size_t names = written.find(names_after, directive_keyword(written, 0));
-    for (std::size_t at = written.find(binding.name, names); at != std::string_view::npos;
-         at = written.find(binding.name, at + 1)) {
-      const std::size_t end = at + binding.name.size();
-      if (!is_identifier(written.substr(at - 1, 1)) && (end == written.size() || !is_identifier(written.substr(end, 1)))) {
-        span = Span{line.offset + at, binding.name.size()};
-        break;
-      }
-    }
+    // The name where the directive's line writes it: the parser's view of
+    // it lies in the module text (else the whole line).
+    std::optional<Span> span = line_span(text_, line_start);
+    if (binding.name.data() >= text_.data() && binding.name.data() + binding.name.size() <= text_.data() + text_.size())
+      span = Span{static_cast<std::size_t>(binding.name.data() - text_.data()), binding.name.size()};
     return report(out_, "shadow-variable", severity_,
                   "Variable " + single_quoted(binding.name) + " (" + std::string(binding.kind) + ") shadows an outer " +
                       std::string(hidden_kind) + " with the same name.",
@@ -512,20 +525,34 @@ bool is_legacy_expression(std::string_view text) noexcept {
   return is_identifier(callee.substr(0, dot)) && is_identifier(callee.substr(dot + 1));
 }
 
-// The offset of the "}" that closes the candidate opened at `open`, or npos:
-// braces inside a double-quoted string do not close it.
-std::size_t closing_brace(std::string_view text, std::size_t open) noexcept {
-  bool quoted_text = false;
-  for (std::size_t at = open + 1; at < text.size(); ++at) {
-    if (quoted_text && text[at] == '\\') {
-      ++at;
-    } else if (text[at] == '"') {
-      quoted_text = !quoted_text;
-    } else if (text[at] == '}' && !quoted_text) {
-      return at;
-    }
+// A "{" of a text and the "}" that closes the candidate it opens (npos for
+// none): the first "}" after it outside a double-quoted string, in which a
+// backslash escapes the next byte.
+struct Brace {
+  std::size_t open;
+  std::size_t close;
+};
+
+// Every "{" of `text` with its closing "}", in order. Found in one walk from
+// the end that keeps, for the positions just after, where a scan reaching
+// them outside or inside a string would stop: text full of braces that
+// never close is not scanned once per brace.
+std::vector<Brace> closing_braces(std::string_view text) {
+  constexpr std::size_t kNone = std::string_view::npos;
+  std::size_t plain_next = kNone, quoted_next = kNone;  // scans from at + 1
+  std::size_t quoted_after = kNone;                     // a scan inside a string from at + 2
+  std::vector<Brace> braces;
+  for (std::size_t at = text.size(); at-- > 0;) {
+    const char c = text[at];
+    if (c == '{') braces.push_back({at, plain_next});
+    const std::size_t plain = c == '"' ? quoted_next : c == '}' ? at : plain_next;
+    const std::size_t quoted = c == '\\' ? quoted_after : c == '"' ? plain_next : quoted_next;
+    quoted_after = quoted_next;
+    plain_next = plain;
+    quoted_next = quoted;
   }
-  return std::string_view::npos;
+  std::ranges::reverse(braces);
+  return braces;
 }
 
 class LegacyFinder {
@@ -534,6 +561,8 @@ class LegacyFinder {
 
   // A Text token's text, starting at `offset` of the module text.
   bool text(std::string_view text, std::size_t offset) {
+    const std::vector<Brace> braces = closing_braces(text);
+    std::size_t next = 0;  // the first of `braces` at or after `at`
     for (std::size_t at = 0; at < text.size(); ++at) {
       if (text[at] == '\\' && at + 1 < text.size() && (text[at + 1] == '{' || text[at + 1] == '}')) {
         const std::string brace(1, text[at + 1]);
@@ -545,11 +574,12 @@ class LegacyFinder {
         continue;
       }
       if (text[at] != '{') continue;
+      while (braces[next].open < at) ++next;
       if (at + 1 < text.size() && text[at + 1] == '{') {
         ++at;
         continue;
       }
-      const std::size_t close = closing_brace(text, at);
+      const std::size_t close = braces[next].close;
       if (close == std::string_view::npos) continue;
       const std::string_view inner = text.substr(at + 1, close - at - 1);
       if (is_legacy_expression(inner) &&
@@ -595,10 +625,10 @@ class LegacyFinder {
 
 bool check_shadowed_variables(const Template& module, const LintFacts& facts, Severity severity,
                               DiagnosticCollector& out) {
-  std::vector<Binding> scopes;
-  for (const LintFacts::Named& variable : facts.variables) scopes.push_back({variable.name, "frontmatter variable"});
+  Scopes scopes;
+  for (const LintFacts::Named& variable : facts.variables) scopes.push({variable.name, "frontmatter variable"});
   for (const LintFacts::ImportRecord& record : facts.imports)
-    if (record.form == ImportForm::Alias) scopes.push_back({record.alias.name, "import alias"});
+    if (record.form == ImportForm::Alias) scopes.push({record.alias.name, "import alias"});
   return ShadowFinder(*module.text, severity, out).body(module.body, scopes);
 }
 

@@ -7,6 +7,7 @@
 
 #include "outcomes.hpp"
 #include "quarl/compile.hpp"
+#include "quarl/lint.hpp"
 
 namespace quarl {
 namespace {
@@ -89,6 +90,44 @@ TEST(Growth, LargeInputsTakeLinearTime) {
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     EXPECT_TRUE(got.ends_with(c.expected)) << got.substr(0, 200);
     EXPECT_LT(took.count(), kMaxSeconds);
+  }
+}
+
+// Lint: each rule and the report over inputs that once took minutes.
+TEST(Growth, LargeLintsTakeLinearTime) {
+  std::string keys = "---\n";
+  for (int i = 0; i < 60000; ++i) keys += "k" + std::to_string(i) + ": v\n";  // about 1 MB
+  std::string defines, exports, prose;
+  for (int i = 0; i < 30000; ++i) {
+    defines += "@define f" + std::to_string(i) + "():\nx\n@end\n";
+    exports += "@export f" + std::to_string(i) + "\n";
+  }
+  for (int i = 0; i < 999; ++i) prose += "@for x in xs:\n@end\n" + std::string(2000, '.') + "\n";
+  std::string braces;
+  for (int i = 0; i < 200000; ++i) braces += "{ \"";
+  struct Lint {
+    const char* name;
+    std::string source;
+    std::size_t findings;
+  };
+  const std::vector<Lint> cases = {
+      {"frontmatter keys, each unused", keys + "---\n", 1000},
+      {"single braces that never close", braces, 0},
+      {"parameters among as many variables", keys + "---\n@define f(" + names("p", 30000) + ", k0):\n{{ k1 }}\n@end\n", 1000},
+      {"functions and their exports", defines + exports, 0},
+      {"findings far apart", "---\nxs: [1]\n---\n" + prose, 999},
+  };
+  for (const Lint& c : cases) {
+    SCOPED_TRACE(c.name);
+    CompileOptions options;
+    options.vars = {{"xs", Value::array({})}};
+    const auto start = std::chrono::steady_clock::now();
+    const Outcome<Value> result = lint_source(c.source, options, {{"shadow-variable", Severity::Warn}});
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took.count(), kMaxSeconds);
+    ASSERT_TRUE(result.has_value());
+    const Value& files = result->as_object().find("files")->second;
+    EXPECT_EQ(files.as_array()[0].as_object().find("diagnostics")->second.as_array().size(), c.findings);
   }
 }
 

@@ -8,6 +8,8 @@
 #include "eval_support.hpp"
 #include "frontmatter.hpp"
 #include "lint_facts.hpp"
+#include "quarl/lint.hpp"
+#include "quarl/result.hpp"
 
 namespace quarl {
 namespace {
@@ -75,6 +77,10 @@ TEST(LintRules, Rules) {
       {"single-brace escapes", check_legacy_interpolation, "a \\{ b \\}\n",
        {"2+2 legacy escape `\\{` \u2014 single-brace escapes are no longer needed; remove the backslash",
         "7+2 legacy escape `\\}` \u2014 single-brace escapes are no longer needed; remove the backslash"}},
+      {"a quote left open hides the braces after it; an escaped quote stays in its string", check_legacy_interpolation,
+       "b {f(\"\\\"}\")} {\"} {y}\n",
+       {"2+10 legacy single-brace interpolation `{f(\"\\\"}\")}` \u2014 use `{{f(\"\\\"}\")}}` (double braces)",
+        "17+3 legacy single-brace interpolation `{y}` \u2014 use `{{y}}` (double braces)"}},
       {"a message role in single braces", check_legacy_interpolation, "@message {role}:\nHi\n@end\n",
        {"9+6 legacy single-brace `@message` role `{role}` \u2014 use `{{role}}` (double braces)"}},
       {"the same path twice, written two ways", with_facts<check_duplicate_imports>,
@@ -90,6 +96,15 @@ TEST(LintRules, Rules) {
       {"frontmatter keys the body never names", with_facts<check_unused_variables>,
        "---\na: 1\nb: 2\n'c': 3\n---\n{{ a }} {{ f(c) }}\n",
        {"9+1 Variable 'b' is defined in frontmatter but never referenced in the body."}},
+      {"each key where it is written: quoted, with a colon inside, before CRLF", with_facts<check_unused_variables>,
+       "---\r\nlist: [a:b]\r\na:b: 1\r\n\"q r\" : 2\r\nend:\r\n  x: 1\r\n---\r\n{{ list }}\r\n",
+       {"18+3 Variable 'a:b' is defined in frontmatter but never referenced in the body.",
+        "27+3 Variable 'q r' is defined in frontmatter but never referenced in the body.",
+        "37+3 Variable 'end' is defined in frontmatter but never referenced in the body."}},
+      {"names used in an @elseif, as an aliased call's argument, a selective prompt", with_facts<check_unused_variables>,
+       "---\na: 1\nb: 2\n---\n@if x:\n@elseif a:\n@end\n{{ lib.f(b) }}\n", {}},
+      {"a selectively imported prompt read as a variable", with_facts<check_unused_imports>,
+       "@import { prompt } from \"./a.quarl\"\n{{ prompt }}\n", {}},
       {"an alias and a name never used", with_facts<check_unused_imports>,
        "@import \"./a.quarl\" as lib\n@import { x, y } from \"./b.quarl\"\n@import \"./c.quarl\" as c\n@include c\n{{ y() }}\n",
        {"23+3 Import alias 'lib' from './a.quarl' is never used.",
@@ -139,7 +154,13 @@ TEST(LintRules, StopAtTheCap) {
 TEST(LintRules, Configuration) {
   const RuleConfig config = {{"unreachable-branch", Severity::Warn}, {"shadow-variable", Severity::Info},
                              {"zz\n", Severity::Off},               {"empty-block", Severity::Off},
-                             {"aa", Severity::Error},                {"zz\n", Severity::Info}};
+                             {"aa", Severity::Error},                {"zz\n", Severity::Info},
+                             {"unused-variable", Severity::Off},     {"unused-variable", Severity::Error}};
+  // A rule named twice runs at its last setting.
+  EXPECT_EQ(effective_severity(config, "unused-variable"), Severity::Error);
+  const Outcome<Value> linted = lint_source("---\na: 1\n---\nx\n", {}, config);
+  ASSERT_TRUE(linted.has_value());
+  EXPECT_NE(canonical_text(*linted).find("\"severity\":\"error\""), std::string::npos) << canonical_text(*linted);
   EXPECT_EQ(effective_severity({}, "unreachable-branch"), Severity::Error);
   EXPECT_EQ(effective_severity({}, "shadow-variable"), Severity::Off);
   EXPECT_EQ(effective_severity(config, "unreachable-branch"), Severity::Warn);
