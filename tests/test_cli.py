@@ -3,9 +3,11 @@
 import json
 import os
 import pty
+import signal
 import shutil
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 import pytest
@@ -302,3 +304,85 @@ def test_a_byte_order_mark_is_not_content(project):
     # Columns count in the text as given, the mark included; the caret goes under the name.
     stderr = quarl(project, "compile", "-", stdin=b"\xef\xbb\xbf{{ x }}")[2]
     assert stderr.startswith("<stdin>:1:5: error[") and "\n 1 | {{ x }}\n   |    ^\n" in stderr, stderr
+
+
+def _loop(project):
+    os.symlink("loop-b.quarl", project / "loop-a.quarl")
+    os.symlink("loop-a.quarl", project / "loop-b.quarl")
+    return "loop-a.quarl"
+
+
+def _undecodable_name(project):
+    with open(os.path.join(os.fsencode(project), b"bad\xff.quarl"), "wb") as file:
+        file.write(b"Hi\n")
+    return os.fsdecode(b"bad\xff.quarl")
+
+
+def _not_utf8_text(project):
+    (project / "latin1.quarl").write_bytes(b"Jos\xe9\n")
+    return "latin1.quarl"
+
+
+# A file named on the command line that cannot be opened is the command
+# line's problem (2), said as such; one that opens and fails is the
+# template's (1).
+@pytest.mark.parametrize("make, command, status, stderr", [
+    (_loop, "compile", 2, "loop-a.quarl: error[quarl::io]: cannot read loop-a.quarl: Too many levels of symbolic links\n"),
+    (lambda project: "/dev/stdin", "check", 2,
+     "/dev/stdin: error[quarl::io]: cannot read /dev/stdin: not a regular file (use - for standard input)\n"),
+    (_undecodable_name, "lint", 2,
+     "bad\\xFF.quarl: error[quarl::io]: cannot read bad\\xFF.quarl: the file name is not valid UTF-8\n"),
+    (_undecodable_name, "fmt", 2, "cannot read bad\\xFF.quarl: the file name is not valid UTF-8\n"),
+    (_not_utf8_text, "check", 1, "latin1.quarl: error[quarl::io]: invalid UTF-8 in latin1.quarl"),
+])
+def test_files_that_cannot_be_opened(project, make, command, status, stderr):
+    got_status, _, got_stderr = quarl(project, command, make(project))
+    assert (got_status, "Traceback" in got_stderr) == (status, False), got_stderr
+    assert got_stderr.startswith(stderr) or stderr in got_stderr, got_stderr
+
+
+@pytest.mark.parametrize("stdout, message", [
+    ("closed", "quarl: error: cannot write standard output: Bad file descriptor\n"),
+    ("/dev/full", "quarl: error: cannot write standard output: No space left on device\n"),
+])
+def test_output_that_cannot_be_written(project, stdout, message):
+    with open(os.devnull if stdout == "closed" else stdout, "wb") as sink:
+        done = subprocess.run([sys.executable, "-m", "tessel", "compile", "hello.quarl"], cwd=project, stdout=sink,
+                              stderr=subprocess.PIPE, timeout=60,
+                              preexec_fn=(lambda: os.close(1)) if stdout == "closed" else None)
+    assert (done.returncode, done.stderr.decode()) == (2, message)
+
+
+def test_fmt_counts_only_what_it_wrote(project, monkeypatch, capfdbinary):
+    monkeypatch.chdir(project)
+
+    def disk_full(path, data):
+        raise OSError(28, "No space left on device", os.path.join(project, ".messy.quarl.x.tmp"))
+
+    monkeypatch.setattr(cli, "write_atomically", disk_full)
+    assert cli.main(["fmt", "messy.quarl", "hello.quarl"]) == 2
+    assert capfdbinary.readouterr().err.decode() == "quarl: error: cannot write messy.quarl: No space left on device\n"
+    assert (project / "messy.quarl").read_text() == PROJECT["messy.quarl"]
+
+
+def test_interrupted_quietly_with_130(project):
+    """Ctrl-C while a command waits (here on standard input) ends it with 130
+    and nothing on standard error; Ctrl-C at any moment of fmt leaves each
+    file as it was or formatted whole, and no temporary file behind."""
+    waiting = subprocess.Popen([sys.executable, "-m", "tessel", "compile", "-"], cwd=project, stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    time.sleep(1.5)
+    waiting.send_signal(signal.SIGINT)
+    _, stderr = waiting.communicate(timeout=60)
+    assert (waiting.returncode, stderr) == (130, b"")
+    names = [f"m{i}.quarl" for i in range(40)]
+    for delay in (0.05, 0.1, 0.15, 0.2, 0.3, 0.4):
+        for name in names:
+            (project / name).write_text(PROJECT["messy.quarl"])
+        run = subprocess.Popen([sys.executable, "-m", "tessel", "fmt", *names], cwd=project, stderr=subprocess.PIPE)
+        time.sleep(delay)
+        run.send_signal(signal.SIGINT)
+        run.communicate(timeout=60)
+        assert {(project / name).read_text() for name in names} <= {
+            PROJECT["messy.quarl"], "---\nname: A\n---\nHi {{ name }}\n@if name:\nyes\n@end\n"}
+        assert not [entry for entry in os.listdir(project) if entry.endswith(".tmp")]

@@ -2,11 +2,9 @@
 
 The compiler itself is the native extension module :mod:`tessel._tessel`;
 this package re-exports its public names. `__version__` is the installed
-package's version.
+package's version, looked up when first read (the lookup takes longer than
+importing the compiler).
 """
-
-from importlib.metadata import PackageNotFoundError as _PackageNotFoundError
-from importlib.metadata import version as _version
 
 from tessel._tessel import (
     CheckResult,
@@ -30,10 +28,21 @@ from tessel._tessel import (
     scan_imports,
 )
 
-try:
-    __version__ = _version("tessel")
-except _PackageNotFoundError:  # imported from a source tree that was never installed
-    __version__ = "0+unknown"
+
+__version__: str  # set by __getattr__ on first use
+
+
+def __getattr__(name: str) -> str:
+    if name != "__version__":
+        raise AttributeError(f"module 'tessel' has no attribute {name!r}")
+    from importlib.metadata import PackageNotFoundError, version
+
+    try:
+        found = version("tessel")
+    except PackageNotFoundError:  # imported from a source tree that was never installed
+        found = "0+unknown"
+    globals()["__version__"] = found
+    return found
 
 __all__ = [
     "CheckResult",

@@ -2,6 +2,6 @@
 
 import sys
 
-from tessel.cli import main
+from tessel._main import main
 
 sys.exit(main())

@@ -45,15 +45,24 @@ class CommandError(Exception):
 
 
 def _needs_escape(code_point: int) -> bool:
-    return (code_point < 0x20 and code_point != 0x09) or 0x7F <= code_point <= 0x9F or code_point in _REORDERING
+    return ((code_point < 0x20 and code_point != 0x09) or 0x7F <= code_point <= 0x9F or code_point in _REORDERING
+            or 0xD800 <= code_point <= 0xDFFF)
+
+
+def _escaped(char: str) -> str:
+    code_point = ord(char)
+    if 0xDC80 <= code_point <= 0xDCFF:  # a byte of a file name that is not UTF-8, as Python keeps it
+        return f"\\x{code_point - 0xDC00:02X}"
+    return f"\\u{code_point:04X}"
 
 
 def escape_text(text: str) -> str:
     """`text` with each control character (but tab) and each reordering character
-    written as a backslash, "u" and four or more hexadecimal digits."""
+    written as a backslash, "u" and four or more hexadecimal digits; a byte of
+    a file name that is not UTF-8 as a backslash, "x" and two."""
     if not any(_needs_escape(ord(c)) for c in text):
         return text
-    return "".join(f"\\u{ord(c):04X}" if _needs_escape(ord(c)) else c for c in text)
+    return "".join(_escaped(c) if _needs_escape(ord(c)) else c for c in text)
 
 
 def _cell(char: str) -> tuple[str, int]:

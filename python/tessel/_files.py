@@ -3,7 +3,10 @@
 from __future__ import annotations
 
 import os
+import signal
 import tempfile
+from collections.abc import Iterator
+from contextlib import contextmanager
 
 # How far up from a template the search for its project root goes.
 MAX_ROOT_SEARCH = 256
@@ -31,11 +34,29 @@ def _current_umask() -> int:
     return mask
 
 
+@contextmanager
+def _interruptions_held() -> Iterator[None]:
+    """Ctrl-C and a request to terminate wait until the block is done, then
+    take effect: a write interrupted half-way would leave its temporary file."""
+    held = {signal.SIGINT, signal.SIGTERM}
+    previous = signal.pthread_sigmask(signal.SIG_BLOCK, held)
+    try:
+        yield
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, previous)
+
+
 def write_atomically(path: str, data: bytes) -> None:
     """Writes `data` to `path` through a temporary file in the same folder
     renamed over it, so that readers see the old file or the new one, never a
-    part. An existing file keeps its permissions; a symbolic link keeps
-    pointing where it did, and its target is replaced."""
+    part, and nothing else is left behind, even when interrupted. An existing
+    file keeps its permissions; a symbolic link keeps pointing where it did,
+    and its target is replaced."""
+    with _interruptions_held():
+        _replace(path, data)
+
+
+def _replace(path: str, data: bytes) -> None:
     target = os.path.realpath(path)
     try:
         mode = os.stat(target).st_mode & 0o7777

@@ -3,15 +3,17 @@
 Every decision about a template is the compiler's; this module reads the
 command line, calls `tessel`, and shows what comes back. Exit codes: 0 for
 success, 1 when a template failed (or lint found errors), 2 for a usage or
-I/O problem of the command line itself.
+I/O problem of the command line itself (a file it was given that it cannot
+open, output it cannot write), 130 when interrupted.
 """
 
 from __future__ import annotations
 
 import argparse
-import difflib
+import errno
 import json
 import os
+import stat
 import sys
 from dataclasses import dataclass
 from typing import Any, BinaryIO, Callable, Sequence
@@ -34,13 +36,18 @@ LITERAL_AT_HELP = ('a line that starts with "@" is a directive; to write it as t
                    '{{ string("@") }} instead (as in {{ string("@") }}media), or put it in a fenced code block')
 
 
+class OutputError(Exception):
+    """Standard output cannot be written (closed, or its disk full)."""
+
+
 class Console:
-    """Where output and diagnostics go, and whether each stream gets colour."""
+    """Where output and diagnostics go, and whether each stream gets colour.
+    A stream the process was started without (closed by the shell) is none."""
 
     def __init__(self, color: str, diagnostics_format: str = "text") -> None:
         self.format = diagnostics_format
-        self.stdout: BinaryIO = sys.stdout.buffer
-        self.stderr: BinaryIO = sys.stderr.buffer
+        self.stdout: BinaryIO | None = sys.stdout.buffer if sys.stdout is not None else None
+        self.stderr: BinaryIO | None = sys.stderr.buffer if sys.stderr is not None else None
         self.out_color = self._colored(color, sys.stdout)
         self.err_color = self._colored(color, sys.stderr)
 
@@ -53,12 +60,24 @@ class Console:
         return bool(getattr(stream, "isatty", lambda: False)())
 
     def out(self, data: str | bytes) -> None:
-        self.stdout.write(data.encode() if isinstance(data, str) else data)
-        self.stdout.flush()
+        try:
+            if self.stdout is None:
+                raise OSError(errno.EBADF, os.strerror(errno.EBADF))
+            self.stdout.write(data.encode(errors="backslashreplace") if isinstance(data, str) else data)
+            self.stdout.flush()
+        except BrokenPipeError:
+            raise
+        except OSError as error:
+            raise OutputError(f"cannot write standard output: {error.strerror or error}") from None
 
     def err(self, text: str) -> None:
-        self.stderr.write(text.encode())
-        self.stderr.flush()
+        """Writes to standard error, when there is one to write to."""
+        try:
+            if self.stderr is not None:
+                self.stderr.write(text.encode(errors="backslashreplace"))
+                self.stderr.flush()
+        except OSError:
+            pass  # nowhere left to say anything
 
     def diagnostic(self, diagnostic: Diagnostic, to_stdout: bool = False) -> None:
         if to_stdout:
@@ -85,7 +104,7 @@ class Template:
 
     @property
     def shown(self) -> str:
-        return STDIN_NAME if self.from_stdin else self.path
+        return STDIN_NAME if self.from_stdin else escape_text(self.path)
 
     def read_stdin(self) -> None:
         self.source = self.decoded(sys.stdin.buffer.read())
@@ -99,8 +118,34 @@ class Template:
                                             f"{error.start}") from None
 
     def unreadable(self) -> bool:
-        """Whether the file cannot be read at all (the command line's problem)."""
-        return not self.from_stdin and not (os.path.isfile(self.path) and os.access(self.path, os.R_OK))
+        """Whether the command line cannot open the file (its problem, not the
+        template's): it is missing, not a regular file, not readable, or its
+        name is not UTF-8."""
+        return not self.from_stdin and (not _utf8_name(self.path) or not os.path.isfile(self.path)
+                                        or not os.access(self.path, os.R_OK))
+
+    def require_openable(self) -> None:
+        """Fails, as the compiler reports files, for a named file that exists
+        but cannot be opened as a template: a name that is not UTF-8, a loop
+        of symbolic links, a device or pipe. (A missing file is the
+        compiler's to report, as for an import.)"""
+        if self.from_stdin:
+            return
+        reason = None
+        if not _utf8_name(self.path):
+            reason = "the file name is not valid UTF-8"
+        else:
+            try:
+                mode = os.stat(self.path).st_mode
+                if not stat.S_ISREG(mode) and not stat.S_ISDIR(mode):
+                    reason = "not a regular file" + (" (use - for standard input)" if stat.S_ISFIFO(mode)
+                                                      or stat.S_ISCHR(mode) else "")
+            except FileNotFoundError:
+                pass
+            except OSError as error:
+                reason = error.strerror or str(error)
+        if reason:
+            raise CommandError("quarl::io", f"cannot read {self.shown}: {reason}")
 
     def module_text(self, error: Exception) -> tuple[str, bytes | None]:
         """The name to show for the module the error points into, and its text."""
@@ -119,6 +164,14 @@ class Template:
                 return shown, file.read()
         except OSError:
             return shown, None
+
+
+def _utf8_name(path: str) -> bool:
+    try:
+        path.encode()
+        return True
+    except UnicodeEncodeError:
+        return False
 
 
 def report_failure(console: Console, template: Template, error: Exception) -> int:
@@ -159,11 +212,14 @@ def for_each_template(console: Console, paths: Sequence[str],
         try:
             if template.from_stdin:
                 template.read_stdin()
+            template.require_openable()
             status = work(template)
         except (QuarlError, CommandError) as error:
             status = report_failure(console, template, error)
         except OSError as error:
-            where = escape_text(error.filename if isinstance(error.filename, str) else template.shown)
+            if isinstance(error, BrokenPipeError):
+                raise
+            where = escape_text(error.filename) if isinstance(error.filename, str) else template.shown
             console.err(f"quarl: error: {where}: {error.strerror or error}\n")
             status = EXIT_USAGE
         worst = max(worst, status)
@@ -280,14 +336,19 @@ def run_fmt(args: argparse.Namespace, console: Console) -> int:
             return EXIT_OK
         if formatted == text:
             return EXIT_OK
-        changed.append(template.shown)
         if args.diff:
+            import difflib  # only here: it takes longer to load than most of a run
             console.out("".join(difflib.unified_diff(text.splitlines(keepends=True), formatted.splitlines(keepends=True),
                                                      f"{template.shown}", f"{template.shown} (formatted)")))
         elif args.check:
             console.out(f"would reformat {template.shown}\n")
         else:
-            write_atomically(template.path, formatted.encode())
+            try:
+                write_atomically(template.path, formatted.encode())
+            except OSError as error:
+                console.err(f"quarl: error: cannot write {template.shown}: {error.strerror or error}\n")
+                return EXIT_USAGE
+        changed.append(template.shown)
         return EXIT_FAILED if args.check else EXIT_OK
 
     status = for_each_template(console, args.paths, work)
@@ -414,6 +475,17 @@ def _rule(text: str) -> tuple[str, str]:
     return name, severity
 
 
+class _VersionAction(argparse.Action):
+    """--version, which looks the installed version up only when asked."""
+
+    def __init__(self, option_strings: Sequence[str], dest: str, **kwargs: Any) -> None:
+        super().__init__(option_strings, dest, nargs=0, help="show the version and exit", **kwargs)
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace, values: Any,
+                 option_string: str | None = None) -> None:
+        parser.exit(message=f"quarl (tessel) {tessel.__version__}\n")
+
+
 def build_parser() -> argparse.ArgumentParser:
     common = argparse.ArgumentParser(add_help=False)
     common.add_argument("--color", choices=("auto", "always", "never"), default="auto",
@@ -434,7 +506,7 @@ def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="quarl", description="Compile, check and lint Quarl templates (Markdown documents and chat prompts).",
         epilog="Exit status: 0 success, 1 a template failed or lint found errors, 2 a usage or I/O problem.")
-    parser.add_argument("--version", action="version", version=f"quarl (tessel) {tessel.__version__}")
+    parser.add_argument("--version", action=_VersionAction)
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     compile_ = commands.add_parser("compile", parents=[common, variables, formats],
@@ -487,8 +559,19 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
+EXIT_INTERRUPTED = 130  # as a shell reports a command that Ctrl-C stopped
+
+
 def main(argv: Sequence[str] | None = None) -> int:
-    """Runs the command line; returns its exit status."""
+    """Runs the command line; returns its exit status. Ctrl-C at any moment
+    ends it quietly with status 130 (files are replaced whole or not at all)."""
+    try:
+        return _run(argv)
+    except KeyboardInterrupt:
+        return EXIT_INTERRUPTED
+
+
+def _run(argv: Sequence[str] | None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
     console = Console(args.color, getattr(args, "format", "text"))
@@ -497,8 +580,9 @@ def main(argv: Sequence[str] | None = None) -> int:
         return status
     except UsageError as error:
         parser.exit(EXIT_USAGE, f"quarl {args.command}: error: {error}\n")
-    except KeyboardInterrupt:
-        return 130
+    except OutputError as error:
+        console.err(f"quarl: error: {error}\n")
+        return EXIT_USAGE
     except BrokenPipeError:
         # The reader went away (`quarl compile t.quarl | head`): not a failure
         # worth a traceback; stop writing to the closed pipe.
