@@ -26,3 +26,19 @@ def test_files_and_base_path(tmp_path, monkeypatch):
     with pytest.raises(QuarlError) as info:
         tessel.compile('@import "../outside.quarl"\n', base_path=project)
     assert info.value.message == 'import error: import path escapes project directory: "../outside.quarl"'
+
+
+@pytest.mark.parametrize("path", ["../outside.quarl", "../missing.quarl", "../link.quarl", "../nowhere/x.quarl",
+                                  "./../outside.quarl"])
+def test_an_escape_does_not_tell_what_is_outside(tmp_path, path):
+    """Whether something is there or not, and what it is, a path out of the
+    project fails the same way."""
+    project = tmp_path / "project"
+    project.mkdir()
+    (project / ".quarlroot").touch()
+    (tmp_path / "outside.quarl").write_text("outside")
+    (tmp_path / "link.quarl").symlink_to(tmp_path / "outside.quarl")
+    with pytest.raises(QuarlError) as info:
+        tessel.compile(f'@import "{path}"\n', base_path=project)
+    assert (info.value.code, info.value.message) == (
+        "quarl::import", f'import error: import path escapes project directory: "{path}"')

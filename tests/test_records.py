@@ -150,8 +150,6 @@ def test_getters_return_fresh_objects():
     WITH_MAP.source_map["version"] = 99
     assert WITH_MAP.warnings == ["w"] and WITH_MAP.source_map["version"] == 3
     assert CompileResult({"kind": "messages", "messages": [{"role": "r"}]}).messages == [Message("r", "")]
-    with pytest.raises(ValueError):
-        CompileResult({"x": float("nan")}).to_json()
 
 
 def test_check_result_and_message_forms():
@@ -171,6 +169,20 @@ def test_check_result_and_message_forms():
         (lambda: CompileResult([1]), QuarlError, "invalid CompileResult state: expected a mapping, got array"),
         (lambda: CompileResult({"k": {1}}), QuarlError, "invalid CompileResult state: unsupported type 'set'"),
         (lambda: CompileResult({1: "k"}), QuarlError, "invalid CompileResult state: mapping keys must be str, not int"),
+        # Only what a compile could have returned: the kinds, their payloads, the fields' types, the map's shape.
+        (lambda: CompileResult({"kind": "weird"}), QuarlError,
+         'invalid CompileResult state: kind must be "markdown" or "messages"'),
+        (lambda: CompileResult({"x": float("nan")}), QuarlError, 'invalid CompileResult state: a compile result has no key "x"'),
+        (lambda: CompileResult({"kind": "messages", "output": "x"}), QuarlError,
+         "invalid CompileResult state: a messages result has no output"),
+        (lambda: CompileResult({"messages": []}), QuarlError, "invalid CompileResult state: a markdown result has no messages"),
+        (lambda: CompileResult({"warnings": ["a", 1]}), QuarlError, "invalid CompileResult state: warnings must be an array of strings"),
+        (lambda: CompileResult({"kind": "messages", "messages": [{"role": "r", "content": 2}]}), QuarlError,
+         "invalid CompileResult state: messages[0].content must be a string"),
+        (lambda: CompileResult({"sourceMap": {**WITH_MAP.source_map, "version": 2}}), QuarlError,
+         "invalid CompileResult state: sourceMap.version must be 3"),
+        (lambda: CompileResult({"sourceMap": {**WITH_MAP.source_map, "sourcesContent": []}}), QuarlError,
+         "invalid CompileResult state: sourceMap.sourcesContent must hold one text per source"),
         (lambda: CheckResult("text"), TypeError, "CheckResult() argument 'warnings' must be a list of str"),
         (lambda: CheckResult([1]), TypeError, "CheckResult() argument 'warnings' must be a list of str"),
         (lambda: Message("user", 5), TypeError, None),
@@ -237,6 +249,13 @@ def test_file_report_and_lint_result_forms():
                                                                       "span": {"offset": -1, "length": 0}}]}]}),
          QuarlError, "invalid LintResult state: files[0].diagnostics[0].span.offset must be a non-negative integer"),
         (lambda: LintResult([]), QuarlError, "invalid LintResult state: expected a mapping, got array"),
+        (lambda: LintResult({**LINT, "version": 2}), QuarlError, "invalid LintResult state: version must be 1"),
+        (lambda: LintResult({**LINT, "extra": 1}), QuarlError, 'invalid LintResult state: a lint result has no key "extra"'),
+        (lambda: LintResult({"files": [{"file": "f", "diagnostics": [{"rule": "r", "severity": "loud", "message": "m"}]}]}),
+         QuarlError, 'invalid LintResult state: files[0].diagnostics[0].severity must be "info", "warn" or "error"'),
+        (lambda: LintResult({"files": [{"file": "f", "diagnostics": [{"rule": "r", "severity": "warn", "message": "m",
+                                                                      "fix_edits": [{"start": 3, "end": 2, "new_text": ""}]}]}]}),
+         QuarlError, "invalid LintResult state: files[0].diagnostics[0].fix_edits[0] must have a start and an end, start <= end"),
     ],
 )
 def test_lint_constructor_errors(make, error, message):

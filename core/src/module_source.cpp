@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <memory>
 #include <system_error>
+#include <vector>
 
 #include "frontmatter.hpp"
 #include "lexer.hpp"
@@ -106,6 +107,25 @@ std::string canonical_import(const std::string& path, std::string_view written) 
   return std::move(whole.path);
 }
 
+// An absolute path with its "." and ".." names taken as written (no link
+// followed): where the path leads if its directories are what they say.
+std::string lexically_normal(std::string_view path) {
+  std::vector<std::string_view> names;
+  for (std::size_t start = 0; start <= path.size();) {
+    const std::size_t end = std::min(path.find('/', start), path.size());
+    const std::string_view name = path.substr(start, end - start);
+    if (name == "..") {
+      if (!names.empty()) names.pop_back();
+    } else if (!name.empty() && name != ".") {
+      names.push_back(name);
+    }
+    start = end + 1;
+  }
+  std::string out;
+  for (const std::string_view name : names) (out += '/') += name;
+  return out.empty() ? "/" : out;
+}
+
 }  // namespace
 
 std::string current_directory() {
@@ -186,7 +206,15 @@ std::string FilesystemSource::resolve_relative(std::string_view base, std::strin
 
 std::string FilesystemSource::import_key(const std::string& joined_path, std::string_view path) {
   if (const auto known = keys_.find(joined_path); known != keys_.end()) return known->second;
-  std::string key = canonical_import(joined_path, path);
+  std::string key;
+  try {
+    key = canonical_import(joined_path, path);
+  } catch (const Error&) {
+    // A path that leads out of the project escapes whether or not something
+    // is there: how it failed to resolve must not tell.
+    require_within_root(lexically_normal(joined_path), path);
+    throw;
+  }
   require_within_root(key, path);
   keys_.emplace(joined_path, key);
   return key;

@@ -13,6 +13,7 @@
 #include "errors.hpp"
 #include "py_ref.hpp"
 #include "record.hpp"
+#include "quarl/lint.hpp"
 #include "quarl/result.hpp"
 #include "span.hpp"
 #include "text.hpp"
@@ -426,9 +427,13 @@ struct LintFileReportClass {
 
 const LintResultData& lint_result(PyObject* self) noexcept { return unbox<LintResultData>(self); }
 
-PyObject* make_result(const ModuleState& state, PyObject* type, Value canonical) noexcept {
+// `checked`: the value comes from a caller, who may have written anything.
+PyObject* make_result(const ModuleState& state, PyObject* type, Value canonical, bool checked = false) noexcept {
   try {
     std::vector<FileReportData> files = read_files(canonical);
+    // Only a value the lint functions could have returned.
+    if (const std::optional<std::string> problem = checked ? quarl::lint_result_problem(canonical) : std::nullopt)
+      throw BadState(*problem);
     return box(type, LintResultData{std::move(canonical), std::move(files)});
   } catch (const BadState& problem) {
     return raise_binding_error(state, "quarl::invalid_options",
@@ -457,7 +462,7 @@ PyObject* lint_result_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
       return raise_binding_error(state, "quarl::invalid_options",
                                  "invalid LintResult state: expected a mapping, got " +
                                      std::string(quarl::type_name(*value)));
-    return make_result(state, reinterpret_cast<PyObject*>(type), std::move(*value));
+    return make_result(state, reinterpret_cast<PyObject*>(type), std::move(*value), true);
   });
 }
 

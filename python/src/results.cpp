@@ -79,6 +79,10 @@ PyObject* compile_result_new(PyTypeObject* type, PyObject* args, PyObject* kwarg
         if (entry.first != "sourceMap") entries.emplace_back(entry.first, entry.second);
       value = Value::object(Value::Object::from_entries(std::move(entries)));
     }
+    // Only a value the compile functions could have returned.
+    if (const std::optional<std::string> problem = quarl::compile_result_problem(*value))
+      return raise_binding_error(module_state_of(type), "quarl::invalid_options",
+                                 "invalid CompileResult state: " + *problem);
     return box(type_object, CompileResultData{std::move(*value), nullptr});
   });
 }

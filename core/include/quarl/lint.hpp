@@ -34,4 +34,9 @@ Outcome<Value> lint_file(std::string_view path, const CompileOptions& options, c
 Outcome<Value> lint_virtual(ModuleMap modules, std::string_view entry, const CompileOptions& options,
                             const RuleConfig& rules);
 
+// Why `canonical`, a value built outside the compiler, is not one the lint
+// entry points could have returned, or none (as compile_result_problem: a
+// key left out is no problem, a key or a value of another shape is).
+std::optional<std::string> lint_result_problem(const Value& canonical);
+
 }  // namespace quarl

@@ -60,6 +60,14 @@ Value to_canonical_json(CompileResult result);
 // unchanged, and it and `arena` must outlive the value and every copy of it.
 Value canonical_view(const CompileResult& result, ValueArena& arena);
 
+// Why `canonical`, a value built outside the compiler (a caller's dict, a
+// stored JSON text), is not one the compile entry points could have
+// returned, or none: a key the object has no place for, a "kind" other than
+// "markdown" or "messages", the other kind's payload, a field of the wrong
+// type, a source map of another shape. A key left out is no problem (its
+// field reads as empty).
+std::optional<std::string> compile_result_problem(const Value& canonical);
+
 // Whether `text` is well-formed UTF-8, and whether every text of `result`
 // is: what a binding checks before it hands text to its host.
 bool is_valid_utf8(std::string_view text) noexcept;
