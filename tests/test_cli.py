@@ -66,6 +66,7 @@ CASES = [
     (["compile", "main.quarl"], b"", 1, "", "lib/helpers.quarl:2:7: error[quarl::undefined_var]: undefined "
                                              "variable 'nmae'\n 2 | Hi {{ nmae }}\n   |       ^^^^\n"),
     (["compile", "-", "--set", "who=Sam"], b"Hi {{ who }}", 0, "Hi Sam", ""),
+    (["compile", "-", "--set", "who=a=b"], b"Hi {{ who }}", 0, "Hi a=b", ""),  # split at the first "="
     (["compile", "-"], b"Hi {{ who }}\n", 1, "", "<stdin>:1:7: error[quarl::undefined_var]"),
     (["compile", "-"], b"Hi \xff", 1, "", "<stdin>: error[quarl::io]: invalid UTF-8 in <stdin>: invalid byte "
                                           "sequence at offset 3\n"),

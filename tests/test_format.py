@@ -21,6 +21,7 @@ CASES = [
     ("@if  a==1&&! b||c . d  :\n@elseif   f( x )!='y'  :\n@else:  \n@end  \n",
      "@if a == 1 && !b || c.d:\n@elseif f(x) != 'y':\n@else:\n@end\n"),
     ('@if  x=="a: b" :\n@end\n', '@if x == "a: b":\n@end\n'),  # the colon that ends the header
+    ("@if ! x:\n@elseif !x&&!  y:\n@elseif a!=b:\n@end\n", "@if !x:\n@elseif !x && !y:\n@elseif a != b:\n@end\n"),
     ("@for  x  in  xs :\n@end\n@for k ,v in  obj:\n@end\n", "@for x in xs:\n@end\n@for k, v in obj:\n@end\n"),
     ("@define  greet( name ,greeting='Hi' ,n=-1 ) ignored :\n@end\n",
      "@define greet(name, greeting = 'Hi', n = -1):\n@end\n"),

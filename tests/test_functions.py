@@ -2,6 +2,7 @@
 
 from collections import OrderedDict
 from collections.abc import Mapping, Sequence
+import sys
 
 import pytest
 
@@ -98,6 +99,8 @@ def binding_error(code, message):
          "invalid vars: the integer at a[1].n" + INEXACT),
         (lambda: tessel.compile("x", vars={"we ird": ({"id": -(2**63) - 1},)}), "quarl::invalid_options",
          'invalid vars: the integer at ["we ird"][0].id' + INEXACT),
+        (lambda: tessel.compile("x", vars={'a"b\\': 2**64 + 1}), "quarl::invalid_options",
+         'invalid vars: the integer at ["a\\"b\\\\"]' + INEXACT),
         (lambda: tessel.compile("x", vars={"id": 1234567890123456789}), "quarl::invalid_options",
          "invalid vars: the integer at id" + INEXACT),
         (lambda: tessel.compile("x", vars={"v": 2**64 - 1}), "quarl::invalid_options", "invalid vars: the integer at v" + INEXACT),
@@ -227,6 +230,25 @@ def test_self_referencing_and_deep_values_are_errors():
     # Within the recursion limit the conversion works; the core refuses the depth.
     error = raises(QuarlError, tessel.compile, "x", vars={"a": deep})
     assert (error.code, error.message) == ("quarl::json", "JSON parse error: value nesting exceeds maximum depth of 64")
+
+
+@pytest.mark.parametrize("levels, code, message", [
+    (2000, "quarl::json", "JSON parse error: value nesting exceeds maximum depth of 64"),
+    (2001, "quarl::invalid_options", "invalid vars: nesting is deeper than 2000 levels"),
+])
+def test_the_converter_bounds_nesting_whatever_the_recursion_limit(levels, code, message):
+    """2000 levels of caller values convert (the compiler then refuses them);
+    2001 do not, even where the interpreter would let the conversion recurse."""
+    deep = "leaf"
+    for _ in range(levels - 1):  # the vars mapping is the first level
+        deep = [deep]
+    limit = sys.getrecursionlimit()
+    sys.setrecursionlimit(50_000)
+    try:
+        error = raises(QuarlError, tessel.compile, "x", vars={"a": deep})
+    finally:
+        sys.setrecursionlimit(limit)
+    assert (error.code, error.message) == (code, message)
 
 
 def test_a_list_emptied_while_it_converts():

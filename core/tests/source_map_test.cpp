@@ -47,6 +47,7 @@ TEST(SourceMap, Positions) {
        "---\nk: v\n---\na\nb\n",
        13,
        ";;;AAAA;AACA"},
+      {"a segment where the trimmed tail starts is dropped", "ab  ", {{0, 0}, {2, 2}}, "ab\n", 0, "AAAA"},
       {"a source offset inside a character, or running past the text, maps nothing",
        "\u00e9x",
        {{0, 1}, {0, 2}},
