@@ -31,18 +31,17 @@ std::pair<std::size_t, std::size_t> frontmatter_region(std::string_view text) no
 // of many keys is not searched once per key.
 std::unordered_map<std::string_view, Span> key_spans(std::string_view text, std::pair<std::size_t, std::size_t> region) {
   std::unordered_map<std::string_view, Span> spans;
-  const auto key_before_colon = [](std::string_view line, std::size_t from, std::size_t at) -> std::optional<std::size_t> {
-    // The colon after the key ending at `at`, past spaces.
+  // Whether a colon follows `at` of `line`, past spaces.
+  const auto colon_after = [](std::string_view line, std::size_t at) {
     while (at < line.size() && line[at] == ' ') ++at;
-    if (at < line.size() && line[at] == ':') return at - from;
-    return std::nullopt;
+    return at < line.size() && line[at] == ':';
   };
   for (std::size_t line = region.first + 1; line < region.second;) {
     const std::size_t end = std::min(text.find('\n', line), region.second);
     const std::string_view written = text.substr(line, end - line);
     if (!written.empty() && (written[0] == '"' || written[0] == '\'')) {
       const std::size_t close = written.find(written[0], 1);
-      if (close != std::string_view::npos && key_before_colon(written, 0, close + 1))
+      if (close != std::string_view::npos && colon_after(written, close + 1))
         spans.try_emplace(written.substr(1, close - 1), Span{line + 1, close - 1});
     }
     // A bare key ends at the first colon that white space or the line's end

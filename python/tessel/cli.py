@@ -118,34 +118,39 @@ class Template:
                                             f"{error.start}") from None
 
     def unreadable(self) -> bool:
-        """Whether the command line cannot open the file (its problem, not the
-        template's): it is missing, not a regular file, not readable, or its
-        name is not UTF-8."""
+        """Whether the file cannot be opened (the command line's problem, not
+        the template's): it is missing, not a regular file, not readable, or
+        its name is not UTF-8 where the compiler needs it."""
         return not self.from_stdin and (not _utf8_name(self.path) or not os.path.isfile(self.path)
                                         or not os.access(self.path, os.R_OK))
 
     def require_openable(self) -> None:
         """Fails, as the compiler reports files, for a named file that exists
-        but cannot be opened as a template: a name that is not UTF-8, a loop
-        of symbolic links, a device or pipe. (A missing file is the
-        compiler's to report, as for an import.)"""
+        but cannot be opened as a template: a loop of symbolic links, a device
+        or a pipe. (A missing file is the compiler's to report, as for an
+        import.)"""
         if self.from_stdin:
             return
         reason = None
-        if not _utf8_name(self.path):
-            reason = "the file name is not valid UTF-8"
-        else:
-            try:
-                mode = os.stat(self.path).st_mode
-                if not stat.S_ISREG(mode) and not stat.S_ISDIR(mode):
-                    reason = "not a regular file" + (" (use - for standard input)" if stat.S_ISFIFO(mode)
-                                                      or stat.S_ISCHR(mode) else "")
-            except FileNotFoundError:
-                pass
-            except OSError as error:
-                reason = error.strerror or str(error)
+        try:
+            mode = os.stat(self.path).st_mode
+            if not stat.S_ISREG(mode) and not stat.S_ISDIR(mode):
+                reason = "not a regular file" + (" (use - for standard input)" if stat.S_ISFIFO(mode)
+                                                  or stat.S_ISCHR(mode) else "")
+        except FileNotFoundError:
+            pass
+        except OSError as error:
+            reason = error.strerror or str(error)
         if reason:
             raise CommandError("quarl::io", f"cannot read {self.shown}: {reason}")
+
+    @property
+    def compiler_path(self) -> str:
+        """The path as the compiler takes it, whose names are UTF-8 text (the
+        command line itself reads any file name: fmt formats it)."""
+        if not _utf8_name(self.path):
+            raise CommandError("quarl::io", f"cannot read {self.shown}: the file name is not valid UTF-8")
+        return self.path
 
     def module_text(self, error: Exception) -> tuple[str, bytes | None]:
         """The name to show for the module the error points into, and its text."""
@@ -273,7 +278,7 @@ def run_compile(args: argparse.Namespace, console: Console) -> int:
         if template.from_stdin:
             result = tessel.compile(template.source or "", **options)
         else:
-            result = tessel.compile_file(template.path, **options)
+            result = tessel.compile_file(template.compiler_path, **options)
         for warning in result.warnings:
             console.warning(template.shown, warning)
         if args.expect and result.kind != args.expect:
@@ -305,7 +310,7 @@ def run_check(args: argparse.Namespace, console: Console) -> int:
         if template.from_stdin:
             result = tessel.check(template.source or "", vars=variables)
         else:
-            result = tessel.check_file(template.path, vars=variables)
+            result = tessel.check_file(template.compiler_path, vars=variables)
         for warning in result.warnings:
             console.warning(template.shown, warning)
         return EXIT_OK
@@ -407,7 +412,7 @@ def run_lint(args: argparse.Namespace, console: Console) -> int:
             result = tessel.lint(template.source or "", vars=variables, rules=rules)
             text = (template.source or "").encode()
         else:
-            result = tessel.lint_file(template.path, vars=variables, rules=rules)
+            result = tessel.lint_file(template.compiler_path, vars=variables, rules=rules)
             if args.fix:
                 fixed_here = apply_fix_edits(template.path, result)
                 if fixed_here:
