@@ -20,6 +20,8 @@ CMAKE_GENERATE = cmake -S . -G Ninja
 # built once for the tests, the wheel and the benchmarks alike.
 BUILD := build/release
 WHEELHOUSE := build/wheelhouse
+# The package the sanitized extension is tried from (make asan).
+ASAN_PKG := $(CURDIR)/build/asan/pkg
 # The prompt collection beside the repository when it is there, else the
 # Markdown of docs/.
 BENCH_DATA ?= $(firstword $(wildcard ../shared/data/prompts) docs)
