@@ -97,7 +97,8 @@ CASES = [
     (["compile", "hello.quarl", "--sources-content"], b"", 2, "",
      "quarl compile: error: --sources-content requires --source-map\n"),
     (["compile", "gone.quarl"], b"", 2, "", "gone.quarl: error[quarl::file_not_found]: file not found: gone.quarl\n"),
-    (["compile", "lib"], b"", 2, "", "lib: error[quarl::io]: cannot read lib: Is a directory\n"),
+    (["compile", "lib"], b"", 2, "", "quarl compile: error: several templates compile into a folder: give it with -o "
+                                     "FOLDER\n"),
     (["compile", "hello.quarl", "--bogus"], b"", 2, "", "usage: quarl"),
     ([], b"", 2, "", "usage: quarl"),
     (["compile", "typo.quarl", "--format", "json"], b"", 1, "",
@@ -120,10 +121,14 @@ CASES = [
      "automatically.\n1 finding (1 warn); 1 fixable with --fix\n", ""),
     (["lint", "legacy.quarl", "--rule", "legacy-interpolation=error", "--rule", "no-such-rule=warn"], b"", 1,
      "legacy.quarl:1:3: error[legacy-interpolation]", "legacy.quarl: warning: unknown lint rule"),
-    (["lint", "legacy.quarl", "--rule", "legacy-interpolation=loud"], b"", 2, "",
+    (["lint", "legacy.quarl", "--rule", "legacy-interpolation=loud"], b"", 2,
+     "1 template could not be linted (the errors above)\n",
      "legacy.quarl: error[quarl::invalid_options]: rules[\"legacy-interpolation\"]: unknown severity \"loud\""),
     (["lint", "legacy.quarl", "--rule", "legacy-interpolation"], b"", 2, "", "expected NAME=SEVERITY"),
-    (["lint", "typo.quarl"], b"", 1, "", TYPO_TEXT),
+    (["lint", "typo.quarl", "legacy.quarl"], b"", 1, "legacy.quarl:1:3: warn[legacy-interpolation]: legacy "
+     "single-brace interpolation `{name}` \u2014 use `{{name}}` (double braces)\n 1 | x {name} y\n   |   ^^^^^^\n"
+     "help: Run `quarl lint --fix` to migrate to `{{x}}` syntax automatically.\n1 finding (1 warn); 1 fixable with "
+     "--fix; 1 template could not be linted (the errors above)\n", TYPO_TEXT),
     (["lint", "--fix", "-"], b"", 2, "", "quarl lint: error: --fix rewrites files in place"),
     (["fmt", "--check", "messy.quarl", "hello.quarl"], b"", 1, "would reformat messy.quarl\n", ""),
     (["fmt", "--diff", "messy.quarl"], b"", 0, "--- messy.quarl\n+++ messy.quarl (formatted)\n@@ -1,7 +1,7 @@\n"

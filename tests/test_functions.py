@@ -85,6 +85,10 @@ def binding_error(code, message):
          "quarl::invalid_options", 'option "sources_content" requires "source_map" to be True'),
         (lambda: tessel.check("x", source_map=False), "quarl::invalid_options",
          "source maps are not available for check(); use compile() instead"),
+        (lambda: tessel.compile("x", frontmatter="Drop"), "quarl::invalid_options",
+         'frontmatter must be "keep" or "drop", got \'Drop\''),
+        (lambda: tessel.compile_virtual({"m.quarl": "x"}, "m.quarl", frontmatter=None), "quarl::invalid_options",
+         'frontmatter must be "keep" or "drop", got None'),
         (lambda: tessel.check("x", sources_content=True), "quarl::invalid_options",
          "source maps are not available for check(); use compile() instead"),
         (lambda: tessel.compile("x", vars=[1]), "quarl::invalid_options", "options.vars must be a plain object, got array"),
@@ -328,6 +332,19 @@ def test_messages_and_source_map_warning():
     assert result.warnings == [
         "source maps are not supported for messages-mode templates (@message blocks); no source map will be generated"
     ]
+
+
+@pytest.mark.parametrize("source, frontmatter, output", [
+    ("---\ntitle: T\n---\nHi {{ title }}\n", "keep", "---\ntitle: T\n---\nHi T\n"),
+    ("---\ntitle: T\n---\nHi {{ title }}\n", "drop", "Hi T\n"),
+    ("@message user:\nHi\n@end\n", "drop", None),  # messages have no frontmatter to drop
+])
+def test_frontmatter_kept_or_dropped(source, frontmatter, output, tmp_path):
+    (tmp_path / "t.quarl").write_text(source)
+    for result in (tessel.compile(source, frontmatter=frontmatter),
+                   tessel.compile_file(tmp_path / "t.quarl", frontmatter=frontmatter),
+                   tessel.compile_virtual({"t.quarl": source}, "t.quarl", frontmatter=frontmatter)):
+        assert result.output == output
 
 
 def test_scan_imports():

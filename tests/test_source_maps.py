@@ -118,6 +118,21 @@ def test_files_are_named_relative_to_the_project_root(tmp_path):
     check_map(result)
 
 
+@pytest.mark.parametrize("frontmatter", ["keep", "drop"])
+def test_a_dropped_frontmatter_moves_the_map_with_the_output(frontmatter):
+    """The map points at the same source bytes whether the block is in front
+    of the output or not; dependencies are the same."""
+    modules = {"main.quarl": "---\ntitle: T\nimports:\n  - path: ./lib.quarl\n---\n{{ title }} {{ greet(x) }}\nend\n",
+               "lib.quarl": LIB}
+    result = tessel.compile_virtual(modules, "main.quarl", vars=VARS, source_map=True, sources_content=True,
+                                    frontmatter=frontmatter)
+    assert result.output.startswith("---\ntitle: T\n---\n") == (frontmatter == "keep")
+    assert result.dependencies == ["lib.quarl"]
+    tokens = check_map(result)
+    body_line = 3 if frontmatter == "keep" else 0
+    assert (tokens[0].dst_line, tokens[0].src, tokens[0].src_line) == (body_line, "main.quarl", 5)
+
+
 def test_contents_only_when_asked():
     assert "sourcesContent" not in tessel.compile("a {{ x }}", vars=VARS, source_map=True).source_map
     assert tessel.compile("a", source_map=True, sources_content=True).source_map["sourcesContent"] == ["a"]

@@ -145,7 +145,8 @@ CompileResult render(const Entry& entry, const CompileOptions& options) {
   result.warnings = std::move(entry.resolver->warnings());
   std::optional<SourceMapping> mapping;
   if (entry.map_sources) mapping.emplace(MapBuilder(*entry.map_sources), options.sources_content);
-  result.output = render_module(*entry.module, RenderMode::Document, result.warnings, mapping ? &*mapping : nullptr);
+  result.output = render_module(*entry.module, RenderMode::Document, result.warnings, mapping ? &*mapping : nullptr,
+                                options.keep_frontmatter);
   if (mapping && result.kind() == OutputKind::Messages)
     result.warnings.push_back(
         "source maps are not supported for messages-mode templates (@message blocks); no source map will be "

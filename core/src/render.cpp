@@ -8,7 +8,8 @@
 
 namespace quarl {
 
-Rendered render_module(const Module& module, RenderMode mode, Warnings& warnings, SourceMapping* mapping) {
+Rendered render_module(const Module& module, RenderMode mode, Warnings& warnings, SourceMapping* mapping,
+                       bool keep_frontmatter) {
   const std::vector<Segment> plan = render_plan(module);
   Scope scope(&module.context);
   validate(plan, scope);
@@ -24,10 +25,12 @@ Rendered render_module(const Module& module, RenderMode mode, Warnings& warnings
   if (mode == RenderMode::Check) return std::string();
   if (messages) return output.take_messages();
   if (mode == RenderMode::Body) return output.take_text();
-  if (!mapping) return assemble_markdown(output.take_text(), module.passed_frontmatter());
+  const std::optional<std::string_view> frontmatter =
+      keep_frontmatter ? module.passed_frontmatter() : std::nullopt;
+  if (!mapping) return assemble_markdown(output.take_text(), frontmatter);
   std::string body = output.take_text();
   FinalOutput final_output{carriage_returns(body), {}, 0};
-  std::string text = assemble_markdown(std::move(body), module.passed_frontmatter(), &final_output.prefix);
+  std::string text = assemble_markdown(std::move(body), frontmatter, &final_output.prefix);
   final_output.text = text;
   mapping->map = mapping->builder.finish(final_output, warnings, mapping->sources_content);
   return text;

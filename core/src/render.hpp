@@ -35,8 +35,10 @@ struct SourceMapping {
 };
 
 // Checks `module` and renders what `mode` asks for (an empty text for
-// Validate and Check); warnings are appended to `warnings`. Throws an Error.
+// Validate and Check); warnings are appended to `warnings`. A Document keeps
+// the frontmatter block in front of its Markdown unless `keep_frontmatter`
+// is false. Throws an Error.
 Rendered render_module(const Module& module, RenderMode mode, Warnings& warnings,
-                       SourceMapping* mapping = nullptr);
+                       SourceMapping* mapping = nullptr, bool keep_frontmatter = true);
 
 }  // namespace quarl

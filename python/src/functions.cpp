@@ -118,6 +118,27 @@ bool read_source_map_options(const ModuleState& state, bool source_map, bool sou
   return true;
 }
 
+// frontmatter: absent means "keep"; "drop" leaves the frontmatter block out
+// of Markdown output; anything else is refused.
+bool read_frontmatter_option(const ModuleState& state, PyObject* value, quarl::CompileOptions& options) {
+  if (!value) return true;
+  Py_ssize_t size = 0;
+  const char* text = PyUnicode_Check(value) ? PyUnicode_AsUTF8AndSize(value, &size) : nullptr;
+  const std::string_view given = text ? std::string_view(text, static_cast<std::size_t>(size)) : std::string_view();
+  if (text && (given == "keep" || given == "drop")) {
+    options.keep_frontmatter = given == "keep";
+    return true;
+  }
+  PyErr_Clear();
+  const PyRef shown = PyRef::steal(PyObject_Repr(value));
+  const char* repr = shown ? PyUnicode_AsUTF8AndSize(shown.get(), &size) : nullptr;
+  PyErr_Clear();
+  raise_binding_error(state, kInvalidOptions,
+                      "frontmatter must be \"keep\" or \"drop\", got " +
+                          (repr ? std::string(repr, static_cast<std::size_t>(size)) : std::string("a value")));
+  return false;
+}
+
 [[nodiscard]] bool module_count_fits(const ModuleState& state, std::size_t count) {
   if (count <= quarl::kMaxModules) return true;
   raise_binding_error(state, kResourceLimit,
@@ -297,7 +318,7 @@ PyObject* run_scan(const ModuleState& state, std::string source) {
 enum class Input : std::uint8_t { Source, File, Virtual };
 enum class Mode : std::uint8_t { Compile, Check, Lint, Scan, Format };
 
-constexpr std::size_t kMaxParams = 5;
+constexpr std::size_t kMaxParams = 6;
 constexpr int kAbsent = -1;
 
 constexpr int slot_of(std::span<const Param> params, std::string_view name) {
@@ -316,16 +337,25 @@ struct Request {
                                                                    : "source")),
         entry(slot_of(params_, "entry")), vars(slot_of(params_, "vars")),
         base_path(slot_of(params_, "base_path")), source_map(slot_of(params_, "source_map")),
-        sources_content(slot_of(params_, "sources_content")), rules(slot_of(params_, "rules")) {}
+        sources_content(slot_of(params_, "sources_content")), rules(slot_of(params_, "rules")),
+        frontmatter(slot_of(params_, "frontmatter")) {}
 
   const char* name;
   std::span<const Param> params;
   Input input;
   Mode mode;
-  int template_slot, entry, vars, base_path, source_map, sources_content, rules;
+  int template_slot, entry, vars, base_path, source_map, sources_content, rules, frontmatter;
 };
 
-constexpr Param kSourceParams[] = {
+constexpr Param kCompileParams[] = {
+    {"source", ParamKind::PositionalOrKeyword, true},
+    {"vars", ParamKind::KeywordOnly, false},
+    {"base_path", ParamKind::KeywordOnly, false},
+    {"source_map", ParamKind::KeywordOnly, false},
+    {"sources_content", ParamKind::KeywordOnly, false},
+    {"frontmatter", ParamKind::KeywordOnly, false},
+};
+constexpr Param kCheckParams[] = {
     {"source", ParamKind::PositionalOrKeyword, true},
     {"vars", ParamKind::KeywordOnly, false},
     {"base_path", ParamKind::KeywordOnly, false},
@@ -337,6 +367,7 @@ constexpr Param kCompileFileParams[] = {
     {"vars", ParamKind::KeywordOnly, false},
     {"source_map", ParamKind::KeywordOnly, false},
     {"sources_content", ParamKind::KeywordOnly, false},
+    {"frontmatter", ParamKind::KeywordOnly, false},
 };
 constexpr Param kCheckFileParams[] = {
     {"path", ParamKind::PositionalOrKeyword, true},
@@ -348,6 +379,7 @@ constexpr Param kCompileVirtualParams[] = {
     {"vars", ParamKind::KeywordOnly, false},
     {"source_map", ParamKind::KeywordOnly, false},
     {"sources_content", ParamKind::KeywordOnly, false},
+    {"frontmatter", ParamKind::KeywordOnly, false},
 };
 constexpr Param kCheckVirtualParams[] = {
     {"modules", ParamKind::PositionalOrKeyword, true},
@@ -373,11 +405,11 @@ constexpr Param kLintVirtualParams[] = {
 };
 constexpr Param kScanParams[] = {{"source", ParamKind::PositionalOnly, true}};
 
-constexpr Request kCompile{"compile", kSourceParams, Input::Source, Mode::Compile};
+constexpr Request kCompile{"compile", kCompileParams, Input::Source, Mode::Compile};
 constexpr Request kCompileFile{"compile_file", kCompileFileParams, Input::File, Mode::Compile};
 constexpr Request kCompileVirtual{"compile_virtual", kCompileVirtualParams, Input::Virtual,
                                   Mode::Compile};
-constexpr Request kCheck{"check", kSourceParams, Input::Source, Mode::Check};
+constexpr Request kCheck{"check", kCheckParams, Input::Source, Mode::Check};
 constexpr Request kCheckFile{"check_file", kCheckFileParams, Input::File, Mode::Check};
 constexpr Request kCheckVirtual{"check_virtual", kCheckVirtualParams, Input::Virtual, Mode::Check};
 constexpr Request kLint{"lint", kLintParams, Input::Source, Mode::Lint};
@@ -482,7 +514,8 @@ class Call {
     std::optional<quarl::RuleConfig> rules;
     if (request_.mode == Mode::Lint && !(rules = read_rules(state_, argument(request_.rules)))) return nullptr;
     if (request_.mode == Mode::Compile &&
-        !read_source_map_options(state_, source_map_, sources_content_, options_))
+        (!read_source_map_options(state_, source_map_, sources_content_, options_) ||
+         !read_frontmatter_option(state_, argument(request_.frontmatter), options_)))
       return nullptr;
     // Copied while the interpreter lock is held: the core runs without it.
     std::string text(text_);
@@ -604,7 +637,7 @@ PyMethodDef function_defs[] = {
     {kCompile.name, TESSEL_FUNCTION(function<kCompile>), METH_FASTCALL | METH_KEYWORDS,
      PyDoc_STR(
          "compile(source, *, vars=None, base_path=None, source_map=False, "
-         "sources_content=False)\n--\n\n"
+         "sources_content=False, frontmatter='keep')\n--\n\n"
          "Compile an QUARL template source string.\n\n"
          "`vars` is an optional mapping of runtime variable overrides; `base_path` (str or\n"
          "`os.PathLike`) sets the base directory for resolving `@import` paths (defaults to\n"
@@ -612,23 +645,25 @@ PyMethodDef function_defs[] = {
          "`quarl::invalid_options`\n"
          "rather than silently resolving against an empty path). `source_map=True` appends a\n"
          "Source Map v3 document to the result; `sources_content=True` embeds original source\n"
-         "text in the map (requires `source_map=True`). All are keyword-only.")},
+         "text in the map (requires `source_map=True`). `frontmatter=\"drop\"` leaves the\n"
+         "frontmatter block out of Markdown output (default `\"keep\"`). All are keyword-only.")},
     {kCompileFile.name, TESSEL_FUNCTION(function<kCompileFile>), METH_FASTCALL | METH_KEYWORDS,
-     PyDoc_STR("compile_file(path, *, vars=None, source_map=False, sources_content=False)\n--\n\n"
+     PyDoc_STR("compile_file(path, *, vars=None, source_map=False, sources_content=False, "
+               "frontmatter='keep')\n--\n\n"
                "Compile an QUARL template file (`path` is a str or `os.PathLike`).\n\n"
                "The base directory is derived from the file's own directory, so there is no\n"
-               "`base_path` argument. `vars`, `source_map`, and `sources_content` are "
-               "keyword-only.\n"
+               "`base_path` argument. `vars`, `source_map`, `sources_content` and `frontmatter`\n"
+               "are keyword-only, as for [`compile`].\n"
                "Dependencies are absolute paths.")},
     {kCompileVirtual.name, TESSEL_FUNCTION(function<kCompileVirtual>), METH_FASTCALL | METH_KEYWORDS,
      PyDoc_STR(
          "compile_virtual(modules, entry, *, vars=None, source_map=False, "
-         "sources_content=False)\n--\n\n"
+         "sources_content=False, frontmatter='keep')\n--\n\n"
          "Compile a module from an in-memory virtual filesystem.\n\n"
          "`modules` maps module key \u2192 source; `entry` is the key to compile and must be a\n"
-         "key present in `modules`. `vars`, `source_map`, and `sources_content` are\n"
-         "keyword-only. No source injection occurs \u2014 all modules (entry included) are\n"
-         "supplied by the caller.")},
+         "key present in `modules`. `vars`, `source_map`, `sources_content` and\n"
+         "`frontmatter` are keyword-only, as for [`compile`]. No source injection occurs\n"
+         "\u2014 all modules (entry included) are supplied by the caller.")},
     {kCheck.name, TESSEL_FUNCTION(function<kCheck>), METH_FASTCALL | METH_KEYWORDS,
      PyDoc_STR(
          "check(source, *, vars=None, base_path=None, source_map=None, "

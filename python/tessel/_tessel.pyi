@@ -11,6 +11,7 @@ def compile(
     base_path: _StrPath | None = None,
     source_map: bool = False,
     sources_content: bool = False,
+    frontmatter: Literal["keep", "drop"] = "keep",
 ) -> CompileResult: ...
 def compile_file(
     path: _StrPath,
@@ -18,6 +19,7 @@ def compile_file(
     vars: Mapping[str, Any] | None = None,
     source_map: bool = False,
     sources_content: bool = False,
+    frontmatter: Literal["keep", "drop"] = "keep",
 ) -> CompileResult: ...
 def compile_virtual(
     modules: Mapping[str, str],
@@ -26,6 +28,7 @@ def compile_virtual(
     vars: Mapping[str, Any] | None = None,
     source_map: bool = False,
     sources_content: bool = False,
+    frontmatter: Literal["keep", "drop"] = "keep",
 ) -> CompileResult: ...
 def check(
     source: str,

@@ -1,32 +1,35 @@
-"""The `quarl` command line: compile, check, scan and lint Quarl templates.
+"""The `quarl` command line: compile, check, scan, format and lint Quarl templates.
 
 Every decision about a template is the compiler's; this module reads the
-command line, calls `tessel`, and shows what comes back. Exit codes: 0 for
-success, 1 when a template failed (or lint found errors), 2 for a usage or
-I/O problem of the command line itself (a file it was given that it cannot
-open, output it cannot write), 130 when interrupted.
+command line and the project's configuration, calls `tessel`, and shows what
+comes back. Exit codes: 0 for success, 1 when a template failed (or lint
+found errors), 2 for a usage or I/O problem of the command line itself (a
+file it was given that it cannot open, output it cannot write, a bad
+configuration), 130 when interrupted.
 """
 
 from __future__ import annotations
 
 import argparse
-import errno
 import json
 import os
-import stat
 import sys
-from dataclasses import dataclass
-from typing import Any, BinaryIO, Callable, Sequence
+from collections.abc import Callable, Sequence
+from dataclasses import dataclass, field
+from typing import Any
 
 import tessel
 from tessel import QuarlError
+from tessel._config import Configs
+from tessel._console import Console, OutputError
 from tessel._diagnostics import CommandError, Diagnostic, error_dict, escape_text
 from tessel._files import project_root, write_atomically
-from tessel._variables import caller_variables, split_assignment
+from tessel._fixes import choose_fixes
+from tessel._templates import STDIN, STDIN_NAME, Template, templates_in
+from tessel._variables import caller_variables, read_vars_file, split_assignment
 
 EXIT_OK, EXIT_FAILED, EXIT_USAGE = 0, 1, 2
-STDIN = "-"
-STDIN_NAME = "<stdin>"
+EXIT_INTERRUPTED = 130  # as a shell reports a command that Ctrl-C stopped
 REPORT_NOTE = "this is a bug in tessel, not in your template; please report it with the template that caused it"
 
 # Failures that come from what the command line was given, not from a template.
@@ -36,147 +39,55 @@ LITERAL_AT_HELP = ('a line that starts with "@" is a directive; to write it as t
                    '{{ string("@") }} instead (as in {{ string("@") }}media), or put it in a fenced code block')
 
 
-class OutputError(Exception):
-    """Standard output cannot be written (closed, or its disk full)."""
-
-
-class Console:
-    """Where output and diagnostics go, and whether each stream gets colour.
-    A stream the process was started without (closed by the shell) is none."""
-
-    def __init__(self, color: str, diagnostics_format: str = "text") -> None:
-        self.format = diagnostics_format
-        self.stdout: BinaryIO | None = sys.stdout.buffer if sys.stdout is not None else None
-        self.stderr: BinaryIO | None = sys.stderr.buffer if sys.stderr is not None else None
-        self.out_color = self._colored(color, sys.stdout)
-        self.err_color = self._colored(color, sys.stderr)
-
-    @staticmethod
-    def _colored(choice: str, stream: Any) -> bool:
-        if choice != "auto":
-            return choice == "always"
-        if os.environ.get("NO_COLOR") or os.environ.get("TERM") == "dumb":
-            return False
-        return bool(getattr(stream, "isatty", lambda: False)())
-
-    def out(self, data: str | bytes) -> None:
-        try:
-            if self.stdout is None:
-                raise OSError(errno.EBADF, os.strerror(errno.EBADF))
-            self.stdout.write(data.encode(errors="backslashreplace") if isinstance(data, str) else data)
-            self.stdout.flush()
-        except BrokenPipeError:
-            raise
-        except OSError as error:
-            raise OutputError(f"cannot write standard output: {error.strerror or error}") from None
-
-    def err(self, text: str) -> None:
-        """Writes to standard error, when there is one to write to."""
-        try:
-            if self.stderr is not None:
-                self.stderr.write(text.encode(errors="backslashreplace"))
-                self.stderr.flush()
-        except OSError:
-            pass  # nowhere left to say anything
-
-    def diagnostic(self, diagnostic: Diagnostic, to_stdout: bool = False) -> None:
-        if to_stdout:
-            self.out(diagnostic.render(self.out_color))
-        else:
-            self.err(diagnostic.render(self.err_color))
-
-    def warning(self, path: str, text: str) -> None:
-        if self.format == "json":
-            self.err(json.dumps({"file": path, "warning": text}, ensure_ascii=False) + "\n")
-        else:
-            self.diagnostic(Diagnostic("warning", None, text, path))
+class UsageError(Exception):
+    """A combination of flags the command cannot run with."""
 
 
 @dataclass
-class Template:
-    """A template the command line names: a file, or standard input."""
-    path: str
-    source: str | None = None  # the text of standard input
+class Run:
+    """One invocation: its flags, where output goes, the project configuration
+    of each folder, and the variables the flags give (read once)."""
+    args: argparse.Namespace
+    console: Console
+    configs: Configs = field(default_factory=Configs)
+    flag_variables: dict[str, Any] | None = None
+    _vars_files: dict[str, dict[str, Any]] = field(default_factory=dict)
 
-    @property
-    def from_stdin(self) -> bool:
-        return self.path == STDIN
+    def variables(self, template: Template) -> dict[str, Any] | None:
+        """The configuration's vars files for the template, then the flags'."""
+        variables: dict[str, Any] = {}
+        for path in template.settings.vars_files:
+            if path not in self._vars_files:
+                self._vars_files[path] = read_vars_file(path)
+            variables.update(self._vars_files[path])
+        if self.flag_variables is not None:
+            variables.update(self.flag_variables)
+        return variables if variables or self.flag_variables is not None else None
 
-    @property
-    def shown(self) -> str:
-        return STDIN_NAME if self.from_stdin else escape_text(self.path)
+    def rules(self, template: Template) -> dict[str, str] | None:
+        rules = {**template.settings.rules, **dict(getattr(self.args, "rules", []))}
+        return rules or None
 
-    def read_stdin(self) -> None:
-        self.source = self.decoded(sys.stdin.buffer.read())
-
-    def decoded(self, data: bytes) -> str:
-        """The template's bytes as text; not UTF-8 is an error, as for the compiler."""
-        try:
-            return data.decode("utf-8")
-        except UnicodeDecodeError as error:
-            raise CommandError("quarl::io", f"invalid UTF-8 in {self.shown}: invalid byte sequence at offset "
-                                            f"{error.start}") from None
-
-    def unreadable(self) -> bool:
-        """Whether the file cannot be opened (the command line's problem, not
-        the template's): it is missing, not a regular file, not readable, or
-        its name is not UTF-8 where the compiler needs it."""
-        return not self.from_stdin and (not _utf8_name(self.path) or not os.path.isfile(self.path)
-                                        or not os.access(self.path, os.R_OK))
-
-    def require_openable(self) -> None:
-        """Fails, as the compiler reports files, for a named file that exists
-        but cannot be opened as a template: a loop of symbolic links, a device
-        or a pipe. (A missing file is the compiler's to report, as for an
-        import.)"""
-        if self.from_stdin:
-            return
-        reason = None
-        try:
-            mode = os.stat(self.path).st_mode
-            if not stat.S_ISREG(mode) and not stat.S_ISDIR(mode):
-                reason = "not a regular file" + (" (use - for standard input)" if stat.S_ISFIFO(mode)
-                                                  or stat.S_ISCHR(mode) else "")
-        except FileNotFoundError:
-            pass
-        except OSError as error:
-            reason = error.strerror or str(error)
-        if reason:
-            raise CommandError("quarl::io", f"cannot read {self.shown}: {reason}")
-
-    @property
-    def compiler_path(self) -> str:
-        """The path as the compiler takes it, whose names are UTF-8 text (the
-        command line itself reads any file name: fmt formats it)."""
-        if not _utf8_name(self.path):
-            raise CommandError("quarl::io", f"cannot read {self.shown}: the file name is not valid UTF-8")
-        return self.path
-
-    def module_text(self, error: Exception) -> tuple[str, bytes | None]:
-        """The name to show for the module the error points into, and its text."""
-        source = getattr(error, "source", None)
-        if getattr(error, "span", None) is None:
-            return self.shown, None
-        if source is None:  # the string entry: standard input
-            return self.shown, (self.source or "").encode()
-        start = os.getcwd() if self.from_stdin else os.path.dirname(os.path.abspath(self.path))
-        absolute = os.path.join(project_root(start), source)
-        shown = os.path.relpath(absolute)
-        if not self.from_stdin and os.path.realpath(self.path) == absolute:
-            shown = self.path
-        try:
-            with open(absolute, "rb") as file:
-                return shown, file.read()
-        except OSError:
-            return shown, None
+    def frontmatter(self, template: Template) -> str:
+        return getattr(self.args, "frontmatter", None) or template.settings.frontmatter or "keep"
 
 
-def _utf8_name(path: str) -> bool:
+def module_text(template: Template, error: Exception) -> tuple[str, bytes | None]:
+    """The name to show for the module the error points into, and its text."""
+    source = getattr(error, "source", None)
+    if getattr(error, "span", None) is None:
+        return template.shown, None
+    if source is None:  # the string entry: standard input
+        return template.shown, (template.source or "").encode()
+    absolute = os.path.join(project_root(template.folder), source)
+    shown = os.path.relpath(absolute)
+    if not template.from_stdin and os.path.realpath(template.path) == absolute:
+        shown = template.path
     try:
-        path.encode()
-        return True
-    except UnicodeEncodeError:
-        return False
+        with open(absolute, "rb") as file:
+            return shown, file.read()
+    except OSError:
+        return shown, None
 
 
 def report_failure(console: Console, template: Template, error: Exception) -> int:
@@ -197,7 +108,7 @@ def report_failure(console: Console, template: Template, error: Exception) -> in
             record["note"] = note
         console.err(json.dumps(record, ensure_ascii=False) + "\n")
     else:
-        shown, text = template.module_text(error)
+        shown, text = module_text(template, error)
         console.diagnostic(Diagnostic("error", code, message, shown, help, getattr(error, "span", None), text, note))
     if code in USAGE_CODES:
         return EXIT_USAGE
@@ -207,34 +118,53 @@ def report_failure(console: Console, template: Template, error: Exception) -> in
     return EXIT_FAILED
 
 
-def for_each_template(console: Console, paths: Sequence[str],
-                      work: Callable[[Template], int]) -> int:
-    """Runs `work` on each template in turn, every failure shown; the worst
-    exit code of them all."""
-    worst = EXIT_OK
+def named_templates(run: Run, paths: Sequence[str]) -> tuple[list[Template], int]:
+    """The templates the paths name (folders replaced by the templates in
+    them), and the exit status of the paths that name none."""
+    templates, status = [], EXIT_OK
     for path in paths:
-        template = Template(path)
+        try:
+            templates += [Template(file) for file in templates_in(path, run.configs)]
+        except CommandError as error:
+            status = max(status, report_failure(run.console, Template(path), error))
+    return templates, status
+
+
+def for_each_template(run: Run, templates: Sequence[Template], work: Callable[[Template], int]) -> int:
+    """Runs `work` on each template in turn, with what its configuration says
+    of it, every failure shown; the worst exit code of them all."""
+    worst = EXIT_OK
+    for template in templates:
         try:
             if template.from_stdin:
-                template.read_stdin()
+                template.source = template.decoded(sys.stdin.buffer.read())
             template.require_openable()
+            # Standard input has no name a glob could match: the settings
+            # of the whole configuration of the current folder apply.
+            template.settings = run.configs.for_folder(template.folder).settings_for(
+                os.path.join(template.folder, STDIN_NAME) if template.from_stdin else template.path)
             status = work(template)
         except (QuarlError, CommandError) as error:
-            status = report_failure(console, template, error)
+            status = report_failure(run.console, template, error)
         except OSError as error:
             if isinstance(error, BrokenPipeError):
                 raise
             where = escape_text(error.filename) if isinstance(error.filename, str) else template.shown
-            console.err(f"quarl: error: {where}: {error.strerror or error}\n")
+            run.console.err(f"quarl: error: {where}: {error.strerror or error}\n")
             status = EXIT_USAGE
         worst = max(worst, status)
     return worst
 
 
+def each_named(run: Run, paths: Sequence[str], work: Callable[[Template], int]) -> int:
+    templates, status = named_templates(run, paths)
+    return max(status, for_each_template(run, templates, work))
+
+
 def write_output(console: Console, destination: str | None, data: str | bytes) -> int:
     payload = data.encode() if isinstance(data, str) else data
     if destination is None or destination == STDIN:
-        if payload and not payload.endswith(b"\n") and sys.stdout.isatty():
+        if payload and not payload.endswith(b"\n") and sys.stdout is not None and sys.stdout.isatty():
             payload += b"\n"  # keep the shell's prompt on a line of its own
         console.out(payload)
         return EXIT_OK
@@ -246,180 +176,205 @@ def write_output(console: Console, destination: str | None, data: str | bytes) -
     return EXIT_OK
 
 
-def read_template_text(template: Template) -> str:
-    """A template's text: standard input as read, or the file's, decoded."""
-    if template.from_stdin:
-        return template.source or ""
-    with open(template.path, "rb") as file:
-        return template.decoded(file.read())
-
-
-def read_variables(args: argparse.Namespace, console: Console) -> dict[str, Any] | None | int:
-    """The caller variables the flags give, or the exit code after showing
-    why they cannot be used."""
-    try:
-        return caller_variables(args.vars_files, args.sets, args.set_strings)
-    except CommandError as error:
-        return report_failure(console, Template(getattr(args, "path", None) or "quarl"), error)
-
-
 # ---- compile ----------------------------------------------------------------
 
-def run_compile(args: argparse.Namespace, console: Console) -> int:
+def compiled(run: Run, template: Template, source_map: bool) -> tessel.CompileResult:
+    options: dict[str, Any] = dict(vars=run.variables(template), source_map=source_map,
+                                   sources_content=run.args.sources_content, frontmatter=run.frontmatter(template))
+    if template.from_stdin:
+        return tessel.compile(template.source or "", **options)
+    return tessel.compile_file(template.compiler_path, **options)
+
+
+def output_text(run: Run, result: tessel.CompileResult) -> str:
+    if run.args.json:
+        return result.to_json() + "\n"
+    if result.kind == "messages":
+        return json.dumps([m.to_dict() for m in result.messages or []], ensure_ascii=False, indent=2) + "\n"
+    return result.output or ""
+
+
+def run_compile(run: Run) -> int:
+    args = run.args
     if args.sources_content and not args.source_map:
         raise UsageError("--sources-content requires --source-map")
-    variables = read_variables(args, console)
-    if isinstance(variables, int):
-        return variables
+    templates, status = named_templates(run, args.paths)
+    if len(templates) > 1 or any(os.path.isdir(path) for path in args.paths):
+        return max(status, compile_into_folder(run, templates))
 
     def work(template: Template) -> int:
-        options = dict(vars=variables, source_map=args.source_map is not None,
-                       sources_content=args.sources_content)
-        if template.from_stdin:
-            result = tessel.compile(template.source or "", **options)
-        else:
-            result = tessel.compile_file(template.compiler_path, **options)
+        result = compiled(run, template, args.source_map is not None)
         for warning in result.warnings:
-            console.warning(template.shown, warning)
+            run.console.warning(template.shown, warning)
         if args.expect and result.kind != args.expect:
             raise CommandError(f"quarl::expected_{args.expect}",
                                f"expected {args.expect} output, but template produced {result.kind}")
-        status = EXIT_OK
+        written = EXIT_OK
         if args.source_map is not None and result.source_map is not None:
             document = json.dumps(result.source_map, ensure_ascii=False, sort_keys=True, separators=(",", ":"))
-            status = write_output(console, args.source_map, document + "\n")
-        if args.json:
-            data = result.to_json() + "\n"
-        elif result.kind == "messages":
-            data = json.dumps([m.to_dict() for m in result.messages or []], ensure_ascii=False, indent=2) + "\n"
-        else:
-            data = result.output or ""
-        return max(status, write_output(console, args.output, data))
+            written = write_output(run.console, args.source_map, document + "\n")
+        return max(written, write_output(run.console, args.output, output_text(run, result)))
 
-    return for_each_template(console, [args.path], work)
+    return max(status, for_each_template(run, templates, work))
+
+
+def compile_into_folder(run: Run, templates: list[Template]) -> int:
+    """Several templates (or a folder): each output into the folder -o names,
+    under the template's path relative to the current folder, as .md (or
+    .json for messages and --json)."""
+    args = run.args
+    if not args.output or args.output == STDIN:
+        raise UsageError("several templates compile into a folder: give it with -o FOLDER")
+    if args.source_map is not None:
+        raise UsageError("--source-map takes one template")
+    if any(template.from_stdin for template in templates):
+        raise UsageError("- (standard input) is one template; it cannot be compiled with others")
+
+    def work(template: Template) -> int:
+        result = compiled(run, template, False)
+        for warning in result.warnings:
+            run.console.warning(template.shown, warning)
+        if args.expect and result.kind != args.expect:
+            raise CommandError(f"quarl::expected_{args.expect}",
+                               f"expected {args.expect} output, but template produced {result.kind}")
+        relative = os.path.relpath(os.path.abspath(template.path))
+        if relative.startswith(".."):
+            relative = os.path.basename(template.path)
+        stem = os.path.splitext(relative)[0]
+        destination = os.path.join(args.output, stem + (".json" if args.json or result.kind == "messages" else ".md"))
+        os.makedirs(os.path.dirname(destination), exist_ok=True)
+        return write_output(run.console, destination, output_text(run, result))
+
+    return for_each_template(run, templates, work)
 
 
 # ---- check and scan-imports ---------------------------------------------------
 
-def run_check(args: argparse.Namespace, console: Console) -> int:
-    variables = read_variables(args, console)
-    if isinstance(variables, int):
-        return variables
-
+def run_check(run: Run) -> int:
     def work(template: Template) -> int:
+        variables = run.variables(template)
         if template.from_stdin:
             result = tessel.check(template.source or "", vars=variables)
         else:
             result = tessel.check_file(template.compiler_path, vars=variables)
         for warning in result.warnings:
-            console.warning(template.shown, warning)
+            run.console.warning(template.shown, warning)
         return EXIT_OK
 
-    return for_each_template(console, args.paths, work)
+    return each_named(run, run.args.paths, work)
 
 
-def run_scan_imports(args: argparse.Namespace, console: Console) -> int:
+def run_scan_imports(run: Run) -> int:
+    templates, status = named_templates(run, run.args.paths)
+    several = len(templates) > 1
+    found: dict[str, list[str]] = {}
+
     def work(template: Template) -> int:
-        paths = tessel.scan_imports(read_template_text(template))
-        console.out(json.dumps(paths, ensure_ascii=False) + "\n" if args.json else "".join(p + "\n" for p in paths))
+        paths = tessel.scan_imports(template.read())
+        if several:
+            found[template.shown] = paths
+            if not run.args.json:
+                run.console.out("".join(f"{template.shown}: {path}\n" for path in paths))
+        else:
+            run.console.out(json.dumps(paths, ensure_ascii=False) + "\n" if run.args.json
+                            else "".join(path + "\n" for path in paths))
         return EXIT_OK
 
-    return for_each_template(console, [args.path], work)
+    status = max(status, for_each_template(run, templates, work))
+    if several and run.args.json:
+        run.console.out(json.dumps(found, ensure_ascii=False) + "\n")
+    return status
 
 
 # ---- fmt --------------------------------------------------------------------
 
-def run_fmt(args: argparse.Namespace, console: Console) -> int:
+def run_fmt(run: Run) -> int:
+    args = run.args
     changed: list[str] = []
 
     def work(template: Template) -> int:
-        text = read_template_text(template)
+        text = template.read()
         template.source = text  # what the caret of an error points into
         formatted = tessel.format(text)
         if template.from_stdin and not (args.check or args.diff):
-            console.out(formatted)
+            run.console.out(formatted)
             return EXIT_OK
         if formatted == text:
             return EXIT_OK
         if args.diff:
             import difflib  # only here: it takes longer to load than most of a run
-            console.out("".join(difflib.unified_diff(text.splitlines(keepends=True), formatted.splitlines(keepends=True),
-                                                     f"{template.shown}", f"{template.shown} (formatted)")))
+            run.console.out("".join(difflib.unified_diff(
+                text.splitlines(keepends=True), formatted.splitlines(keepends=True),
+                f"{template.shown}", f"{template.shown} (formatted)")))
         elif args.check:
-            console.out(f"would reformat {template.shown}\n")
+            run.console.out(f"would reformat {template.shown}\n")
         else:
             try:
                 write_atomically(template.path, formatted.encode())
             except OSError as error:
-                console.err(f"quarl: error: cannot write {template.shown}: {error.strerror or error}\n")
+                run.console.err(f"quarl: error: cannot write {template.shown}: {error.strerror or error}\n")
                 return EXIT_USAGE
         changed.append(template.shown)
         return EXIT_FAILED if args.check else EXIT_OK
 
-    status = for_each_template(console, args.paths, work)
+    status = each_named(run, args.paths, work)
     if changed and not (args.check or args.diff):
-        console.err(f"reformatted {len(changed)} file{'s' if len(changed) != 1 else ''}\n")
+        run.console.err(f"reformatted {len(changed)} file{'s' if len(changed) != 1 else ''}\n")
     return status
 
 
 # ---- lint -------------------------------------------------------------------
 
-def apply_fix_edits(path: str, result: tessel.LintResult) -> int:
-    """Applies the result's fix edits to the file, atomically; the number of
-    findings fixed. Edits that overlap an earlier one wait for the next run.
-    Nothing is written unless the fixed template still parses."""
-    with open(path, "rb") as file:
-        data = file.read()
-    fixes = sorted((edit["start"], edit["end"], edit["new_text"].encode(), index)
-                   for report in result.files for index, found in enumerate(report.diagnostics)
-                   for edit in (found.fix_edits or []))
-    chosen: list[tuple[int, int, bytes, int]] = []
-    for fix in fixes:
-        if (not chosen or fix[0] >= chosen[-1][1]) and fix[1] <= len(data):
-            chosen.append(fix)
-    if not chosen:
-        return 0
-    fixed = data
-    for start, end, new_text, _ in reversed(chosen):
-        fixed = fixed[:start] + new_text + fixed[end:]
-    # The fixed text must still parse. (The check gate is not asked again: a
-    # migrated `{{name}}` may need variables only a compile gives it.)
-    try:
-        tessel.scan_imports(fixed.decode("utf-8"))
-    except (QuarlError, UnicodeDecodeError) as error:
-        raise CommandError("quarl::internal", "internal compiler error", detail="the fixes would leave a "
-                             f"template that does not parse, so none were written: {error}") from None
-    write_atomically(path, fixed)
-    return len({index for *_, index in chosen})
+def _counted(count: int, what: str) -> str:
+    return f"{count} {what}{'s' if count != 1 else ''}"
 
 
-def run_lint(args: argparse.Namespace, console: Console) -> int:
-    variables = read_variables(args, console)
-    if isinstance(variables, int):
-        return variables
+def run_lint(run: Run) -> int:
+    args, console = run.args, run.console
     if args.fix and STDIN in args.paths:
         raise UsageError("--fix rewrites files in place; it cannot fix standard input")
-    rules = dict(args.rules) if args.rules else None
     files: list[dict[str, Any]] = []
     truncated = False
     lint_warnings: list[str] = []
     counts = {"error": 0, "warn": 0, "info": 0}
     fixable = fixed = 0
+    linted = 0
+
+    def lint_one(template: Template) -> tessel.LintResult:
+        variables, rules = run.variables(template), run.rules(template)
+        if template.from_stdin:
+            return tessel.lint(template.source or "", vars=variables, rules=rules)
+        return tessel.lint_file(template.compiler_path, vars=variables, rules=rules)
+
+    def fix(template: Template, result: tessel.LintResult) -> tessel.LintResult:
+        nonlocal fixed
+        with open(template.path, "rb") as file:
+            data = file.read()
+        variables = run.variables(template)
+
+        def check(text: str) -> None:
+            tessel.check(text, vars=variables, base_path=template.folder)
+
+        chosen = choose_fixes(data, result, check)
+        for skipped in chosen.unfixed:
+            where = f":{skipped.finding.span.line}" if skipped.finding.span and skipped.finding.span.line else ""
+            console.warning(f"{template.shown}{where}", f"not fixed ({skipped.finding.rule}): {skipped.reason}")
+        if not chosen.fixed:
+            return result
+        write_atomically(template.path, chosen.text)
+        fixed += chosen.fixed
+        return lint_one(template)
 
     def work(template: Template) -> int:
-        nonlocal truncated, fixable, fixed
-        if template.from_stdin:
-            result = tessel.lint(template.source or "", vars=variables, rules=rules)
-            text = (template.source or "").encode()
-        else:
-            result = tessel.lint_file(template.compiler_path, vars=variables, rules=rules)
-            if args.fix:
-                fixed_here = apply_fix_edits(template.path, result)
-                if fixed_here:
-                    fixed += fixed_here
-                    result = tessel.lint_file(template.path, vars=variables, rules=rules)
+        nonlocal truncated, fixable, linted
+        result = lint_one(template)
+        if args.fix:
+            result = fix(template, result)
+        text = template.source.encode() if template.from_stdin and template.source is not None else b""
+        if not template.from_stdin:
             with open(template.path, "rb") as file:
                 text = file.read()
+        linted += 1
         canonical = result.to_dict()
         for warning in result.lint_warnings:
             if warning not in lint_warnings:
@@ -440,30 +395,31 @@ def run_lint(args: argparse.Namespace, console: Console) -> int:
                                                   found.help, found.span, text), to_stdout=True)
         return worst
 
-    status = for_each_template(console, args.paths, work)
+    templates, status = named_templates(run, args.paths)
+    status = max(status, for_each_template(run, templates, work))
+    failed = len(templates) - linted
     if args.format == "json":
         document: dict[str, Any] = {"files": files, "truncated": truncated, "version": 1}
         if lint_warnings:
             document["lint_warnings"] = lint_warnings
         console.out(json.dumps(document, ensure_ascii=False, sort_keys=True, separators=(",", ":")) + "\n")
-    else:
-        total = sum(counts.values())
-        if fixed:
-            console.out(f"fixed {fixed} finding{'s' if fixed != 1 else ''}\n")
-        if total:
-            parts = ", ".join(f"{n} {severity}" for severity, n in counts.items() if n)
-            line = f"{total} finding{'s' if total != 1 else ''} ({parts})"
-            if fixable:
-                line += f"; {fixable} fixable with --fix"
-            console.out(line + (" (some files hit the cap of findings)" if truncated else "") + "\n")
+        return status
+    total = sum(counts.values())
+    if fixed:
+        console.out(f"fixed {_counted(fixed, 'finding')}\n")
+    parts = []
+    if total:
+        parts.append(f"{_counted(total, 'finding')} ({', '.join(f'{n} {s}' for s, n in counts.items() if n)})")
+        if fixable:
+            parts.append(f"{fixable} fixable with --fix")
+    if failed:
+        parts.append(f"{_counted(failed, 'template')} could not be linted (the errors above)")
+    if parts:
+        console.out("; ".join(parts) + (" (some files hit the cap of findings)" if truncated else "") + "\n")
     return status
 
 
 # ---- the command line ---------------------------------------------------------
-
-class UsageError(Exception):
-    """A combination of flags the command cannot run with."""
-
 
 def _assignment(text: str) -> tuple[str, str]:
     try:
@@ -491,6 +447,9 @@ class _VersionAction(argparse.Action):
         parser.exit(message=f"quarl (tessel) {tessel.__version__}\n")
 
 
+PATHS_HELP = "template files or folders (every template below them), or - for standard input"
+
+
 def build_parser() -> argparse.ArgumentParser:
     common = argparse.ArgumentParser(add_help=False)
     common.add_argument("--color", choices=("auto", "always", "never"), default="auto",
@@ -503,49 +462,58 @@ def build_parser() -> argparse.ArgumentParser:
     group.add_argument("--set-string", dest="set_strings", action="append", default=[], type=_assignment,
                        metavar="KEY=VALUE", help="set a variable to the string VALUE exactly as written")
     group.add_argument("--vars", dest="vars_files", action="append", default=[], metavar="FILE",
-                       help="read variables from a JSON object in FILE; --set and --set-string win over it")
+                       help="read variables from a JSON object in FILE; --set and --set-string win over it, and it "
+                            "wins over the configuration's vars files")
     formats = argparse.ArgumentParser(add_help=False)
     formats.add_argument("--format", choices=("text", "json"), default="text",
                          help="show errors as text with the source line (text) or as JSON lines (json)")
 
     parser = argparse.ArgumentParser(
         prog="quarl", description="Compile, check and lint Quarl templates (Markdown documents and chat prompts).",
-        epilog="Exit status: 0 success, 1 a template failed or lint found errors, 2 a usage or I/O problem.")
+        epilog="Settings come from [tool.quarl] in the nearest pyproject.toml, or a quarl.toml; flags win over "
+               "them. Exit status: 0 success, 1 a template failed or lint found errors, 2 a usage or I/O problem.")
     parser.add_argument("--version", action=_VersionAction)
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     compile_ = commands.add_parser("compile", parents=[common, variables, formats],
-                                   help="render a template to Markdown or chat messages",
+                                   help="render templates to Markdown or chat messages",
                                    description="Render a template to Markdown (or, for a template with @message "
-                                               "blocks, its messages as JSON).")
-    compile_.add_argument("path", metavar="PATH", help="the template file, or - for standard input")
-    compile_.add_argument("-o", "--output", metavar="FILE", help="write the output to FILE instead of standard output")
+                                               "blocks, its messages as JSON); several into a folder (-o).")
+    compile_.add_argument("paths", nargs="+", metavar="PATH", help=PATHS_HELP)
+    compile_.add_argument("-o", "--output", metavar="FILE",
+                          help="write the output to FILE instead of standard output; for several templates, the "
+                               "folder to write each one's output into")
     compile_.add_argument("--json", action="store_true", help="print the whole result as canonical JSON")
     compile_.add_argument("--expect", choices=("markdown", "messages"),
                           help="fail unless the template produces this kind of output")
     compile_.add_argument("--source-map", metavar="FILE", help="write a Source Map (revision 3) of the output to FILE")
     compile_.add_argument("--sources-content", action="store_true",
                           help="embed the templates' text in the source map")
+    compile_.add_argument("--frontmatter", choices=("keep", "drop"),
+                          help="keep the frontmatter block in front of Markdown output (the default), or drop it")
+    compile_.add_argument("--no-frontmatter", dest="frontmatter", action="store_const", const="drop",
+                          help="the same as --frontmatter drop: the output is what a model would be sent")
     compile_.set_defaults(run=run_compile)
 
     check = commands.add_parser("check", parents=[common, variables, formats],
                                 help="check templates without rendering them",
                                 description="Check templates: every file is checked and every failure shown.")
-    check.add_argument("paths", nargs="+", metavar="PATH", help="template files, or - for standard input")
+    check.add_argument("paths", nargs="+", metavar="PATH", help=PATHS_HELP)
     check.set_defaults(run=run_check)
 
     scan = commands.add_parser("scan-imports", parents=[common, formats],
-                               help="list the modules a template imports, without loading them",
+                               help="list the modules templates import, without loading them",
                                description="List the import, re-export and @extends paths a template names.")
-    scan.add_argument("path", metavar="PATH", help="the template file, or - for standard input")
-    scan.add_argument("--json", action="store_true", help="print the paths as a JSON array")
+    scan.add_argument("paths", nargs="+", metavar="PATH", help=PATHS_HELP)
+    scan.add_argument("--json", action="store_true",
+                      help="print the paths as a JSON array (for several templates, an object by template)")
     scan.set_defaults(run=run_scan_imports)
 
     fmt = commands.add_parser("fmt", parents=[common, formats],
                               help="rewrite templates in the one canonical layout",
                               description="Format templates: template syntax in one layout, Markdown untouched; "
                                           "each result is checked to mean what the template meant.")
-    fmt.add_argument("paths", nargs="+", metavar="PATH", help="template files, or - (standard input to output)")
+    fmt.add_argument("paths", nargs="+", metavar="PATH", help=PATHS_HELP + " (to standard output)")
     fmt.add_argument("--check", action="store_true", help="change nothing; list the files that would change, "
                                                           "and exit 1 if any would")
     fmt.add_argument("--diff", action="store_true", help="change nothing; print what would change as a unified diff")
@@ -554,17 +522,16 @@ def build_parser() -> argparse.ArgumentParser:
     lint = commands.add_parser("lint", parents=[common, variables],
                                help="find likely mistakes in templates",
                                description="Check each template, then run the lint rules on it.")
-    lint.add_argument("paths", nargs="+", metavar="PATH", help="template files, or - for standard input")
-    lint.add_argument("--fix", action="store_true", help="apply the fixes the findings carry, in place")
+    lint.add_argument("paths", nargs="+", metavar="PATH", help=PATHS_HELP)
+    lint.add_argument("--fix", action="store_true",
+                      help="apply the fixes the findings carry, in place (never one that would make the template "
+                           "fail its check)")
     lint.add_argument("--rule", dest="rules", action="append", default=[], type=_rule, metavar="NAME=SEVERITY",
-                      help="set a rule's severity: off, info, warn or error")
+                      help="set a rule's severity: off, info, warn or error (wins over the configuration)")
     lint.add_argument("--format", choices=("text", "json"), default="text",
                       help="show findings as text with the source line (text) or as one JSON document (json)")
     lint.set_defaults(run=run_lint)
     return parser
-
-
-EXIT_INTERRUPTED = 130  # as a shell reports a command that Ctrl-C stopped
 
 
 def main(argv: Sequence[str] | None = None) -> int:
@@ -579,14 +546,19 @@ def main(argv: Sequence[str] | None = None) -> int:
 def _run(argv: Sequence[str] | None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
-    console = Console(args.color, getattr(args, "format", "text"))
+    run = Run(args, Console(args.color, getattr(args, "format", "text")))
     try:
-        status: int = args.run(args, console)
+        if hasattr(args, "vars_files"):
+            try:
+                run.flag_variables = caller_variables(args.vars_files, args.sets, args.set_strings)
+            except CommandError as error:
+                return report_failure(run.console, Template(args.paths[0]), error)
+        status: int = args.run(run)
         return status
     except UsageError as error:
         parser.exit(EXIT_USAGE, f"quarl {args.command}: error: {error}\n")
     except OutputError as error:
-        console.err(f"quarl: error: {error}\n")
+        run.console.err(f"quarl: error: {error}\n")
         return EXIT_USAGE
     except BrokenPipeError:
         # The reader went away (`quarl compile t.quarl | head`): not a failure
@@ -595,8 +567,8 @@ def _run(argv: Sequence[str] | None) -> int:
         return EXIT_FAILED
     except Exception as fault:  # a fault of the command line itself: never a traceback
         failure = CommandError("quarl::internal", "internal compiler error",
-                                 detail=f"{type(fault).__name__}: {fault}")
-        return report_failure(console, Template("quarl"), failure)
+                               detail=f"{type(fault).__name__}: {fault}")
+        return report_failure(run.console, Template("quarl"), failure)
     return EXIT_OK  # not reached: parser.exit raises
 
 

@@ -55,6 +55,10 @@ struct CompileOptions {
   // Compile only: build a source map, and embed the module texts in it.
   bool source_map = false;
   bool sources_content = false;
+  // Compile only: Markdown output starts with the entry's frontmatter block
+  // (what is left of it); false leaves the block out (a prompt sent to a
+  // model has no use for it). Spans, maps and dependencies are the same.
+  bool keep_frontmatter = true;
 };
 
 // Module key to module text, for the virtual entry points.
