@@ -392,3 +392,17 @@ def test_interrupted_quietly_with_130(project):
         assert {(project / name).read_text() for name in names} <= {
             PROJECT["messy.quarl"], "---\nname: A\n---\nHi {{ name }}\n@if name:\nyes\n@end\n"}
         assert not [entry for entry in os.listdir(project) if entry.endswith(".tmp")]
+
+
+@pytest.mark.parametrize("bad, stderr", [
+    ("---\na: 1\nb: [\n---\nbody\n", "bad.quarl:4:1: error[quarl::yaml]: YAML parse error: while parsing a flow node, "
+                                     "did not find expected node content at line 4, column 1\n 4 | ---\n   | ^\n"),
+    ("\ufeff---\na: 1\n  b: 2\n---\n", "bad.quarl:3:4: error[quarl::yaml]: YAML parse error: mapping values are not "
+                                       "allowed in this context at line 3, column 4\n 3 |   b: 2\n   |    ^\n"),
+    ("---\nimports: 1\n---\n", "bad.quarl: error[quarl::import]: import error: imports must be a YAML sequence"),
+])
+def test_a_frontmatter_error_is_shown_in_its_own_module(tmp_path, bad, stderr):
+    (tmp_path / "uses.quarl").write_text('@import "./bad.quarl" as b\nx\n')
+    (tmp_path / "bad.quarl").write_text(bad)
+    status, _, got = quarl(tmp_path, "compile", "uses.quarl")
+    assert (status, got.startswith(stderr)) == (1, True), got

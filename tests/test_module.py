@@ -65,8 +65,13 @@ def raised(call, *args, **kwargs):
     # A module that does not even lex is named too.
     ({"main.quarl": "@import \"./lib/bad.quarl\"\n", "lib/bad.quarl": "{{ x"}, "main.quarl", "lib/bad.quarl", (1, 1)),
     ({"main.quarl": "{{ missing }}"}, "main.quarl", "main.quarl", (1, 4)),
-    # No span, no source.
-    ({"main.quarl": "---\nimports:\n  - ./gone.quarl\n---\n"}, "main.quarl", None, None),
+    # A frontmatter's errors have no span, but name the module whose frontmatter failed.
+    ({"main.quarl": "---\nimports:\n  - ./gone.quarl\n---\n"}, "main.quarl", "main.quarl", None),
+    ({"main.quarl": "@import \"./bad.quarl\"\n", "bad.quarl": "---\na: [\n---\n"}, "main.quarl", "bad.quarl", None),
+    ({"main.quarl": "---\nimports:\n  - path: ./bad.quarl\n---\n", "bad.quarl": "---\nimports: 1\n---\n"},
+     "main.quarl", "bad.quarl", None),
+    # No module, no source.
+    ({"main.txt": "x"}, "main.txt", None, None),
 ])
 def test_errors_name_the_virtual_module_they_point_into(modules, entry, source, line_column):
     error = raised(tessel.compile_virtual, modules, entry)

@@ -267,4 +267,8 @@ void Error::set_span_if_missing(Span span, ModuleText text) noexcept {
   text_ = std::move(text);
 }
 
+void Error::set_module_if_missing(ModuleText text) noexcept {
+  if (!text_) text_ = std::move(text);
+}
+
 }  // namespace quarl

@@ -76,7 +76,7 @@ struct Entry {
   // project root, a module of a map by its key; the string entry stays
   // unnamed.
   void name_source(Error& error) const {
-    if (!resolver || !error.span() || !error.module_text() || error.source_name()) return;
+    if (!resolver || !error.module_text() || error.source_name()) return;
     const Module* in = resolver->module_with_text(error.module_text().get());
     if (!in || (from_string && in->key == kSourceName)) return;
     error.set_source_name(files ? display_path(in->key, std::nullopt, files->project_root()) : in->key);

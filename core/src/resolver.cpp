@@ -143,7 +143,9 @@ class Resolver::Linker {
         std::vector<std::string_view> names(entry.names.begin(), entry.names.end());
         bind(entry.form, entry.alias, names, entry.path, imported, std::nullopt);
       } catch (const Error& error) {
-        throw for_frontmatter_entry(error, i);
+        Error reported = for_frontmatter_entry(error, i);
+        reported.set_module_if_missing(tpl_.text);
+        throw reported;
       }
     }
   }
@@ -362,7 +364,12 @@ Module& Resolver::load(const std::string& key, ModuleText text,
   if (map_sources_) map_sources_->add(text_entry_ && text_entry_->first == key ? "input.quarl" : key, text);
   module.source.text = text;  // known before it parses, so that its errors can name it
   module.source = parse_template(lex(std::move(text)));
-  module.frontmatter = load_frontmatter(module.source.frontmatter, marker_required, variables);
+  try {
+    module.frontmatter = load_frontmatter(module.source.frontmatter, marker_required, variables);
+  } catch (Error& error) {
+    error.set_module_if_missing(module.source.text);  // a frontmatter's errors have no span: name the module
+    throw;
+  }
   check_block_count(module.source);
   Linker(*this, module).link(caller_variables);
   resolving.finish();

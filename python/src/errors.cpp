@@ -13,9 +13,10 @@ constexpr const char kQuarlErrorDoc[] =
     "Raised for every QUARL compilation failure.\n\n"
     "Carries structured attributes: `code` (str), `message` (str), `help` (str | None),\n"
     "and `span` (Span | None). `str(err) == err.message`.\n\n"
-    "`source` (str | None) names the module the span points into: the module key\n"
-    "for virtual maps, the path relative to the project root for files, `None` for\n"
-    "the entry of a string compile and for errors without a span.";
+    "`source` (str | None) names the module the span points into (without a span,\n"
+    "the module the error belongs to, such as one whose frontmatter failed): the\n"
+    "module key for virtual maps, the path relative to the project root for files,\n"
+    "`None` for the entry of a string compile and for errors of no module.";
 
 PyRef text(std::string_view s) noexcept {
   return PyRef::steal(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));

@@ -208,6 +208,7 @@ class QuarlError(Exception):
     help: str | None
     span: Span | None
     source: str | None
-    """The module the span points into: its key in a virtual map, its path
-    relative to the project root for a file; `None` for the entry of a string
-    compile and for errors without a span."""
+    """The module the span points into (without a span, the module the error
+    belongs to, such as one whose frontmatter failed): its key in a virtual map,
+    its path relative to the project root for a file; `None` for the entry of a
+    string compile and for errors of no module."""

@@ -13,6 +13,7 @@ from __future__ import annotations
 import argparse
 import json
 import os
+import re
 import sys
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass, field
@@ -73,9 +74,10 @@ class Run:
 
 
 def module_text(template: Template, error: Exception) -> tuple[str, bytes | None]:
-    """The name to show for the module the error points into, and its text."""
+    """The name to show for the module the error points into (or belongs to),
+    and its text."""
     source = getattr(error, "source", None)
-    if getattr(error, "span", None) is None:
+    if source is None and getattr(error, "span", None) is None:
         return template.shown, None
     if source is None:  # the string entry: standard input
         return template.shown, (template.source or "").encode()
@@ -88,6 +90,28 @@ def module_text(template: Template, error: Exception) -> tuple[str, bytes | None
             return shown, file.read()
     except OSError:
         return shown, None
+
+
+_AT_LINE = re.compile(r" at line (\d+), column (\d+)$")
+
+
+def place_in_message(message: str, text: bytes) -> tessel.Span | None:
+    """Where a frontmatter's error says it is ("... at line 3, column 5", in
+    the module's own lines), as a span of the module's text."""
+    found = _AT_LINE.search(message)
+    if not found:
+        return None
+    line, column = int(found.group(1)), int(found.group(2))
+    start = 0
+    for _ in range(line - 1):
+        start = text.find(b"\n", start) + 1
+        if start == 0:
+            return None
+    end = text.find(b"\n", start)
+    row = text[start:end if end >= 0 else len(text)].decode("utf-8", "replace")
+    if column - 1 > len(row):
+        return None
+    return tessel.Span(start + len(row[:column - 1].encode()), 1, line, column)
 
 
 def report_failure(console: Console, template: Template, error: Exception) -> int:
@@ -109,7 +133,10 @@ def report_failure(console: Console, template: Template, error: Exception) -> in
         console.err(json.dumps(record, ensure_ascii=False) + "\n")
     else:
         shown, text = module_text(template, error)
-        console.diagnostic(Diagnostic("error", code, message, shown, help, getattr(error, "span", None), text, note))
+        span = getattr(error, "span", None)
+        if span is None and text is not None:
+            span = place_in_message(message, text)
+        console.diagnostic(Diagnostic("error", code, message, shown, help, span, text, note))
     if code in USAGE_CODES:
         return EXIT_USAGE
     if code in ("quarl::io", "quarl::file_not_found") and getattr(error, "span", None) is None \

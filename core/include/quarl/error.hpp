@@ -155,10 +155,12 @@ class Error {
   // text, or when the offset is not on a character of that text.
   std::optional<LineColumn> line_column() const noexcept;
 
-  // The name of the module the span points into, as a compile shows it (a
-  // module key, or a file's path relative to the project root); none for the
-  // entry of a string compile and for an error without a span. The entry
-  // points set it as the error leaves the call, where module names are known.
+  // The name of the module the span points into (or, without a span, the
+  // module the error belongs to: one whose frontmatter failed), as a compile
+  // shows it (a module key, or a file's path relative to the project root);
+  // none for the entry of a string compile and for an error of no module.
+  // The entry points set it as the error leaves the call, where module names
+  // are known.
   const std::optional<std::string>& source_name() const noexcept { return source_name_; }
   void set_source_name(std::string name) { source_name_ = std::move(name); }
 
@@ -166,6 +168,10 @@ class Error {
   // know where its text lies) at `span` in `text`. Kinds without spans, and
   // errors that already have one, are left as they are.
   void set_span_if_missing(Span span, ModuleText text) noexcept;
+  // Names the module an error without a place in it belongs to (a
+  // frontmatter that does not load, an import list entry that fails), unless
+  // an inner module was named already. The error keeps no span.
+  void set_module_if_missing(ModuleText text) noexcept;
 
  private:
   struct Arity {
