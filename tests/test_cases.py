@@ -24,7 +24,7 @@ def read_cases(path):
             end_block()
             block, text = None, []
         if line.startswith("==="):
-            cases.append({"id": f"{path.name}:{number}", "modules": {}, "warnings": [], "vars": {}})
+            cases.append({"id": f"{path.name}:{number}", "modules": {}, "warnings": [], "notes": [], "vars": {}})
         elif line.startswith("%%"):
             block = line[3:]
         elif block is not None:
@@ -34,8 +34,8 @@ def read_cases(path):
             case = cases[-1]
             if key.startswith("module "):
                 case["modules"][key[7:]] = json.loads(value)
-            elif key == "warning":
-                case["warnings"].append(value)
+            elif key in ("warning", "note"):
+                case[key + "s"].append(value)
             elif key in ("error", "help", "tree", "tokens"):
                 case[key] = value
             else:
@@ -71,6 +71,8 @@ def test_case(case):
             assert error_line(info.value) == case["error"]
             if "help" in case:
                 assert (info.value.help or "none") == case["help"]
+            if case["notes"]:
+                assert info.value.notes == ([] if case["notes"] == ["none"] else case["notes"])
         return
     result, checked = run(calls[0]), run(calls[1])
     if result.kind == "markdown":

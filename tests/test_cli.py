@@ -105,13 +105,16 @@ CASES = [
      json.dumps({"code": "quarl::undefined_var", "message": "undefined variable 'nmae'",
                  "help": "define 'nmae' in frontmatter or imports",
                  "span": {"offset": 9, "length": 4, "line": 1, "column": 10}, "source": "typo.quarl",
-                 "file": "typo.quarl"}) + "\n"),
+                 "notes": [], "file": "typo.quarl"}) + "\n"),
     (["check", "hello.quarl", "typo.quarl", "gone.quarl", "main.quarl"], b"", 2, "",
      TYPO_TEXT + "gone.quarl: error[quarl::file_not_found]"),
     (["check", "hello.quarl", "-"], b"{{ x }}", 1, "", "<stdin>:1:4: error[quarl::undefined_var]"),
     (["check", "hello.quarl", "chat.quarl", "--set", "who=x"], b"", 0, "", ""),
     (["check", "-"], b"@media print {\n", 1, "", "help: a line that starts with \"@\" is a directive; to write it as "
                                                     "text, begin it with {{ string(\"@\") }} instead"),
+    (["check", "-"], b"@elsif x:\n", 1, "", " 1 | @elsif x:\n   | ^^^^^^^^^\nnote: did you mean '@elseif'?\n"),
+    (["check", "-", "--format", "json", "--set", "name=x"], b"{{ nmae }}", 1, "",
+     '"notes": ["did you mean \'name\'?"], "file": "<stdin>"}'),
     (["scan-imports", "main.quarl"], b"", 0, "./lib/helpers.quarl\n", ""),
     (["scan-imports", "-", "--json"], b'@extends "./base.quarl"\n', 0, '["./base.quarl"]\n', ""),
     (["scan-imports", "gone.quarl"], b"", 2, "", "quarl: error: gone.quarl: No such file or directory\n"),
@@ -303,7 +306,8 @@ def test_a_byte_order_mark_is_not_content(project):
     (project / "marked.quarl").write_bytes(b"\xef\xbb\xbf---\nname: Ada\n---\nHi {{ name }} {old}\n{{ nmae }}\n")
     status, _, stderr = quarl(project, "compile", "marked.quarl")
     assert (status, stderr) == (1, "marked.quarl:5:4: error[quarl::undefined_var]: undefined variable 'nmae'\n"
-                                   " 5 | {{ nmae }}\n   |    ^^^^\nhelp: define 'nmae' in frontmatter or imports\n")
+                                   " 5 | {{ nmae }}\n   |    ^^^^\nhelp: define 'nmae' in frontmatter or imports\n"
+                                   "note: did you mean 'name'?\n")
     (project / "marked.quarl").write_bytes(b"\xef\xbb\xbf---\nname: Ada\n---\nHi {{ name }} {name}\n")
     assert quarl(project, "lint", "--fix", "marked.quarl")[:2] == (0, "fixed 1 finding\n")
     assert (project / "marked.quarl").read_bytes() == b"\xef\xbb\xbf---\nname: Ada\n---\nHi {{ name }} {{name}}\n"

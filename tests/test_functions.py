@@ -296,7 +296,7 @@ def test_core_errors_carry_their_span():
     assert error.message == str(error) == "undefined variable 'missing'"
     assert error.help == "define 'missing' in frontmatter or imports"
     assert error.span == tessel.Span(14, 7, 2, 6)
-    assert list(error.__dict__) == ["code", "message", "help", "span", "source"]
+    assert list(error.__dict__) == ["code", "message", "help", "span", "source", "notes"]
     error = raises(QuarlError, tessel.check, "{{ open")
     assert (error.code, error.span) == ("quarl::syntax", tessel.Span(0, 2, 1, 1))
     error = raises(QuarlError, tessel.compile_virtual, {}, "entry.quarl")

@@ -363,6 +363,12 @@ constexpr std::array<Builtin, 18> kBuiltins{{
 
 }  // namespace
 
+std::vector<std::string_view> builtin_names() {
+  std::vector<std::string_view> names;
+  for (const Builtin& builtin : kBuiltins) names.push_back(builtin.name);
+  return names;
+}
+
 const Builtin* find_builtin(std::string_view name) noexcept {
   for (const Builtin& builtin : kBuiltins)
     if (builtin.name == name) return &builtin;

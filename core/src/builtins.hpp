@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "quarl/value.hpp"
 
@@ -22,6 +23,8 @@ struct Builtin {
 
 // The builtin named `name`, or null.
 const Builtin* find_builtin(std::string_view name) noexcept;
+// The names of all builtins.
+std::vector<std::string_view> builtin_names();
 
 // Output of replace() and join(), like the rendered output, is capped.
 inline constexpr std::size_t kMaxBuiltinOutput = 52428800;

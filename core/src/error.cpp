@@ -147,8 +147,10 @@ Error Error::undefined_fn(std::string name, OptSpan span, ModuleText text) {
 }
 Error Error::arity(std::string name, ArityRange expected, std::size_t got, OptSpan span,
                    ModuleText text, std::string signature) {
-  return {ErrorCode::Arity, Arity{std::move(name), expected, got, std::move(signature)}, span,
-          std::move(text)};
+  std::string note = signature.empty() ? std::string() : "defined as " + signature;
+  Error error{ErrorCode::Arity, Arity{std::move(name), expected, got, std::move(signature)}, span, std::move(text)};
+  if (!note.empty()) error.add_note(std::move(note));
+  return error;
 }
 Error Error::builtin(std::string message, OptSpan span, ModuleText text) {
   return {ErrorCode::Builtin, std::move(message), span, std::move(text)};

@@ -1,11 +1,13 @@
 #include "parser.hpp"
 
+#include <cctype>
 #include <cmath>
 #include <string>
 #include <utility>
 
 #include "limit_text.hpp"
 #include "number.hpp"
+#include "suggest.hpp"
 #include "quarl/stack_guard.hpp"
 #include "text_scan.hpp"
 #include "utf8.hpp"
@@ -14,6 +16,10 @@ namespace quarl {
 namespace {
 
 using utf8::trim;
+
+constexpr std::string_view kDirectiveKeywords[] = {"@if",     "@elseif",  "@else",   "@end",
+                                                    "@for",    "@define",  "@import", "@export",
+                                                    "@include", "@message", "@block",  "@extends"};
 
 constexpr std::string_view kValidDirectives =
     "Valid directives: @if, @elseif, @else:, @end, @for, @define, @import, @export, @include, "
@@ -80,6 +86,22 @@ class Parser {
     throw Error::syntax(std::move(message), line_span(token.offset), text_);
   }
 
+  // As fail_on_line, noting where the innermost open block of `keyword` (of
+  // any keyword when empty) began: a forgotten @end shows up only later, as
+  // a directive in the wrong place.
+  [[noreturn]] void fail_in_block(const Token& token, std::string message, std::string_view keyword = {}) const {
+    Error error = Error::syntax(std::move(message), line_span(token.offset), text_);
+    for (auto open = open_.rbegin(); open != open_.rend(); ++open) {
+      if (!keyword.empty() && open->keyword != keyword) continue;
+      const std::optional<LineColumn> at = locate(source_, open->offset);
+      if (at)
+        error.add_note("the " + std::string(open->keyword) + " block opened at line " + std::to_string(at->line) +
+                       " is still open: each @end closes the innermost open block");
+      break;
+    }
+    throw error;
+  }
+
   // Runs an expression parser for a directive; its errors get the line span.
   template <class Parse>
   auto on_line(const Token& token, Parse&& parse) const {
@@ -93,16 +115,27 @@ class Parser {
 
   // ---- block state -------------------------------------------------------
 
-  // One level of block nesting for as long as it lives.
+  // A block opened and not yet closed: its keyword and where its line starts.
+  struct OpenBlock {
+    std::string_view keyword;
+    std::size_t offset;
+  };
+
+  // One level of block nesting, the block `token` opens, for as long as it
+  // lives.
   class Nesting {
    public:
-    explicit Nesting(Parser& parser) : parser_(parser) {
+    Nesting(Parser& parser, std::string_view keyword, const Token& token) : parser_(parser) {
       if (parser_.depth_ == kMaxNestingDepth)
         throw Error::syntax(exceeds_maximum("nesting depth", kMaxNestingDepth));
       parser_.stack_.check();
       ++parser_.depth_;
+      parser_.open_.push_back({keyword, token.offset});
     }
-    ~Nesting() { --parser_.depth_; }
+    ~Nesting() {
+      --parser_.depth_;
+      parser_.open_.pop_back();
+    }
     Nesting(const Nesting&) = delete;
     Nesting& operator=(const Nesting&) = delete;
 
@@ -223,8 +256,13 @@ class Parser {
           "@extends must be the first directive after frontmatter \u2014 only one @extends is "
           "allowed and it must appear before any other content",
           Span{token.offset, token.text.size()}, text_);
-    fail_on_line(token, "unknown directive: " + std::string(text) + ". " +
-                            std::string(kValidDirectives));
+    Error error = Error::syntax("unknown directive: " + std::string(text) + ". " + std::string(kValidDirectives),
+                                line_span(token.offset), text_);
+    std::size_t end = 1;
+    while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '_')) ++end;
+    if (const std::optional<std::string> note = did_you_mean(text.substr(0, end), kDirectiveKeywords))
+      error.add_note(*note);
+    throw error;
   }
 
   // The part of a block header before its final ':' (outside string literals
@@ -255,7 +293,7 @@ class Parser {
       ++pos_;
       return;
     }
-    fail_on_line(token, "expected @end to close " + std::string(kind) + " block, got " +
+    fail_in_block(token, "expected @end to close " + std::string(kind) + " block, got " +
                             single_quoted(directive_text(token)));
   }
 
@@ -268,7 +306,7 @@ class Parser {
   }
 
   If parse_if(const Token& token, std::string_view header) {
-    const Nesting nesting(*this);
+    const Nesting nesting(*this, "@if", token);
     If node{condition_on_line(token, header, "@if"), {}, {}, {}};
     node.then_body = parse_nodes(Until::BranchEnd);
     while (pos_ < tokens_.size() && tokens_[pos_].kind == TokenKind::Directive &&
@@ -294,7 +332,7 @@ class Parser {
   }
 
   For parse_for(const Token& token, std::string_view header) {
-    const Nesting nesting(*this);
+    const Nesting nesting(*this, "@for", token);
     const std::string_view content = colon_content(token, header, "@for");
     const std::size_t in = content.find(" in ");
     if (in == std::string_view::npos)
@@ -324,7 +362,7 @@ class Parser {
   }
 
   Define parse_define(const Token& token, std::string_view rest) {
-    const Nesting nesting(*this);
+    const Nesting nesting(*this, "@define", token);
     rest = trim(rest);
     if (!rest.ends_with(':')) fail_on_line(token, "@define directive must end with ':'");
     const std::string_view header = trim(rest.substr(0, rest.size() - 1));
@@ -441,7 +479,7 @@ class Parser {
 
   MessageBlock parse_message(const Token& token, std::string_view header) {
     if (in_message_)
-      fail_on_line(token, "@message blocks cannot be nested inside another @message block");
+      fail_in_block(token, "@message blocks cannot be nested inside another @message block", "@message");
     const std::string_view role = trim(colon_content(token, header, "@message"));
     MessageBlock node;
     if (role.size() >= 4 && role.starts_with("{{") && role.ends_with("}}")) {
@@ -451,7 +489,7 @@ class Parser {
     } else {
       node.role = role;
     }
-    const Nesting nesting(*this);
+    const Nesting nesting(*this, "@message", token);
     const Inside inside(in_message_);
     node.body = parse_nodes(Until::End);
     expect_end(token, "@message");
@@ -459,24 +497,24 @@ class Parser {
   }
 
   Block parse_block(const Token& token, std::string_view header) {
-    if (in_block_) fail_on_line(token, "@block cannot be nested inside another @block");
-    if (in_message_) fail_on_line(token, "@block cannot be nested inside a @message block");
+    if (in_block_) fail_in_block(token, "@block cannot be nested inside another @block", "@block");
+    if (in_message_) fail_in_block(token, "@block cannot be nested inside a @message block", "@message");
     if (depth_ > 0)
-      fail_on_line(token,
-                   "@block is top-level only \u2014 it cannot appear inside @if, @for, or @define");
+      fail_in_block(token, "@block is top-level only \u2014 it cannot appear inside @if, @for, or @define");
     const std::string_view name = trim(colon_content(token, header, "@block"));
     if (name.empty())
       fail_on_line(token, "@block name must not be empty \u2014 use e.g. @block instructions:");
     if (!is_identifier(name))
       fail_on_line(token,
                    "invalid @block name: " + single_quoted(name) + " \u2014 must be a valid identifier");
-    const Nesting nesting(*this);
+    const Nesting nesting(*this, "@block", token);
     const Inside inside(in_block_);
     Block node{name, parse_nodes(Until::End)};
     expect_end(token, "@block");
     return node;
   }
 
+  std::vector<OpenBlock> open_;  // innermost last
   const std::vector<Token>& tokens_;
   const ModuleText& text_;
   std::string_view source_;

@@ -11,6 +11,7 @@
 #include "render.hpp"
 #include "source_map.hpp"
 #include "source_path.hpp"
+#include "suggest.hpp"
 #include "utf8.hpp"
 
 namespace quarl {
@@ -24,21 +25,25 @@ std::string_view last_segment(std::string_view key) noexcept {
 
 // An error raised while resolving entry `index` of the frontmatter import
 // list, as the entry reports it: the entry carries no span, so unspanned
-// errors name it instead.
+// errors name it instead (keeping their notes).
 Error for_frontmatter_entry(const Error& error, std::size_t index) {
   if (error.span()) return error;
   const std::string suffix = " (in frontmatter imports[" + std::to_string(index) + "])";
   const std::string payload(error.payload_text());
+  const auto reworded = [&error](std::string message) {
+    Error out = Error::import(std::move(message));
+    for (const std::string& note : error.notes()) out.add_note(note);
+    return out;
+  };
   switch (error.code()) {
     case ErrorCode::CircularImport:
-      return Error::import("circular import detected: " + payload + suffix);
+      return reworded("circular import detected: " + payload + suffix);
     case ErrorCode::FileNotFound:
-      return Error::import("file not found: \"" + payload + "\"" + suffix);
+      return reworded("file not found: \"" + payload + "\"" + suffix);
     case ErrorCode::ModuleNotFound:
-      return Error::import("module not found: \"" + payload + "\"" + suffix);
+      return reworded("module not found: \"" + payload + "\"" + suffix);
     case ErrorCode::Import:
-      if (payload.find("in frontmatter") == std::string::npos)
-        return Error::import(payload + suffix);
+      if (payload.find("in frontmatter") == std::string::npos) return reworded(payload + suffix);
       return error;
     default:
       return error;
@@ -280,10 +285,15 @@ class Resolver::Linker {
             continue;
           }
           const auto found = imported.functions.find(name);
-          if (name == "prompt" || found == imported.functions.end())
-            throw Error::import("'" + std::string(name) + "' is not exported from '" +
-                                    std::string(path) + "'",
-                                span, text_if(span));
+          if (name == "prompt" || found == imported.functions.end()) {
+            Error error = Error::import("'" + std::string(name) + "' is not exported from '" + std::string(path) + "'",
+                                        span, text_if(span));
+            std::vector<std::string_view> exported;
+            for (const auto& [function, definition] : imported.functions) exported.push_back(function);
+            if (imported.prompt) exported.push_back("prompt");
+            if (std::optional<std::string> note = did_you_mean(name, exported)) error.add_note(std::move(*note));
+            throw error;
+          }
           bind_function(found->first, found->second, span);
         }
         return;

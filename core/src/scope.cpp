@@ -128,6 +128,29 @@ const ImportedModule* Scope::lookup_module(std::string_view alias) const noexcep
   return lookup_name(&ModuleNames::modules, alias);
 }
 
+std::vector<std::string_view> Scope::variable_names() const {
+  std::vector<std::string_view> names;
+  for (std::size_t i = depth_; i-- > 0;) {
+    frames_[i].variables.add_names(names);
+    if (const NameMap<Value>* variables = frames_[i].module_variables)
+      for (const auto& [name, value] : *variables) names.push_back(name);
+  }
+  return names;
+}
+
+std::vector<std::string_view> Scope::function_names() const { return names_of(&ModuleNames::functions); }
+
+std::vector<std::string_view> Scope::module_names() const { return names_of(&ModuleNames::modules); }
+
+template <class T>
+std::vector<std::string_view> Scope::names_of(NameMap<T> ModuleNames::*kind) const {
+  std::vector<std::string_view> names;
+  for (std::size_t i = depth_; i-- > 0;)
+    if (const ModuleNames* frame_names = frames_[i].names)
+      for (const auto& [name, value] : frame_names->*kind) names.push_back(name);
+  return names;
+}
+
 template <class T>
 T Scope::lookup_name(NameMap<T> ModuleNames::*kind, std::string_view name) const noexcept {
   for (std::size_t i = depth_; i-- > 0;)

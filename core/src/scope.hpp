@@ -116,6 +116,12 @@ class Scope {
   // Names are views: they come from parsed templates, which outlive the scope.
   void define_var(std::string_view name, Value value);
 
+  // Every name bound in some frame, innermost first (a name may repeat): what
+  // a misspelt name is compared with, on the way to an error.
+  std::vector<std::string_view> variable_names() const;
+  std::vector<std::string_view> function_names() const;
+  std::vector<std::string_view> module_names() const;
+
   // Innermost binding first; null when no frame binds the name.
   const Value* lookup_var(std::string_view name) const noexcept;
   const FunctionDef* lookup_function(std::string_view name) const noexcept;
@@ -149,6 +155,9 @@ class Scope {
       entries_.clear();
       if (index_) [[unlikely]] index_.reset();
     }
+    void add_names(std::vector<std::string_view>& out) const {
+      for (const auto& [name, value] : entries_) out.push_back(name);
+    }
 
    private:
     static constexpr std::size_t kScanned = 8;
@@ -180,6 +189,8 @@ class Scope {
   // module binds it; null when none does.
   template <class T>
   T lookup_name(NameMap<T> ModuleNames::*kind, std::string_view name) const noexcept;
+  template <class T>
+  std::vector<std::string_view> names_of(NameMap<T> ModuleNames::*kind) const;
 
   // frames_[0, depth_) are live. Frames above them are kept, emptied, so that
   // their binding lists keep their capacity: a loop pushes and pops a frame

@@ -4,6 +4,7 @@
 
 #include "builtins.hpp"
 #include "quarl/stack_guard.hpp"
+#include "suggest.hpp"
 
 namespace quarl {
 namespace {
@@ -46,6 +47,13 @@ class Validator {
   }
 
 
+  // `error`, about `name`, which is none of `candidates`: with the one it
+  // most likely meant noted.
+  static Error noted(Error error, std::string_view name, const std::vector<std::string_view>& candidates) {
+    if (std::optional<std::string> note = did_you_mean(name, candidates)) error.add_note(std::move(*note));
+    return error;
+  }
+
   // ---- nodes ---------------------------------------------------------------
 
   void check(const Node& node) {
@@ -80,8 +88,8 @@ class Validator {
       }
       void operator()(const Include& include) const {
         if (!self.scope_.lookup_module(include.alias))
-          throw Error::undefined_var(std::string(include.alias), self.span_of(include.alias),
-                                     self.module_);
+          throw noted(Error::undefined_var(std::string(include.alias), self.span_of(include.alias), self.module_),
+                      include.alias, self.scope_.module_names());
       }
       void operator()(const MessageBlock& message) const {
         if (const auto* role = std::get_if<Expr>(&message.role)) self.expression(*role);
@@ -118,7 +126,7 @@ class Validator {
 
   const Value* variable(std::string_view name) const {
     const Value* value = scope_.lookup_var(name);
-    if (!value) throw Error::undefined_var(std::string(name), span_of(name), module_);
+    if (!value) throw noted(Error::undefined_var(std::string(name), span_of(name), module_), name, scope_.variable_names());
     return value;
   }
 
@@ -169,35 +177,48 @@ class Validator {
     for (const Expr& arg : args) argument(arg, depth, true);
   }
 
+  // `signature`: a user function's own, which the error notes.
   static void check_arity(std::string name, std::size_t min, std::size_t max, std::size_t given,
-                          std::optional<Span> span, const ModuleText& module) {
+                          std::optional<Span> span, const ModuleText& module, std::string_view signature = {}) {
     if (given < min || given > max)
-      throw Error::arity(std::move(name), {min, max}, given, span, module);
+      throw Error::arity(std::move(name), {min, max}, given, span, module, std::string(signature));
   }
 
   void call(const Call& call, std::size_t depth) {
     const std::optional<Span> span = span_of(call.name);
     if (const FunctionDef* function = scope_.lookup_function(call.name)) {
       check_arity(std::string(call.name), function->required_params,
-                  function->define->params.size(), call.args.size(), span, module_);
+                  function->define->params.size(), call.args.size(), span, module_, function->signature);
     } else if (const Builtin* builtin = find_builtin(call.name)) {
       check_arity(std::string(call.name), builtin->min_args, builtin->max_args, call.args.size(),
                   span, module_);
     } else {
-      throw Error::undefined_fn(std::string(call.name), span, module_);
+      std::vector<std::string_view> names = scope_.function_names();
+      const std::vector<std::string_view> builtins = builtin_names();
+      names.insert(names.end(), builtins.begin(), builtins.end());
+      throw noted(Error::undefined_fn(std::string(call.name), span, module_), call.name, names);
     }
     arguments(call.args, depth);
   }
 
   void call(const QualifiedCall& call, std::size_t depth) {
     const ImportedModule* module = scope_.lookup_module(call.alias);
-    if (!module) throw Error::undefined_var(std::string(call.alias), span_of(call.alias), module_);
+    if (!module)
+      throw noted(Error::undefined_var(std::string(call.alias), span_of(call.alias), module_), call.alias,
+                  scope_.module_names());
     const std::string display = std::string(call.alias) + "." + std::string(call.name);
     const std::optional<Span> span = span_between(call.alias, call.name);
     const auto function = module->functions.find(call.name);
-    if (function == module->functions.end()) throw Error::undefined_fn(display, span, module_);
-    check_arity(display, function->second->required_params,
-                function->second->define->params.size(), call.args.size(), span, module_);
+    if (function == module->functions.end()) {
+      Error error = Error::undefined_fn(display, span, module_);
+      std::vector<std::string_view> members;
+      for (const auto& [name, exported] : module->functions) members.push_back(name);
+      if (const std::optional<std::string_view> meant = closest_name(call.name, members))
+        error.add_note("did you mean '" + std::string(call.alias) + "." + std::string(*meant) + "'?");
+      throw error;
+    }
+    check_arity(display, function->second->required_params, function->second->define->params.size(),
+                call.args.size(), span, module_, function->second->signature);
     arguments(call.args, depth);
   }
 

@@ -33,6 +33,7 @@ struct Case {
   std::optional<json> messages;
   std::optional<std::string> error;
   std::optional<std::string> help;  // the error's help text ("none": it has none)
+  std::vector<std::string> notes;   // the error's notes, when the case names any
   Warnings warnings;
   std::optional<std::vector<std::string>> dependencies;
   std::optional<std::string> tree;  // a parse case: the source's tree, nothing compiled
@@ -74,6 +75,7 @@ void set_field(Case& c, const std::string& key, const std::string& value) {
   else if (key == "messages") c.messages = json::parse(value);
   else if (key == "error") c.error = value;
   else if (key == "help") c.help = value;
+  else if (key == "note") c.notes.push_back(value);
   else if (key == "warning") c.warnings.push_back(value);
   else if (key == "tree") c.tree = value;
   else if (key == "tokens") c.tokens = value;
@@ -179,8 +181,15 @@ TEST_P(Cases, CompileAndCheck) {
   if (c.error) {
     ASSERT_FALSE(result) << "compiled without error";
     EXPECT_EQ(error_line(result.error()), *c.error);
-    if (const auto* error = std::get_if<Error>(&result.error()); error && c.help) {
-      EXPECT_EQ(error->help().value_or("none"), *c.help);
+    if (const auto* error = std::get_if<Error>(&result.error())) {
+      if (c.help) {
+        EXPECT_EQ(error->help().value_or("none"), *c.help);
+      }
+      if (c.notes == std::vector<std::string>{"none"}) {
+        EXPECT_EQ(error->notes(), std::vector<std::string>());
+      } else if (!c.notes.empty()) {
+        EXPECT_EQ(error->notes(), c.notes);
+      }
     }
     ASSERT_FALSE(checked) << "checked without error";
     EXPECT_EQ(error_line(checked.error()), *c.error);

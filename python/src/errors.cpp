@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "py_ref.hpp"
 #include "span.hpp"
@@ -16,7 +17,10 @@ constexpr const char kQuarlErrorDoc[] =
     "`source` (str | None) names the module the span points into (without a span,\n"
     "the module the error belongs to, such as one whose frontmatter failed): the\n"
     "module key for virtual maps, the path relative to the project root for files,\n"
-    "`None` for the entry of a string compile and for errors of no module.";
+    "`None` for the entry of a string compile and for errors of no module.\n\n"
+    "`notes` (list[str]) says what helps beyond the help text: a near miss (\"did you\n"
+    "mean 'audience'?\"), the signature of a function a call did not fit, where a\n"
+    "block left open began; empty when there is nothing to add.";
 
 PyRef text(std::string_view s) noexcept {
   return PyRef::steal(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
@@ -26,15 +30,29 @@ PyRef text_or_none(const std::optional<std::string>& s) noexcept {
   return s ? text(*s) : PyRef::borrow(Py_None);
 }
 
-// Builds QuarlError(message) and sets code, message, help, span and source on
-// it, in that order, then `detail` when given; raises it. A failure on the way leaves
-// its own Python exception set instead.
+// The notes as a new list of str.
+PyRef notes_list(const std::vector<std::string>& notes) noexcept {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(notes.size())));
+  if (!list) return list;
+  for (std::size_t i = 0; i < notes.size(); ++i) {
+    PyRef note = text(notes[i]);
+    if (!note) return PyRef();
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), note.release());
+  }
+  return list;
+}
+
+// Builds QuarlError(message) and sets code, message, help, span, source and
+// notes on it, in that order, then `detail` when given; raises it. A failure
+// on the way leaves its own Python exception set instead.
 PyObject* raise_quarl_error(const ModuleState& state, std::string_view code,
                             std::string_view message, PyRef help, PyRef span, PyRef source,
+                            const std::vector<std::string>& notes = {},
                             std::optional<std::string_view> detail = std::nullopt) noexcept {
   const PyRef code_obj = text(code);
   const PyRef message_obj = text(message);
-  if (!code_obj || !message_obj || !help || !span || !source) return nullptr;
+  const PyRef notes_obj = notes_list(notes);
+  if (!code_obj || !message_obj || !help || !span || !source || !notes_obj) return nullptr;
   const PyRef error = PyRef::steal(
       PyObject_CallFunctionObjArgs(state.quarl_error, message_obj.get(), nullptr));
   if (!error) return nullptr;
@@ -42,7 +60,8 @@ PyObject* raise_quarl_error(const ModuleState& state, std::string_view code,
       PyObject_SetAttrString(error.get(), "message", message_obj.get()) < 0 ||
       PyObject_SetAttrString(error.get(), "help", help.get()) < 0 ||
       PyObject_SetAttrString(error.get(), "span", span.get()) < 0 ||
-      PyObject_SetAttrString(error.get(), "source", source.get()) < 0)
+      PyObject_SetAttrString(error.get(), "source", source.get()) < 0 ||
+      PyObject_SetAttrString(error.get(), "notes", notes_obj.get()) < 0)
     return nullptr;
   if (detail) {
     const PyRef detail_obj = text(*detail);
@@ -64,7 +83,7 @@ PyObject* raise_core_error(const ModuleState& state, const quarl::Error& error) 
     PyRef span = error.span() ? PyRef::steal(make_span(state, *error.span(), error.line_column()))
                               : PyRef::borrow(Py_None);
     return raise_quarl_error(state, error.code_string(), error.message(), text_or_none(error.help()),
-                             std::move(span), text_or_none(error.source_name()));
+                             std::move(span), text_or_none(error.source_name()), error.notes());
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   }
@@ -94,7 +113,7 @@ PyObject* raise_binding_error(const ModuleState& state, std::string_view code,
 
 PyObject* raise_internal_error(const ModuleState& state, std::string_view detail) noexcept {
   return raise_quarl_error(state, "quarl::internal", "internal compiler error",
-                           PyRef::borrow(Py_None), PyRef::borrow(Py_None), PyRef::borrow(Py_None), detail);
+                           PyRef::borrow(Py_None), PyRef::borrow(Py_None), PyRef::borrow(Py_None), {}, detail);
 }
 
 std::string take_exception_text(const char* fallback) {

@@ -152,7 +152,7 @@ class Diagnostic:
     help: str | None = None
     span: Span | None = None
     text: bytes | None = None  # the text the span points into, when known
-    note: str | None = None
+    notes: tuple[str, ...] = ()
 
     def render(self, color: bool) -> str:
         def paint(style: str, s: str) -> str:
@@ -172,8 +172,8 @@ class Diagnostic:
                          f"{paint(self.severity, '^' * shown.caret_width)}")
         if self.help:
             lines.append(f"{paint('help', 'help:')} {escape_text(self.help)}")
-        if self.note:
-            lines.append(f"{paint('note', 'note:')} {escape_text(self.note)}")
+        for note in self.notes:
+            lines.append(f"{paint('note', 'note:')} {escape_text(note)}")
         return "\n".join(lines) + "\n"
 
 
@@ -186,5 +186,6 @@ def error_dict(error: Exception, path: str) -> dict[str, Any]:
         "help": getattr(error, "help", None),
         "span": span.to_dict() if span is not None else None,
         "source": getattr(error, "source", None),
+        "notes": list(getattr(error, "notes", None) or []),
         "file": path,
     }

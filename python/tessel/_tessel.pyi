@@ -212,3 +212,6 @@ class QuarlError(Exception):
     belongs to, such as one whose frontmatter failed): its key in a virtual map,
     its path relative to the project root for a file; `None` for the entry of a
     string compile and for errors of no module."""
+    notes: list[str]
+    """What helps beyond `help`: a near miss ("did you mean 'audience'?"), the
+    signature of a function a call did not fit, where a block left open began."""

@@ -117,26 +117,25 @@ def place_in_message(message: str, text: bytes) -> tessel.Span | None:
 def report_failure(console: Console, template: Template, error: Exception) -> int:
     """Shows a failure of one template; returns the exit code it asks for."""
     code = getattr(error, "code", "quarl::internal")
-    note = None
+    notes = list(getattr(error, "notes", None) or [])
     if code == "quarl::internal":
         detail = getattr(error, "detail", None)
-        note = REPORT_NOTE + (f" (detail: {detail})" if detail else "")
+        notes.append(REPORT_NOTE + (f" (detail: {detail})" if detail else ""))
     message = getattr(error, "message", str(error))
     help = getattr(error, "help", None)
-    if help is None and code == "quarl::syntax" and message.startswith(UNKNOWN_DIRECTIVE):
+    if help is None and not notes and code == "quarl::syntax" and message.startswith(UNKNOWN_DIRECTIVE):
         help = LITERAL_AT_HELP  # CSS at-rules, decorators and the like trip over this more than anything
     if console.format == "json":
         record = error_dict(error, template.shown)
         record["help"] = help
-        if note:
-            record["note"] = note
+        record["notes"] = notes
         console.err(json.dumps(record, ensure_ascii=False) + "\n")
     else:
         shown, text = module_text(template, error)
         span = getattr(error, "span", None)
         if span is None and text is not None:
             span = place_in_message(message, text)
-        console.diagnostic(Diagnostic("error", code, message, shown, help, span, text, note))
+        console.diagnostic(Diagnostic("error", code, message, shown, help, span, text, tuple(notes)))
     if code in USAGE_CODES:
         return EXIT_USAGE
     if code in ("quarl::io", "quarl::file_not_found") and getattr(error, "span", None) is None \

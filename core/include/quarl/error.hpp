@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 namespace quarl {
 
@@ -96,7 +97,7 @@ class Error {
   static Error undefined_fn(std::string name, OptSpan span = {}, ModuleText text = {});
   // `signature` is the called user function's own ("greet(name, greeting =
   // \"Hello\")"); builtins have none. It is kept for presentation, not part of
-  // the message.
+  // the message, and noted ("defined as greet(...)").
   static Error arity(std::string name, ArityRange expected, std::size_t got, OptSpan span = {},
                      ModuleText text = {}, std::string signature = {});
   static Error builtin(std::string message, OptSpan span = {}, ModuleText text = {});
@@ -168,6 +169,12 @@ class Error {
   // know where its text lies) at `span` in `text`. Kinds without spans, and
   // errors that already have one, are left as they are.
   void set_span_if_missing(Span span, ModuleText text) noexcept;
+  // What helps beyond the kind's fixed help: a near miss ("did you mean
+  // 'audience'?"), the signature of the function a call did not fit, where
+  // a block left open began. In the order added.
+  const std::vector<std::string>& notes() const noexcept { return notes_; }
+  void add_note(std::string note) { notes_.push_back(std::move(note)); }
+
   // Names the module an error without a place in it belongs to (a
   // frontmatter that does not load, an import list entry that fails), unless
   // an inner module was named already. The error keeps no span.
@@ -199,6 +206,7 @@ class Error {
   std::optional<Span> span_;
   ModuleText text_;
   std::optional<std::string> source_name_;
+  std::vector<std::string> notes_;
 };
 
 }  // namespace quarl
