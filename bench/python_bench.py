@@ -5,10 +5,13 @@
 Times a one-line template and TEMPLATE (default: the typical prompt of the
 compile benchmark, with the same variables), best of several runs. The
 one-line case is almost all binding work: argument reading, conversion of
-the variables, the result object.
+the variables, the result object. First, what `import tessel` costs a fresh
+interpreter (and what the `quarl` command line's own imports add).
 """
 
+import subprocess
 import sys
+import time
 import timeit
 from pathlib import Path
 
@@ -37,7 +40,22 @@ def per_call(function, calls):
     return best / calls * 1e6
 
 
+def import_ms(statement):
+    """The best wall time of a fresh interpreter running `statement`, less
+    that of one running nothing, in milliseconds."""
+    def best(code):
+        times = []
+        for _ in range(15):
+            start = time.perf_counter()
+            subprocess.run([sys.executable, "-c", code], check=True)
+            times.append(time.perf_counter() - start)
+        return min(times)
+    return (best(statement) - best("pass")) * 1e3
+
+
 def main():
+    print(f"{'import tessel':<40} {import_ms('import tessel'):9.2f} ms")
+    print(f"{'import tessel.cli':<40} {import_ms('import tessel.cli'):9.2f} ms")
     template = Path(sys.argv[1]) if len(sys.argv) > 1 else HERE / "data" / "typical_prompt.quarl"
     source = template.read_text(encoding="utf-8")
     variables = typical_vars()

@@ -94,8 +94,12 @@ def binding_error(code, message):
         (lambda: tessel.compile("x", vars=[1]), "quarl::invalid_options", "options.vars must be a plain object, got array"),
         (lambda: tessel.compile("x", vars="text"), "quarl::invalid_options", "options.vars must be a plain object, got string"),
         (lambda: tessel.compile("x", vars={1: "a"}), "quarl::invalid_options", "invalid vars: mapping keys must be str, not int"),
-        (lambda: tessel.compile("x", vars={"a": {1, 2}}), "quarl::invalid_options", "invalid vars: unsupported type 'set'"),
-        (lambda: tessel.compile("x", vars={"a": b"bytes"}), "quarl::invalid_options", "invalid vars: unsupported type 'bytes'"),
+        (lambda: tessel.compile("x", vars={"a": {1, 2}}), "quarl::invalid_options", "invalid vars: unsupported type 'set' at a"),
+        # Every failure of a value names where it was, as the caller would index it.
+        (lambda: tessel.compile("x", vars={"items": [1, {"data": b"x"}]}), "quarl::invalid_options",
+         "invalid vars: unsupported type 'bytes' at items[1].data"),
+        (lambda: tessel.compile("x", vars={"a": [{"b c": {2: 3}}]}), "quarl::invalid_options",
+         'invalid vars: mapping keys must be str, not int at a[0]["b c"]'),
         (lambda: tessel.compile("x", vars={"a": 10**400}), "quarl::invalid_options",
          "invalid vars: the integer at a" + INEXACT),
         # Records of one shape, then their lists and tuples: the place is named through each.
@@ -393,3 +397,30 @@ def test_a_folder_is_not_a_template(path, tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)
     error = raises(QuarlError, tessel.compile_file, path)
     assert (error.code, error.message.endswith(": Is a directory")) == ("quarl::io", True)
+
+
+FRONTMATTER_ERROR = "---\na: [\n---\n"
+
+
+@pytest.mark.parametrize("item, source, options, expected", [
+    (lambda: raises(QuarlError, tessel.compile, "---\naudience: x\n---\nHi {{ audiance }}\n"),
+     "---\naudience: x\n---\nHi {{ audiance }}\n", {"path": "p.quarl"},
+     "p.quarl:4:7: error[quarl::undefined_var]: undefined variable 'audiance'\n 4 | Hi {{ audiance }}\n"
+     "   |       ^^^^^^^^\nhelp: define 'audiance' in frontmatter or imports\nnote: did you mean 'audience'?\n"),
+    (lambda: raises(QuarlError, tessel.compile, "{{ x }}"), None, {},
+     "<source>:1:4: error[quarl::undefined_var]: undefined variable 'x'\nhelp: define 'x' in frontmatter or imports\n"),
+    (lambda: raises(QuarlError, tessel.compile, "{{ x }}"), b"{{ x }}", {"color": True},
+     "\x1b[1m<source>:1:4:\x1b[0m \x1b[1;31merror[quarl::undefined_var]:\x1b[0m \x1b[1mundefined variable 'x'\x1b[0m\n"
+     "\x1b[34m 1 |\x1b[0m {{ x }}\n\x1b[34m   |\x1b[0m    \x1b[1;31m^\x1b[0m\n\x1b[1;36mhelp:\x1b[0m define 'x' in "
+     "frontmatter or imports\n"),
+    # A frontmatter's error has no span: its message says where, in the module's own lines.
+    (lambda: raises(QuarlError, tessel.compile, FRONTMATTER_ERROR), FRONTMATTER_ERROR, {},
+     "<source>:3:1: error[quarl::yaml]: YAML parse error: while parsing a flow node, did not find expected node content at "
+     "line 3, column 1\n 3 | ---\n   | ^\n"),
+    (lambda: tessel.lint("Hi {name}\n", vars={"name": "a"}).files[0].diagnostics[0], "Hi {name}\n", {},
+     "<source>:1:4: warn[legacy-interpolation]: legacy single-brace interpolation `{name}` \u2014 use `{{name}}` "
+     "(double braces)\n 1 | Hi {name}\n   |    ^^^^^^\nhelp: Run `quarl lint --fix` to migrate to `{{x}}` syntax "
+     "automatically.\n"),
+])
+def test_diagnostics_render_as_the_command_line_shows_them(item, source, options, expected):
+    assert tessel.render_diagnostic(item(), source, **options) == expected

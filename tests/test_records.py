@@ -167,7 +167,7 @@ def test_check_result_and_message_forms():
     ("make", "error", "message"),
     [
         (lambda: CompileResult([1]), QuarlError, "invalid CompileResult state: expected a mapping, got array"),
-        (lambda: CompileResult({"k": {1}}), QuarlError, "invalid CompileResult state: unsupported type 'set'"),
+        (lambda: CompileResult({"k": {1}}), QuarlError, "invalid CompileResult state: unsupported type 'set' at k"),
         (lambda: CompileResult({1: "k"}), QuarlError, "invalid CompileResult state: mapping keys must be str, not int"),
         # Only what a compile could have returned: the kinds, their payloads, the fields' types, the map's shape.
         (lambda: CompileResult({"kind": "weird"}), QuarlError,

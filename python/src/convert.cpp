@@ -44,12 +44,17 @@ class Converter {
     return any(object, depth);
   }
 
-  // The failure's message, once it has unwound, for a failure that names its place.
+  // The failure's message, once it has unwound, for a failure that names its
+  // place: the value at `items[3].data`, as the caller would index it.
   void describe_place() {
-    if (!locating_) return;
+    if (locating_ == Locating::No) return;
     std::string place;
     for (auto segment = path_.rbegin(); segment != path_.rend(); ++segment) place += *segment;
     if (place.starts_with('.')) place.erase(0, 1);
+    if (locating_ == Locating::After) {
+      if (!place.empty()) error_ += " at " + place;
+      return;
+    }
     error_ = (place.empty() ? std::string("an integer") : "the integer at " + place) +
              " cannot be held exactly by a number (integers are exact up to 2**53); pass it as a string";
   }
@@ -92,13 +97,20 @@ class Converter {
   }
 
   std::optional<quarl::Value> inexact_integer() {
-    locating_ = true;
+    locating_ = Locating::Integer;
+    return std::nullopt;
+  }
+
+  // A failure whose message ends with where the value was.
+  std::optional<quarl::Value> failed_at(std::string message) {
+    error_ = std::move(message);
+    locating_ = Locating::After;
     return std::nullopt;
   }
 
   // While a failure that names its place unwinds: the key or index it passed.
   void passed_key(std::string_view key) {
-    if (!locating_) return;
+    if (locating_ == Locating::No) return;
     const bool plain = !key.empty() && std::all_of(key.begin(), key.end(), [](char c) {
       return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
     });
@@ -113,7 +125,7 @@ class Converter {
     path_.push_back(std::move(segment));
   }
   void passed_index(std::size_t index) {
-    if (locating_) path_.push_back("[" + std::to_string(index) + "]");
+    if (locating_ != Locating::No) path_.push_back("[" + std::to_string(index) + "]");
   }
 
   // Any object, subclasses of the built-in types included.
@@ -154,8 +166,7 @@ class Converter {
   }
 
   std::optional<quarl::Value> unsupported(PyObject* object) {
-    error_ = "unsupported type '" + type_name(object) + "'";
-    return std::nullopt;
+    return failed_at("unsupported type '" + type_name(object) + "'");
   }
 
   // A Python exception (raised by the object's own methods, a recursion
@@ -187,7 +198,7 @@ class Converter {
   // One key and value of a mapping, written to `member`.
   bool entry(PyObject* key, PyObject* item, int depth, quarl::Member& member) {
     if (!PyUnicode_Check(key)) {
-      error_ = "mapping keys must be str, not " + type_name(key);
+      failed_at("mapping keys must be str, not " + type_name(key));
       return false;
     }
     const std::optional<std::string_view> text = text_of(key);
@@ -384,7 +395,10 @@ class Converter {
   std::string& error_;
   quarl::StackGuard stack_;
   Shape shape_;
-  bool locating_ = false;           // the failure names its place
+  // How the failure names its place, if it does: an inexact integer's own
+  // wording, or " at {place}" after the message.
+  enum class Locating : std::uint8_t { No, Integer, After };
+  Locating locating_ = Locating::No;
   std::vector<std::string> path_;  // where it was, innermost first
 };
 

@@ -41,6 +41,7 @@ int exec_module(PyObject* module) noexcept {
       add_owned(module, "LintFileReport", create_lint_file_report_class(module),
                 &state.lint_file_report_type) < 0)
     return -1;
+  if (PyModule_AddStringConstant(module, "__version__", TESSEL_VERSION) < 0) return -1;
   return PyModule_AddFunctions(module, module_functions());
 }
 

@@ -1,9 +1,8 @@
 """tessel: a compiler for Quarl templates (Markdown and chat prompts).
 
 The compiler itself is the native extension module :mod:`tessel._tessel`;
-this package re-exports its public names. `__version__` is the installed
-package's version, looked up when first read (the lookup takes longer than
-importing the compiler).
+this package re-exports its public names, and renders diagnostics as the
+command line shows them. `__version__` is the version it was built as.
 """
 
 from tessel._tessel import (
@@ -27,22 +26,22 @@ from tessel._tessel import (
     lint_virtual,
     scan_imports,
 )
+from tessel._tessel import __version__ as __version__
 
 
-__version__: str  # set by __getattr__ on first use
+def render_diagnostic(item: QuarlError | LintDiagnostic, source: str | bytes | None = None, *,
+                      path: str | None = None, color: bool = False) -> str:
+    """A QuarlError or a lint finding as the `quarl` command line shows it:
+    `path:line:column: error[code]: message`, the source line with a caret
+    under the span, then the help and the notes. `source` is the text the
+    span points into (for an error in an imported module, that module's text:
+    `error.source` names it); without it there is no source line. `path` is
+    the name shown (default: `error.source`, else "<source>"); `color` adds
+    the terminal's colours."""
+    from tessel._diagnostics import render_diagnostic as render
 
+    return render(item, source, path=path, color=color)
 
-def __getattr__(name: str) -> str:
-    if name != "__version__":
-        raise AttributeError(f"module 'tessel' has no attribute {name!r}")
-    from importlib.metadata import PackageNotFoundError, version
-
-    try:
-        found = version("tessel")
-    except PackageNotFoundError:  # imported from a source tree that was never installed
-        found = "0+unknown"
-    globals()["__version__"] = found
-    return found
 
 __all__ = [
     "CheckResult",
@@ -63,5 +62,6 @@ __all__ = [
     "lint",
     "lint_file",
     "lint_virtual",
+    "render_diagnostic",
     "scan_imports",
 ]

@@ -24,8 +24,7 @@ from __future__ import annotations
 import os
 import re
 import tomllib
-from dataclasses import dataclass, field
-from typing import Any
+from typing import Any, NamedTuple
 
 from tessel._diagnostics import CommandError
 from tessel._variables import read_vars_file
@@ -67,16 +66,15 @@ def _glob_pattern(glob: str) -> re.Pattern[str]:
     return re.compile("".join(out) + r"\Z")
 
 
-@dataclass(frozen=True)
 class Globs:
     """Globs relative to a folder; a path matches when it, or a folder it
     lies in, matches one of them."""
-    folder: str
-    patterns: tuple[str, ...]
-    _compiled: tuple[re.Pattern[str], ...] = field(init=False, repr=False, compare=False)
 
-    def __post_init__(self) -> None:
-        object.__setattr__(self, "_compiled", tuple(_glob_pattern(p.strip("/")) for p in self.patterns))
+    __slots__ = ("folder", "patterns", "_compiled")
+
+    def __init__(self, folder: str, patterns: tuple[str, ...]) -> None:
+        self.folder, self.patterns = folder, patterns
+        self._compiled = tuple(_glob_pattern(p.strip("/")) for p in patterns)
 
     def match(self, path: str) -> bool:
         relative = os.path.relpath(os.path.abspath(path), self.folder).replace(os.sep, "/")
@@ -87,23 +85,20 @@ class Globs:
         return any(pattern.match(candidate) for pattern in self._compiled for candidate in candidates)
 
 
-@dataclass(frozen=True)
-class Override:
+class Override(NamedTuple):
     files: Globs
     rules: dict[str, str]
     frontmatter: str | None
 
 
-@dataclass(frozen=True)
-class Settings:
-    """What the configuration says of one template."""
+class Settings(NamedTuple):
+    """What the configuration says of one template (read, never changed)."""
     vars_files: tuple[str, ...] = ()  # in order: a later one wins
-    rules: dict[str, str] = field(default_factory=dict)
+    rules: dict[str, str] = {}
     frontmatter: str | None = None
 
 
-@dataclass(frozen=True)
-class Config:
+class Config(NamedTuple):
     """One configuration file's settings (`file` none: there is none)."""
     file: str | None
     folder: str
@@ -111,7 +106,7 @@ class Config:
     exclude: Globs | None = None
     frontmatter: str | None = None
     vars: tuple[tuple[Globs, str], ...] = ()
-    rules: dict[str, str] = field(default_factory=dict)
+    rules: dict[str, str] = {}
     overrides: tuple[Override, ...] = ()
 
     def excludes(self, path: str) -> bool:

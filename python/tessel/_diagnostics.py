@@ -10,9 +10,9 @@ never reach the terminal as themselves.
 
 from __future__ import annotations
 
+import re
 import unicodedata
-from dataclasses import dataclass
-from typing import Any
+from typing import Any, NamedTuple
 
 from tessel._tessel import Span
 
@@ -81,8 +81,7 @@ def _cell(char: str) -> tuple[str, int]:
     return char, 2 if unicodedata.east_asian_width(char) in ("W", "F") else 1
 
 
-@dataclass(frozen=True)
-class Snippet:
+class Snippet(NamedTuple):
     """One source line as shown, and where its caret underline goes."""
     line: int
     shown: str
@@ -142,8 +141,7 @@ def snippet(text: bytes, span: Span) -> Snippet | None:
     return Snippet(span.line, shown, column, max(width, 1))
 
 
-@dataclass(frozen=True)
-class Diagnostic:
+class Diagnostic(NamedTuple):
     """One finding or failure, ready to be shown."""
     severity: str  # "error", "warn", "info" or "warning"
     code: str | None  # "quarl::syntax", a lint rule name, or none
@@ -189,3 +187,45 @@ def error_dict(error: Exception, path: str) -> dict[str, Any]:
         "notes": list(getattr(error, "notes", None) or []),
         "file": path,
     }
+
+
+_AT_LINE = re.compile(r" at line (\d+), column (\d+)$")
+
+
+def place_in_message(message: str, text: bytes) -> Span | None:
+    """Where a frontmatter's error says it is ("... at line 3, column 5", in
+    the module's own lines), as a span of the module's text."""
+    found = _AT_LINE.search(message)
+    if not found:
+        return None
+    line, column = int(found.group(1)), int(found.group(2))
+    start = 0
+    for _ in range(line - 1):
+        start = text.find(b"\n", start) + 1
+        if start == 0:
+            return None
+    end = text.find(b"\n", start)
+    row = text[start:end if end >= 0 else len(text)].decode("utf-8", "replace")
+    if column - 1 > len(row):
+        return None
+    return Span(start + len(row[:column - 1].encode()), 1, line, column)
+
+
+def render_diagnostic(item: Any, source: str | bytes | None = None, *, path: str | None = None,
+                      color: bool = False) -> str:
+    """A QuarlError or a lint finding as the command line shows it: the place,
+    the severity and code, the message, the source line with a caret under
+    the span, the help and the notes. `source` is the text the span points
+    into (for an error in an imported module, that module's: `error.source`
+    names it); without it there is no source line."""
+    text = source.encode() if isinstance(source, str) else source
+    if hasattr(item, "rule"):  # a lint finding
+        shown = path or "<source>"
+        return Diagnostic(item.severity, item.rule, item.message, shown, item.help, item.span, text).render(color)
+    message = getattr(item, "message", str(item))
+    span = getattr(item, "span", None)
+    if span is None and text is not None:
+        span = place_in_message(message, text)
+    shown = path or getattr(item, "source", None) or "<source>"
+    return Diagnostic("error", getattr(item, "code", None), message, shown, getattr(item, "help", None), span, text,
+                      tuple(getattr(item, "notes", None) or ())).render(color)

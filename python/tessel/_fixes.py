@@ -5,7 +5,7 @@ that still passes the check it passed before (with the same variables)."""
 from __future__ import annotations
 
 from collections.abc import Callable
-from dataclasses import dataclass
+from typing import NamedTuple
 
 import tessel
 from tessel import QuarlError
@@ -14,15 +14,13 @@ from tessel import QuarlError
 Edits = list[tuple[int, int, bytes]]
 
 
-@dataclass(frozen=True)
-class Unfixed:
+class Unfixed(NamedTuple):
     """A finding whose fix was not written, and why."""
     finding: tessel.LintDiagnostic
     reason: str
 
 
-@dataclass(frozen=True)
-class Fixed:
+class Fixed(NamedTuple):
     text: bytes  # the file's new text (the old one when nothing was fixed)
     fixed: int  # how many findings were fixed
     unfixed: list[Unfixed]

@@ -8,7 +8,6 @@ from __future__ import annotations
 import os
 import stat
 from collections.abc import Iterator
-from dataclasses import dataclass, field
 
 from tessel._config import Configs, Settings
 from tessel._diagnostics import CommandError, escape_text
@@ -61,12 +60,15 @@ def _walk(folder: str) -> Iterator[str]:
             yield os.path.join(root, name)
 
 
-@dataclass
 class Template:
     """A template the command line names: a file, or standard input."""
-    path: str
-    source: str | None = None  # the text of standard input
-    settings: Settings = field(default_factory=Settings)
+
+    __slots__ = ("path", "source", "settings")
+
+    def __init__(self, path: str) -> None:
+        self.path = path
+        self.source: str | None = None  # the text of standard input, once read
+        self.settings = Settings()
 
     @property
     def from_stdin(self) -> bool:

@@ -4,6 +4,8 @@ from typing import Any, ClassVar, Literal, final
 
 _StrPath = str | os.PathLike[str]
 
+__version__: str
+
 def compile(
     source: str,
     *,

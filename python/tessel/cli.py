@@ -13,17 +13,15 @@ from __future__ import annotations
 import argparse
 import json
 import os
-import re
 import sys
 from collections.abc import Callable, Sequence
-from dataclasses import dataclass, field
 from typing import Any
 
 import tessel
 from tessel import QuarlError
 from tessel._config import Configs
 from tessel._console import Console, OutputError
-from tessel._diagnostics import CommandError, Diagnostic, error_dict, escape_text
+from tessel._diagnostics import CommandError, Diagnostic, error_dict, escape_text, place_in_message
 from tessel._files import project_root, write_atomically
 from tessel._fixes import choose_fixes
 from tessel._templates import STDIN, STDIN_NAME, Template, templates_in
@@ -44,15 +42,15 @@ class UsageError(Exception):
     """A combination of flags the command cannot run with."""
 
 
-@dataclass
 class Run:
     """One invocation: its flags, where output goes, the project configuration
     of each folder, and the variables the flags give (read once)."""
-    args: argparse.Namespace
-    console: Console
-    configs: Configs = field(default_factory=Configs)
-    flag_variables: dict[str, Any] | None = None
-    _vars_files: dict[str, dict[str, Any]] = field(default_factory=dict)
+
+    def __init__(self, args: argparse.Namespace, console: Console) -> None:
+        self.args, self.console = args, console
+        self.configs = Configs()
+        self.flag_variables: dict[str, Any] | None = None
+        self._vars_files: dict[str, dict[str, Any]] = {}
 
     def variables(self, template: Template) -> dict[str, Any] | None:
         """The configuration's vars files for the template, then the flags'."""
@@ -90,28 +88,6 @@ def module_text(template: Template, error: Exception) -> tuple[str, bytes | None
             return shown, file.read()
     except OSError:
         return shown, None
-
-
-_AT_LINE = re.compile(r" at line (\d+), column (\d+)$")
-
-
-def place_in_message(message: str, text: bytes) -> tessel.Span | None:
-    """Where a frontmatter's error says it is ("... at line 3, column 5", in
-    the module's own lines), as a span of the module's text."""
-    found = _AT_LINE.search(message)
-    if not found:
-        return None
-    line, column = int(found.group(1)), int(found.group(2))
-    start = 0
-    for _ in range(line - 1):
-        start = text.find(b"\n", start) + 1
-        if start == 0:
-            return None
-    end = text.find(b"\n", start)
-    row = text[start:end if end >= 0 else len(text)].decode("utf-8", "replace")
-    if column - 1 > len(row):
-        return None
-    return tessel.Span(start + len(row[:column - 1].encode()), 1, line, column)
 
 
 def report_failure(console: Console, template: Template, error: Exception) -> int:
