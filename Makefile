@@ -1,7 +1,7 @@
 # make help   lists the targets
 # make test   build everything once and run the C++ tests, then the Python tests
 #             on every CPython >= 3.11 found (3.11 always; 3.12, 3.13 when present)
-# make demo   build the extension and run it on the bundled examples
+# make demo   build the extension alone (its progress shown) and run it on the bundled examples
 # make wheel  the manylinux wheel, with libyaml and ICU inside (build/wheelhouse)
 # make asan   the C++ and Python tests under AddressSanitizer and UndefinedBehaviorSanitizer
 # make tsan   the C++ tests under ThreadSanitizer (a stress test of 8 threads among them)
@@ -22,6 +22,8 @@ BUILD := build/release
 WHEELHOUSE := build/wheelhouse
 # The package the sanitized extension is tried from (make asan).
 ASAN_PKG := $(CURDIR)/build/asan/pkg
+# The demo's own tree: the extension alone, none of the tests.
+DEMO := build/demo
 # The prompt collection beside the repository when it is there, else the
 # Markdown of docs/.
 BENCH_DATA ?= $(firstword $(wildcard ../shared/data/prompts) docs)
@@ -55,8 +57,13 @@ py-test: install
 
 test: cpp-test py-test
 
-demo: install
-	$(PY) examples/demo.py
+demo: setup
+	$(CMAKE_GENERATE) -B $(DEMO) --log-level=WARNING -DCMAKE_BUILD_TYPE=Release -DTESSEL_BUILD_TESTS=OFF \
+		-DTESSEL_BUILD_PYTHON=ON -DPython_EXECUTABLE=$(CURDIR)/$(PY)
+	cmake --build $(DEMO) --target _tessel
+	rm -rf $(DEMO)/pkg && mkdir -p $(DEMO)/pkg/tessel
+	cp python/tessel/*.py python/tessel/*.pyi $(DEMO)/python/_tessel*.so $(DEMO)/pkg/tessel/
+	PYTHONPATH=$(DEMO)/pkg $(PY) examples/demo.py
 
 asan: setup
 	$(CMAKE_GENERATE) -B build/asan -DCMAKE_BUILD_TYPE=Debug -DTESSEL_WERROR=ON -DTESSEL_SANITIZE=ON \

@@ -42,3 +42,8 @@ def test_an_escape_does_not_tell_what_is_outside(tmp_path, path):
         tessel.compile(f'@import "{path}"\n', base_path=project)
     assert (info.value.code, info.value.message) == (
         "quarl::import", f'import error: import path escapes project directory: "{path}"')
+    # Where the project root is, and where a .quarlroot would take in both.
+    root, both = project.resolve(), tmp_path.resolve()
+    assert info.value.notes == [f"the project root is {root}, the nearest folder above the template with .git or "
+                                f".quarlroot (else the template's own folder); an empty .quarlroot file in {both} "
+                                "would take in both"]

@@ -176,8 +176,15 @@ std::optional<std::string> FilesystemSource::project_root() const {
 
 void FilesystemSource::require_within_root(const std::string& key, std::string_view path) const {
   const std::optional<std::string> root = project_root();
-  if (root && !is_within(key, *root))
-    throw Error::import("import path escapes project directory: " + double_quoted(path));
+  if (!root || is_within(key, *root)) return;
+  Error error = Error::import("import path escapes project directory: " + double_quoted(path));
+  // Where a root that takes in both would be: their deepest common folder.
+  std::string common = *root;
+  while (common != "/" && !is_within(key, common)) common = parent_of(common);
+  error.add_note("the project root is " + *root +
+                 ", the nearest folder above the template with .git or .quarlroot (else the template's own "
+                 "folder); an empty .quarlroot file in " + common + " would take in both");
+  throw error;
 }
 
 std::string FilesystemSource::resolve(std::optional<std::string_view> importer,

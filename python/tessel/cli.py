@@ -339,7 +339,7 @@ def run_lint(run: Run) -> int:
     truncated = False
     lint_warnings: list[str] = []
     counts = {"error": 0, "warn": 0, "info": 0}
-    fixable = fixed = 0
+    fixable = fixed = refused = 0
     linted = 0
 
     def lint_one(template: Template) -> tessel.LintResult:
@@ -349,7 +349,7 @@ def run_lint(run: Run) -> int:
         return tessel.lint_file(template.compiler_path, vars=variables, rules=rules)
 
     def fix(template: Template, result: tessel.LintResult) -> tessel.LintResult:
-        nonlocal fixed
+        nonlocal fixed, refused
         with open(template.path, "rb") as file:
             data = file.read()
         variables = run.variables(template)
@@ -358,6 +358,7 @@ def run_lint(run: Run) -> int:
             tessel.check(text, vars=variables, base_path=template.folder)
 
         chosen = choose_fixes(data, result, check)
+        refused += len(chosen.unfixed)  # still findings, but not fixable here
         for skipped in chosen.unfixed:
             where = f":{skipped.finding.span.line}" if skipped.finding.span and skipped.finding.span.line else ""
             console.warning(f"{template.shown}{where}", f"not fixed ({skipped.finding.rule}): {skipped.reason}")
@@ -412,8 +413,8 @@ def run_lint(run: Run) -> int:
     parts = []
     if total:
         parts.append(f"{_counted(total, 'finding')} ({', '.join(f'{n} {s}' for s, n in counts.items() if n)})")
-        if fixable:
-            parts.append(f"{fixable} fixable with --fix")
+        if fixable > refused:
+            parts.append(f"{fixable - refused} fixable with --fix")
     if failed:
         parts.append(f"{_counted(failed, 'template')} could not be linted (the errors above)")
     if parts:
