@@ -278,6 +278,7 @@ def test_a_closed_pipe_is_not_a_traceback(project):
 
 def test_pre_commit_runs_the_hooks(project):
     """The repository's hooks, run by pre-commit on a repository of templates
+    whose variables come from the configuration, as docs/cli.md sets them up
     (as local hooks: installing this package from source per run is too slow)."""
     pre_commit = shutil.which("pre-commit", path=os.path.dirname(sys.executable))
     if pre_commit is None or shutil.which("git") is None:
@@ -288,6 +289,9 @@ def test_pre_commit_runs_the_hooks(project):
     local = [{**hook, "language": "system", "entry": f"{sys.executable} -m tessel {hook['entry'].split(' ', 1)[1]}"}
              for hook in hooks]
     (project / ".pre-commit-config.yaml").write_text(yaml.safe_dump({"repos": [{"repo": "local", "hooks": local}]}))
+    (project / "pyproject.toml").write_text('[tool.quarl]\nvars = { "chat.quarl" = "vars.json", "kinds.quarl" = '
+                                            '"kinds.json" }\nrules = { legacy-interpolation = "off" }\n')
+    (project / "kinds.json").write_text('{"flag": true, "n": 1, "xs": [], "s": "x", "nothing": null}')
     env = {**os.environ, "PRE_COMMIT_HOME": str(project / ".cache"), "GIT_CONFIG_GLOBAL": os.devnull}
     git = ["git", "-c", "user.name=t", "-c", "user.email=t@t"]
     subprocess.run([*git, "init", "-q"], cwd=project, check=True, env=env)
@@ -295,7 +299,7 @@ def test_pre_commit_runs_the_hooks(project):
     run = subprocess.run([pre_commit, "run", "--all-files"], cwd=project, capture_output=True, env=env, text=True)
     assert run.returncode == 1 and "typo.quarl:1:10: error[quarl::undefined_var]" in run.stdout, run.stdout
     (project / "typo.quarl").write_text("fixed\n")
-    for name in ("main.quarl", "chat.quarl", "kinds.quarl", "lib/helpers.quarl"):
+    for name in ("main.quarl", "lib/helpers.quarl", "messy.quarl"):  # broken or unformatted on purpose
         (project / name).unlink()
     subprocess.run([*git, "add", "-A"], cwd=project, check=True, env=env)
     run = subprocess.run([pre_commit, "run", "--all-files"], cwd=project, capture_output=True, env=env, text=True)
