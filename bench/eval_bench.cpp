@@ -11,9 +11,9 @@
 #include <memory>
 #include <string>
 
-#include "evaluator.hpp"
-#include "lexer.hpp"
-#include "parser.hpp"
+#include "render/evaluator.hpp"
+#include "syntax/lexer.hpp"
+#include "syntax/parser.hpp"
 
 namespace {
 

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "lexer.hpp"
-#include "parser.hpp"
+#include "syntax/lexer.hpp"
+#include "syntax/parser.hpp"
 
 namespace {
 

@@ -9,15 +9,15 @@
 
 #include <nlohmann/json.hpp>
 
-#include "formatter.hpp"
-#include "lint_rules.hpp"
-#include "frontmatter.hpp"
-#include "lexer.hpp"
-#include "parser.hpp"
-#include "utf8.hpp"
+#include "format/formatter.hpp"
+#include "lint/rules.hpp"
+#include "syntax/frontmatter.hpp"
+#include "syntax/lexer.hpp"
+#include "syntax/parser.hpp"
+#include "support/utf8.hpp"
 #include "quarl/compile.hpp"
 #include "quarl/lint.hpp"
-#include "yaml.hpp"
+#include "syntax/yaml.hpp"
 
 namespace quarl::fuzz {
 namespace {

@@ -1,4 +1,4 @@
-#include "assembly.hpp"
+#include "render/assembly.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "builtins.hpp"
+#include "render/builtins.hpp"
 
 #include <gtest/gtest.h>
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "lexer.hpp"
+#include "syntax/lexer.hpp"
 #include "outcomes.hpp"
-#include "parser.hpp"
+#include "syntax/parser.hpp"
 #include "quarl/compile.hpp"
 #include "quarl/value.hpp"
 #include "tree_print.hpp"

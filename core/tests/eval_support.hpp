@@ -7,9 +7,9 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "evaluator.hpp"
-#include "lexer.hpp"
-#include "parser.hpp"
+#include "render/evaluator.hpp"
+#include "syntax/lexer.hpp"
+#include "syntax/parser.hpp"
 #include "quarl/value.hpp"
 
 namespace quarl::testing_support {

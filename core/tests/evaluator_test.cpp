@@ -1,4 +1,4 @@
-#include "evaluator.hpp"
+#include "render/evaluator.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "expr.hpp"
+#include "syntax/expressions.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "text_scan.hpp"
+#include "support/text_scan.hpp"
 
 namespace quarl {
 namespace {

@@ -1,5 +1,5 @@
 // The formatter's own check: a layout that changes the parse is refused.
-#include "formatter.hpp"
+#include "format/formatter.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "frontmatter.hpp"
+#include "syntax/frontmatter.hpp"
 
 #include <gtest/gtest.h>
 

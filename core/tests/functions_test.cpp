@@ -5,7 +5,7 @@
 
 #include "eval_support.hpp"
 #include "outcomes.hpp"
-#include "scope.hpp"
+#include "render/scope.hpp"
 
 namespace quarl {
 namespace {

@@ -8,19 +8,19 @@
 #include <string>
 #include <vector>
 
-#include "builtins.hpp"
-#include "evaluator.hpp"
-#include "expr.hpp"
-#include "frontmatter.hpp"
-#include "inheritance.hpp"
+#include "render/builtins.hpp"
+#include "render/evaluator.hpp"
+#include "syntax/expressions.hpp"
+#include "syntax/frontmatter.hpp"
+#include "modules/inheritance.hpp"
 #include "inputs.hpp"
-#include "lexer.hpp"
-#include "output.hpp"
-#include "parser.hpp"
+#include "syntax/lexer.hpp"
+#include "render/output.hpp"
+#include "syntax/parser.hpp"
 #include "printers.hpp"
 #include "quarl/compile.hpp"
-#include "resolver.hpp"
-#include "yaml.hpp"
+#include "modules/loader.hpp"
+#include "syntax/yaml.hpp"
 
 namespace quarl {
 namespace {

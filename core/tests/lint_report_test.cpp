@@ -1,4 +1,4 @@
-#include "lint_report.hpp"
+#include "lint/report.hpp"
 
 #include <gtest/gtest.h>
 

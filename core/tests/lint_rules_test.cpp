@@ -1,4 +1,4 @@
-#include "lint_rules.hpp"
+#include "lint/rules.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "eval_support.hpp"
-#include "frontmatter.hpp"
-#include "lint_facts.hpp"
+#include "syntax/frontmatter.hpp"
+#include "lint/facts.hpp"
 #include "quarl/lint.hpp"
 #include "quarl/result.hpp"
 

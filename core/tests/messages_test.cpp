@@ -1,4 +1,4 @@
-#include "messages.hpp"
+#include "render/messages.hpp"
 
 #include <gtest/gtest.h>
 

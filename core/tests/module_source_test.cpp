@@ -1,4 +1,4 @@
-#include "module_source.hpp"
+#include "modules/sources.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

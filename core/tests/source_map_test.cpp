@@ -1,4 +1,4 @@
-#include "source_map.hpp"
+#include "render/source_map.hpp"
 
 #include <gtest/gtest.h>
 

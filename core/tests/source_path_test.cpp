@@ -1,4 +1,4 @@
-#include "source_path.hpp"
+#include "modules/paths.hpp"
 
 #include <gtest/gtest.h>
 

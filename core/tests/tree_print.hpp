@@ -1,12 +1,12 @@
 // Trees and token lists as the tests state them (tree_text.hpp has the forms).
 #pragma once
 
-#include "lexer.hpp"
+#include "syntax/lexer.hpp"
 
 #include <string>
 
-#include "template.hpp"
-#include "tree_text.hpp"
+#include "syntax/template.hpp"
+#include "syntax/tree_text.hpp"
 
 namespace quarl::testing_support {
 

@@ -1,4 +1,4 @@
-#include "utf8.hpp"
+#include "support/utf8.hpp"
 
 #include <gtest/gtest.h>
 

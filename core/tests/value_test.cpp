@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "number.hpp"
+#include "values/number.hpp"
 #include "outcomes.hpp"
 #include "quarl/error.hpp"
 #include "tables.hpp"

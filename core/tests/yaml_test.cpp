@@ -1,4 +1,4 @@
-#include "yaml.hpp"
+#include "syntax/yaml.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,621 @@
+#include "render/evaluator.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <span>
+#include <utility>
+
+#include "render/builtins.hpp"
+#include "support/limits.hpp"
+#include "quarl/stack_guard.hpp"
+#include "support/text_scan.hpp"
+#include "support/utf8.hpp"
+
+namespace quarl {
+namespace {
+
+bool truthy(const Value& value) noexcept {
+  switch (value.kind()) {
+    case ValueKind::String:
+      return !value.as_string().empty();
+    case ValueKind::Number:
+      return value.as_number() != 0 && !std::isnan(value.as_number());
+    case ValueKind::Boolean:
+      return value.as_boolean();
+    case ValueKind::Array:
+      return !value.as_array().empty();
+    case ValueKind::Object:
+      return !value.as_object().empty();
+    case ValueKind::Null:
+      return false;
+  }
+  return false;
+}
+
+// The message for interpolating an object: it names what was written.
+std::string object_interpolation_message(const Expr& expr) {
+  if (const auto* var = std::get_if<Var>(&expr.node))
+    return "cannot interpolate object '" + std::string(var->name) +
+           "' directly, access a specific field with dot notation (e.g. {{" +
+           std::string(var->name) + ".field}})";
+  if (const auto* path = std::get_if<DotPath>(&expr.node))
+    return "cannot interpolate object directly, access a specific field with dot notation (e.g. "
+           "{{" +
+           std::string(path->root) + "." +
+           std::string(path->segments.empty() ? path->root : path->segments.back().name) + "}})";
+  return "cannot interpolate an object value directly";
+}
+
+}  // namespace
+
+// Renders node lists (of the segments' modules, and through calls of the
+// modules whose functions they call) against a scope, into an Output.
+class Evaluator {
+ public:
+  Evaluator(Scope& scope, EvalContext& context, Output& output);
+
+  // Renders the nodes of `segment`: in its module, with its names.
+  void render(const Segment& segment);
+
+ private:
+  class InModule;
+  class CallEntry;
+  class Arguments;
+
+  void render(std::span<const Node> nodes);
+  void render_node(const Node& node);
+  // Runs `work` for the node list item `node`; an error without a span gets
+  // the node's.
+  template <class Work>
+  void at_node(const Node& node, Work&& work) {
+    try {
+      work();
+    } catch (Error& error) {
+      error.set_span_if_missing(quarl::node_span(**module_, node), *module_);
+      throw;
+    }
+  }
+  template <class Evaluate>
+  auto on_line(std::size_t offset, Evaluate&& evaluate);
+  Span line_span(std::size_t offset) const noexcept;
+
+  void refuse_outside_messages(std::size_t offset, const Text& text) const;
+  void render_message(const MessageBlock& message);
+  void interpolate(std::size_t offset, const Interpolation& interpolation);
+  void render_include(const Include& include);
+  // The body an @if chooses (its first true branch), or null.
+  const NodeList* choose(std::size_t offset, const If& node);
+  // Runs `body` once per iteration of `loop`, with the loop variables bound
+  // in a frame of their own; checks the iterable and the loop limits.
+  template <class Body>
+  void iterate(std::size_t offset, const For& loop, Body&& body);
+  void count_iteration();
+
+  bool test_on_line(std::size_t offset, const Condition& condition);
+  bool test(const Condition& condition, std::size_t line);
+  bool compare(const Expr& left, const Expr& right, std::size_t line);
+  Value evaluate(const Expr& expr);
+  const Value& resolve(const Expr& expr, Value& storage);
+  const Value& resolve_path(const DotPath& path);
+
+  Arguments arguments(const ExprList& args);
+  Value call_builtin(std::string_view name, Arguments& args);
+  Value call(const Call& call);
+  Value call(const QualifiedCall& call);
+  // A user function's result as a value.
+  Value call_value(const FunctionDef& function, std::string_view called, Arguments& args);
+  // Renders a user function's result (its body, trimmed) into the output.
+  void invoke(const FunctionDef& function, std::string_view called, Arguments& args);
+
+  Scope& scope_;
+  EvalContext& context_;
+  Output& out_;
+  const ModuleText* module_ = nullptr;  // the module whose nodes are rendering
+  std::size_t calls_made_ = 0;
+  StackGuard stack_;
+};
+
+// Renders the nodes of another module (a called function's) for as long as it
+// lives.
+class Evaluator::InModule {
+ public:
+  InModule(Evaluator& evaluator, const ModuleText& module)
+      : evaluator_(evaluator), caller_(std::exchange(evaluator.module_, &module)) {}
+  ~InModule() { evaluator_.module_ = caller_; }
+  InModule(const InModule&) = delete;
+  InModule& operator=(const InModule&) = delete;
+
+ private:
+  Evaluator& evaluator_;
+  const ModuleText* caller_;
+};
+
+bool CallStack::enter(const Define* definition, std::string_view name) {
+  // Definitions are nodes of at least a few dozen bytes: the bits above the
+  // alignment tell them apart.
+  const auto address = reinterpret_cast<std::uintptr_t>(definition) >> 4U;
+  const auto slot = static_cast<std::uint8_t>(address ^ (address >> 8U) ^ (address >> 16U));
+  if (per_slot_[slot] != 0 &&
+      std::any_of(entries_.begin(), entries_.end(),
+                  [definition](const Entry& running) { return running.definition == definition; }))
+    return false;
+  entries_.push_back({definition, name, slot});
+  ++per_slot_[slot];
+  return true;
+}
+
+void CallStack::pop() noexcept {
+  --per_slot_[entries_.back().slot];
+  entries_.pop_back();
+}
+
+void CallStack::pop_checked(std::string_view name) {
+  if (entries_.empty())
+    throw Error::internal("call_stack LIFO violated: expected '" + std::string(name) + "', got nothing");
+  const std::string_view top = entries_.back().name;
+  pop();
+  if (top != name)
+    throw Error::internal("call_stack LIFO violated: expected '" + std::string(name) + "', got '" +
+                          std::string(top) + "'");
+}
+
+// A name on the call stack for as long as it lives.
+class Evaluator::CallEntry {
+ public:
+  // The caller has entered `name` on `stack`.
+  explicit CallEntry(CallStack& stack) : stack_(stack) {}
+  ~CallEntry() {
+    if (!popped_) stack_.pop();
+  }
+  CallEntry(const CallEntry&) = delete;
+  CallEntry& operator=(const CallEntry&) = delete;
+
+  // Pops the entry, which must be `name`.
+  void pop_checked(std::string_view name) {
+    popped_ = true;
+    stack_.pop_checked(name);
+  }
+
+ private:
+  CallStack& stack_;
+  bool popped_ = false;
+};
+
+// The evaluated arguments of one call: up to a few in place, more on the heap.
+class Evaluator::Arguments {
+ public:
+  explicit Arguments(std::size_t count) : count_(count) {
+    if (count > kInPlace) heap_.resize(count);
+  }
+  Value& operator[](std::size_t i) noexcept { return count_ > kInPlace ? heap_[i] : local_[i]; }
+  std::size_t size() const noexcept { return count_; }
+  std::span<const Value> span() const noexcept {
+    return {count_ > kInPlace ? heap_.data() : local_.data(), count_};
+  }
+
+ private:
+  static constexpr std::size_t kInPlace = 4;
+  std::size_t count_;
+  std::array<Value, kInPlace> local_;
+  std::vector<Value> heap_;
+};
+
+Evaluator::Evaluator(Scope& scope, EvalContext& context, Output& output)
+    : scope_(scope), context_(context), out_(output) {}
+
+// ---- spans and limits ---------------------------------------------------------
+
+Span Evaluator::line_span(std::size_t offset) const noexcept {
+  return quarl::line_span(**module_, offset);
+}
+
+// Evaluates a directive's expression or condition; its errors point at the
+// directive's line.
+template <class Evaluate>
+auto Evaluator::on_line(std::size_t offset, Evaluate&& evaluate) {
+  try {
+    return evaluate();
+  } catch (Error& error) {
+    error.set_span_if_missing(line_span(offset), *module_);
+    throw;
+  }
+}
+
+void Evaluator::count_iteration() {
+  if (++context_.iterations > kMaxTotalIterations)
+    throw Error::resource_limit("total loop iterations exceeded maximum of " +
+                                std::to_string(kMaxTotalIterations) +
+                                " across all loops in this compilation");
+}
+
+// ---- nodes --------------------------------------------------------------------
+
+void Evaluator::render(const Segment& segment) {
+  const InModule in_module(*this, *segment.module);
+  const FrameGuard frame(scope_, segment.names);
+  render(segment.nodes);
+}
+
+void Evaluator::render(std::span<const Node> nodes) {
+  stack_.check();
+  for (const Node& node : nodes) {
+    at_node(node, [&] { render_node(node); });
+    out_.check_size();
+  }
+}
+
+// Between the @message blocks of messages mode only blank text may stand;
+// elsewhere every node renders as Markdown.
+void Evaluator::render_node(const Node& node) {
+  struct Visitor {
+    Evaluator& self;
+    const Node& node;
+    Output& out = self.out_;
+    void operator()(const Text& text) const {
+      if (out.between_messages()) return self.refuse_outside_messages(node.offset, text);
+      out.write_source(*self.module_, node.offset, text.text);
+    }
+    void operator()(const Interpolation& interpolation) const {
+      if (out.between_messages())
+        throw Error::mixed_content(Span{node.offset, interpolation.source.size()}, *self.module_);
+      self.interpolate(node.offset, interpolation);
+    }
+    void operator()(const EscapedBrace&) const {
+      if (out.between_messages()) return;
+      out.from_source(*self.module_, node.offset, 3);
+      out.write("{{");
+    }
+    void operator()(const If& branch) const {
+      if (const NodeList* body = self.choose(node.offset, branch)) self.render(*body);
+    }
+    void operator()(const For& loop) const {
+      self.iterate(node.offset, loop, [&] { self.render(loop.body); });
+    }
+    void operator()(const Include& include) const {
+      if (out.between_messages())
+        return self.context_.warn("warning: @include '" + std::string(include.alias) +
+                                  "' inside messages mode is ignored");
+      self.render_include(include);
+    }
+    void operator()(const MessageBlock& message) const {
+      if (out.between_messages()) return self.render_message(message);
+      self.render(message.body);
+    }
+    void operator()(const Block& block) const { self.render(block.body); }
+    // Acted on before rendering (function registration, import resolution).
+    void operator()(const Define&) const {}
+    void operator()(const Import&) const {}
+    void operator()(const Export&) const {}
+  };
+  std::visit(Visitor{*this, node}, node.data);
+}
+
+void Evaluator::refuse_outside_messages(std::size_t offset, const Text& text) const {
+  const std::string_view kept = utf8::trim(text.text);
+  if (kept.empty()) return;
+  const auto start = static_cast<std::size_t>(kept.data() - text.text.data());
+  throw Error::mixed_content(Span{offset + start, kept.size()}, *module_);
+}
+
+void Evaluator::render_message(const MessageBlock& message) {
+  std::string role;
+  if (const auto* literal = std::get_if<std::string_view>(&message.role)) {
+    role = *literal;
+  } else {
+    const Value value = evaluate(std::get<Expr>(message.role));
+    if (value.kind() != ValueKind::String)
+      throw Error::type_error_message("@message role must evaluate to a string, but got " +
+                                      std::string(type_name(value)));
+    role = value.as_string();
+  }
+  if (utf8::trim(role).empty())
+    throw Error::type_error_message("@message role must evaluate to a non-empty string");
+  const Output::Capture capture = out_.begin_capture();
+  render(message.body);
+  out_.end_capture(capture, [&](std::string_view content) {
+    out_.add_message(std::move(role), content);
+    return true;
+  });
+}
+
+// A user function's result is its rendered body, trimmed: a plain call
+// renders it right into the output. Any other value is written after it is
+// computed; when computing it called user functions, their bodies' positions
+// belong to where it is written.
+void Evaluator::interpolate(std::size_t offset, const Interpolation& interpolation) {
+  const std::size_t at = out_.here();
+  if (const auto* plain_call = std::get_if<Call>(&interpolation.expr.node))
+    if (const FunctionDef* function = scope_.lookup_function(plain_call->name)) {
+      Arguments args = arguments(plain_call->args);
+      invoke(*function, plain_call->name, args);
+      return out_.place_calls(at);
+    }
+  const std::size_t calls_before = calls_made_;
+  Value storage;
+  const Value& value = resolve(interpolation.expr, storage);
+  if (value.kind() == ValueKind::Object)
+    throw Error::syntax(object_interpolation_message(interpolation.expr));
+  if (calls_made_ != calls_before)
+    out_.place_calls(at);
+  else
+    out_.from_source(*module_, offset, interpolation.source.size());
+  out_.write(value);
+}
+
+const NodeList* Evaluator::choose(std::size_t offset, const If& node) {
+  if (test_on_line(offset, node.condition)) return &node.then_body;
+  for (const ElseIf& branch : node.else_ifs)
+    if (test_on_line(branch.offset, branch.condition)) return &branch.body;
+  return node.else_body ? &node.else_body->body : nullptr;
+}
+
+template <class Body>
+void Evaluator::iterate(std::size_t offset, const For& loop, Body&& body) {
+  const Value iterable = on_line(offset, [&] { return evaluate(loop.iterable); });
+  if (loop.value_variable) {
+    if (iterable.kind() != ValueKind::Object)
+      throw Error::syntax("key-value iteration requires an object, but got " +
+                          std::string(type_name(iterable)));
+    const ObjectView entries = iterable.as_object();
+    if (entries.size() > kMaxLoopIterations)
+      throw Error::resource_limit("object has " + std::to_string(entries.size()) +
+                                  " entries, exceeding maximum loop iteration limit of " +
+                                  std::to_string(kMaxLoopIterations));
+    for (const auto& [key, value] : entries) {
+      count_iteration();
+      const FrameGuard frame(scope_);
+      scope_.define_var(loop.variable, Value::string(key));
+      scope_.define_var(*loop.value_variable, value);
+      body();
+    }
+    return;
+  }
+  if (iterable.kind() == ValueKind::Object)
+    throw Error::syntax(
+        "to iterate over an object's entries, use `@for key, value in obj:` syntax");
+  if (iterable.kind() != ValueKind::Array)
+    throw Error::type_error(std::string(type_name(iterable)));
+  const std::span<const Value> elements = iterable.as_array();
+  if (elements.size() > kMaxLoopIterations)
+    throw Error::resource_limit("array has " + std::to_string(elements.size()) +
+                                " elements, exceeding maximum loop iteration limit of " +
+                                std::to_string(kMaxLoopIterations));
+  for (const Value& element : elements) {
+    count_iteration();
+    const FrameGuard frame(scope_);
+    scope_.define_var(loop.variable, element);
+    body();
+  }
+}
+
+void Evaluator::render_include(const Include& include) {
+  const ImportedModule* module = scope_.lookup_module(include.alias);
+  if (!module) throw Error::undefined_var(std::string(include.alias));
+  if (module->prompt) {
+    out_.carry(module->prompt_map);
+    return out_.write(*module->prompt);
+  }
+  const std::string alias(include.alias);
+  context_.warn(module->prompt_not_exported
+                    ? "warning: @include of '" + alias +
+                          "' produced empty output \u2014 module has body text, but its explicit "
+                          "@export list does not export 'prompt'; add `@export prompt` to the "
+                          "module, or call its functions directly: {{" +
+                          alias + ".fn()}}"
+                    : "warning: @include of '" + alias +
+                          "' produced empty output \u2014 module has no body text; to use the "
+                          "module's functions, call them directly: {{" +
+                          alias + ".fn()}}");
+}
+
+// ---- conditions ---------------------------------------------------------------
+
+bool Evaluator::test_on_line(std::size_t offset, const Condition& condition) {
+  return on_line(offset, [&] { return test(condition, offset); });
+}
+
+bool Evaluator::test(const Condition& condition, std::size_t line) {
+  struct Visitor {
+    Evaluator& self;
+    std::size_t line;
+    bool operator()(const Truthy& leaf) const {
+      Value storage;
+      return truthy(self.resolve(leaf.expr, storage));
+    }
+    bool operator()(const Not& leaf) const {
+      Value storage;
+      return !truthy(self.resolve(leaf.expr, storage));
+    }
+    bool operator()(const Eq& leaf) const { return self.compare(leaf.left, leaf.right, line); }
+    bool operator()(const Ne& leaf) const { return !self.compare(leaf.left, leaf.right, line); }
+    bool operator()(const And& all) const {
+      return std::all_of(all.operands.begin(), all.operands.end(),
+                         [&](const Condition& c) { return self.test(c, line); });
+    }
+    bool operator()(const Or& any) const {
+      return std::any_of(any.operands.begin(), any.operands.end(),
+                         [&](const Condition& c) { return self.test(c, line); });
+    }
+  };
+  return std::visit(Visitor{*this, line}, condition.node);
+}
+
+bool Evaluator::compare(const Expr& left, const Expr& right, std::size_t line) {
+  Value left_storage;
+  Value right_storage;
+  const Value& a = resolve(left, left_storage);
+  const Value& b = resolve(right, right_storage);
+  if (a.kind() != b.kind())
+    throw Error::type_mismatch(std::string(type_name(a)), std::string(type_name(b)),
+                               line_span(line), *module_);
+  return a == b;
+}
+
+// ---- expressions --------------------------------------------------------------
+
+// The value of `expr`: a variable or field is borrowed from the scope,
+// anything else is computed into `storage`.
+const Value& Evaluator::resolve(const Expr& expr, Value& storage) {
+  if (const auto* var = std::get_if<Var>(&expr.node)) {
+    if (const Value* value = scope_.lookup_var(var->name)) return *value;
+    throw Error::undefined_var(std::string(var->name));
+  }
+  if (const auto* path = std::get_if<DotPath>(&expr.node)) return resolve_path(*path);
+  if (const auto* literal = std::get_if<StringLit>(&expr.node)) return literal->value;
+  storage = evaluate(expr);
+  return storage;
+}
+
+Value Evaluator::evaluate(const Expr& expr) {
+  stack_.check();
+  struct Visitor {
+    Evaluator& self;
+    Value operator()(const Var& var) const {
+      if (const Value* value = self.scope_.lookup_var(var.name)) return *value;
+      throw Error::undefined_var(std::string(var.name));
+    }
+    Value operator()(const DotPath& path) const { return self.resolve_path(path); }
+    Value operator()(const Call& call) const { return self.call(call); }
+    Value operator()(const QualifiedCall& call) const { return self.call(call); }
+    Value operator()(const StringLit& literal) const { return literal.value; }
+    Value operator()(const NumberLit& literal) const { return Value::number(literal.value); }
+    Value operator()(const BoolLit& literal) const { return Value::boolean(literal.value); }
+    Value operator()(const NullLit&) const { return Value::null(); }
+  };
+  return std::visit(Visitor{*this}, expr.node);
+}
+
+const Value& Evaluator::resolve_path(const DotPath& path) {
+  if (path.segments.size() > kMaxDotPathNames)
+    throw Error::syntax(exceeds_maximum("dot path", kMaxDotPathNames, "segment count"));
+  const Value* current = scope_.lookup_var(path.root);
+  if (!current) {
+    const std::string root(path.root);
+    if (scope_.lookup_module(path.root))
+      throw Error::syntax(single_quoted(root) +
+                          " is an imported module, not a variable \u2014 to call a function use {" +
+                          root + ".func()}");
+    throw Error::undefined_var(root);
+  }
+  for (std::size_t i = 0; i < path.segments.size(); ++i) {
+    const Field& field = path.segments[i];
+    const auto walked = [&] {
+      std::string text(path.root);
+      for (std::size_t j = 0; j < i; ++j) text += "." + std::string(path.segments[j].name);
+      return text;
+    };
+    if (current->kind() != ValueKind::Object)
+      throw Error::syntax("cannot access field " + single_quoted(field.name) + " on " +
+                          std::string(type_name(*current)) + " " + single_quoted(walked()));
+    const ObjectView fields = current->as_object();
+    const Member* found = field.last_index < fields.size() ? fields.begin() + field.last_index : nullptr;
+    if (!found || !same_name(found->first, field.name)) {
+      found = fields.find(field.name);
+      if (found == fields.end())
+        throw Error::syntax("field " + single_quoted(field.name) + " not found on " + single_quoted(walked()));
+      field.last_index = static_cast<std::uint32_t>(found - fields.begin());
+    }
+    current = &found->second;
+  }
+  return *current;
+}
+
+Evaluator::Arguments Evaluator::arguments(const ExprList& args) {
+  Arguments values(args.size());
+  for (std::size_t i = 0; i < args.size(); ++i) values[i] = evaluate(args[i]);
+  return values;
+}
+
+// A builtin called by `name`, not hidden by a user function.
+Value Evaluator::call_builtin(std::string_view name, Arguments& args) {
+  const Builtin* builtin = find_builtin(name);
+  if (!builtin) throw Error::undefined_fn(std::string(name));
+  if (args.size() < builtin->min_args || args.size() > builtin->max_args)
+    throw Error::arity(std::string(name), {builtin->min_args, builtin->max_args}, args.size());
+  return builtin->call(args.span());
+}
+
+// `name(args)`: a user function in scope, else a builtin. Arguments are
+// evaluated first, left to right.
+Value Evaluator::call(const Call& call) {
+  Arguments args = arguments(call.args);
+  if (const FunctionDef* function = scope_.lookup_function(call.name))
+    return call_value(*function, call.name, args);
+  return call_builtin(call.name, args);
+}
+
+// `alias.name(args)`: a function the aliased module exports.
+Value Evaluator::call(const QualifiedCall& call) {
+  Arguments args = arguments(call.args);
+  std::string display(call.alias);
+  display += '.';
+  display += call.name;
+  const ImportedModule* module = scope_.lookup_module(call.alias);
+  if (!module) throw Error::undefined_var(std::string(call.alias));
+  const auto function = module->functions.find(call.name);
+  if (function == module->functions.end()) throw Error::undefined_fn(std::move(display));
+  return call_value(*function->second, display, args);
+}
+
+Value Evaluator::call_value(const FunctionDef& function, std::string_view called,
+                            Arguments& args) {
+  const Output::Capture capture = out_.begin_capture();
+  invoke(function, called, args);
+  return out_.end_capture(capture, [](std::string_view text) { return Value::string(text); });
+}
+
+void Evaluator::invoke(const FunctionDef& function, std::string_view called, Arguments& args) {
+  CallStack& stack = context_.call_stack;
+  if (!stack.enter(function.define, called)) throw Error::recursion(std::string(called));
+  CallEntry entry(stack);
+  if (stack.size() > kMaxCallStack)
+    throw Error::recursion(std::string(called) + " (call depth exceeds " +
+                           std::to_string(kMaxCallStack) + ")");
+  const std::vector<Param>& params = function.define->params;
+  const std::size_t required = function.required_params;
+  if (args.size() > params.size() || args.size() < required)
+    throw Error::arity(std::string(called), {required, params.size()}, args.size(), std::nullopt,
+                       nullptr, function.signature);
+
+  const FrameGuard frame(scope_, function.context);
+  for (std::size_t i = 0; i < params.size(); ++i) {
+    if (i < args.size())
+      scope_.define_var(params[i].name, std::move(args[i]));
+    else if (params[i].default_value)
+      scope_.define_var(params[i].name, *params[i].default_value);
+    else
+      throw Error::internal("non-optional param '" + std::string(params[i].name) +
+                            "' missing but arity check passed");
+  }
+
+  ++calls_made_;
+  const InModule in_module(*this, function.source->text);
+  const std::size_t mark = out_.begin_call();
+  render(function.define->body);
+  entry.pop_checked(called);
+  out_.end_call(mark);
+}
+
+void EvalContext::warn(std::string warning) {
+  if (warnings.size() < kMaxWarnings) warnings.push_back(std::move(warning));
+}
+
+void evaluate(std::span<const Segment> segments, Scope& scope, EvalContext& context,
+              Output& output) {
+  Evaluator evaluator(scope, context, output);
+  for (const Segment& segment : segments) evaluator.render(segment);
+}
+
+std::string render_template(const Template& module, const Variables& variables,
+                            Warnings& warnings, SourceMapRecorder* recorder) {
+  const std::unique_ptr<ModuleContext> names = make_module_context(module, variables);
+  Scope scope(names.get());
+  EvalContext context(warnings);
+  Output output(Output::Mode::Markdown, true, recorder);
+  const Segment segment{module.body, &module.text};
+  evaluate(std::span(&segment, 1), scope, context, output);
+  return output.take_text();
+}
+
+}  // namespace quarl
