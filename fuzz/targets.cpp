@@ -11,12 +11,12 @@
 
 #include "format/formatter.hpp"
 #include "lint/rules.hpp"
+#include "quarl/compile.hpp"
+#include "quarl/lint.hpp"
+#include "support/utf8.hpp"
 #include "syntax/frontmatter.hpp"
 #include "syntax/lexer.hpp"
 #include "syntax/parser.hpp"
-#include "support/utf8.hpp"
-#include "quarl/compile.hpp"
-#include "quarl/lint.hpp"
 #include "syntax/yaml.hpp"
 
 namespace quarl::fuzz {

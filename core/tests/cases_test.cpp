@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "syntax/lexer.hpp"
 #include "outcomes.hpp"
-#include "syntax/parser.hpp"
 #include "quarl/compile.hpp"
 #include "quarl/value.hpp"
+#include "syntax/lexer.hpp"
+#include "syntax/parser.hpp"
 #include "tree_print.hpp"
 
 namespace quarl {

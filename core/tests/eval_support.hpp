@@ -7,10 +7,10 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "quarl/value.hpp"
 #include "render/evaluator.hpp"
 #include "syntax/lexer.hpp"
 #include "syntax/parser.hpp"
-#include "quarl/value.hpp"
 
 namespace quarl::testing_support {
 

@@ -8,18 +8,18 @@
 #include <string>
 #include <vector>
 
-#include "render/builtins.hpp"
-#include "render/evaluator.hpp"
-#include "syntax/expressions.hpp"
-#include "syntax/frontmatter.hpp"
-#include "modules/inheritance.hpp"
 #include "inputs.hpp"
-#include "syntax/lexer.hpp"
-#include "render/output.hpp"
-#include "syntax/parser.hpp"
+#include "modules/inheritance.hpp"
+#include "modules/loader.hpp"
 #include "printers.hpp"
 #include "quarl/compile.hpp"
-#include "modules/loader.hpp"
+#include "render/builtins.hpp"
+#include "render/evaluator.hpp"
+#include "render/output.hpp"
+#include "syntax/expressions.hpp"
+#include "syntax/frontmatter.hpp"
+#include "syntax/lexer.hpp"
+#include "syntax/parser.hpp"
 #include "syntax/yaml.hpp"
 
 namespace quarl {

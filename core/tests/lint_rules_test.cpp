@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "eval_support.hpp"
-#include "syntax/frontmatter.hpp"
 #include "lint/facts.hpp"
 #include "quarl/lint.hpp"
 #include "quarl/result.hpp"
+#include "syntax/frontmatter.hpp"
 
 namespace quarl {
 namespace {

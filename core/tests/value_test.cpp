@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "values/number.hpp"
 #include "outcomes.hpp"
 #include "quarl/error.hpp"
 #include "tables.hpp"
+#include "values/number.hpp"
 
 namespace quarl {
 namespace {

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "inputs.hpp"
-#include "tables.hpp"
 #include "quarl/error.hpp"
 #include "quarl/value.hpp"
+#include "tables.hpp"
 
 namespace quarl {
 namespace {

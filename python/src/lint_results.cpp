@@ -12,9 +12,9 @@
 #include "convert.hpp"
 #include "errors.hpp"
 #include "py_ref.hpp"
-#include "record.hpp"
 #include "quarl/lint.hpp"
 #include "quarl/result.hpp"
+#include "record.hpp"
 #include "span.hpp"
 #include "text.hpp"
 

@@ -6,8 +6,8 @@
 #include "convert.hpp"
 #include "errors.hpp"
 #include "py_ref.hpp"
-#include "record.hpp"
 #include "quarl/result.hpp"
+#include "record.hpp"
 #include "text.hpp"
 
 namespace tessel {

@@ -8,19 +8,19 @@
 #include <unordered_set>
 
 #include "format/formatter.hpp"
-#include "syntax/lexer.hpp"
 #include "lint/facts.hpp"
 #include "lint/report.hpp"
 #include "lint/rules.hpp"
-#include "support/limits.hpp"
+#include "modules/loader.hpp"
+#include "modules/paths.hpp"
 #include "modules/sources.hpp"
-#include "syntax/parser.hpp"
 #include "quarl/compile.hpp"
 #include "quarl/lint.hpp"
 #include "render/render.hpp"
-#include "modules/loader.hpp"
 #include "render/source_map.hpp"
-#include "modules/paths.hpp"
+#include "support/limits.hpp"
+#include "syntax/lexer.hpp"
+#include "syntax/parser.hpp"
 
 namespace quarl {
 CallerVariables::CallerVariables(Value object) : object_(std::move(object)) {

@@ -6,12 +6,12 @@
 #include <string_view>
 #include <vector>
 
+#include "support/text_scan.hpp"
+#include "support/utf8.hpp"
 #include "syntax/expressions.hpp"
 #include "syntax/lexer.hpp"
 #include "syntax/parser.hpp"
-#include "support/text_scan.hpp"
 #include "syntax/tree_text.hpp"
-#include "support/utf8.hpp"
 
 namespace quarl {
 namespace {

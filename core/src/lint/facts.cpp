@@ -67,7 +67,7 @@ class Gatherer {
 
   void nodes(const NodeList& list, std::size_t depth) {
     if (depth > kMaxFactsDepth)
-      throw Error::resource_limit("template nesting exceeds maximum depth of " + std::to_string(kMaxFactsDepth));
+      throw Error::resource_limit(exceeds_maximum("template nesting", kMaxFactsDepth, "depth"));
     for (const Node& node : list) {
       std::visit([this, &node](const auto& data) { this->node(node, data); }, node.data);
       for_each_body(node, [&](const NodeList& body) { nodes(body, depth + 1); });

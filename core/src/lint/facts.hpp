@@ -10,14 +10,12 @@
 #include <utility>
 #include <vector>
 
-#include "syntax/frontmatter.hpp"
 #include "lint/report.hpp"
+#include "support/limits.hpp"
+#include "syntax/frontmatter.hpp"
 #include "syntax/template.hpp"
 
 namespace quarl {
-
-// Bodies nest at most this deep in the walk (the module body is at depth 0).
-inline constexpr std::size_t kMaxFactsDepth = 64;
 
 struct LintFacts {
   // A name and where it is written (none when it cannot be placed).

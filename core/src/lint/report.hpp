@@ -13,10 +13,9 @@
 #include "quarl/error.hpp"
 #include "quarl/lint.hpp"
 #include "quarl/value.hpp"
+#include "support/limits.hpp"
 
 namespace quarl {
-
-inline constexpr std::size_t kMaxDiagnosticsPerFile = 1000;
 
 // Replaces bytes [start, end) of the module's whole text with `new_text`.
 struct FixEdit {

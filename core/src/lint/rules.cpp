@@ -9,9 +9,9 @@
 #include <unordered_set>
 #include <variant>
 
-#include "syntax/lexer.hpp"
 #include "support/text_scan.hpp"
 #include "support/utf8.hpp"
+#include "syntax/lexer.hpp"
 
 namespace quarl {
 namespace {

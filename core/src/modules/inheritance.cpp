@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string>
 
-#include "syntax/lexer.hpp"
 #include "support/utf8.hpp"
+#include "syntax/lexer.hpp"
 
 namespace quarl {
 namespace {

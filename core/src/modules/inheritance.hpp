@@ -6,13 +6,12 @@
 #include <cstddef>
 #include <vector>
 
-#include "render/evaluator.hpp"
 #include "modules/module.hpp"
+#include "render/evaluator.hpp"
+#include "support/limits.hpp"
 #include "syntax/template.hpp"
 
 namespace quarl {
-
-inline constexpr std::size_t kMaxBlocks = 256;  // @block declarations per module
 
 // Fails when a module declares more @block placeholders than kMaxBlocks.
 void check_block_count(const Template& tpl);

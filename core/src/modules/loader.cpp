@@ -4,15 +4,15 @@
 #include <unordered_set>
 
 #include "modules/inheritance.hpp"
-#include "syntax/lexer.hpp"
-#include "support/limits.hpp"
-#include "syntax/parser.hpp"
+#include "modules/paths.hpp"
 #include "quarl/stack_guard.hpp"
 #include "render/render.hpp"
 #include "render/source_map.hpp"
-#include "modules/paths.hpp"
+#include "support/limits.hpp"
 #include "support/suggest.hpp"
 #include "support/utf8.hpp"
+#include "syntax/lexer.hpp"
+#include "syntax/parser.hpp"
 
 namespace quarl {
 namespace {

@@ -16,10 +16,9 @@
 #include "quarl/value.hpp"
 #include "render/scope.hpp"
 #include "render/source_map.hpp"
+#include "support/limits.hpp"
 
 namespace quarl {
-
-inline constexpr std::size_t kMaxResolvingDepth = 64;
 
 // One call's loader. It owns every module it loads, for as long as it lives;
 // the modules refer to each other by address. Imported modules are loaded

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "syntax/frontmatter.hpp"
 #include "render/scope.hpp"
+#include "syntax/frontmatter.hpp"
 #include "syntax/template.hpp"
 #include "syntax/yaml.hpp"
 

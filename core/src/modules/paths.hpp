@@ -8,10 +8,9 @@
 #include <string>
 #include <string_view>
 
-namespace quarl {
+#include "support/limits.hpp"
 
-// A key holds at most this many segments.
-inline constexpr std::size_t kMaxKeySegments = 256;
+namespace quarl {
 
 // An import path starts with ./ or ../ and holds no NUL byte. Throws
 // `quarl::import`.

@@ -12,18 +12,16 @@
 #include <system_error>
 #include <vector>
 
-#include "syntax/frontmatter.hpp"
-#include "syntax/lexer.hpp"
-#include "support/limits.hpp"
-#include "quarl/error.hpp"
 #include "modules/paths.hpp"
+#include "quarl/error.hpp"
+#include "support/limits.hpp"
 #include "support/text_scan.hpp"
 #include "support/utf8.hpp"
+#include "syntax/frontmatter.hpp"
+#include "syntax/lexer.hpp"
 
 namespace quarl {
 namespace {
-
-constexpr std::size_t kMaxRootSearch = 256;
 
 std::string os_error(int code) { return std::generic_category().message(code); }
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "syntax/frontmatter.hpp"
 #include "support/utf8.hpp"
+#include "syntax/frontmatter.hpp"
 
 namespace quarl {
 namespace {

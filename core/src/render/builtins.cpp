@@ -12,10 +12,10 @@
 #include <string>
 #include <unordered_set>
 
-#include "support/limits.hpp"
-#include "values/number.hpp"
 #include "quarl/error.hpp"
+#include "support/limits.hpp"
 #include "support/utf8.hpp"
+#include "values/number.hpp"
 
 namespace quarl {
 namespace {

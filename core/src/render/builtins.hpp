@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "quarl/value.hpp"
+#include "support/limits.hpp"
 
 namespace quarl {
 
@@ -25,9 +26,5 @@ struct Builtin {
 const Builtin* find_builtin(std::string_view name) noexcept;
 // The names of all builtins.
 std::vector<std::string_view> builtin_names();
-
-// Output of replace() and join(), like the rendered output, is capped.
-inline constexpr std::size_t kMaxBuiltinOutput = 52428800;
-inline constexpr std::size_t kMaxSplitPieces = 100000;
 
 }  // namespace quarl

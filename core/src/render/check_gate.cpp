@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "render/builtins.hpp"
 #include "quarl/stack_guard.hpp"
+#include "render/builtins.hpp"
 #include "support/suggest.hpp"
 
 namespace quarl {

@@ -4,15 +4,13 @@
 
 #include <span>
 
-#include "render/evaluator.hpp"
 #include "quarl/error.hpp"
+#include "render/evaluator.hpp"
 #include "render/scope.hpp"
+#include "support/limits.hpp"
 #include "syntax/template.hpp"
 
 namespace quarl {
-
-// Nested calls in arguments are checked down to this depth.
-inline constexpr std::size_t kMaxValidationDepth = 64;
 
 // Walks `body` (nodes of `module`) in document order against `scope`, which
 // holds the module's variables, functions and import aliases. Throws the first

@@ -6,9 +6,9 @@
 #include <span>
 #include <utility>
 
+#include "quarl/stack_guard.hpp"
 #include "render/builtins.hpp"
 #include "support/limits.hpp"
-#include "quarl/stack_guard.hpp"
 #include "support/text_scan.hpp"
 #include "support/utf8.hpp"
 

@@ -12,20 +12,15 @@
 #include <string_view>
 #include <vector>
 
-#include "syntax/frontmatter.hpp"
-#include "render/output.hpp"
 #include "quarl/result.hpp"
 #include "quarl/value.hpp"
+#include "render/output.hpp"
 #include "render/scope.hpp"
+#include "support/limits.hpp"
+#include "syntax/frontmatter.hpp"
 #include "syntax/template.hpp"
 
 namespace quarl {
-
-// Limits of one evaluation.
-inline constexpr std::size_t kMaxLoopIterations = 100000;        // one @for
-inline constexpr std::size_t kMaxTotalIterations = 1000000;      // all @for of one evaluate call
-inline constexpr std::size_t kMaxCallStack = 128;               // user functions executing
-inline constexpr std::size_t kMaxWarnings = 1000;
 
 // A run of nodes of one module, and the names they see: the functions and
 // import aliases of the template that supplied them, in a frame of their own

@@ -6,8 +6,8 @@
 #include <span>
 #include <vector>
 
-#include "render/evaluator.hpp"
 #include "quarl/result.hpp"
+#include "render/evaluator.hpp"
 
 namespace quarl {
 

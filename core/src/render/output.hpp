@@ -18,12 +18,9 @@
 #include "quarl/error.hpp"
 #include "quarl/result.hpp"
 #include "quarl/value.hpp"
+#include "support/limits.hpp"
 
 namespace quarl {
-
-inline constexpr std::size_t kMaxOutputBytes = 52428800;    // rendered text
-inline constexpr std::size_t kMaxMessages = 10000;
-inline constexpr std::size_t kMaxMessageBytes = 52428800;  // all contents together
 
 // One piece of output: where it starts in the generated text, and the bytes
 // of the source that produced it.

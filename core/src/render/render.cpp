@@ -1,10 +1,10 @@
 #include "render/render.hpp"
 
-#include "render/assembly.hpp"
-#include "render/evaluator.hpp"
 #include "modules/inheritance.hpp"
-#include "render/messages.hpp"
+#include "render/assembly.hpp"
 #include "render/check_gate.hpp"
+#include "render/evaluator.hpp"
+#include "render/messages.hpp"
 
 namespace quarl {
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "modules/module.hpp"
-#include "render/source_map.hpp"
 #include "quarl/result.hpp"
+#include "render/source_map.hpp"
 
 namespace quarl {
 

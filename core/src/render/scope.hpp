@@ -18,11 +18,11 @@
 #include <utility>
 #include <vector>
 
-#include "syntax/frontmatter.hpp"
-#include "render/output.hpp"
 #include "quarl/value.hpp"
-#include "syntax/template.hpp"
+#include "render/output.hpp"
 #include "support/text_scan.hpp"
+#include "syntax/frontmatter.hpp"
+#include "syntax/template.hpp"
 
 namespace quarl {
 

@@ -14,14 +14,12 @@
 #include <string_view>
 #include <vector>
 
-#include "render/output.hpp"
 #include "quarl/error.hpp"
 #include "quarl/result.hpp"
+#include "render/output.hpp"
+#include "support/limits.hpp"
 
 namespace quarl {
-
-inline constexpr std::size_t kMaxMapSegments = 1000000;
-inline constexpr std::size_t kMaxSourcesContentBytes = 52428800;  // all embedded texts together
 
 // How the final output was made from the rendered body: its carriage returns
 // removed, its trailing white space trimmed, and `prefix` bytes (a

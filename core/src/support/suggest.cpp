@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "support/limits.hpp"
+
 namespace quarl {
 namespace {
-
-// Names longer than this are not compared: no one misspells a paragraph.
-constexpr std::size_t kMaxCompared = 64;
 
 // The optimal string alignment distance of `a` and `b` (Levenshtein, plus
 // the swap of two neighbouring characters), or `limit` + 1 once it is known
@@ -38,6 +37,8 @@ std::size_t tolerance(std::string_view name) noexcept { return name.size() <= 5 
 
 }  // namespace
 
+// Names longer than kMaxCompared are not compared: no one misspells a
+// paragraph.
 std::optional<std::string_view> closest_name(std::string_view name, std::span<const std::string_view> candidates) {
   if (name.size() > kMaxCompared) return std::nullopt;
   std::optional<std::string_view> best;

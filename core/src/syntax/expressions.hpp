@@ -14,6 +14,7 @@
 
 #include "quarl/error.hpp"
 #include "quarl/value.hpp"
+#include "support/limits.hpp"
 
 namespace quarl {
 
@@ -96,11 +97,6 @@ struct Or {
 struct Condition {
   std::variant<Truthy, Not, Eq, Ne, And, Or> node;
 };
-
-// Limits of the expression languages.
-inline constexpr std::size_t kMaxConditionOperands = 16;
-inline constexpr std::size_t kMaxDotPathNames = 32;  // root included
-inline constexpr std::size_t kMaxCallDepth = 64;     // argument lists at depths 0..64
 
 // Every parser below throws a `quarl::syntax` Error. Only parse_interpolation
 // gives it a span (the {{ at `offset`, as long as the trimmed `text`); the

@@ -5,8 +5,8 @@
 #include <unordered_map>
 #include <utility>
 
-#include "support/limits.hpp"
 #include "quarl/stack_guard.hpp"
+#include "support/limits.hpp"
 #include "support/text_scan.hpp"
 #include "support/utf8.hpp"
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "quarl/value.hpp"
+#include "support/limits.hpp"
 #include "syntax/template.hpp"
 #include "syntax/yaml.hpp"
 
@@ -34,9 +35,6 @@ struct Frontmatter {
   std::vector<FrontmatterImport> imports;
   bool is_template = true;
 };
-
-inline constexpr std::size_t kMaxFrontmatterImports = 256;
-inline constexpr std::size_t kMaxMergeDepth = 64;
 
 // Whether a line (without its line end) is the template marker: not
 // indented, `type:`, then quarl, "quarl" or 'quarl' and nothing else.

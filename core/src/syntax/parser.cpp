@@ -5,12 +5,12 @@
 #include <string>
 #include <utility>
 
-#include "support/limits.hpp"
-#include "values/number.hpp"
-#include "support/suggest.hpp"
 #include "quarl/stack_guard.hpp"
+#include "support/limits.hpp"
+#include "support/suggest.hpp"
 #include "support/text_scan.hpp"
 #include "support/utf8.hpp"
+#include "values/number.hpp"
 
 namespace quarl {
 namespace {

@@ -17,9 +17,10 @@
 #include <variant>
 #include <vector>
 
-#include "syntax/expressions.hpp"
 #include "quarl/error.hpp"
 #include "quarl/value.hpp"
+#include "support/limits.hpp"
+#include "syntax/expressions.hpp"
 
 namespace quarl {
 
@@ -175,9 +176,5 @@ inline Span node_span(std::string_view text, const Node& node) noexcept {
     return Span{node.offset, interpolation->source.size()};
   return line_span(text, node.offset);
 }
-
-// Limits of the directive structure.
-inline constexpr std::size_t kMaxNestingDepth = 64;  // @if, @for, @define, @message, @block
-inline constexpr std::size_t kMaxElseIfBranches = 256;
 
 }  // namespace quarl

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/limits.hpp"
+
 namespace quarl {
 
 struct YamlNode;
@@ -48,16 +50,6 @@ struct YamlNode {
 // The kind as messages name it: "null", "boolean", "integer/float", "string",
 // "sequence", "mapping", "tagged".
 std::string_view yaml_kind_name(YamlNode::Kind kind) noexcept;
-
-// Limits of frontmatter loading.
-inline constexpr std::size_t kMaxFrontmatterBytes = 1048576;
-inline constexpr std::size_t kMaxFlowNesting = 1024;
-inline constexpr std::size_t kMaxYamlNodes = 200000;
-// Collections nested in each other, block and flow together. Room for the
-// deepest flow nesting allowed plus block structure around it, far beyond any
-// value a template can use (values nest at most 64 deep); it keeps every walk
-// over a document tree shallow.
-inline constexpr std::size_t kMaxYamlNesting = 2 * kMaxFlowNesting;
 
 // Loads one YAML document under the limits above; null for a text holding no
 // document at all. Positions in messages count lines from `first_line` (the

@@ -12,12 +12,12 @@
 #include <utility>
 #include <vector>
 
-#include "support/limits.hpp"
-#include "values/number.hpp"
 #include "quarl/error.hpp"
 #include "quarl/stack_guard.hpp"
+#include "support/limits.hpp"
 #include "support/teardown.hpp"
 #include "syntax/yaml.hpp"
+#include "values/number.hpp"
 
 namespace quarl {
 namespace {

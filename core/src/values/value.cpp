@@ -12,10 +12,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "support/limits.hpp"
-#include "values/number.hpp"
 #include "quarl/error.hpp"
 #include "quarl/stack_guard.hpp"
+#include "support/limits.hpp"
+#include "values/number.hpp"
 
 namespace quarl {
 
