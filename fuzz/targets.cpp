@@ -167,7 +167,7 @@ void lint(std::string_view input) {
   const std::optional<Modules> modules = decode_modules(input);
   if (!modules) return;
   RuleConfig every_rule;
-  for (const std::string_view rule : kLintRuleNames) every_rule.emplace_back(rule, Severity::Info);
+  for (const LintRule& rule : lint_rules()) every_rule.emplace_back(rule.name, Severity::Info);
   const Outcome<Value> linted = lint_virtual(modules->map, modules->entry, modules->options, every_rule);
   expect_no_fault(linted);
   if (!linted) return;

@@ -174,20 +174,7 @@ Value lint(const Entry& entry, std::string file, const RuleConfig& rules) {
   const Module& module = *entry.module;
   const LintFacts facts = gather_facts(module.source, module.frontmatter);
   DiagnosticCollector out(std::move(file));
-  const auto run = [&](std::string_view rule, auto&& check_rule) {
-    const Severity severity = effective_severity(rules, rule);
-    if (severity != Severity::Off) check_rule(severity);
-  };
-  run("empty-block", [&](Severity s) { check_empty_blocks(module.source, s, out); });
-  run("redundant-else", [&](Severity s) { check_redundant_else(module.source, s, out); });
-  run("unreachable-branch", [&](Severity s) { check_unreachable_branches(module.source, s, out); });
-  run("duplicate-import", [&](Severity s) { check_duplicate_imports(facts, s, out); });
-  run("duplicate-export", [&](Severity s) { check_duplicate_exports(facts, s, out); });
-  run("unused-variable", [&](Severity s) { check_unused_variables(facts, s, out); });
-  run("unused-import", [&](Severity s) { check_unused_imports(facts, s, out); });
-  run("unused-function", [&](Severity s) { check_unused_functions(facts, s, out); });
-  run("shadow-variable", [&](Severity s) { check_shadowed_variables(module.source, facts, s, out); });
-  run("legacy-interpolation", [&](Severity s) { check_legacy_interpolation(module.source, s, out); });
+  run_lint_rules(module.source, facts, rules, out);
   Value canonical = lint_canonical(out, *module.source.text);
   const std::optional<std::string> warning = unknown_rules_warning(rules);
   if (!warning) return canonical;

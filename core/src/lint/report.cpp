@@ -4,16 +4,13 @@
 #include <array>
 #include <cstdio>
 
+#include "lint/rules.hpp"
 #include "support/utf8.hpp"
 
 namespace quarl {
 namespace {
 
 constexpr std::array<std::string_view, 4> kSeverityNames = {"off", "info", "warn", "error"};
-
-// The rules whose removals and edits a fix engine may apply as they are.
-constexpr std::array<std::string_view, 5> kFixableRules = {
-    "empty-block", "duplicate-import", "duplicate-export", "unreachable-branch", "legacy-interpolation"};
 
 // One character of UTF-8 text: its code point and its length in bytes. A
 // byte that does not start a well-formed sequence stands for itself.
@@ -145,7 +142,8 @@ std::optional<Severity> parse_severity(std::string_view name) noexcept {
 
 bool is_fixable(const Diagnostic& diagnostic) noexcept {
   const bool has_fix = !diagnostic.removals.empty() || (diagnostic.fix_edits && !diagnostic.fix_edits->empty());
-  return has_fix && std::ranges::find(kFixableRules, diagnostic.rule) != kFixableRules.end();
+  const LintRule* rule = find_lint_rule(diagnostic.rule);
+  return has_fix && rule != nullptr && rule->fixable;
 }
 
 bool DiagnosticCollector::push(Diagnostic diagnostic) {

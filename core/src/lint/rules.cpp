@@ -16,24 +16,6 @@
 namespace quarl {
 namespace {
 
-struct RuleDefault {
-  std::string_view name;
-  Severity severity;
-};
-
-constexpr std::array<RuleDefault, 10> kDefaults = {{
-    {"empty-block", Severity::Warn},
-    {"redundant-else", Severity::Warn},
-    {"unreachable-branch", Severity::Error},
-    {"duplicate-import", Severity::Error},
-    {"duplicate-export", Severity::Error},
-    {"unused-variable", Severity::Warn},
-    {"unused-import", Severity::Warn},
-    {"unused-function", Severity::Warn},
-    {"shadow-variable", Severity::Off},
-    {"legacy-interpolation", Severity::Warn},
-}};
-
 // ---- structural identity ------------------------------------------------------
 
 bool same(const Expr& a, const Expr& b) noexcept;
@@ -217,14 +199,22 @@ std::string normalised_path(std::string_view path) {
 Severity effective_severity(const RuleConfig& config, std::string_view rule) noexcept {
   for (auto it = config.rbegin(); it != config.rend(); ++it)
     if (it->first == rule) return it->second;
-  const auto* found = std::ranges::find(kDefaults, rule, &RuleDefault::name);
-  return found == kDefaults.end() ? Severity::Off : found->severity;
+  const LintRule* found = find_lint_rule(rule);
+  return found == nullptr ? Severity::Off : found->default_severity;
+}
+
+void run_lint_rules(const Template& module, const LintFacts& facts, const RuleConfig& config,
+                    DiagnosticCollector& out) {
+  for (const LintRule& rule : lint_rules()) {
+    const Severity severity = effective_severity(config, rule.name);
+    if (severity != Severity::Off) rule.run(module, facts, severity, out);
+  }
 }
 
 std::optional<std::string> unknown_rules_warning(const RuleConfig& config) {
   std::vector<std::string_view> unknown;
   for (const auto& [name, severity] : config)
-    if (std::ranges::find(kLintRuleNames, name) == kLintRuleNames.end()) unknown.push_back(name);
+    if (find_lint_rule(name) == nullptr) unknown.push_back(name);
   std::ranges::sort(unknown);
   const auto [repeated, end] = std::ranges::unique(unknown);
   unknown.erase(repeated, end);
@@ -233,8 +223,11 @@ std::optional<std::string> unknown_rules_warning(const RuleConfig& config) {
     const std::optional<std::string> escaped = escape_for_display(name);
     return single_quoted(escaped ? std::string_view(*escaped) : name);
   };
+  std::vector<std::string_view> known;
+  for (const LintRule& rule : lint_rules()) known.push_back(rule.name);
+  std::ranges::sort(known);
   std::string list;
-  for (const std::string_view name : kLintRuleNames) list += (list.empty() ? "" : ", ") + std::string(name);
+  for (const std::string_view name : known) list += (list.empty() ? "" : ", ") + std::string(name);
   if (unknown.size() == 1) return "unknown lint rule " + shown(unknown[0]) + "; recognised rules are: " + list + "; ignoring";
   std::string names;
   for (const std::string_view name : unknown) names += (names.empty() ? "" : ", ") + shown(name);
@@ -643,6 +636,43 @@ bool check_legacy_interpolation(const Template& module, Severity severity, Diagn
     }
   }
   return true;
+}
+
+// ---- the rule table ---------------------------------------------------------
+
+namespace {
+
+// Adapters from the table's one signature to the rules that read only the
+// tree or only the facts.
+template <bool (*Check)(const Template&, Severity, DiagnosticCollector&)>
+bool on_tree(const Template& module, const LintFacts&, Severity severity, DiagnosticCollector& out) {
+  return Check(module, severity, out);
+}
+template <bool (*Check)(const LintFacts&, Severity, DiagnosticCollector&)>
+bool on_facts(const Template&, const LintFacts& facts, Severity severity, DiagnosticCollector& out) {
+  return Check(facts, severity, out);
+}
+
+constexpr LintRule kLintRules[] = {
+    {"empty-block", Severity::Warn, true, on_tree<check_empty_blocks>},
+    {"redundant-else", Severity::Warn, false, on_tree<check_redundant_else>},
+    {"unreachable-branch", Severity::Error, true, on_tree<check_unreachable_branches>},
+    {"duplicate-import", Severity::Error, true, on_facts<check_duplicate_imports>},
+    {"duplicate-export", Severity::Error, true, on_facts<check_duplicate_exports>},
+    {"unused-variable", Severity::Warn, false, on_facts<check_unused_variables>},
+    {"unused-import", Severity::Warn, false, on_facts<check_unused_imports>},
+    {"unused-function", Severity::Warn, false, on_facts<check_unused_functions>},
+    {"shadow-variable", Severity::Off, false, check_shadowed_variables},
+    {"legacy-interpolation", Severity::Warn, true, on_tree<check_legacy_interpolation>},
+};
+
+}  // namespace
+
+std::span<const LintRule> lint_rules() noexcept { return kLintRules; }
+
+const LintRule* find_lint_rule(std::string_view name) noexcept {
+  const auto* found = std::ranges::find(kLintRules, name, &LintRule::name);
+  return found == std::end(kLintRules) ? nullptr : found;
 }
 
 }  // namespace quarl

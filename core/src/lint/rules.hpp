@@ -1,11 +1,14 @@
-// The lint rules: their names, default severities and configuration; the
-// rules that read the parse tree alone (empty blocks, a redundant @else,
-// unreachable branches), and those that read the module's facts (duplicate
-// imports and exports, what is defined and never used).
+// The lint rules: one table (name, default severity, whether a fix engine may
+// apply its edits, the function that runs it) from which the rule list, the
+// defaults, the fixable set and the run order all come; the rules that read
+// the parse tree alone (empty blocks, a redundant @else, unreachable
+// branches), and those that read the module's facts (duplicate imports and
+// exports, what is defined and never used). A new rule is one row of the
+// table plus its function.
 #pragma once
 
-#include <array>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -17,17 +20,31 @@
 
 namespace quarl {
 
-// The recognised names, in the order the unknown-rule warning lists them.
-inline constexpr std::array<std::string_view, 10> kLintRuleNames = {
-    "duplicate-export", "duplicate-import",   "empty-block",     "legacy-interpolation", "redundant-else",
-    "shadow-variable",  "unreachable-branch", "unused-function", "unused-import",        "unused-variable"};
+struct LintRule {
+  std::string_view name;
+  Severity default_severity;
+  bool fixable;  // its removals and edits may be applied as they are
+  // Adds the rule's findings at `severity`; false when the collector refused one.
+  bool (*run)(const Template& module, const LintFacts& facts, Severity severity, DiagnosticCollector& out);
+};
+
+// Every rule, in the order they run.
+std::span<const LintRule> lint_rules() noexcept;
+
+// The rule named `name`, or none.
+const LintRule* find_lint_rule(std::string_view name) noexcept;
 
 // The severity `rule` runs at: the configured one, else its default
 // (`shadow-variable` is off unless configured).
 Severity effective_severity(const RuleConfig& config, std::string_view rule) noexcept;
 
+// Runs every rule at its effective severity, in table order.
+void run_lint_rules(const Template& module, const LintFacts& facts, const RuleConfig& config,
+                    DiagnosticCollector& out);
+
 // The warning for the names in `config` that are no rule ("unknown lint rule
-// ..."), or none when every name is known.
+// ..."; the recognised rules listed in alphabetical order), or none when
+// every name is known.
 std::optional<std::string> unknown_rules_warning(const RuleConfig& config);
 
 // Each rule adds its findings, at `severity`, in document order (a node
