@@ -20,6 +20,7 @@
 #include "render/source_map.hpp"
 #include "support/limits.hpp"
 #include "syntax/lexer.hpp"
+#include "syntax/links.hpp"
 #include "syntax/parser.hpp"
 
 namespace quarl {
@@ -239,27 +240,23 @@ Outcome<std::vector<std::string>> scan_imports(std::string source) {
   return at_boundary([&] {
     const Template tpl =
         parse_template(lex(std::make_shared<const std::string>(std::move(source))));
-    std::vector<std::string> paths;
-    std::unordered_set<std::string> seen;
-    const auto add = [&](std::string_view path) {
-      if (seen.emplace(path).second) paths.emplace_back(path);
-    };
-    if (tpl.extends) add(tpl.extends->path);
+    // A frontmatter or an import list that does not load adds nothing.
+    std::vector<FrontmatterImport> imports;
     if (tpl.frontmatter) {
-      // A frontmatter or an import list that does not load adds nothing.
       try {
         const YamlPtr document = load_yaml(*tpl.frontmatter);
         if (document && document->kind == YamlNode::Kind::Mapping)
           for (const auto& [key, value] : document->entries)
             if (key->kind == YamlNode::Kind::String && key->text == "imports")
-              for (const FrontmatterImport& import : parse_import_list(*value)) add(import.path);
+              for (FrontmatterImport& entry : parse_import_list(*value)) imports.push_back(std::move(entry));
       } catch (const Error&) {
       }
     }
-    for (const Node& node : tpl.body) {
-      if (const auto* import = std::get_if<Import>(&node.data)) add(import->path);
-      if (const auto* e = std::get_if<Export>(&node.data); e && e->form != ExportForm::ExportName)
-        add(e->path);
+    std::vector<std::string> paths;
+    std::unordered_set<std::string_view> seen;
+    for (const ModuleLink& link : module_links(tpl, imports)) {
+      const bool names_path = link.kind != ModuleLink::Kind::Export || link.exported->form != ExportForm::ExportName;
+      if (names_path && seen.insert(link.path).second) paths.emplace_back(link.path);
     }
     return paths;
   });

@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "quarl/error.hpp"
+#include "syntax/links.hpp"
 
 namespace quarl {
 namespace {
@@ -91,20 +92,8 @@ class Gatherer {
   void node(const Node& at, const Define& define) {
     facts_.functions.push_back({define.name, Span{directive_keyword(text_, at.offset), 8 + define.name.size()}});
   }
-  void node(const Node& at, const Import& import) {
-    LintFacts::ImportRecord record{import.form, import.path, {}, {}, line_span(text_, at.offset)};
-    if (import.form == ImportForm::Alias) {
-      // The alias ends the directive's line.
-      const Span line = line_span(text_, at.offset);
-      const std::size_t found = text_.substr(line.offset, line.length).rfind(import.alias);
-      record.alias = {import.alias, found == std::string_view::npos ? line : Span{line.offset + found, import.alias.size()}};
-    }
-    for (const ImportName& name : import.names) record.names.push_back({name.name, Span{name.offset, name.name.size()}});
-    facts_.imports.push_back(std::move(record));
-  }
-  void node(const Node& at, const Export& exported) {
-    facts_.exports.push_back({exported.form, exported.name, exported.path, line_span(text_, at.offset)});
-  }
+  void node(const Node&, const Import&) {}  // links: gathered from module_links
+  void node(const Node&, const Export&) {}
 
   void condition(const Condition& tested) {
     std::visit(
@@ -140,13 +129,29 @@ class Gatherer {
   std::string_view text_;
 };
 
+// The record of an @import directive: where its line is, and its alias and
+// names.
+LintFacts::ImportRecord import_record(std::string_view text, const ModuleLink& link) {
+  const Import& import = *link.import;
+  const Span line = line_span(text, link.offset);
+  LintFacts::ImportRecord record{import.form, import.path, {}, {}, line};
+  if (import.form == ImportForm::Alias) {
+    // The alias ends the directive's line.
+    const std::size_t found = text.substr(line.offset, line.length).rfind(import.alias);
+    record.alias = {import.alias, found == std::string_view::npos ? line : Span{line.offset + found, import.alias.size()}};
+  }
+  for (const ImportName& name : import.names) record.names.push_back({name.name, Span{name.offset, name.name.size()}});
+  return record;
+}
+
 }  // namespace
 
 LintFacts gather_facts(const Template& module, const Frontmatter& frontmatter) {
   LintFacts facts;
   const std::string_view text = *module.text;
+  std::pair<std::size_t, std::size_t> region{0, 0};
   if (module.frontmatter) {
-    const auto region = frontmatter_region(text);
+    region = frontmatter_region(text);
     // Variables the frontmatter itself defines: not the caller's.
     if (frontmatter.document && frontmatter.document->kind == YamlNode::Kind::Mapping) {
       std::unordered_set<std::string_view> keys;
@@ -159,17 +164,33 @@ LintFacts gather_facts(const Template& module, const Frontmatter& frontmatter) {
         facts.variables.push_back({name, span == spans.end() ? std::nullopt : std::optional<Span>(span->second)});
       }
     }
-    std::size_t search_from = region.first;
-    for (const FrontmatterImport& entry : frontmatter.imports) {
-      const std::size_t at = text.substr(0, region.second).find(entry.path, search_from);
-      std::optional<Span> span;
-      if (at != std::string_view::npos) {
-        span = Span{at, entry.path.size()};
-        search_from = at + entry.path.size();
+  }
+  // A frontmatter import is placed at its path, the first time the path is
+  // written after the previous entry's.
+  std::size_t search_from = region.first;
+  for (const ModuleLink& link : module_links(module, frontmatter.imports)) {
+    switch (link.kind) {
+      case ModuleLink::Kind::Extends:
+        break;
+      case ModuleLink::Kind::FrontmatterImport: {
+        const FrontmatterImport& entry = *link.entry;
+        const std::size_t at = text.substr(0, region.second).find(entry.path, search_from);
+        std::optional<Span> span;
+        if (at != std::string_view::npos) {
+          span = Span{at, entry.path.size()};
+          search_from = at + entry.path.size();
+        }
+        LintFacts::ImportRecord record{entry.form, entry.path, {entry.alias, span}, {}, span};
+        for (const std::string& name : entry.names) record.names.push_back({name, span});
+        facts.imports.push_back(std::move(record));
+        break;
       }
-      LintFacts::ImportRecord record{entry.form, entry.path, {entry.alias, span}, {}, span};
-      for (const std::string& name : entry.names) record.names.push_back({name, span});
-      facts.imports.push_back(std::move(record));
+      case ModuleLink::Kind::Import:
+        facts.imports.push_back(import_record(text, link));
+        break;
+      case ModuleLink::Kind::Export:
+        facts.exports.push_back({link.exported->form, link.exported->name, link.exported->path, line_span(text, link.offset)});
+        break;
     }
   }
   Gatherer(facts, text).nodes(module.body, 0);

@@ -12,6 +12,7 @@
 #include "support/suggest.hpp"
 #include "support/utf8.hpp"
 #include "syntax/lexer.hpp"
+#include "syntax/links.hpp"
 #include "syntax/parser.hpp"
 
 namespace quarl {
@@ -121,14 +122,22 @@ class Resolver::Linker {
   Linker(Resolver& resolver, Module& module)
       : resolver_(resolver), module_(module), tpl_(module.source), context_(module.context) {}
 
+  // Frontmatter imports first, then the directives in document order; the
+  // chain is joined once the module's own functions and exports are known.
   void link(const ObjectView* caller_variables) {
-    bind_frontmatter_imports();
-    bind_import_directives();
+    const std::vector<ModuleLink> links = module_links(tpl_, module_.frontmatter.imports);
+    for (const ModuleLink& link : links)
+      if (link.kind == ModuleLink::Kind::FrontmatterImport) bind_frontmatter_import(link);
+    refuse_nested_links(tpl_.body, tpl_.text, true);
+    for (const ModuleLink& link : links) {
+      if (link.kind == ModuleLink::Kind::Import) bind_import_directive(link);
+      if (link.kind == ModuleLink::Kind::Export) note_export(link);
+    }
     // Own functions come after imports: a module's definition of a name
     // replaces an imported function of that name.
     define_functions(context_, tpl_);
     resolve_exports();
-    if (tpl_.extends) join_chain();
+    if (!links.empty() && links.front().kind == ModuleLink::Kind::Extends) join_chain(links.front());
     bind_variables(caller_variables);
   }
 
@@ -139,41 +148,35 @@ class Resolver::Linker {
     Module* target;  // ReExport and ReExportAll
   };
 
-  void bind_frontmatter_imports() {
-    const std::vector<FrontmatterImport>& entries = module_.frontmatter.imports;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      const FrontmatterImport& entry = entries[i];
-      try {
-        const ImportedModule& imported = resolver_.interface_of(load(entry.path));
-        std::vector<std::string_view> names(entry.names.begin(), entry.names.end());
-        bind(entry.form, entry.alias, names, entry.path, imported, std::nullopt);
-      } catch (const Error& error) {
-        Error reported = for_frontmatter_entry(error, i);
-        reported.set_module_if_missing(tpl_.text);
-        throw reported;
-      }
+  void bind_frontmatter_import(const ModuleLink& link) {
+    const FrontmatterImport& entry = *link.entry;
+    try {
+      const ImportedModule& imported = resolver_.interface_of(load(entry.path));
+      std::vector<std::string_view> names(entry.names.begin(), entry.names.end());
+      bind(entry.form, entry.alias, names, entry.path, imported, std::nullopt);
+    } catch (const Error& error) {
+      Error reported = for_frontmatter_entry(error, link.index);
+      reported.set_module_if_missing(tpl_.text);
+      throw reported;
     }
   }
 
-  // @import directives are bound in order; @export directives are noted, to
-  // be resolved once the module's own functions are bound.
-  void bind_import_directives() {
-    refuse_nested_links(tpl_.body, tpl_.text, true);
-    for (const Node& node : tpl_.body) {
-      if (const auto* import = std::get_if<Import>(&node.data)) {
-        const Span span = line_span(*tpl_.text, node.offset);
-        const ImportedModule& imported =
-            resolver_.interface_of(load_for_directive(import->path, span));
-        std::vector<std::string_view> names;
-        for (const ImportName& name : import->names) names.push_back(name.name);
-        bind(import->form, import->alias, names, import->path, imported, span);
-      } else if (const auto* e = std::get_if<Export>(&node.data)) {
-        const Span span = line_span(*tpl_.text, node.offset);
-        Module* target = nullptr;
-        if (e->form != ExportForm::ExportName) target = &load_for_directive(e->path, span);
-        exports_.push_back(PendingExport{e, span, target});
-      }
-    }
+  void bind_import_directive(const ModuleLink& link) {
+    const Import& import = *link.import;
+    const Span span = line_span(*tpl_.text, link.offset);
+    const ImportedModule& imported = resolver_.interface_of(load_for_directive(import.path, span));
+    std::vector<std::string_view> names;
+    for (const ImportName& name : import.names) names.push_back(name.name);
+    bind(import.form, import.alias, names, import.path, imported, span);
+  }
+
+  // @export directives are noted, to be resolved once the module's own
+  // functions are bound; a re-export's module loads now, in document order.
+  void note_export(const ModuleLink& link) {
+    const Span span = line_span(*tpl_.text, link.offset);
+    Module* target = nullptr;
+    if (link.exported->form != ExportForm::ExportName) target = &load_for_directive(link.path, span);
+    exports_.push_back(PendingExport{link.exported, span, target});
   }
 
   void resolve_exports() {
@@ -225,9 +228,9 @@ class Resolver::Linker {
   }
 
   // A template that extends another takes its place in the chain.
-  void join_chain() {
-    const Span span = line_span(*tpl_.text, tpl_.extends->offset);
-    const Module& parent = load_for_directive(tpl_.extends->path, span);
+  void join_chain(const ModuleLink& extends) {
+    const Span span = line_span(*tpl_.text, extends.offset);
+    const Module& parent = load_for_directive(extends.path, span);
     check_extending_template(tpl_);
     module_.chain = extend_chain(parent, module_);
     module_.parent = &parent;
