@@ -16,6 +16,7 @@
 #include "modules/sources.hpp"
 #include "quarl/compile.hpp"
 #include "quarl/lint.hpp"
+#include "render/interfaces.hpp"
 #include "render/render.hpp"
 #include "render/source_map.hpp"
 #include "support/limits.hpp"
@@ -56,36 +57,39 @@ void require_valid_source(std::string_view source) {
   check_utf8(source, kSourceName);
 }
 
-// The entry module's source, the resolver that loaded it with everything it
-// imports, and the module itself; for a compile with a source map, the
-// modules the map points into, added as they load.
+// The entry module's source, the loader that loaded it with everything it
+// imports, what the imported modules offer, and the module itself; for a
+// compile with a source map, the modules the map points into, added as they
+// load.
 struct Entry {
   std::unique_ptr<MapSources> map_sources;
   std::unique_ptr<ModuleSource> source;
   const FilesystemSource* files = nullptr;  // the source, when it reads files
-  std::unique_ptr<Resolver> resolver;
+  std::unique_ptr<ImportedInterfaces> interfaces;
+  std::unique_ptr<Loader> loader;
   const Module* module = nullptr;
   bool from_string = false;  // the entry is a string, not a module of the source
 
   void start(std::unique_ptr<ModuleSource> modules, const CompileOptions& options) {
     if (options.source_map) map_sources = std::make_unique<MapSources>();
     source = std::move(modules);
-    resolver = std::make_unique<Resolver>(*source, map_sources.get());
+    interfaces = std::make_unique<ImportedInterfaces>(map_sources.get());
+    loader = std::make_unique<Loader>(*source, *interfaces, map_sources.get());
   }
 
   // Names the module `error` points into: a file by its path relative to the
   // project root, a module of a map by its key; the string entry stays
   // unnamed.
   void name_source(Error& error) const {
-    if (!resolver || !error.module_text() || error.source_name()) return;
-    const Module* in = resolver->module_with_text(error.module_text().get());
+    if (!loader || !error.module_text() || error.source_name()) return;
+    const Module* in = loader->module_with_text(error.module_text().get());
     if (!in || (from_string && in->key == kSourceName)) return;
     error.set_source_name(files ? display_path(in->key, std::nullopt, files->project_root()) : in->key);
   }
 };
 
 // Sets up an entry with `load` and runs `work` on it; an error leaves naming
-// the module it points into, which only the entry's resolver knows.
+// the module it points into, which only the entry's loader knows.
 template <class Load, class Work>
 auto with_entry(Load&& load, Work&& work) {
   Entry entry;
@@ -114,7 +118,7 @@ void load_source_entry(Entry& entry, std::string source, const CompileOptions& o
   entry.files = files.get();
   entry.from_string = true;
   entry.start(std::move(files), options);
-  entry.module = &entry.resolver->load_text(std::string(kSourceName),
+  entry.module = &entry.loader->load_text(std::string(kSourceName),
                                            std::make_shared<const std::string>(std::move(source)),
                                            options.vars.entries(), std::move(base));
 }
@@ -124,12 +128,12 @@ void load_file_entry(Entry& entry, std::string_view path, const CompileOptions& 
   const std::string key = files->resolve(std::nullopt, path);
   entry.files = files.get();
   entry.start(std::move(files), options);
-  entry.module = &entry.resolver->load_entry(key, options.vars.entries());
+  entry.module = &entry.loader->load_entry(key, options.vars.entries());
 }
 
 void load_virtual_entry(Entry& entry, ModuleMap modules, std::string_view key, const CompileOptions& options) {
   entry.start(std::make_unique<VirtualSource>(std::move(modules)), options);
-  entry.module = &entry.resolver->load_entry(std::string(key), options.vars.entries());
+  entry.module = &entry.loader->load_entry(std::string(key), options.vars.entries());
 }
 
 // How a module is named in a map read in a project: relative to its root.
@@ -143,7 +147,7 @@ std::string shown_source_name(const std::string& name, const std::optional<std::
 // for one (compile only).
 CompileResult render(const Entry& entry, const CompileOptions& options) {
   CompileResult result;
-  result.warnings = std::move(entry.resolver->warnings());
+  result.warnings = std::move(entry.interfaces->warnings());
   std::optional<SourceMapping> mapping;
   if (entry.map_sources) mapping.emplace(MapBuilder(*entry.map_sources), options.sources_content);
   result.output = render_module(*entry.module, RenderMode::Document, result.warnings, mapping ? &*mapping : nullptr,
@@ -158,12 +162,12 @@ CompileResult render(const Entry& entry, const CompileOptions& options) {
       if (const std::optional<std::string> root = entry.files->project_root())
         for (std::string& name : result.source_map->sources) name = shown_source_name(name, root);
   }
-  result.dependencies = entry.resolver->dependencies();
+  result.dependencies = entry.loader->dependencies();
   return result;
 }
 
 CheckResult check(const Entry& entry) {
-  CheckResult result{std::move(entry.resolver->warnings())};
+  CheckResult result{std::move(entry.interfaces->warnings())};
   render_module(*entry.module, RenderMode::Check, result.warnings);
   return result;
 }

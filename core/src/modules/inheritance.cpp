@@ -116,14 +116,18 @@ std::vector<Segment> render_plan(const Module& module) {
                                       return entry.name == block->name;
                                     });
     if (found == chain.blocks.end())
-      throw Error::extends(
-          "skeleton @block has no effective_blocks entry: the override map was not built for "
-          "this skeleton, so a child's @block override would be silently dropped from the "
-          "compiled output");
+      throw Error::internal("a skeleton @block has no effective body \u2014 this is a compiler bug, please report it");
     segments.push_back(Segment{found->block->body, found->module, found->names});
   }
   plain_run(run_start, root.body.size());
   return segments;
+}
+
+void bind_chain_variables(Module& module, ObjectView caller, bool keep_text) {
+  const YamlNode merged = merged_chain_frontmatter(module);
+  if (keep_text && !merged.entries.empty()) module.merged_text = emit_yaml(merged);
+  for (auto& [name, value] : merged_variables(merged, caller))
+    module.context.variables.emplace(std::move(name), std::move(value));
 }
 
 }  // namespace quarl

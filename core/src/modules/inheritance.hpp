@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "modules/module.hpp"
-#include "render/evaluator.hpp"
 #include "support/limits.hpp"
 #include "syntax/template.hpp"
 
@@ -32,6 +31,12 @@ Chain extend_chain(const Module& parent, const Module& child);
 // templates that render need it: the entry and the ones imported. Throws
 // merge_frontmatter's errors.
 YamlNode merged_chain_frontmatter(const Module& module);
+
+// Binds the merged frontmatter variables of `module`'s chain, `caller`'s
+// laid over them, into its context; a name bound before (a `prompt` an
+// import bound) stays. `keep_text`: the module is the entry, whose output
+// passes the merged frontmatter through, so it keeps it as YAML text.
+void bind_chain_variables(Module& module, ObjectView caller, bool keep_text);
 
 // What a module renders, in order: its whole body, or its chain's skeleton,
 // where each @block is its effective body with the names of the template that

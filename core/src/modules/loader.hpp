@@ -1,6 +1,6 @@
-// Loading and linking modules: the module pipeline (read, lex, parse,
-// frontmatter, link) run once for each module of a call, the resolving stack
-// that catches cycles and runaway depth, and the owner of every module.
+// Loading modules: the steps every module of a call goes through once (read,
+// lex, parse, frontmatter, then link), the resolving stack that catches
+// cycles and runaway depth, the count limit, and the owner of every module.
 #pragma once
 
 #include <cstddef>
@@ -14,24 +14,24 @@
 #include "quarl/compile.hpp"
 #include "quarl/result.hpp"
 #include "quarl/value.hpp"
-#include "render/scope.hpp"
 #include "render/source_map.hpp"
 #include "support/limits.hpp"
 
 namespace quarl {
 
+class ImportedInterfaces;
+
 // One call's loader. It owns every module it loads, for as long as it lives;
 // the modules refer to each other by address. Imported modules are loaded
-// at most once; each is checked and its body rendered (when it exports it)
-// the first time a module imports it.
-class Resolver {
+// at most once; what each offers its importers comes from `interfaces`.
+class Loader {
  public:
   // `map_sources`: where the modules are added as they load, when the
   // compile builds a source map (the maps of imported bodies point there).
-  explicit Resolver(ModuleSource& source, MapSources* map_sources = nullptr)
-      : source_(source), map_sources_(map_sources) {}
-  Resolver(const Resolver&) = delete;
-  Resolver& operator=(const Resolver&) = delete;
+  Loader(ModuleSource& source, ImportedInterfaces& interfaces, MapSources* map_sources = nullptr)
+      : source_(source), interfaces_(interfaces), map_sources_(map_sources) {}
+  Loader(const Loader&) = delete;
+  Loader& operator=(const Loader&) = delete;
 
   // The entry module of a string compile: `text` under the name `name`, its
   // imports resolved against `directory`.
@@ -44,32 +44,26 @@ class Resolver {
   const std::vector<std::string>& dependencies() const noexcept { return loaded_; }
   // The loaded module whose text is `text` (its address), or null.
   const Module* module_with_text(const std::string* text) const noexcept;
-  // What rendering imported modules warned, in order.
-  Warnings& warnings() noexcept { return warnings_; }
+
+  // The imported module `key`: loaded the first time, the same one after.
+  Module& import(const std::string& key);
+  // The key of the import path `path` written in the module `importer`.
+  std::string resolve(const std::string& importer, std::string_view path);
 
  private:
   class Resolving;
-  class Linker;
 
   // The module pipeline for one module, with its key on the resolving stack:
   // `text`, or else the module the source reads under `key` (which must be of
   // a kind that can be imported), lexed, parsed and linked.
   // `caller_variables` are the entry's; null for an imported module.
   Module& load(const std::string& key, ModuleText text, const ObjectView* caller_variables);
-  // The imported module `key`: loaded the first time, the same one after.
-  Module& import(const std::string& key);
   // Fails when loading `key` would close a cycle or go too deep.
   void check_loadable(const std::string& key) const;
-  // The key of the import path `path` written in the module `importer`.
-  std::string resolve(const std::string& importer, std::string_view path);
-  // What `module` offers its importers: its exported functions and prompt.
-  // Built on first use: the module's body is checked, and rendered when it is
-  // exported.
-  const ImportedModule& interface_of(Module& module);
 
   ModuleSource& source_;
+  ImportedInterfaces& interfaces_;
   MapSources* map_sources_;
-  Warnings warnings_;
   // A string entry's name, and the directory its imports resolve against.
   std::optional<std::pair<std::string, std::string>> text_entry_;
   std::vector<std::string> resolving_;  // keys being loaded, innermost last

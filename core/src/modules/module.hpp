@@ -1,16 +1,17 @@
 // One loaded module: its parse, frontmatter, names, exports and, when it
-// extends another template, its place in the inheritance chain. The resolver
+// extends another template, its place in the inheritance chain. The loader
 // owns every module of a call; importers and the templates that extend it
 // refer to it by address, which stays put until the call ends.
 #pragma once
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "render/scope.hpp"
+#include "modules/names.hpp"
 #include "syntax/frontmatter.hpp"
 #include "syntax/template.hpp"
 #include "syntax/yaml.hpp"
@@ -50,6 +51,17 @@ struct EffectiveBlock {
 struct Chain {
   const Module* root;
   std::vector<EffectiveBlock> blocks;  // in the root's declaration order
+};
+
+// A run of nodes of one module, and the names they see: the functions and
+// import aliases of the template that supplied them, in a frame of their own
+// (none: only the scope's). A template renders as one segment of its whole
+// body; a template that extends another, as the segments of its chain's
+// skeleton.
+struct Segment {
+  std::span<const Node> nodes;
+  const ModuleText* module;
+  const ModuleNames* names = nullptr;
 };
 
 struct Module {

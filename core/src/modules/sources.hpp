@@ -1,5 +1,5 @@
 // Where module texts come from: the filesystem, or the caller's in-memory map
-// of module keys to texts. The resolver and the entry points reach modules
+// of module keys to texts. The loader and the entry points reach modules
 // only through these operations.
 #pragma once
 

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "modules/module.hpp"
 #include "quarl/result.hpp"
 #include "quarl/value.hpp"
 #include "render/output.hpp"
@@ -21,17 +22,6 @@
 #include "syntax/template.hpp"
 
 namespace quarl {
-
-// A run of nodes of one module, and the names they see: the functions and
-// import aliases of the template that supplied them, in a frame of their own
-// (none: only the scope's). A template renders as one segment of its whole
-// body; a template that extends another, as the segments of its chain's
-// skeleton.
-struct Segment {
-  std::span<const Node> nodes;
-  const ModuleText* module;
-  const ModuleNames* names = nullptr;
-};
 
 // The user functions executing, innermost last: each by its definition (a
 // function is running again only when its own @define is, whatever name or

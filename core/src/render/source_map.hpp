@@ -16,10 +16,41 @@
 
 #include "quarl/error.hpp"
 #include "quarl/result.hpp"
-#include "render/output.hpp"
 #include "support/limits.hpp"
 
 namespace quarl {
+
+// One piece of output: where it starts in the generated text, and the bytes
+// of the source that produced it.
+struct MapSegment {
+  std::uint32_t generated;
+  std::uint32_t source;  // an index into the compile's map sources
+  std::uint32_t source_offset;
+  std::uint32_t source_length;
+};
+
+// Receives, while a body renders, which source bytes produced which output.
+// Offsets are into the text being rendered: the evaluation's output, or the
+// body of the user function currently executing.
+class SourceMapRecorder {
+ public:
+  virtual ~SourceMapRecorder() = default;
+  // Output from `output_offset` on came from `source_length` bytes at
+  // `source_offset` of `module`.
+  virtual void segment(std::size_t output_offset, const ModuleText& module,
+                       std::size_t source_offset, std::size_t source_length) = 0;
+  // A user function's body starts rendering into text of its own.
+  virtual void begin_call() = 0;
+  // It ended; its result is its text with `trimmed_front` bytes cut from the
+  // start and `kept_length` bytes kept. Its segments wait for place_calls.
+  virtual void end_call(std::size_t trimmed_front, std::size_t kept_length) = 0;
+  // An interpolation that called user functions wrote its value at
+  // `output_offset`: the waiting segments of those calls belong there.
+  virtual void place_calls(std::size_t output_offset) = 0;
+  // Text written from `output_offset` on was rendered before, with these
+  // segments (an included module's body).
+  virtual void carry(std::size_t output_offset, std::span<const MapSegment> segments) = 0;
+};
 
 // How the final output was made from the rendered body: its carriage returns
 // removed, its trailing white space trimmed, and `prefix` bytes (a
