@@ -139,33 +139,11 @@ bool read_frontmatter_option(const ModuleState& state, PyObject* value, quarl::C
   return false;
 }
 
-[[nodiscard]] bool module_count_fits(const ModuleState& state, std::size_t count) {
-  if (count <= quarl::kMaxModules) return true;
-  raise_binding_error(state, kResourceLimit,
-                      "modules exceeds maximum module count of " +
-                          std::to_string(quarl::kMaxModules) + " (" + std::to_string(count) +
-                          " provided)");
+// A module map's limits, as the core words them.
+[[nodiscard]] bool within_limit(const ModuleState& state, const std::optional<quarl::Error>& problem) {
+  if (!problem) return true;
+  raise_binding_error(state, kResourceLimit, problem->payload_text());
   return false;
-}
-
-// Checks each module text's size and the texts' total, in map order.
-[[nodiscard]] bool module_sizes_fit(const ModuleState& state, std::string_view key,
-                                    std::size_t size, std::size_t& total) {
-  if (size > quarl::kMaxSourceBytes) {
-    raise_binding_error(state, kResourceLimit,
-                        "modules[" + debug_quoted(key) + "] exceeds maximum size of " +
-                            std::to_string(quarl::kMaxSourceBytes) + " bytes (" +
-                            std::to_string(size) + " bytes provided)");
-    return false;
-  }
-  total += size;
-  if (total > quarl::kMaxSourceBytes) {
-    raise_binding_error(state, kResourceLimit,
-                        "modules aggregate size exceeds maximum of " +
-                            std::to_string(quarl::kMaxSourceBytes) + " bytes");
-    return false;
-  }
-  return true;
 }
 
 // A dict of str to str, read straight into the core's map: each text is
@@ -193,9 +171,9 @@ std::optional<quarl::ModuleMap> direct_modules(const ModuleState& state, PyObjec
   }
   quarl::ModuleMap map;
   map.reserve(texts.size());
-  std::size_t total = 0;
+  quarl::ModuleMapBudget budget;
   for (const auto& [name, module_text] : texts) {
-    if (!module_sizes_fit(state, name, module_text.size(), total)) {
+    if (!within_limit(state, budget.add(name, module_text.size()))) {
       failed = true;
       return std::nullopt;
     }
@@ -206,7 +184,7 @@ std::optional<quarl::ModuleMap> direct_modules(const ModuleState& state, PyObjec
 
 std::optional<quarl::ModuleMap> read_modules(const ModuleState& state, PyObject* modules) {
   if (PyDict_Check(modules)) {
-    if (!module_count_fits(state, static_cast<std::size_t>(PyDict_Size(modules))))
+    if (!within_limit(state, quarl::module_count_problem(static_cast<std::size_t>(PyDict_Size(modules)))))
       return std::nullopt;
     bool failed = false;
     std::optional<quarl::ModuleMap> map = direct_modules(state, modules, failed);
@@ -225,10 +203,10 @@ std::optional<quarl::ModuleMap> read_modules(const ModuleState& state, PyObject*
     return std::nullopt;
   }
   const quarl::ObjectView entries = converted->as_object();
-  if (!module_count_fits(state, entries.size())) return std::nullopt;
+  if (!within_limit(state, quarl::module_count_problem(entries.size()))) return std::nullopt;
   quarl::ModuleMap map;
   map.reserve(entries.size());
-  std::size_t total = 0;
+  quarl::ModuleMapBudget budget;
   for (const auto& [key, text] : entries) {
     if (text.kind() != quarl::ValueKind::String) {
       raise_binding_error(state, kInvalidOptions,
@@ -236,7 +214,7 @@ std::optional<quarl::ModuleMap> read_modules(const ModuleState& state, PyObject*
                               std::string(quarl::type_name(text)));
       return std::nullopt;
     }
-    if (!module_sizes_fit(state, key, text.as_string().size(), total)) return std::nullopt;
+    if (!within_limit(state, budget.add(key, text.as_string().size()))) return std::nullopt;
     map.emplace(key, text.as_string());
   }
   return map;
@@ -244,31 +222,31 @@ std::optional<quarl::ModuleMap> read_modules(const ModuleState& state, PyObject*
 
 // ---- running the core ----------------------------------------------------------------
 
-// What a call hands the core: its options, and the arena their variables
-// live in.
+// What a call hands the core: the template, its options, and the arena
+// their variables live in.
 struct CoreInput {
   std::unique_ptr<quarl::ValueArena> arena;
   quarl::CompileOptions options;
+  quarl::TemplateInput input;
 };
 
-// Runs `call` (a core entry point) on the options without the interpreter
-// lock. The input moves into the released region and is freed there as well:
-// converted variables can be large.
-template <class Call>
-auto released(CoreInput&& input, Call&& call) {
+// Runs `work` (a core entry point) on the template and its options without
+// the interpreter lock. The input moves into the released region and is
+// freed there as well: converted variables can be large.
+template <class Work>
+auto released(CoreInput&& input, Work&& work) {
   const WithoutGil unlocked;
-  const CoreInput owned = std::move(input);
-  return call(owned.options);
+  CoreInput owned = std::move(input);
+  return work(std::move(owned.input), owned.options);
 }
 
-template <class Call>
-PyObject* run_compile(const ModuleState& state, CoreInput&& input, Call&& call) {
+PyObject* run_compile(const ModuleState& state, CoreInput&& input) {
   // The canonical value is built, and its text checked, while the lock is
   // still released.
   bool valid = true;
-  auto data = released(std::move(input), [&](const quarl::CompileOptions& owned)
+  auto data = released(std::move(input), [&](quarl::TemplateInput owned, const quarl::CompileOptions& options)
                                              -> quarl::Outcome<CompileResultData> {
-    quarl::Outcome<quarl::CompileResult> result = call(owned);
+    quarl::Outcome<quarl::CompileResult> result = quarl::compile(std::move(owned), options);
     if (!result) return std::unexpected(std::move(result.error()));
     valid = quarl::holds_valid_utf8(*result);
     auto backing = std::make_unique<CompileResultData::Backing>(std::move(*result));
@@ -280,16 +258,20 @@ PyObject* run_compile(const ModuleState& state, CoreInput&& input, Call&& call) 
   return make_compile_result(state, std::move(*data));
 }
 
-template <class Call>
-PyObject* run_check(const ModuleState& state, CoreInput&& input, Call&& call) {
-  quarl::Outcome<quarl::CheckResult> result = released(std::move(input), call);
+PyObject* run_check(const ModuleState& state, CoreInput&& input) {
+  quarl::Outcome<quarl::CheckResult> result =
+      released(std::move(input), [](quarl::TemplateInput owned, const quarl::CompileOptions& options) {
+        return quarl::check(std::move(owned), options);
+      });
   if (!result) return raise_failure(state, result.error());
   return make_check_result(state, std::move(result->warnings));
 }
 
-template <class Call>
-PyObject* run_lint(const ModuleState& state, CoreInput&& input, Call&& call) {
-  quarl::Outcome<Value> result = released(std::move(input), call);
+PyObject* run_lint(const ModuleState& state, CoreInput&& input, const quarl::RuleConfig& rules) {
+  quarl::Outcome<Value> result =
+      released(std::move(input), [&rules](quarl::TemplateInput owned, const quarl::CompileOptions& options) {
+        return quarl::lint(std::move(owned), options, rules);
+      });
   if (!result) return raise_failure(state, result.error());
   return make_lint_result(state, std::move(*result));
 }
@@ -329,8 +311,8 @@ constexpr int slot_of(std::span<const Param> params, std::string_view name) {
 
 // One module function: its parameters, where each argument sits among them
 // (kAbsent when the function does not take it), what it reads and does.
-struct Request {
-  constexpr Request(const char* name_, std::span<const Param> params_, Input input_, Mode mode_)
+struct Signature {
+  constexpr Signature(const char* name_, std::span<const Param> params_, Input input_, Mode mode_)
       : name(name_), params(params_), input(input_), mode(mode_),
         template_slot(slot_of(params_, input_ == Input::File        ? "path"
                                        : input_ == Input::Virtual ? "modules"
@@ -405,59 +387,18 @@ constexpr Param kLintVirtualParams[] = {
 };
 constexpr Param kScanParams[] = {{"source", ParamKind::PositionalOnly, true}};
 
-constexpr Request kCompile{"compile", kCompileParams, Input::Source, Mode::Compile};
-constexpr Request kCompileFile{"compile_file", kCompileFileParams, Input::File, Mode::Compile};
-constexpr Request kCompileVirtual{"compile_virtual", kCompileVirtualParams, Input::Virtual,
+constexpr Signature kCompile{"compile", kCompileParams, Input::Source, Mode::Compile};
+constexpr Signature kCompileFile{"compile_file", kCompileFileParams, Input::File, Mode::Compile};
+constexpr Signature kCompileVirtual{"compile_virtual", kCompileVirtualParams, Input::Virtual,
                                   Mode::Compile};
-constexpr Request kCheck{"check", kCheckParams, Input::Source, Mode::Check};
-constexpr Request kCheckFile{"check_file", kCheckFileParams, Input::File, Mode::Check};
-constexpr Request kCheckVirtual{"check_virtual", kCheckVirtualParams, Input::Virtual, Mode::Check};
-constexpr Request kLint{"lint", kLintParams, Input::Source, Mode::Lint};
-constexpr Request kLintFile{"lint_file", kLintFileParams, Input::File, Mode::Lint};
-constexpr Request kLintVirtual{"lint_virtual", kLintVirtualParams, Input::Virtual, Mode::Lint};
-constexpr Request kScanImports{"scan_imports", kScanParams, Input::Source, Mode::Scan};
-constexpr Request kFormat{"format", kScanParams, Input::Source, Mode::Format};
-
-// The core's entry points of one kind of result, one per input.
-template <class Result>
-struct EntryPoints {
-  quarl::Outcome<Result> (*source)(std::string, const quarl::CompileOptions&);
-  quarl::Outcome<Result> (*file)(std::string_view, const quarl::CompileOptions&);
-  quarl::Outcome<Result> (*in_map)(quarl::ModuleMap, std::string_view,
-                                   const quarl::CompileOptions&);
-};
-constexpr EntryPoints<quarl::CompileResult> kCompileEntries{
-    quarl::compile_source, quarl::compile_file, quarl::compile_virtual};
-constexpr EntryPoints<quarl::CheckResult> kCheckEntries{quarl::check_source, quarl::check_file,
-                                                         quarl::check_virtual};
-
-// The entry point of `entries` for `input`, as a call of the options: on
-// `text` (the source, the path or the entry's key) and, for a map, `modules`.
-template <class Result>
-auto entry_call(const EntryPoints<Result>& entries, Input input,
-                std::optional<quarl::ModuleMap>& modules, std::string& text) {
-  return [&entries, input, &modules, &text](const quarl::CompileOptions& owned) {
-    switch (input) {
-      case Input::Source: return entries.source(std::move(text), owned);
-      case Input::File: return entries.file(text, owned);
-      case Input::Virtual: break;
-    }
-    return entries.in_map(std::move(*modules), text, owned);
-  };
-}
-
-// The core's lint entry point for `input`, as a call of the options.
-auto lint_call(Input input, std::optional<quarl::ModuleMap>& modules, std::string& text,
-               const quarl::RuleConfig& rules) {
-  return [input, &modules, &text, &rules](const quarl::CompileOptions& owned) {
-    switch (input) {
-      case Input::Source: return quarl::lint_source(std::move(text), owned, rules);
-      case Input::File: return quarl::lint_file(text, owned, rules);
-      case Input::Virtual: break;
-    }
-    return quarl::lint_virtual(std::move(*modules), text, owned, rules);
-  };
-}
+constexpr Signature kCheck{"check", kCheckParams, Input::Source, Mode::Check};
+constexpr Signature kCheckFile{"check_file", kCheckFileParams, Input::File, Mode::Check};
+constexpr Signature kCheckVirtual{"check_virtual", kCheckVirtualParams, Input::Virtual, Mode::Check};
+constexpr Signature kLint{"lint", kLintParams, Input::Source, Mode::Lint};
+constexpr Signature kLintFile{"lint_file", kLintFileParams, Input::File, Mode::Lint};
+constexpr Signature kLintVirtual{"lint_virtual", kLintVirtualParams, Input::Virtual, Mode::Lint};
+constexpr Signature kScanImports{"scan_imports", kScanParams, Input::Source, Mode::Scan};
+constexpr Signature kFormat{"format", kScanParams, Input::Source, Mode::Format};
 
 // The severities of a `rules` argument: None, or a mapping of rule names to
 // "off", "info", "warn" or "error". Names that are no rule are kept: the
@@ -500,9 +441,9 @@ std::optional<quarl::RuleConfig> read_rules(const ModuleState& state, PyObject* 
 // flags, the template's own checks (size and base directory of a source, the
 // module map), the refusal of maps by check, the variables, and the
 // agreement of the two source-map flags.
-class Call {
+class Invocation {
  public:
-  Call(const ModuleState& state, const Request& request, PyObject* const* bound)
+  Invocation(const ModuleState& state, const Signature& request, PyObject* const* bound)
       : state_(state), request_(request), bound_(bound) {}
 
   PyObject* run() {
@@ -517,27 +458,37 @@ class Call {
         (!read_source_map_options(state_, source_map_, sources_content_, options_) ||
          !read_frontmatter_option(state_, argument(request_.frontmatter), options_)))
       return nullptr;
-    // Copied while the interpreter lock is held: the core runs without it.
-    std::string text(text_);
     switch (request_.mode) {
       case Mode::Scan:
-        return run_scan(state_, std::move(text));
+        return run_scan(state_, std::string(text_));
       case Mode::Format:
-        return run_format(state_, std::move(text));
+        return run_format(state_, std::string(text_));
       case Mode::Compile:
-        return run_compile(state_, core_input(), entry_call(kCompileEntries, request_.input, modules_, text));
+        return run_compile(state_, core_input());
       case Mode::Lint:
-        return run_lint(state_, core_input(), lint_call(request_.input, modules_, text, *rules));
+        return run_lint(state_, core_input(), *rules);
       case Mode::Check:
         break;
     }
-    return run_check(state_, core_input(), entry_call(kCheckEntries, request_.input, modules_, text));
+    return run_check(state_, core_input());
   }
 
  private:
   PyObject* argument(int slot) const noexcept { return slot == kAbsent ? nullptr : bound_[slot]; }
 
-  CoreInput core_input() noexcept { return {values_.take_arena(), std::move(options_)}; }
+  // The template, copied while the interpreter lock is held (the core runs
+  // without it), with the options and the variables' arena.
+  CoreInput core_input() {
+    quarl::TemplateInput input = [&] {
+      switch (request_.input) {
+        case Input::Source: return quarl::TemplateInput::source(std::string(text_));
+        case Input::File: return quarl::TemplateInput::file(std::string(text_));
+        case Input::Virtual: break;
+      }
+      return quarl::TemplateInput::map(std::move(*modules_), std::string(text_));
+    }();
+    return {values_.take_arena(), std::move(options_), std::move(input)};
+  }
 
   // The source text, the file's path, or the entry's key.
   bool read_template() {
@@ -601,7 +552,7 @@ class Call {
   }
 
   const ModuleState& state_;
-  const Request& request_;
+  const Signature& request_;
   PyObject* const* bound_;
   // The source, the path, or the entry's key: a view of the argument's text
   // (of path_ for a path), which lives as long as the call.
@@ -617,7 +568,7 @@ class Call {
   bool map_given_ = false;
 };
 
-template <const Request& request>
+template <const Signature& request>
 PyObject* function(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                    PyObject* kwnames) noexcept {
   const ModuleState& state = module_state(module);
@@ -625,7 +576,7 @@ PyObject* function(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
     PyObject* bound[kMaxParams];
     if (!bind_arguments(request.name, request.params, args, nargs, kwnames, bound))
       return nullptr;
-    return Call(state, request, bound).run();
+    return Invocation(state, request, bound).run();
   });
 }
 

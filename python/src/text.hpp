@@ -5,13 +5,12 @@
 #include <string_view>
 #include <vector>
 
+#include "quarl/error.hpp"
 #include "quarl/value.hpp"
 
 namespace tessel {
 
-// `text` in double quotes with backslash escapes: \" \\ \n \r \t \0, and
-// \u{..} (hexadecimal) for other control characters.
-std::string debug_quoted(std::string_view text);
+using quarl::debug_quoted;
 
 // ["a", "b"]: each string quoted, separated by a comma and a space. Elements
 // that are not strings show their text form.

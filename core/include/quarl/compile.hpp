@@ -5,6 +5,7 @@
 // caught at this boundary. Nothing escapes as an exception.
 #pragma once
 
+#include <cstdint>
 #include <expected>
 #include <optional>
 #include <initializer_list>
@@ -70,12 +71,52 @@ inline constexpr std::size_t kMaxSourceBytes = 10485760;
 // Modules one call may load besides its entry, and entries of a virtual map.
 inline constexpr std::size_t kMaxModules = 256;
 
+// What to compile: a source string (its imports resolved against the
+// options' base_path; "<source>" in errors, "input.quarl" in source maps and
+// lint), a file (by its path), or a map of module texts and the key of its
+// entry.
+struct TemplateInput {
+  enum class Kind : std::uint8_t { Source, File, Map };
+
+  static TemplateInput source(std::string text) { return {Kind::Source, std::move(text), {}}; }
+  static TemplateInput file(std::string path) { return {Kind::File, std::move(path), {}}; }
+  static TemplateInput map(ModuleMap modules, std::string entry) {
+    return {Kind::Map, std::move(entry), std::move(modules)};
+  }
+
+  Kind kind;
+  std::string text;   // the source, the file's path, or the entry's key
+  ModuleMap modules;  // Map only
+};
+
+// The limits of a module map a binding reads from its caller: at most
+// kMaxModules entries, each text and all texts together at most
+// kMaxSourceBytes. A binding checks them as it reads the map (the count
+// first, then each text in the order it reads them), so that a map over the
+// limits is refused before the rest of the call is read; each check returns
+// the `quarl::resource_limit` error (its payload the message a binding
+// shows), or none. The map entry points themselves limit what loads: each
+// text read (kMaxSourceBytes) and the modules imported (kMaxModules).
+std::optional<Error> module_count_problem(std::size_t count);
+class ModuleMapBudget {
+ public:
+  std::optional<Error> add(std::string_view key, std::size_t size);
+
+ private:
+  std::size_t total_ = 0;
+};
+
+// Renders the template (Markdown or messages, with a source map when the
+// options ask for one).
+Outcome<CompileResult> compile(TemplateInput input, const CompileOptions& options);
+// As compile, without a source map; only the warnings are kept.
+Outcome<CheckResult> check(TemplateInput input, const CompileOptions& options);
+
+// The same for each kind of input.
 Outcome<CompileResult> compile_source(std::string source, const CompileOptions& options);
 Outcome<CompileResult> compile_file(std::string_view path, const CompileOptions& options);
 Outcome<CompileResult> compile_virtual(ModuleMap modules, std::string_view entry,
                                        const CompileOptions& options);
-
-// As compile, without a source map; only the warnings are kept.
 Outcome<CheckResult> check_source(std::string source, const CompileOptions& options);
 Outcome<CheckResult> check_file(std::string_view path, const CompileOptions& options);
 Outcome<CheckResult> check_virtual(ModuleMap modules, std::string_view entry,

@@ -80,6 +80,11 @@ struct LineColumn {
 // carriage return counts as an ordinary character.
 std::optional<LineColumn> locate(std::string_view text, std::size_t offset) noexcept;
 
+// `text` in double quotes with backslash escapes: \" \\ \n \r \t \0, and
+// \u{..} (hexadecimal) for other control characters; how messages show a key
+// a caller gave.
+std::string debug_quoted(std::string_view text);
+
 // The argument counts a function accepts, inclusive.
 struct ArityRange {
   std::size_t min = 0;

@@ -29,6 +29,7 @@ using RuleConfig = std::vector<std::pair<std::string, Severity>>;
 // "version"}, with "lint_warnings" when `rules` names unknown rules), or the
 // check gate's failure. The file is "input.quarl" for a source string, the
 // path as given for a file, the entry's key for a module map.
+Outcome<Value> lint(TemplateInput input, const CompileOptions& options, const RuleConfig& rules);
 Outcome<Value> lint_source(std::string source, const CompileOptions& options, const RuleConfig& rules);
 Outcome<Value> lint_file(std::string_view path, const CompileOptions& options, const RuleConfig& rules);
 Outcome<Value> lint_virtual(ModuleMap modules, std::string_view entry, const CompileOptions& options,

@@ -1,6 +1,7 @@
-// The entry points: set up the module source for the kind of input, load the
-// entry module, check it, render it (Markdown or messages), assemble the
-// output. The one boundary where failures become values.
+// The entry points: one TemplateInput loaded (the module source for its
+// kind, the entry module and everything it reaches), then compiled, checked
+// or linted; a compile's document finished (assembled, its map named, its
+// warnings and dependencies). The one boundary where failures become values.
 #include <exception>
 #include <new>
 #include <stdexcept>
@@ -17,6 +18,7 @@
 #include "quarl/compile.hpp"
 #include "quarl/lint.hpp"
 #include "render/interfaces.hpp"
+#include "render/assembly.hpp"
 #include "render/render.hpp"
 #include "render/source_map.hpp"
 #include "support/limits.hpp"
@@ -25,14 +27,31 @@
 #include "syntax/parser.hpp"
 
 namespace quarl {
+
 CallerVariables::CallerVariables(Value object) : object_(std::move(object)) {
   if (object_.kind() != ValueKind::Object)
     throw std::invalid_argument("caller variables must be an object, got " + std::string(type_name(object_)));
 }
 
-namespace {
+std::optional<Error> module_count_problem(std::size_t count) {
+  if (count <= kMaxModules) return std::nullopt;
+  return Error::resource_limit("modules exceeds maximum module count of " + std::to_string(kMaxModules) + " (" +
+                               std::to_string(count) + " provided)");
+}
 
-constexpr std::string_view kSourceName = "<source>";
+std::optional<Error> ModuleMapBudget::add(std::string_view key, std::size_t size) {
+  if (size > kMaxSourceBytes)
+    return Error::resource_limit("modules[" + debug_quoted(key) + "] exceeds maximum size of " +
+                                 std::to_string(kMaxSourceBytes) + " bytes (" + std::to_string(size) +
+                                 " bytes provided)");
+  total_ += size;
+  if (total_ > kMaxSourceBytes)
+    return Error::resource_limit("modules aggregate size exceeds maximum of " + std::to_string(kMaxSourceBytes) +
+                                 " bytes");
+  return std::nullopt;
+}
+
+namespace {
 
 // Runs `work`; every exception becomes the call's failure.
 template <class Work>
@@ -53,8 +72,8 @@ auto at_boundary(Work&& work) -> Outcome<decltype(work())> {
 // A source given as a string: within the size limit, and UTF-8.
 void require_valid_source(std::string_view source) {
   if (source.size() > kMaxSourceBytes)
-    throw Error::resource_limit(file_too_large(source.size(), kMaxSourceBytes, kSourceName));
-  check_utf8(source, kSourceName);
+    throw Error::resource_limit(file_too_large(source.size(), kMaxSourceBytes, kSourceEntryKey));
+  check_utf8(source, kSourceEntryKey);
 }
 
 // The entry module's source, the loader that loaded it with everything it
@@ -83,26 +102,12 @@ struct Entry {
   void name_source(Error& error) const {
     if (!loader || !error.module_text() || error.source_name()) return;
     const Module* in = loader->module_with_text(error.module_text().get());
-    if (!in || (from_string && in->key == kSourceName)) return;
+    if (!in || (from_string && in->key == kSourceEntryKey)) return;
     error.set_source_name(files ? display_path(in->key, std::nullopt, files->project_root()) : in->key);
   }
 };
 
-// Sets up an entry with `load` and runs `work` on it; an error leaves naming
-// the module it points into, which only the entry's loader knows.
-template <class Load, class Work>
-auto with_entry(Load&& load, Work&& work) {
-  Entry entry;
-  try {
-    load(entry);
-    return work(entry);
-  } catch (Error& error) {
-    entry.name_source(error);
-    throw;
-  }
-}
-
-void load_source_entry(Entry& entry, std::string source, const CompileOptions& options) {
+void load_source(Entry& entry, std::string source, const CompileOptions& options) {
   require_valid_source(source);
   // A base directory given is checked now; the current directory (an empty
   // base) is read only if an import needs it. Both are canonical (the
@@ -118,55 +123,91 @@ void load_source_entry(Entry& entry, std::string source, const CompileOptions& o
   entry.files = files.get();
   entry.from_string = true;
   entry.start(std::move(files), options);
-  entry.module = &entry.loader->load_text(std::string(kSourceName),
-                                           std::make_shared<const std::string>(std::move(source)),
-                                           options.vars.entries(), std::move(base));
+  entry.module = &entry.loader->load_text(std::string(kSourceEntryKey),
+                                          std::make_shared<const std::string>(std::move(source)),
+                                          options.vars.entries(), std::move(base));
 }
 
-void load_file_entry(Entry& entry, std::string_view path, const CompileOptions& options) {
-  auto files = std::make_unique<FilesystemSource>();
-  const std::string key = files->resolve(std::nullopt, path);
-  entry.files = files.get();
-  entry.start(std::move(files), options);
-  entry.module = &entry.loader->load_entry(key, options.vars.entries());
+// Loads the entry of `input` (moved from) with everything it reaches.
+void load(Entry& entry, TemplateInput& input, const CompileOptions& options) {
+  switch (input.kind) {
+    case TemplateInput::Kind::Source:
+      return load_source(entry, std::move(input.text), options);
+    case TemplateInput::Kind::File: {
+      auto files = std::make_unique<FilesystemSource>();
+      const std::string key = files->resolve(std::nullopt, input.text);
+      entry.files = files.get();
+      entry.start(std::move(files), options);
+      entry.module = &entry.loader->load_entry(key, options.vars.entries());
+      return;
+    }
+    case TemplateInput::Kind::Map:
+      entry.start(std::make_unique<VirtualSource>(std::move(input.modules)), options);
+      entry.module = &entry.loader->load_entry(input.text, options.vars.entries());
+      return;
+  }
 }
 
-void load_virtual_entry(Entry& entry, ModuleMap modules, std::string_view key, const CompileOptions& options) {
-  entry.start(std::make_unique<VirtualSource>(std::move(modules)), options);
-  entry.module = &entry.loader->load_entry(std::string(key), options.vars.entries());
+// Loads `input` and runs `work` on its entry; an error leaves naming the
+// module it points into, which only the entry's loader knows.
+template <class Work>
+auto with_entry(TemplateInput& input, const CompileOptions& options, Work&& work) {
+  Entry entry;
+  try {
+    load(entry, input, options);
+    return work(entry);
+  } catch (Error& error) {
+    entry.name_source(error);
+    throw;
+  }
 }
 
 // How a module is named in a map read in a project: relative to its root.
 // The entry of a string compile, and names in angle brackets, stay.
 std::string shown_source_name(const std::string& name, const std::optional<std::string>& root) {
-  if (!root || name == "input.quarl" || (name.starts_with('<') && name.ends_with('>'))) return name;
+  if (!root || name == kSourceEntryFile || (name.starts_with('<') && name.ends_with('>'))) return name;
   return display_path(name, std::nullopt, root);
 }
 
-// Checks and renders the entry, with its source map when the options ask
-// for one (compile only).
+// Checks and renders the entry and finishes its document: Markdown
+// assembled (the frontmatter passed through unless the options drop it) with
+// its source map when the options ask for one, or the messages; the warnings
+// of the whole call, imported modules' first; the dependencies.
 CompileResult render(const Entry& entry, const CompileOptions& options) {
   CompileResult result;
   result.warnings = std::move(entry.interfaces->warnings());
-  std::optional<SourceMapping> mapping;
-  if (entry.map_sources) mapping.emplace(MapBuilder(*entry.map_sources), options.sources_content);
-  result.output = render_module(*entry.module, RenderMode::Document, result.warnings, mapping ? &*mapping : nullptr,
-                                options.keep_frontmatter);
-  if (mapping && result.kind() == OutputKind::Messages)
-    result.warnings.push_back(
-        "source maps are not supported for messages-mode templates (@message blocks); no source map will be "
-        "generated");
-  if (mapping && mapping->map) {
-    result.source_map = std::move(mapping->map);
-    if (entry.files)
-      if (const std::optional<std::string> root = entry.files->project_root())
-        for (std::string& name : result.source_map->sources) name = shown_source_name(name, root);
-  }
+  std::optional<MapBuilder> builder;
+  if (entry.map_sources) builder.emplace(*entry.map_sources);
+  Rendered rendered =
+      render_module(*entry.module, RenderMode::Document, result.warnings, builder ? &*builder : nullptr);
   result.dependencies = entry.loader->dependencies();
+  if (auto* messages = std::get_if<std::vector<Message>>(&rendered)) {
+    result.output = std::move(*messages);
+    if (builder)
+      result.warnings.push_back(
+          "source maps are not supported for messages-mode templates (@message blocks); no source map will be "
+          "generated");
+    return result;
+  }
+  std::string& body = std::get<std::string>(rendered);
+  const std::optional<std::string_view> frontmatter =
+      options.keep_frontmatter ? entry.module->passed_frontmatter() : std::nullopt;
+  if (!builder) {
+    result.output = assemble_markdown(std::move(body), frontmatter);
+    return result;
+  }
+  FinalOutput final_output{carriage_returns(body), {}, 0};
+  std::string text = assemble_markdown(std::move(body), frontmatter, &final_output.prefix);
+  final_output.text = text;
+  result.source_map = builder->finish(final_output, result.warnings, options.sources_content);
+  result.output = std::move(text);
+  if (result.source_map && entry.files)
+    if (const std::optional<std::string> root = entry.files->project_root())
+      for (std::string& name : result.source_map->sources) name = shown_source_name(name, root);
   return result;
 }
 
-CheckResult check(const Entry& entry) {
+CheckResult check_entry(const Entry& entry) {
   CheckResult result{std::move(entry.interfaces->warnings())};
   render_module(*entry.module, RenderMode::Check, result.warnings);
   return result;
@@ -174,8 +215,8 @@ CheckResult check(const Entry& entry) {
 
 // The check gate, then the rules in their order, each at its effective
 // severity; the canonical lint value of the entry reported as `file`.
-Value lint(const Entry& entry, std::string file, const RuleConfig& rules) {
-  check(entry);  // fails as compile would; its warnings are not lint's
+Value lint_entry(const Entry& entry, std::string file, const RuleConfig& rules) {
+  check_entry(entry);  // fails as compile would; its warnings are not lint's
   const Module& module = *entry.module;
   const LintFacts facts = gather_facts(module.source, module.frontmatter);
   DiagnosticCollector out(std::move(file));
@@ -188,49 +229,54 @@ Value lint(const Entry& entry, std::string file, const RuleConfig& rules) {
   return Value::object(std::span<const Member>(members));
 }
 
-// The loaders of the three kinds of entry, for with_entry.
-auto from_source(std::string& source, const CompileOptions& options) {
-  return [&](Entry& entry) { load_source_entry(entry, std::move(source), options); };
-}
-auto from_file(std::string_view path, const CompileOptions& options) {
-  return [&, path](Entry& entry) { load_file_entry(entry, path, options); };
-}
-auto from_map(ModuleMap& modules, std::string_view key, const CompileOptions& options) {
-  return [&, key](Entry& entry) { load_virtual_entry(entry, std::move(modules), key, options); };
-}
-
 }  // namespace
 
+Outcome<CompileResult> compile(TemplateInput input, const CompileOptions& options) {
+  return at_boundary([&] {
+    return with_entry(input, options, [&](const Entry& entry) { return render(entry, options); });
+  });
+}
+
+Outcome<CheckResult> check(TemplateInput input, const CompileOptions& options) {
+  return at_boundary([&] { return with_entry(input, options, check_entry); });
+}
+
+Outcome<Value> lint(TemplateInput input, const CompileOptions& options, const RuleConfig& rules) {
+  // Findings name the file as given, the entry's key, or the string entry's
+  // file name.
+  std::string file = input.kind == TemplateInput::Kind::Source ? std::string(kSourceEntryFile) : input.text;
+  return at_boundary([&] {
+    return with_entry(input, options, [&](const Entry& entry) { return lint_entry(entry, std::move(file), rules); });
+  });
+}
+
 Outcome<CompileResult> compile_source(std::string source, const CompileOptions& options) {
-  return at_boundary([&] {
-    return with_entry(from_source(source, options), [&](const Entry& entry) { return render(entry, options); });
-  });
+  return compile(TemplateInput::source(std::move(source)), options);
 }
-
 Outcome<CompileResult> compile_file(std::string_view path, const CompileOptions& options) {
-  return at_boundary([&] {
-    return with_entry(from_file(path, options), [&](const Entry& entry) { return render(entry, options); });
-  });
+  return compile(TemplateInput::file(std::string(path)), options);
 }
-
-Outcome<CompileResult> compile_virtual(ModuleMap modules, std::string_view entry,
-                                       const CompileOptions& options) {
-  return at_boundary([&] {
-    return with_entry(from_map(modules, entry, options), [&](const Entry& e) { return render(e, options); });
-  });
+Outcome<CompileResult> compile_virtual(ModuleMap modules, std::string_view entry, const CompileOptions& options) {
+  return compile(TemplateInput::map(std::move(modules), std::string(entry)), options);
 }
-
 Outcome<CheckResult> check_source(std::string source, const CompileOptions& options) {
-  return at_boundary([&] { return with_entry(from_source(source, options), check); });
+  return check(TemplateInput::source(std::move(source)), options);
 }
-
 Outcome<CheckResult> check_file(std::string_view path, const CompileOptions& options) {
-  return at_boundary([&] { return with_entry(from_file(path, options), check); });
+  return check(TemplateInput::file(std::string(path)), options);
 }
-
-Outcome<CheckResult> check_virtual(ModuleMap modules, std::string_view entry,
-                                   const CompileOptions& options) {
-  return at_boundary([&] { return with_entry(from_map(modules, entry, options), check); });
+Outcome<CheckResult> check_virtual(ModuleMap modules, std::string_view entry, const CompileOptions& options) {
+  return check(TemplateInput::map(std::move(modules), std::string(entry)), options);
+}
+Outcome<Value> lint_source(std::string source, const CompileOptions& options, const RuleConfig& rules) {
+  return lint(TemplateInput::source(std::move(source)), options, rules);
+}
+Outcome<Value> lint_file(std::string_view path, const CompileOptions& options, const RuleConfig& rules) {
+  return lint(TemplateInput::file(std::string(path)), options, rules);
+}
+Outcome<Value> lint_virtual(ModuleMap modules, std::string_view entry, const CompileOptions& options,
+                            const RuleConfig& rules) {
+  return lint(TemplateInput::map(std::move(modules), std::string(entry)), options, rules);
 }
 
 Outcome<std::string> format_source(std::string source) {
@@ -263,30 +309,6 @@ Outcome<std::vector<std::string>> scan_imports(std::string source) {
       if (names_path && seen.insert(link.path).second) paths.emplace_back(link.path);
     }
     return paths;
-  });
-}
-
-}  // namespace quarl
-
-namespace quarl {
-
-Outcome<Value> lint_source(std::string source, const CompileOptions& options, const RuleConfig& rules) {
-  return at_boundary([&] {
-    return with_entry(from_source(source, options), [&](const Entry& e) { return lint(e, "input.quarl", rules); });
-  });
-}
-
-Outcome<Value> lint_file(std::string_view path, const CompileOptions& options, const RuleConfig& rules) {
-  return at_boundary([&] {
-    return with_entry(from_file(path, options), [&](const Entry& e) { return lint(e, std::string(path), rules); });
-  });
-}
-
-Outcome<Value> lint_virtual(ModuleMap modules, std::string_view entry, const CompileOptions& options,
-                            const RuleConfig& rules) {
-  return at_boundary([&] {
-    return with_entry(from_map(modules, entry, options),
-                      [&](const Entry& e) { return lint(e, std::string(entry), rules); });
   });
 }
 

@@ -88,8 +88,8 @@ Module& Loader::load(const std::string& key, ModuleText text,
       throw Error::json(exceeds_maximum("value nesting", kMaxValueDepth, "depth"));
   Module& module = modules_.emplace_back();
   module.key = key;
-  // The entry of a string compile is "input.quarl" in a map.
-  if (map_sources_) map_sources_->add(text_entry_ && text_entry_->first == key ? "input.quarl" : key, text);
+  if (map_sources_)
+    map_sources_->add(text_entry_ && text_entry_->first == key ? std::string(kSourceEntryFile) : key, text);
   module.source.text = text;  // known before it parses, so that its errors can name it
   module.source = parse_template(lex(std::move(text)));
   try {

@@ -14,6 +14,11 @@
 
 namespace quarl {
 
+// The entry of a source string: its key, which errors show, and its name
+// wherever a file name is expected (source maps, lint findings).
+inline constexpr std::string_view kSourceEntryKey = "<source>";
+inline constexpr std::string_view kSourceEntryFile = "input.quarl";
+
 class ModuleSource {
  public:
   virtual ~ModuleSource() = default;

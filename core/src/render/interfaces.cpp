@@ -35,14 +35,14 @@ const ImportedModule& ImportedInterfaces::of(Module& module) {
   imported.functions = module.exports.functions;
   switch (module.exports.prompt) {
     case Exports::Prompt::Own: {
-      std::optional<SourceMapping> mapping;
-      if (map_sources_) mapping.emplace(MapBuilder(*map_sources_, module.key));
-      std::string text = std::get<std::string>(
-          render_module(module, RenderMode::Body, warnings_, mapping ? &*mapping : nullptr));
-      if (mapping && mapping->builder.capped() && !map_sources_->capped_in) map_sources_->capped_in = module.key;
+      std::optional<MapBuilder> map;
+      if (map_sources_) map.emplace(*map_sources_, module.key);
+      std::string text =
+          std::get<std::string>(render_module(module, RenderMode::Body, warnings_, map ? &*map : nullptr));
+      if (map && map->capped() && !map_sources_->capped_in) map_sources_->capped_in = module.key;
       if (!utf8::trim(text).empty()) {
         imported.prompt = std::move(text);
-        if (mapping) imported.prompt_map = mapping->builder.segments();
+        if (map) imported.prompt_map = map->segments();
       }
       break;
     }

@@ -18,27 +18,19 @@ namespace quarl {
 enum class RenderMode : std::uint8_t {
   Validate,  // the check gate only; nothing renders
   Body,      // the rendered body as text, as an importer takes it
-  Document,  // the compile's output: Markdown with the frontmatter passed
-             // through, or the messages of a template with @message blocks
+  Document,  // the compile's output: Markdown, or the messages of a
+             // template with @message blocks
   Check,     // the document rendered for its errors and warnings only; no
              // text is kept
 };
 
 using Rendered = std::variant<std::string, std::vector<Message>>;
 
-// A source map of what renders (Markdown only: messages record nothing): the
-// builder the body records into and, for a Document, the finished map.
-struct SourceMapping {
-  MapBuilder builder;
-  bool sources_content = false;  // embed the module texts in the document
-  std::optional<SourceMap> map;
-};
-
 // Checks `module` and renders what `mode` asks for (an empty text for
-// Validate and Check); warnings are appended to `warnings`. A Document keeps
-// the frontmatter block in front of its Markdown unless `keep_frontmatter`
-// is false. Throws an Error.
-Rendered render_module(const Module& module, RenderMode mode, Warnings& warnings,
-                       SourceMapping* mapping = nullptr, bool keep_frontmatter = true);
+// Validate and Check; for a Document, its messages, or its Markdown body as
+// rendered, before the document is assembled); warnings are appended to
+// `warnings`, and what renders as Markdown is recorded by `map` when given.
+// Throws an Error.
+Rendered render_module(const Module& module, RenderMode mode, Warnings& warnings, MapBuilder* map = nullptr);
 
 }  // namespace quarl
