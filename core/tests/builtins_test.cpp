@@ -20,14 +20,14 @@ TEST(Builtins, NonFiniteArguments) {
            {std::nan(""), "slice() second argument must be a finite number, got NaN"},
            {-HUGE_VAL, "slice() second argument must be a finite number, got -inf"}}) {
     try {
-      render_template(*tpl, {{"n", Value::number(value)}}, warnings);
+      testing_support::render_template(*tpl, {{"n", Value::number(value)}}, warnings);
       ADD_FAILURE();
     } catch (const Error& e) {
       EXPECT_EQ(e.message(), message);
     }
   }
   try {
-    render_template(*testing_support::parse_source("{{ sort(v) }}"),
+    testing_support::render_template(*testing_support::parse_source("{{ sort(v) }}"),
                     {{"v", Value::array({Value::number(1), Value::number(HUGE_VAL)})}}, warnings);
     ADD_FAILURE();
   } catch (const Error& e) {

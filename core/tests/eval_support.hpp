@@ -9,6 +9,7 @@
 
 #include "quarl/value.hpp"
 #include "render/evaluator.hpp"
+#include "render_template.hpp"
 #include "syntax/lexer.hpp"
 #include "syntax/parser.hpp"
 

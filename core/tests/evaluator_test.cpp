@@ -36,7 +36,7 @@ TEST(Evaluator, WithoutTheCheckGate) {
 std::string render_with_module(const std::string& source, std::string_view alias,
                                const ImportedModule& module, Warnings& warnings) {
   const auto tpl = parse_source(source);
-  const auto names = make_module_context(*tpl, {});
+  const auto names = testing_support::make_module_context(*tpl, {});
   names->modules.emplace(std::string(alias), &module);
   Scope scope(names.get());
   EvalContext context(warnings);
@@ -86,7 +86,7 @@ TEST(Evaluator, ReportsSourcePositionsToARecorder) {
   Warnings warnings;
   LogRecorder recorder;
   const std::string out =
-      render_template(*tpl, testing_support::variables_from_json(R"({"x": "val"})"), warnings,
+      testing_support::render_template(*tpl, testing_support::variables_from_json(R"({"x": "val"})"), warnings,
                       &recorder);
   EXPECT_EQ(out, "A val{{hi");
   EXPECT_EQ(recorder.log,

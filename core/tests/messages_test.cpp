@@ -18,7 +18,7 @@ std::vector<Message> messages(const std::string& source, Variables variables,
                               Warnings* warnings = nullptr) {
   Warnings own;
   const auto tpl = parse_source(source);
-  const auto names = make_module_context(*tpl, variables);
+  const auto names = testing_support::make_module_context(*tpl, variables);
   Scope scope(names.get());
   EvalContext context(warnings ? *warnings : own);
   return evaluate_messages(tpl->body, tpl->text, scope, context);

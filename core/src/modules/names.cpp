@@ -58,12 +58,4 @@ void define_functions(ModuleContext& context, const Template& module) {
   }
 }
 
-std::unique_ptr<ModuleContext> make_module_context(const Template& module,
-                                                   const Variables& variables) {
-  auto context = std::make_unique<ModuleContext>();
-  define_functions(*context, module);
-  for (const auto& [name, value] : variables) context->variables.insert_or_assign(name, value);
-  return context;
-}
-
 }  // namespace quarl

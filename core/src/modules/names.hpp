@@ -81,11 +81,6 @@ struct ModuleContext : ModuleNames {
 // name bound before it (an imported one, or an earlier definition).
 void define_functions(ModuleContext& context, const Template& module);
 
-// The context of a module that imports nothing: its variables and the
-// functions its top-level @define nodes declare.
-std::unique_ptr<ModuleContext> make_module_context(const Template& module,
-                                                   const Variables& variables);
-
 // "name(a, b = \"x\", n = 3)".
 std::string function_signature(const Define& define);
 

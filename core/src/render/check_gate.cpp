@@ -4,6 +4,8 @@
 
 #include "quarl/stack_guard.hpp"
 #include "render/builtins.hpp"
+#include "render/callee.hpp"
+#include "support/placing.hpp"
 #include "support/suggest.hpp"
 
 namespace quarl {
@@ -15,14 +17,8 @@ class Validator {
 
   void walk(std::span<const Node> nodes) {
     stack_.check();
-    for (const Node& node : nodes) {
-      try {
-        check(node);
-      } catch (Error& error) {
-        error.set_span_if_missing(node_span(*module_, node), module_);
-        throw;
-      }
-    }
+    for (const Node& node : nodes)
+      placing_errors(module_, [&] { return node_span(*module_, node); }, [&] { check(node); });
   }
 
  private:
@@ -177,27 +173,15 @@ class Validator {
     for (const Expr& arg : args) argument(arg, depth, true);
   }
 
-  // `signature`: a user function's own, which the error notes.
-  static void check_arity(std::string name, std::size_t min, std::size_t max, std::size_t given,
-                          std::optional<Span> span, const ModuleText& module, std::string_view signature = {}) {
-    if (given < min || given > max)
-      throw Error::arity(std::move(name), {min, max}, given, span, module, std::string(signature));
-  }
-
   void call(const Call& call, std::size_t depth) {
-    const std::optional<Span> span = span_of(call.name);
-    if (const FunctionDef* function = scope_.lookup_function(call.name)) {
-      check_arity(std::string(call.name), function->required_params,
-                  function->define->params.size(), call.args.size(), span, module_, function->signature);
-    } else if (const Builtin* builtin = find_builtin(call.name)) {
-      check_arity(std::string(call.name), builtin->min_args, builtin->max_args, call.args.size(),
-                  span, module_);
-    } else {
+    const std::optional<Callee> callee = find_callee(scope_, call.name);
+    if (!callee) {
       std::vector<std::string_view> names = scope_.function_names();
       const std::vector<std::string_view> builtins = builtin_names();
       names.insert(names.end(), builtins.begin(), builtins.end());
-      throw noted(Error::undefined_fn(std::string(call.name), span, module_), call.name, names);
+      throw noted(Error::undefined_fn(std::string(call.name), span_of(call.name), module_), call.name, names);
     }
+    check_arity(*callee, call.name, call.args.size(), span_of(call.name), module_);
     arguments(call.args, depth);
   }
 
@@ -206,19 +190,17 @@ class Validator {
     if (!module)
       throw noted(Error::undefined_var(std::string(call.alias), span_of(call.alias), module_), call.alias,
                   scope_.module_names());
-    const std::string display = std::string(call.alias) + "." + std::string(call.name);
     const std::optional<Span> span = span_between(call.alias, call.name);
-    const auto function = module->functions.find(call.name);
-    if (function == module->functions.end()) {
-      Error error = Error::undefined_fn(display, span, module_);
+    const std::optional<Callee> callee = find_callee(*module, call.name);
+    if (!callee) {
+      Error error = Error::undefined_fn(call_display(call), span, module_);
       std::vector<std::string_view> members;
       for (const auto& [name, exported] : module->functions) members.push_back(name);
       if (const std::optional<std::string_view> meant = closest_name(call.name, members))
         error.add_note("did you mean '" + std::string(call.alias) + "." + std::string(*meant) + "'?");
       throw error;
     }
-    check_arity(display, function->second->required_params, function->second->define->params.size(),
-                call.args.size(), span, module_, function->second->signature);
+    check_arity(*callee, call_display(call), call.args.size(), span, module_);
     arguments(call.args, depth);
   }
 

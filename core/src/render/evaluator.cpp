@@ -8,7 +8,9 @@
 
 #include "quarl/stack_guard.hpp"
 #include "render/builtins.hpp"
+#include "render/callee.hpp"
 #include "support/limits.hpp"
+#include "support/placing.hpp"
 #include "support/text_scan.hpp"
 #include "support/utf8.hpp"
 
@@ -69,12 +71,7 @@ class Evaluator {
   // the node's.
   template <class Work>
   void at_node(const Node& node, Work&& work) {
-    try {
-      work();
-    } catch (Error& error) {
-      error.set_span_if_missing(quarl::node_span(**module_, node), *module_);
-      throw;
-    }
+    placing_errors(*module_, [&] { return quarl::node_span(**module_, node); }, std::forward<Work>(work));
   }
   template <class Evaluate>
   auto on_line(std::size_t offset, Evaluate&& evaluate);
@@ -100,7 +97,6 @@ class Evaluator {
   const Value& resolve_path(const DotPath& path);
 
   Arguments arguments(const ExprList& args);
-  Value call_builtin(std::string_view name, Arguments& args);
   Value call(const Call& call);
   Value call(const QualifiedCall& call);
   // A user function's result as a value.
@@ -214,12 +210,7 @@ Span Evaluator::line_span(std::size_t offset) const noexcept {
 // directive's line.
 template <class Evaluate>
 auto Evaluator::on_line(std::size_t offset, Evaluate&& evaluate) {
-  try {
-    return evaluate();
-  } catch (Error& error) {
-    error.set_span_if_missing(line_span(offset), *module_);
-    throw;
-  }
+  return placing_errors(*module_, [&] { return line_span(offset); }, std::forward<Evaluate>(evaluate));
 }
 
 void Evaluator::count_iteration() {
@@ -527,35 +518,26 @@ Evaluator::Arguments Evaluator::arguments(const ExprList& args) {
   return values;
 }
 
-// A builtin called by `name`, not hidden by a user function.
-Value Evaluator::call_builtin(std::string_view name, Arguments& args) {
-  const Builtin* builtin = find_builtin(name);
-  if (!builtin) throw Error::undefined_fn(std::string(name));
-  if (args.size() < builtin->min_args || args.size() > builtin->max_args)
-    throw Error::arity(std::string(name), {builtin->min_args, builtin->max_args}, args.size());
-  return builtin->call(args.span());
-}
-
 // `name(args)`: a user function in scope, else a builtin. Arguments are
 // evaluated first, left to right.
 Value Evaluator::call(const Call& call) {
   Arguments args = arguments(call.args);
-  if (const FunctionDef* function = scope_.lookup_function(call.name))
-    return call_value(*function, call.name, args);
-  return call_builtin(call.name, args);
+  const std::optional<Callee> callee = find_callee(scope_, call.name);
+  if (!callee) throw Error::undefined_fn(std::string(call.name));
+  if (callee->function) return call_value(*callee->function, call.name, args);
+  check_arity(*callee, call.name, args.size());
+  return callee->builtin->call(args.span());
 }
 
 // `alias.name(args)`: a function the aliased module exports.
 Value Evaluator::call(const QualifiedCall& call) {
   Arguments args = arguments(call.args);
-  std::string display(call.alias);
-  display += '.';
-  display += call.name;
+  std::string display = call_display(call);
   const ImportedModule* module = scope_.lookup_module(call.alias);
   if (!module) throw Error::undefined_var(std::string(call.alias));
-  const auto function = module->functions.find(call.name);
-  if (function == module->functions.end()) throw Error::undefined_fn(std::move(display));
-  return call_value(*function->second, display, args);
+  const std::optional<Callee> callee = find_callee(*module, call.name);
+  if (!callee) throw Error::undefined_fn(std::move(display));
+  return call_value(*callee->function, display, args);
 }
 
 Value Evaluator::call_value(const FunctionDef& function, std::string_view called,
@@ -572,11 +554,8 @@ void Evaluator::invoke(const FunctionDef& function, std::string_view called, Arg
   if (stack.size() > kMaxCallStack)
     throw Error::recursion(std::string(called) + " (call depth exceeds " +
                            std::to_string(kMaxCallStack) + ")");
+  check_arity(Callee{&function, nullptr}, called, args.size());
   const std::vector<Param>& params = function.define->params;
-  const std::size_t required = function.required_params;
-  if (args.size() > params.size() || args.size() < required)
-    throw Error::arity(std::string(called), {required, params.size()}, args.size(), std::nullopt,
-                       nullptr, function.signature);
 
   const FrameGuard frame(scope_, function.context);
   for (std::size_t i = 0; i < params.size(); ++i) {
@@ -605,17 +584,6 @@ void evaluate(std::span<const Segment> segments, Scope& scope, EvalContext& cont
               Output& output) {
   Evaluator evaluator(scope, context, output);
   for (const Segment& segment : segments) evaluator.render(segment);
-}
-
-std::string render_template(const Template& module, const Variables& variables,
-                            Warnings& warnings, SourceMapRecorder* recorder) {
-  const std::unique_ptr<ModuleContext> names = make_module_context(module, variables);
-  Scope scope(names.get());
-  EvalContext context(warnings);
-  Output output(Output::Mode::Markdown, true, recorder);
-  const Segment segment{module.body, &module.text};
-  evaluate(std::span(&segment, 1), scope, context, output);
-  return output.take_text();
 }
 
 }  // namespace quarl

@@ -70,9 +70,4 @@ struct EvalContext {
 void evaluate(std::span<const Segment> segments, Scope& scope, EvalContext& context,
               Output& output);
 
-// Renders a template on its own: no imports, `variables` as its module-level
-// variables, its top-level @define functions callable.
-std::string render_template(const Template& module, const Variables& variables,
-                            Warnings& warnings, SourceMapRecorder* recorder = nullptr);
-
 }  // namespace quarl

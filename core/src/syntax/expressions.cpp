@@ -8,6 +8,7 @@
 
 #include "quarl/stack_guard.hpp"
 #include "support/limits.hpp"
+#include "support/placing.hpp"
 #include "support/text_scan.hpp"
 #include "support/utf8.hpp"
 #include "values/number.hpp"
@@ -162,37 +163,34 @@ Condition parse_and(std::string_view text) {
 }  // namespace
 
 Expr parse_interpolation(std::string_view text, std::size_t offset, const ModuleText& module) {
-  try {
-    const std::size_t dot = text.find('.');
-    const std::size_t paren = text.find('(');
-    if (paren != std::string_view::npos && (dot == std::string_view::npos || paren < dot)) {
-      return make(Call{trim(text.substr(0, paren)),
-                       parse_call_args(text.substr(paren + 1), 0,
-                                       "unclosed parenthesis in function call")});
-    }
-    if (dot != std::string_view::npos && paren != std::string_view::npos) {
-      const std::string_view alias = trim(text.substr(0, dot));
-      const std::string_view name = trim(text.substr(dot + 1, paren - dot - 1));
-      if (!is_identifier(alias))
-        fail("invalid namespace in qualified call: " + single_quoted(alias) +
-             " \u2014 must be a valid identifier");
-      if (!is_identifier(name))
-        fail("invalid function name in qualified call: " + single_quoted(name) +
-             " \u2014 must be a valid identifier");
-      return make(QualifiedCall{
-          alias, name,
-          parse_call_args(text.substr(paren + 1), 0, "unclosed parenthesis in function call")});
-    }
-    if (dot != std::string_view::npos) return make(parse_dot_path(text, "interpolation"));
-    if (!is_identifier(text))
-      fail("invalid interpolation expression " + single_quoted(text) +
-           ": use a variable name, function call like func(), or dot path like obj.field. To "
-           "output a literal `{{` in the document, escape it as `\\{{`.");
-    return make(Var{text});
-  } catch (Error& error) {
-    error.set_span_if_missing(Span{offset, text.size()}, module);
-    throw;
+  return placing_errors(module, [&] { return Span{offset, text.size()}; }, [&] {
+  const std::size_t dot = text.find('.');
+  const std::size_t paren = text.find('(');
+  if (paren != std::string_view::npos && (dot == std::string_view::npos || paren < dot)) {
+    return make(Call{trim(text.substr(0, paren)),
+                     parse_call_args(text.substr(paren + 1), 0,
+                                     "unclosed parenthesis in function call")});
   }
+  if (dot != std::string_view::npos && paren != std::string_view::npos) {
+    const std::string_view alias = trim(text.substr(0, dot));
+    const std::string_view name = trim(text.substr(dot + 1, paren - dot - 1));
+    if (!is_identifier(alias))
+      fail("invalid namespace in qualified call: " + single_quoted(alias) +
+           " \u2014 must be a valid identifier");
+    if (!is_identifier(name))
+      fail("invalid function name in qualified call: " + single_quoted(name) +
+           " \u2014 must be a valid identifier");
+    return make(QualifiedCall{
+        alias, name,
+        parse_call_args(text.substr(paren + 1), 0, "unclosed parenthesis in function call")});
+  }
+  if (dot != std::string_view::npos) return make(parse_dot_path(text, "interpolation"));
+  if (!is_identifier(text))
+    fail("invalid interpolation expression " + single_quoted(text) +
+         ": use a variable name, function call like func(), or dot path like obj.field. To "
+         "output a literal `{{` in the document, escape it as `\\{{`.");
+  return make(Var{text});
+  });
 }
 
 Expr parse_directive_expr(std::string_view text) {

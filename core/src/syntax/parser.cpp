@@ -7,6 +7,7 @@
 
 #include "quarl/stack_guard.hpp"
 #include "support/limits.hpp"
+#include "support/placing.hpp"
 #include "support/suggest.hpp"
 #include "support/text_scan.hpp"
 #include "support/utf8.hpp"
@@ -105,12 +106,7 @@ class Parser {
   // Runs an expression parser for a directive; its errors get the line span.
   template <class Parse>
   auto on_line(const Token& token, Parse&& parse) const {
-    try {
-      return parse();
-    } catch (Error& error) {
-      error.set_span_if_missing(line_span(token.offset), text_);
-      throw;
-    }
+    return placing_errors(text_, [&] { return line_span(token.offset); }, std::forward<Parse>(parse));
   }
 
   // ---- block state -------------------------------------------------------
