@@ -121,24 +121,13 @@ class Error {
   static Error resource_limit(std::string message);
   static Error yaml(std::string message);
   static Error json(std::string message);
-  static Error invalid_vars(std::string message);
-  static Error var_conflict(std::string name);
   static Error module_not_found(std::string key, OptSpan span = {}, ModuleText text = {});
   static Error recursion(std::string name, OptSpan span = {}, ModuleText text = {});
   static Error export_error(std::string message, OptSpan span = {}, ModuleText text = {});
   static Error extends(std::string message, OptSpan span = {}, ModuleText text = {});
   static Error mixed_content(OptSpan span = {}, ModuleText text = {});
-  static Error expected_markdown();
-  static Error expected_messages();
   static Error formatter_invariant(std::string message);
 
-  // A broken invariant of the compiler itself: "internal error: {detail}",
-  // reported as a syntax error, never a crash.
-  static Error internal(std::string_view detail);
-  // The resolving stack popped `found` (none: the stack was empty) where it
-  // expected `expected`. A compiler bug, reported as an error, never a crash.
-  static Error resolving_stack_violation(std::string_view expected,
-                                         std::optional<std::string_view> found);
 
   ErrorCode code() const noexcept { return code_; }
   std::string_view code_string() const noexcept { return quarl::code_string(code_); }

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "lint/rules.hpp"
+#include "support/compiler_bug.hpp"
 #include "support/utf8.hpp"
 
 namespace quarl {
@@ -12,21 +13,8 @@ namespace {
 
 constexpr std::array<std::string_view, 4> kSeverityNames = {"off", "info", "warn", "error"};
 
-// One character of UTF-8 text: its code point and its length in bytes. A
-// byte that does not start a well-formed sequence stands for itself.
-struct Character {
-  char32_t code;
-  std::size_t length;
-};
-
-Character character_at(std::string_view text, std::size_t at) noexcept {
-  const auto lead = static_cast<unsigned char>(text[at]);
-  const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-  if (length == 1 || at + length > text.size()) return {lead, 1};
-  char32_t code = lead & (0x7FU >> length);
-  for (std::size_t i = 1; i < length; ++i) code = (code << 6U) | (static_cast<unsigned char>(text[at + i]) & 0x3FU);
-  return {code, length};
-}
+using utf8::Character;
+using utf8::character_at;
 
 // Characters that change the direction of displayed text or break its lines
 // without looking like it: bidirectional marks, embeddings, overrides and
@@ -197,9 +185,7 @@ std::optional<std::string> neutralize_source_for_render(std::string_view source)
     at += character.length;
   }
   if (out && out->size() != source.size())
-    throw Error::internal(
-        "neutralize_source_for_render changed the byte length of the source: every span offset and caret "
-        "column after the first substitution would be shifted");
+    compiler_bug("neutralising the source for display changed its byte length: every later span would shift");
   return out;
 }
 

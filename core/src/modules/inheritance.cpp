@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "support/compiler_bug.hpp"
 #include "support/utf8.hpp"
 #include "syntax/lexer.hpp"
 
@@ -116,7 +117,7 @@ std::vector<Segment> render_plan(const Module& module) {
                                       return entry.name == block->name;
                                     });
     if (found == chain.blocks.end())
-      throw Error::internal("a skeleton @block has no effective body \u2014 this is a compiler bug, please report it");
+      compiler_bug("a skeleton @block has no effective body");
     segments.push_back(Segment{found->block->body, found->module, found->names});
   }
   plain_run(run_start, root.body.size());

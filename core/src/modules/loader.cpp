@@ -6,6 +6,7 @@
 #include "modules/linker.hpp"
 #include "modules/paths.hpp"
 #include "quarl/stack_guard.hpp"
+#include "support/compiler_bug.hpp"
 #include "support/limits.hpp"
 #include "syntax/lexer.hpp"
 #include "syntax/parser.hpp"
@@ -36,10 +37,10 @@ class Loader::Resolving {
 
   void finish() {
     finished_ = true;
-    if (stack_.empty()) throw Error::resolving_stack_violation(key_, std::nullopt);
+    if (stack_.empty()) compiler_bug("resolving stack popped empty, expected " + key_);
     const std::string top = std::move(stack_.back());
     stack_.pop_back();
-    if (top != key_) throw Error::resolving_stack_violation(key_, top);
+    if (top != key_) compiler_bug("resolving stack popped " + top + ", expected " + key_);
   }
 
  private:

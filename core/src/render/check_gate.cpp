@@ -5,6 +5,7 @@
 #include "quarl/stack_guard.hpp"
 #include "render/builtins.hpp"
 #include "render/callee.hpp"
+#include "support/compiler_bug.hpp"
 #include "support/placing.hpp"
 #include "support/suggest.hpp"
 
@@ -103,8 +104,7 @@ class Validator {
   void iterable(const For& loop) {
     const Expr& iterable = loop.iterable;
     if (iterable.is_literal())
-      throw Error::internal(
-          "literal value used as @for iterable \u2014 should have been rejected at parse time");
+      compiler_bug("a literal @for iterable passed the parser");
     const auto* var = std::get_if<Var>(&iterable.node);
     if (!var) return expression(iterable);
     const Value* value = variable(var->name);
@@ -168,7 +168,7 @@ class Validator {
 
   void arguments(const ExprList& args, std::size_t depth) {
     if (depth > kMaxValidationDepth)
-      throw Error::syntax("nested argument validation depth exceeded");
+      compiler_bug("arguments nested deeper than the parser allows");
     stack_.check();
     for (const Expr& arg : args) argument(arg, depth, true);
   }

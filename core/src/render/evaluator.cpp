@@ -9,6 +9,7 @@
 #include "quarl/stack_guard.hpp"
 #include "render/builtins.hpp"
 #include "render/callee.hpp"
+#include "support/compiler_bug.hpp"
 #include "support/limits.hpp"
 #include "support/placing.hpp"
 #include "support/text_scan.hpp"
@@ -148,12 +149,11 @@ void CallStack::pop() noexcept {
 
 void CallStack::pop_checked(std::string_view name) {
   if (entries_.empty())
-    throw Error::internal("call_stack LIFO violated: expected '" + std::string(name) + "', got nothing");
+    compiler_bug("call stack popped empty, expected '" + std::string(name) + "'");
   const std::string_view top = entries_.back().name;
   pop();
   if (top != name)
-    throw Error::internal("call_stack LIFO violated: expected '" + std::string(name) + "', got '" +
-                          std::string(top) + "'");
+    compiler_bug("call stack popped '" + std::string(top) + "', expected '" + std::string(name) + "'");
 }
 
 // A name on the call stack for as long as it lives.
@@ -564,8 +564,7 @@ void Evaluator::invoke(const FunctionDef& function, std::string_view called, Arg
     else if (params[i].default_value)
       scope_.define_var(params[i].name, *params[i].default_value);
     else
-      throw Error::internal("non-optional param '" + std::string(params[i].name) +
-                            "' missing but arity check passed");
+      compiler_bug("parameter '" + std::string(params[i].name) + "' has no argument and no default");
   }
 
   ++calls_made_;

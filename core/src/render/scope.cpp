@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "quarl/error.hpp"
+#include "support/compiler_bug.hpp"
 #include "support/text_scan.hpp"
 
 namespace quarl {
@@ -22,8 +23,7 @@ void Scope::drop_frame() noexcept {
 
 void Scope::pop_frame() {
   if (depth_ <= 1)
-    throw Error::internal(
-        "cannot pop the global scope frame \u2014 this is a compiler bug, please report it");
+    compiler_bug("the global scope frame was popped");
   drop_frame();
 }
 

@@ -17,30 +17,6 @@ namespace {
 
 constexpr std::uint32_t kNoSource = std::numeric_limits<std::uint32_t>::max();
 
-constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
-
-// UTF-16 code units of `text`: one per character, two for a character above
-// U+FFFF (a four-byte sequence). ASCII goes eight bytes at a time.
-std::size_t utf16_units(std::string_view text) noexcept {
-  const auto units_of = [](char byte) -> std::size_t {
-    if (utf8::is_continuation(byte)) return 0;
-    return static_cast<unsigned char>(byte) >= 0xF0 ? 2 : 1;
-  };
-  std::size_t units = 0;
-  std::size_t i = 0;
-  for (; i + 8 <= text.size(); i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, text.data() + i, sizeof word);
-    if ((word & kHighBits) == 0) {
-      units += 8;
-      continue;
-    }
-    for (std::size_t k = i; k < i + 8; ++k) units += units_of(text[k]);
-  }
-  for (; i < text.size(); ++i) units += units_of(text[i]);
-  return units;
-}
-
 constexpr std::size_t kBlock = 16;
 
 // Bit i set when byte i of the 16 at `p` is a line feed; in `high`, when it
@@ -122,7 +98,7 @@ class LineIndex {
     last_line_ = line;
     const std::size_t start = starts_[line];
     const auto column = static_cast<std::uint32_t>(ascii_[line] ? offset - start
-                                                                : utf16_units(text_.substr(start, offset - start)));
+                                                                : utf8::count_utf16_units(text_.substr(start, offset - start)));
     return Position{static_cast<std::uint32_t>(line), column};
   }
 
@@ -213,7 +189,7 @@ std::string encode(const std::vector<Mapping>& mappings, std::string_view output
       first_on_line = true;
       walked += between.rfind('\n') + 1;
     }
-    column += static_cast<std::int64_t>(utf16_units(output.substr(walked, offset - walked)));
+    column += static_cast<std::int64_t>(utf8::count_utf16_units(output.substr(walked, offset - walked)));
     walked = offset;
     // Four fields of at most 13 digits each, and a separator.
     char fields[4 * 13 + 1];

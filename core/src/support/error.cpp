@@ -185,10 +185,6 @@ Error Error::resource_limit(std::string message) {
 }
 Error Error::yaml(std::string message) { return {ErrorCode::Yaml, std::move(message)}; }
 Error Error::json(std::string message) { return {ErrorCode::Json, std::move(message)}; }
-Error Error::invalid_vars(std::string message) {
-  return {ErrorCode::InvalidVars, std::move(message)};
-}
-Error Error::var_conflict(std::string name) { return {ErrorCode::VarConflict, std::move(name)}; }
 Error Error::module_not_found(std::string key, OptSpan span, ModuleText text) {
   return {ErrorCode::ModuleNotFound, std::move(key), span, std::move(text)};
 }
@@ -204,26 +200,8 @@ Error Error::extends(std::string message, OptSpan span, ModuleText text) {
 Error Error::mixed_content(OptSpan span, ModuleText text) {
   return {ErrorCode::MixedContent, std::monostate{}, span, std::move(text)};
 }
-Error Error::expected_markdown() { return {ErrorCode::ExpectedMarkdown, std::monostate{}}; }
-Error Error::expected_messages() { return {ErrorCode::ExpectedMessages, std::monostate{}}; }
 Error Error::formatter_invariant(std::string message) {
   return {ErrorCode::FormatterInvariant, std::move(message)};
-}
-
-Error Error::internal(std::string_view detail) {
-  std::string message = "internal error: ";
-  message.append(detail);
-  return syntax(std::move(message));
-}
-
-Error Error::resolving_stack_violation(std::string_view expected,
-                                       std::optional<std::string_view> found) {
-  std::string detail = "resolving stack LIFO invariant violated (expected ";
-  detail.append(expected);
-  detail.append(", got ");
-  detail.append(found ? *found : std::string_view{"<empty>"});
-  detail.append(") \u2014 this is a compiler bug, please report it");
-  return internal(detail);
 }
 
 std::string debug_quoted(std::string_view text) {

@@ -97,6 +97,36 @@ std::size_t count_scalars(std::string_view text) noexcept {
   return count;
 }
 
+std::size_t count_utf16_units(std::string_view text) noexcept {
+  const auto units_of = [](char byte) -> std::size_t {
+    if (is_continuation(byte)) return 0;
+    return static_cast<unsigned char>(byte) >= 0xF0 ? 2 : 1;
+  };
+  std::size_t units = 0;
+  std::size_t i = 0;
+  // ASCII goes eight bytes at a time.
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, sizeof word);
+    if ((word & 0x8080808080808080ULL) == 0) {
+      units += 8;
+      continue;
+    }
+    for (std::size_t k = i; k < i + 8; ++k) units += units_of(text[k]);
+  }
+  for (; i < text.size(); ++i) units += units_of(text[i]);
+  return units;
+}
+
+Character character_at(std::string_view text, std::size_t at) noexcept {
+  const unsigned char lead = byte_at(text, at);
+  const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+  if (length == 1 || at + length > text.size()) return {lead, 1};
+  char32_t code = lead & (0x7FU >> length);
+  for (std::size_t i = 1; i < length; ++i) code = (code << 6U) | (byte_at(text, at + i) & 0x3FU);
+  return {code, length};
+}
+
 std::size_t leading_space_length(std::string_view text) noexcept {
   const std::size_t n = text.size();
   if (n == 0) return 0;

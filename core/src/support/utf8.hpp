@@ -24,6 +24,20 @@ std::optional<std::size_t> find_invalid(std::string_view text) noexcept;
 // Number of Unicode scalar values in `text`.
 std::size_t count_scalars(std::string_view text) noexcept;
 
+// Number of UTF-16 code units of `text`: one per character, two for a
+// character above U+FFFF (a four-byte sequence).
+std::size_t count_utf16_units(std::string_view text) noexcept;
+
+// One character: its code point and its length in bytes.
+struct Character {
+  char32_t code;
+  std::size_t length;
+};
+
+// The character at byte `at` of `text` (which must be inside it). A byte
+// that does not start a complete sequence stands for itself.
+Character character_at(std::string_view text, std::size_t at) noexcept;
+
 // Length in bytes of the Unicode white space character (the White_Space
 // property) that starts `text`, or 0 when `text` does not start with one.
 std::size_t leading_space_length(std::string_view text) noexcept;

@@ -16,6 +16,7 @@
 #include "quarl/stack_guard.hpp"
 #include "support/limits.hpp"
 #include "support/teardown.hpp"
+#include "support/utf8.hpp"
 #include "syntax/yaml.hpp"
 #include "values/number.hpp"
 
@@ -294,7 +295,7 @@ class Loader {
       if (c == '\n') {
         ++mark.line;
         mark.column = 0;
-      } else if ((static_cast<unsigned char>(c) & 0xC0U) != 0x80U) {
+      } else if (!utf8::is_continuation(c)) {
         ++mark.column;
       }
     }
