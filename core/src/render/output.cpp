@@ -50,21 +50,4 @@ Output::Capture Output::begin_capture() {
   return capture;
 }
 
-void Output::add_message(std::string role, std::string_view content) {
-  const std::string_view kept = utf8::trim(content);
-  if (kept.empty()) return;
-  if (message_count_ == kMaxMessages)
-    throw Error::resource_limit("message count exceeded maximum of " +
-                                std::to_string(kMaxMessages));
-  message_bytes_ += kept.size();  // cannot overflow: each content is at most the output limit
-  if (message_bytes_ > kMaxMessageBytes)
-    throw Error::resource_limit(exceeds_maximum("total message content", kMaxMessageBytes,
-                                                "cumulative size", " bytes"));
-  ++message_count_;
-  if (!keep_) return;
-  // Room for a conversation's worth at once, not one message more each time.
-  if (messages_.empty()) messages_.reserve(16);
-  messages_.push_back(Message{std::move(role), std::string(kept)});
-}
-
 }  // namespace quarl

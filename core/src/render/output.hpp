@@ -2,7 +2,8 @@
 // through one Output: Markdown text, or in messages mode the contents of the
 // @message blocks; a user function's body and a message's content are
 // written into it too, and taken back out or trimmed in place when they end.
-// An Output for `check` keeps no text, only what its limits need.
+// An Output for `check` keeps no text, only what its limits need. Finished
+// messages go to its MessageList (render/messages.hpp).
 //
 // A SourceMapRecorder (render/source_map.hpp) observes it: each write from
 // the template source is reported with where it came from, as it is appended.
@@ -18,6 +19,7 @@
 #include "quarl/error.hpp"
 #include "quarl/result.hpp"
 #include "quarl/value.hpp"
+#include "render/messages.hpp"
 #include "render/source_map.hpp"
 #include "support/limits.hpp"
 
@@ -30,7 +32,7 @@ class Output {
   // `keep`: false for a render whose text nobody reads (a check), which
   // still fails where the render would.
   explicit Output(Mode mode, bool keep = true, SourceMapRecorder* recorder = nullptr) noexcept
-      : mode_(mode), keep_(keep), recorder_(recorder) {}
+      : mode_(mode), keep_(keep), recorder_(recorder), messages_(keep) {}
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
 
@@ -104,10 +106,10 @@ class Output {
   }
 
   // Messages mode: adds a message of the trimmed `content` (none when blank).
-  void add_message(std::string role, std::string_view content);
+  void add_message(std::string role, std::string_view content) { messages_.add(std::move(role), content); }
 
   std::string take_text() { return std::move(buffer_); }
-  std::vector<Message> take_messages() { return std::move(messages_); }
+  std::vector<Message> take_messages() { return messages_.take(); }
 
  private:
   bool storing() const noexcept { return keep_ || !marks_.empty(); }
@@ -127,9 +129,7 @@ class Output {
   // the text, counting what was not kept) is over the limit.
   std::ptrdiff_t limit_end_ = kMaxOutputBytes;
   std::vector<std::size_t> marks_;  // open calls and captures, innermost last
-  std::vector<Message> messages_;
-  std::size_t message_count_ = 0;
-  std::size_t message_bytes_ = 0;
+  MessageList messages_;
 };
 
 }  // namespace quarl
