@@ -11,6 +11,7 @@
 #include "lint_results.hpp"
 #include "py_ref.hpp"
 #include "quarl/compile.hpp"
+#include "quarl/index.hpp"
 #include "quarl/lint.hpp"
 #include "results.hpp"
 #include "text.hpp"
@@ -276,6 +277,16 @@ PyObject* run_lint(const ModuleState& state, CoreInput&& input, const quarl::Rul
   return make_lint_result(state, std::move(*result));
 }
 
+// The index as a dict, which tessel.TemplateIndex wraps.
+PyObject* run_index(const ModuleState& state, CoreInput&& input) {
+  quarl::Outcome<Value> result =
+      released(std::move(input), [](quarl::TemplateInput owned, const quarl::CompileOptions& options) {
+        return quarl::index(std::move(owned), options);
+      });
+  if (!result) return raise_failure(state, result.error());
+  return to_python(*result);
+}
+
 PyObject* run_format(const ModuleState& state, std::string source) {
   quarl::Outcome<std::string> formatted = [&] {
     const WithoutGil unlocked;
@@ -298,7 +309,7 @@ PyObject* run_scan(const ModuleState& state, std::string source) {
 
 // What a function takes its template from, and what it does with it.
 enum class Input : std::uint8_t { Source, File, Virtual };
-enum class Mode : std::uint8_t { Compile, Check, Lint, Scan, Format };
+enum class Mode : std::uint8_t { Compile, Check, Lint, Index, Scan, Format };
 
 constexpr std::size_t kMaxParams = 6;
 constexpr int kAbsent = -1;
@@ -385,6 +396,11 @@ constexpr Param kLintVirtualParams[] = {
     {"vars", ParamKind::KeywordOnly, false},
     {"rules", ParamKind::KeywordOnly, false},
 };
+constexpr Param kIndexParams[] = {
+    {"source", ParamKind::PositionalOrKeyword, true},
+    {"vars", ParamKind::KeywordOnly, false},
+    {"base_path", ParamKind::KeywordOnly, false},
+};
 constexpr Param kScanParams[] = {{"source", ParamKind::PositionalOnly, true}};
 
 constexpr Signature kCompile{"compile", kCompileParams, Input::Source, Mode::Compile};
@@ -397,6 +413,9 @@ constexpr Signature kCheckVirtual{"check_virtual", kCheckVirtualParams, Input::V
 constexpr Signature kLint{"lint", kLintParams, Input::Source, Mode::Lint};
 constexpr Signature kLintFile{"lint_file", kLintFileParams, Input::File, Mode::Lint};
 constexpr Signature kLintVirtual{"lint_virtual", kLintVirtualParams, Input::Virtual, Mode::Lint};
+constexpr Signature kIndex{"index", kIndexParams, Input::Source, Mode::Index};
+constexpr Signature kIndexFile{"index_file", kCheckFileParams, Input::File, Mode::Index};
+constexpr Signature kIndexVirtual{"index_virtual", kCheckVirtualParams, Input::Virtual, Mode::Index};
 constexpr Signature kScanImports{"scan_imports", kScanParams, Input::Source, Mode::Scan};
 constexpr Signature kFormat{"format", kScanParams, Input::Source, Mode::Format};
 
@@ -467,6 +486,8 @@ class Invocation {
         return run_compile(state_, core_input());
       case Mode::Lint:
         return run_lint(state_, core_input(), *rules);
+      case Mode::Index:
+        return run_index(state_, core_input());
       case Mode::Check:
         break;
     }
@@ -648,6 +669,19 @@ PyMethodDef function_defs[] = {
                "Lint a module from an in-memory virtual filesystem.\n\n"
                "`modules` maps module key \u2192 source string; `entry` is the key to lint. `vars` and\n"
                "`rules` are keyword-only. Mirrors [`compile_virtual`] for the virtual-FS surface.")},
+    {kIndex.name, TESSEL_FUNCTION(function<kIndex>), METH_FASTCALL | METH_KEYWORDS,
+     PyDoc_STR("index(source, *, vars=None, base_path=None)\n--\n\n"
+               "The index of an QUARL template source string, as a dict.\n\n"
+               "What the template and every module it loads define, use and link to, the\n"
+               "caller's variables it reads, and what fails the check gate. `tessel.index` wraps\n"
+               "it in a [`TemplateIndex`]. `vars` and `base_path` mirror [`check`].")},
+    {kIndexFile.name, TESSEL_FUNCTION(function<kIndexFile>), METH_FASTCALL | METH_KEYWORDS,
+     PyDoc_STR("index_file(path, *, vars=None)\n--\n\n"
+               "The index of an QUARL template file, as a dict (see [`index`]).")},
+    {kIndexVirtual.name, TESSEL_FUNCTION(function<kIndexVirtual>), METH_FASTCALL | METH_KEYWORDS,
+     PyDoc_STR("index_virtual(modules, entry, *, vars=None)\n--\n\n"
+               "The index of a module of an in-memory virtual filesystem, as a dict (see\n"
+               "[`index`]).")},
     {kScanImports.name, TESSEL_FUNCTION(function<kScanImports>), METH_FASTCALL | METH_KEYWORDS,
      PyDoc_STR("scan_imports(source, /)\n--\n\n"
                "Extract all import / re-export paths from an QUARL source string.\n\n"

@@ -27,6 +27,7 @@ from tessel._tessel import (
     scan_imports,
 )
 from tessel._tessel import __version__ as __version__
+from tessel._index import TemplateIndex, index, index_file, index_virtual
 
 
 def render_diagnostic(item: QuarlError | LintDiagnostic, source: str | bytes | None = None, *,
@@ -52,6 +53,7 @@ __all__ = [
     "Message",
     "QuarlError",
     "Span",
+    "TemplateIndex",
     "check",
     "check_file",
     "check_virtual",
@@ -59,6 +61,9 @@ __all__ = [
     "compile_file",
     "compile_virtual",
     "format",
+    "index",
+    "index_file",
+    "index_virtual",
     "lint",
     "lint_file",
     "lint_virtual",

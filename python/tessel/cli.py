@@ -18,7 +18,7 @@ from collections.abc import Callable, Sequence
 from typing import Any
 
 import tessel
-from tessel import QuarlError
+from tessel import QuarlError, Span, TemplateIndex
 from tessel._config import Configs
 from tessel._console import Console, OutputError
 from tessel._diagnostics import CommandError, Diagnostic, error_dict, escape_text, place_in_message
@@ -288,6 +288,77 @@ def run_scan_imports(run: Run) -> int:
     return status
 
 
+# ---- vars -------------------------------------------------------------------
+
+def _read(path: str) -> bytes | None:
+    try:
+        with open(path, "rb") as file:
+            return file.read()
+    except OSError:
+        return None
+
+
+def run_vars(run: Run) -> int:
+    from tessel._index import walk_inputs
+
+    args = run.args
+    templates, status = named_templates(run, args.paths)
+    several = len(templates) > 1
+
+    def place(template: Template, item: dict[str, Any]) -> tuple[str, Span | None, bytes | None]:
+        """Where an index item is: its module shown as errors show it, its span and the module's text."""
+        module = item.get("module")
+        span = Span(item["offset"], item["length"], item["line"], item["column"]) \
+            if item.get("line") is not None else None
+        if module is None or template.from_stdin or os.path.realpath(template.path) == module:
+            return template.shown, span, (template.source or "").encode() if template.from_stdin else _read(
+                template.path)
+        return os.path.relpath(module), span, _read(module)
+
+    def work(template: Template) -> int:
+        variables = run.variables(template)
+        if template.from_stdin:
+            ix: TemplateIndex = tessel.index(template.source or "")
+        else:
+            ix = tessel.index_file(template.compiler_path)
+        worst = EXIT_OK
+        for failure in ix.failures:
+            shown, span, text = place(template, failure)
+            run.console.diagnostic(Diagnostic("error", failure["code"], failure["message"], shown, None, span, text))
+            worst = EXIT_FAILED
+        if args.check is not None or variables is not None:
+            given = dict(variables or {})
+            if args.check is not None:
+                given.update(read_vars_file(args.check))
+            for problem in ix.check_vars(given):
+                shown, span, text = place(template, problem)
+                run.console.diagnostic(Diagnostic("error", "vars", f"{problem['path']}: {problem['message']}",
+                                                  shown, None, span, text))
+                worst = EXIT_FAILED
+            return worst
+        if several and not args.json:
+            run.console.out(f"{template.shown}:\n")
+        if args.schema:
+            run.console.out(json.dumps(ix.schema(), ensure_ascii=False, indent=2) + "\n")
+        elif args.json:
+            run.console.out(json.dumps({"inputs": ix.inputs, "overridable": ix.overridable},
+                                       ensure_ascii=False) + "\n")
+        else:
+            rows = [(depth, node) for depth, node in walk_inputs(ix.inputs)]
+            width = max((2 * depth + len(node["name"]) for depth, node in rows), default=0)
+            for depth, node in rows:
+                label = "  " * depth + node["name"]
+                kind = "|".join(node["types"]) + ("" if node["required"] else ", optional")
+                uses = f"  {', '.join(node['uses'])}" if node["uses"] else ""
+                line = f"  (line {node['line']})" if node.get("line") is not None else ""
+                run.console.out(f"{label:<{width}}  {kind}{uses}{line}\n")
+            if ix.overridable:
+                run.console.out(f"overridable: {', '.join(ix.overridable)}\n")
+        return worst
+
+    return max(status, for_each_template(run, templates, work))
+
+
 # ---- fmt --------------------------------------------------------------------
 
 def run_fmt(run: Run) -> int:
@@ -521,6 +592,18 @@ def build_parser() -> argparse.ArgumentParser:
                                                           "and exit 1 if any would")
     fmt.add_argument("--diff", action="store_true", help="change nothing; print what would change as a unified diff")
     fmt.set_defaults(run=run_fmt)
+
+    vars_ = commands.add_parser("vars", parents=[common, variables],
+                                help="list the variables templates read, as a tree or a JSON Schema",
+                                description="List the caller's variables a template reads: each path with its "
+                                            "type, how it is used and the line of its first use. With --check, "
+                                            "--vars or --set, check given variables against them instead: "
+                                            "every missing or mistyped path is reported, and the status is 1.")
+    vars_.add_argument("paths", nargs="+", metavar="PATH", help=PATHS_HELP)
+    vars_.add_argument("--schema", action="store_true", help="print a JSON Schema (draft 2020-12) of the variables")
+    vars_.add_argument("--json", action="store_true", help="print the variables as JSON")
+    vars_.add_argument("--check", metavar="FILE", help="check the variables of a JSON object in FILE")
+    vars_.set_defaults(run=run_vars)
 
     lint = commands.add_parser("lint", parents=[common, variables],
                                help="find likely mistakes in templates",

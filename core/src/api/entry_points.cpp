@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "format/formatter.hpp"
+#include "index/index.hpp"
 #include "lint/facts.hpp"
 #include "lint/report.hpp"
 #include "lint/rules.hpp"
@@ -16,6 +17,7 @@
 #include "modules/paths.hpp"
 #include "modules/sources.hpp"
 #include "quarl/compile.hpp"
+#include "quarl/index.hpp"
 #include "quarl/lint.hpp"
 #include "render/assembly.hpp"
 #include "render/interfaces.hpp"
@@ -247,6 +249,28 @@ Outcome<Value> lint(TemplateInput input, const CompileOptions& options, const Ru
   std::string file = input.kind == TemplateInput::Kind::Source ? std::string(kSourceEntryFile) : input.text;
   return at_boundary([&] {
     return with_entry(input, options, [&](const Entry& entry) { return lint_entry(entry, std::move(file), rules); });
+  });
+}
+
+Outcome<Value> index(TemplateInput input, const CompileOptions& options) {
+  return at_boundary([&] {
+    Entry entry;
+    std::vector<Error> failures;
+    try {
+      load(entry, input, options);
+    } catch (Error& error) {
+      entry.name_source(error);
+      // An entry that cannot be read, or whose own text does not parse,
+      // has nothing to index.
+      if (!entry.loader || entry.loader->modules().empty()) throw;
+      const Module& first = entry.loader->modules().front();
+      if (error.code() == ErrorCode::Syntax && error.module_text() == first.source.text) throw;
+      failures.push_back(std::move(error));
+    }
+    Module& module = entry.loader->modules().front();
+    // Loading stopped before the entry's own functions were bound.
+    if (!failures.empty() && module.context.defined.empty()) define_functions(module.context, module.source);
+    return build_index(*entry.loader, module, std::move(failures), options.vars.entries());
   });
 }
 

@@ -42,6 +42,9 @@ class Loader {
 
   // Keys of the loaded imports, each after the modules it imports.
   const std::vector<std::string>& dependencies() const noexcept { return loaded_; }
+  // Every module loaded, the entry first, in the order they started loading
+  // (a module whose loading failed included, as far as it got).
+  std::list<Module>& modules() noexcept { return modules_; }
   // The loaded module whose text is `text` (its address), or null.
   const Module* module_with_text(const std::string* text) const noexcept;
 

@@ -3,6 +3,7 @@
 // reverse, sort, unique, string, number.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <span>
 #include <string_view>
@@ -17,6 +18,9 @@ struct Builtin {
   std::string_view name;
   std::size_t min_args;
   std::size_t max_args;
+  // The value types each argument accepts, as JSON names them separated by
+  // spaces ("string", "string array"); empty for any value.
+  std::array<std::string_view, 3> accepts;
   // Takes evaluated arguments, their count within [min_args, max_args].
   // Throws a `quarl::builtin` Error.
   Value (*call)(std::span<const Value> args);

@@ -35,6 +35,15 @@ inline std::optional<Callee> find_callee(const Scope& scope, std::string_view na
   return std::nullopt;
 }
 
+// The same among a module's own names (its functions, imported ones
+// included).
+inline std::optional<Callee> find_callee(const ModuleNames& names, std::string_view name) noexcept {
+  if (const auto found = names.functions.find(name); found != names.functions.end())
+    return Callee{found->second, nullptr};
+  if (const Builtin* builtin = find_builtin(name)) return Callee{nullptr, builtin};
+  return std::nullopt;
+}
+
 // `alias.name(...)`: the function `module` exports as `name`, or none.
 inline std::optional<Callee> find_callee(const ImportedModule& module, std::string_view name) noexcept {
   const auto found = module.functions.find(name);

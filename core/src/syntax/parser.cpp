@@ -209,7 +209,9 @@ class Parser {
         case TokenKind::Directive:
           if (ends_list(directive_text(token), until)) return nodes;
           ++pos_;
+          last_end_ = 0;
           nodes.push_back(Node{token.offset, parse_directive(token)});
+          nodes.back().end = last_end_;
           continue;
       }
       ++pos_;
@@ -287,6 +289,8 @@ class Parser {
     const Token& token = tokens_[pos_];
     if (directive_text(token) == "@end") {
       ++pos_;
+      const Span line = line_span(token.offset);
+      last_end_ = line.offset + line.length;
       return;
     }
     fail_in_block(token, "expected @end to close " + std::string(kind) + " block, got " +
@@ -511,6 +515,7 @@ class Parser {
   }
 
   std::vector<OpenBlock> open_;  // innermost last
+  std::size_t last_end_ = 0;     // where the line of the last @end read ends
   const std::vector<Token>& tokens_;
   const ModuleText& text_;
   std::string_view source_;

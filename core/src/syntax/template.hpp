@@ -120,6 +120,9 @@ struct Node {
   std::variant<Text, Interpolation, EscapedBrace, If, For, Define, Import, Export, Include,
                MessageBlock, Block>
       data;
+  // A block directive (@if, @for, @define, @message, @block): where the line
+  // of its @end ends (its line feed excluded). 0 for other nodes.
+  std::size_t end = 0;
 };
 
 struct Extends {

@@ -1,0 +1,467 @@
+#include "index/index.hpp"
+
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+#include "index/inputs.hpp"
+#include "index/line_index.hpp"
+#include "lint/facts.hpp"
+#include "modules/names.hpp"
+#include "quarl/stack_guard.hpp"
+#include "render/callee.hpp"
+#include "support/limits.hpp"
+#include "syntax/links.hpp"
+
+namespace quarl {
+namespace {
+
+Value number(std::size_t n) { return Value::number(static_cast<double>(n)); }
+
+// Where a definition is: its module and span.
+struct Place {
+  const Module* module = nullptr;
+  Span span;
+};
+
+class ModuleIndexer;
+
+// What every module's indexer shares: the loader, the modules by text, the
+// line indexes, the failures.
+class Indexing {
+ public:
+  Indexing(Loader& loader, Module& entry, std::vector<Error> failures, ObjectView caller)
+      : loader_(loader), entry_(entry), failures_(std::move(failures)), caller_(caller), linked_(failures_.empty()) {
+    for (const Module* module = &entry; module; module = module->parent) chain_.push_back(module);
+  }
+
+  Value run();
+
+  Loader& loader() noexcept { return loader_; }
+  const Module& entry() const noexcept { return entry_; }
+  const std::vector<const Module*>& chain() const noexcept { return chain_; }  // the entry, then its parents
+  bool in_chain(const Module& module) const noexcept {
+    return std::find(chain_.begin(), chain_.end(), &module) != chain_.end();
+  }
+  const Module* module_with(const ModuleText& text) const { return loader_.module_with_text(text.get()); }
+  const LineIndex& lines(const Module& module) {
+    return lines_.try_emplace(&module, *module.source.text).first->second;
+  }
+  const LintFacts& facts(const Module& module) {
+    return facts_.try_emplace(&module, gather_facts(module.source, module.frontmatter)).first->second;
+  }
+  bool caller_gives(std::string_view name) const noexcept { return caller_.contains(name); }
+
+  // A name a module does not resolve, or a call that does not fit. Once
+  // loading failed, names it would have bound are missing: only what
+  // loading met is listed then.
+  void fail(Error error) {
+    if (linked_ && failures_.size() < kMaxDiagnosticsPerFile) failures_.push_back(std::move(error));
+  }
+
+  Value span_value(const Module& module, Span span, std::vector<Member> members = {}) {
+    const LineColumn place = lines(module).locate(span.offset);
+    members.push_back({"offset", number(span.offset)});
+    members.push_back({"length", number(span.length)});
+    members.push_back({"line", number(place.line)});
+    members.push_back({"column", number(place.column)});
+    return Value::object(std::span<const Member>(members));
+  }
+
+  // {"module", "offset", "length", "line", "column"} of a definition.
+  Value place_value(const Place& place) {
+    return span_value(*place.module, place.span, {{"module", Value::string(place.module->key)}});
+  }
+
+ private:
+  Value failure_value(const Error& error);
+
+  Loader& loader_;
+  Module& entry_;
+  std::vector<Error> failures_;
+  ObjectView caller_;
+  bool linked_;
+  std::vector<const Module*> chain_;
+  std::unordered_map<const Module*, LineIndex> lines_;
+  std::unordered_map<const Module*, LintFacts> facts_;
+};
+
+// The span of `name` in `text` when it is a view of it.
+std::optional<Span> view_span(const std::string& text, std::string_view name) noexcept {
+  if (name.data() < text.data() || name.data() + name.size() > text.data() + text.size()) return std::nullopt;
+  return Span{static_cast<std::size_t>(name.data() - text.data()), name.size()};
+}
+
+const char* range_kind(const Node& node) {
+  if (std::holds_alternative<If>(node.data)) return "if";
+  if (std::holds_alternative<For>(node.data)) return "for";
+  if (std::holds_alternative<Define>(node.data)) return "define";
+  if (std::holds_alternative<MessageBlock>(node.data)) return "message";
+  return "block";
+}
+
+// One module's definitions, references, links and ranges.
+class ModuleIndexer {
+ public:
+  ModuleIndexer(Indexing& indexing, const Module& module)
+      : ix_(indexing), module_(module), text_(*module.source.text), facts_(indexing.facts(module)) {}
+
+  Value run() {
+    frontmatter_definitions();
+    links();
+    walk(module_.source.body, false, nullptr);
+    return Value::object({{"key", Value::string(module_.key)},
+                          {"definitions", Value::array(std::move(definitions_))},
+                          {"references", Value::array(std::move(references_))},
+                          {"links", Value::array(std::move(links_))},
+                          {"ranges", Value::array(std::move(ranges_))}});
+  }
+
+ private:
+  struct Local {
+    std::string_view name;
+    Place place;
+  };
+
+  // ---- definitions ------------------------------------------------------------
+
+  void define(std::string_view name, const char* kind, std::optional<Span> span, std::vector<Member> extra = {}) {
+    if (!span) return;
+    extra.insert(extra.begin(), {{"name", Value::string(name)}, {"kind", Value::string(kind)}});
+    definitions_.push_back(ix_.span_value(module_, *span, std::move(extra)));
+  }
+
+  void frontmatter_definitions() {
+    for (const LintFacts::Named& variable : facts_.variables) define(variable.name, "variable", variable.span);
+    for (const LintFacts::ImportRecord& record : facts_.imports) {
+      if (record.form == ImportForm::Alias)
+        define(record.alias.name, "alias", record.alias.span, {{"target", key_or_null(record.path)}});
+      for (const LintFacts::Named& name : record.names)
+        define(name.name, "import", name.span, {{"target", key_or_null(record.path)}});
+    }
+    for (const LintFacts::ExportRecord& exported : facts_.exports)
+      if (exported.form != ExportForm::ReExportAll) define(exported.name, "export", exported.span);
+    if (module_.source.frontmatter) {
+      // The frontmatter block, from its first --- line to the end of its last.
+      std::size_t end = text_.size();
+      for (std::size_t line = text_.find('\n'); line != std::string::npos; line = text_.find('\n', line + 1))
+        if (text_.compare(line + 1, 3, "---") == 0) {
+          end = std::min(text_.find('\n', line + 1), text_.size());
+          break;
+        }
+      ranges_.push_back(ix_.span_value(module_, Span{0, end}, {{"kind", Value::string("frontmatter")}}));
+    }
+  }
+
+  Value key_or_null(std::string_view path) {
+    try {
+      return Value::string(ix_.loader().resolve(module_.key, path));
+    } catch (const Error&) {
+      return Value::null();
+    }
+  }
+
+  // ---- links ---------------------------------------------------------------------
+
+  void links() {
+    for (const ModuleLink& link : module_links(module_.source, module_.frontmatter.imports)) {
+      if (link.kind == ModuleLink::Kind::Export && link.exported->form == ExportForm::ExportName) continue;
+      static constexpr const char* kKinds[] = {"extends", "frontmatter_import", "import", "export"};
+      std::optional<Span> span = view_span(text_, link.path);
+      if (!span && link.kind == ModuleLink::Kind::FrontmatterImport) span = facts_.imports[link.index].span;
+      if (!span) span = line_span(text_, link.offset);
+      std::vector<Member> members{{"kind", Value::string(kKinds[static_cast<int>(link.kind)])},
+                                  {"path", Value::string(link.path)}};
+      try {
+        const std::string key = ix_.loader().resolve(module_.key, link.path);
+        members.push_back({"target", Value::string(key)});
+        if (link.kind == ModuleLink::Kind::Import && link.import->form == ImportForm::Alias)
+          alias_targets_.emplace(link.import->alias, key);
+      } catch (const Error& error) {
+        members.push_back({"target", Value::null()});
+        members.push_back({"error", Value::object({{"code", Value::string(error.code_string())},
+                                                   {"message", Value::string(error.message())}})});
+      }
+      links_.push_back(ix_.span_value(module_, *span, std::move(members)));
+    }
+    for (const LintFacts::ImportRecord& record : facts_.imports)
+      if (record.form == ImportForm::Alias && !alias_targets_.contains(record.alias.name))
+        if (Value key = key_or_null(record.path); !key.is_null())
+          alias_targets_.emplace(record.alias.name, std::string(key.as_string()));
+  }
+
+  // ---- the walk --------------------------------------------------------------------
+
+  // `in_function`: the walk is inside this module's @define `function`.
+  void walk(const NodeList& nodes, bool in_function, const Define* function) {
+    check_stack();
+    for (const Node& node : nodes) {
+      if (node.end != 0)
+        ranges_.push_back(ix_.span_value(module_, Span{node.offset, node.end - node.offset},
+                                         {{"kind", Value::string(range_kind(node))}}));
+      std::visit([&](const auto& data) { visit(node, data, in_function, function); }, node.data);
+    }
+  }
+
+  Span scope_of(const Node& node) const { return Span{node.offset, (node.end ? node.end : node.offset) - node.offset}; }
+
+  template <class T>
+  void visit(const Node&, const T&, bool, const Define*) {}
+
+  void visit(const Node&, const Interpolation& interpolation, bool in_function, const Define* function) {
+    expression(interpolation.expr, in_function, function);
+  }
+  void visit(const Node&, const If& branch, bool in_function, const Define* function) {
+    condition(branch.condition, in_function, function);
+    walk(branch.then_body, in_function, function);
+    for (const ElseIf& other : branch.else_ifs) {
+      condition(other.condition, in_function, function);
+      walk(other.body, in_function, function);
+    }
+    if (branch.else_body) walk(branch.else_body->body, in_function, function);
+  }
+  void visit(const Node& node, const For& loop, bool in_function, const Define* function) {
+    expression(loop.iterable, in_function, function);
+    const std::size_t before = locals_.size();
+    for (const std::string_view name : {loop.variable, loop.value_variable.value_or(std::string_view())}) {
+      const std::optional<Span> span = view_span(text_, name);
+      if (name.empty() || !span) continue;
+      define(name, "loop", span, {{"scope", ix_.span_value(module_, scope_of(node))}});
+      locals_.push_back({name, Place{&module_, *span}});
+    }
+    walk(loop.body, in_function, function);
+    locals_.resize(before);
+  }
+  void visit(const Node& node, const Define& define, bool, const Define*) {
+    std::vector<Value> params;
+    for (const Param& param : define.params)
+      params.push_back(Value::object({{"name", Value::string(param.name)},
+                                      {"default", param.default_value ? *param.default_value : Value::null()},
+                                      {"required", Value::boolean(!param.default_value)}}));
+    this->define(define.name, "function", view_span(text_, define.name),
+                 {{"parameters", Value::array(std::move(params))}, {"scope", ix_.span_value(module_, scope_of(node))}});
+    const std::size_t before = locals_.size();
+    for (const Param& param : define.params) {
+      const std::optional<Span> span = view_span(text_, param.name);
+      if (!span) continue;
+      this->define(param.name, "parameter", span, {{"scope", ix_.span_value(module_, scope_of(node))}});
+      locals_.push_back({param.name, Place{&module_, *span}});
+    }
+    walk(define.body, true, &define);
+    locals_.resize(before);
+  }
+  void visit(const Node& node, const Block& block, bool in_function, const Define* function) {
+    const std::optional<Span> span = view_span(text_, block.name);
+    std::vector<Member> extra;
+    if (const std::optional<Place> overridden = overridden_block(block.name)) {
+      extra.push_back({"overrides", ix_.place_value(*overridden)});
+      if (span) reference(block.name, "block", *span, ix_.place_value(*overridden));
+    }
+    define(block.name, "block", span ? span : std::optional<Span>(line_span(text_, node.offset)), std::move(extra));
+    walk(block.body, in_function, function);
+  }
+  void visit(const Node&, const MessageBlock& message, bool in_function, const Define* function) {
+    if (const auto* role = std::get_if<Expr>(&message.role)) expression(*role, in_function, function);
+    walk(message.body, in_function, function);
+  }
+  void visit(const Node& node, const Include& include, bool, const Define*) {
+    const std::optional<Span> span = view_span(text_, include.alias);
+    alias_reference(include.alias, span ? *span : line_span(text_, node.offset), "include", true);
+  }
+
+  // The block a @block of this module overrides: the nearest template up
+  // its chain that declares one of that name.
+  std::optional<Place> overridden_block(std::string_view name) const {
+    for (const Module* parent = module_.parent; parent; parent = parent->parent)
+      for (const Node& node : parent->source.body)
+        if (const auto* block = std::get_if<Block>(&node.data); block && block->name == name)
+          if (const std::optional<Span> span = view_span(*parent->source.text, block->name))
+            return Place{parent, *span};
+    return std::nullopt;
+  }
+
+  // ---- references ----------------------------------------------------------------
+
+  void reference(std::string_view name, const char* kind, Span span, Value resolves) {
+    references_.push_back(ix_.span_value(
+        module_, span,
+        {{"name", Value::string(name)}, {"kind", Value::string(kind)}, {"resolves", std::move(resolves)}}));
+  }
+
+  void condition(const Condition& tested, bool in_function, const Define* function) {
+    std::visit(
+        [&](const auto& leaf) {
+          using T = std::decay_t<decltype(leaf)>;
+          if constexpr (std::is_same_v<T, Truthy> || std::is_same_v<T, Not>) {
+            expression(leaf.expr, in_function, function);
+          } else if constexpr (std::is_same_v<T, Eq> || std::is_same_v<T, Ne>) {
+            expression(leaf.left, in_function, function);
+            expression(leaf.right, in_function, function);
+          } else {
+            for (const Condition& operand : leaf.operands) condition(operand, in_function, function);
+          }
+        },
+        tested.node);
+  }
+
+  void expression(const Expr& expr, bool in_function, const Define* function) {
+    if (const auto* var = std::get_if<Var>(&expr.node)) return variable(var->name, in_function);
+    if (const auto* path = std::get_if<DotPath>(&expr.node)) return variable(path->root, in_function);
+    if (const auto* call = std::get_if<Call>(&expr.node)) {
+      this->call(*call);
+      for (const Expr& argument : call->args) expression(argument, in_function, function);
+    } else if (const auto* qualified = std::get_if<QualifiedCall>(&expr.node)) {
+      this->call(*qualified);
+      for (const Expr& argument : qualified->args) expression(argument, in_function, function);
+    }
+  }
+
+  void variable(std::string_view name, bool in_function) {
+    const std::optional<Span> span = view_span(text_, name);
+    if (!span) return;
+    for (auto it = locals_.rbegin(); it != locals_.rend(); ++it)
+      if (it->name == name) return reference(name, "variable", *span, ix_.place_value(it->place));
+    if (const std::optional<Place> place = module_variable(name, in_function))
+      return reference(name, "variable", *span, ix_.place_value(*place));
+    // The entry's render, and the entry's own functions, read the caller's
+    // variables; any other module has only its own.
+    const bool reads_caller = in_function ? &module_ == &ix_.entry() : ix_.in_chain(module_);
+    if (reads_caller) return reference(name, "variable", *span, Value::object({{"input", Value::string(name)}}));
+    reference(name, "variable", *span, Value::null());
+    ix_.fail(Error::undefined_var(std::string(name), span, module_.source.text));
+  }
+
+  // Where a module-level variable is defined: in the frontmatter of the
+  // template whose variables the node renders with (the chain's, child
+  // first, for the entry's render), or the import that bound `prompt`.
+  std::optional<Place> module_variable(std::string_view name, bool in_function) {
+    std::vector<const Module*> owners{&module_};
+    if (!in_function && ix_.in_chain(module_)) owners = ix_.chain();
+    for (const Module* owner : owners)
+      for (const LintFacts::Named& variable : ix_.facts(*owner).variables)
+        if (variable.name == name && variable.span) return Place{owner, *variable.span};
+    if (name == "prompt" && module_.context.variables.contains("prompt") && !ix_.caller_gives("prompt"))
+      for (const LintFacts::ImportRecord& record : facts_.imports)
+        if (record.span && (record.form == ImportForm::Merge ||
+                            std::any_of(record.names.begin(), record.names.end(),
+                                        [](const LintFacts::Named& n) { return n.name == "prompt"; })))
+          return Place{&module_, *record.span};
+    return std::nullopt;
+  }
+
+  Value function_place(const FunctionDef& function) {
+    const Module* owner = ix_.module_with(function.source->text);
+    const std::optional<Span> span = owner ? view_span(*owner->source.text, function.name) : std::nullopt;
+    if (!owner || !span) return Value::null();
+    return ix_.place_value(Place{owner, *span});
+  }
+
+  void call(const Call& call) {
+    const std::optional<Span> span = view_span(text_, call.name);
+    if (!span) return;
+    const std::optional<Callee> callee = find_callee(module_.context, call.name);
+    if (!callee) {
+      reference(call.name, "call", *span, Value::null());
+      return ix_.fail(Error::undefined_fn(std::string(call.name), span, module_.source.text));
+    }
+    reference(call.name, "call", *span,
+              callee->function ? function_place(*callee->function)
+                               : Value::object({{"builtin", Value::string(call.name)}}));
+    fits(*callee, call.name, call.args.size(), *span);
+  }
+
+  void call(const QualifiedCall& call) {
+    const std::optional<Span> alias = view_span(text_, call.alias);
+    const std::optional<Span> name = view_span(text_, call.name);
+    if (!alias || !name) return;
+    const Span whole{alias->offset, name->offset + name->length - alias->offset};
+    const std::string shown = call_display(call);
+    const auto module = module_.context.modules.find(call.alias);
+    alias_reference(call.alias, *alias, "alias", false);
+    if (module == module_.context.modules.end()) return reference(shown, "member", whole, Value::null());
+    const std::optional<Callee> callee = find_callee(*module->second, call.name);
+    if (!callee) {
+      reference(shown, "member", whole, Value::null());
+      return ix_.fail(Error::undefined_fn(shown, whole, module_.source.text));
+    }
+    reference(shown, "member", whole, function_place(*callee->function));
+    fits(*callee, shown, call.args.size(), whole);
+  }
+
+  void fits(const Callee& callee, std::string_view shown, std::size_t given, Span span) {
+    try {
+      check_arity(callee, shown, given, span, module_.source.text);
+    } catch (Error& error) {
+      ix_.fail(std::move(error));
+    }
+  }
+
+  // A use of an import alias: resolves to where this module imports it.
+  void alias_reference(std::string_view alias, Span span, const char* kind, bool include) {
+    for (const LintFacts::ImportRecord& record : facts_.imports)
+      if (record.form == ImportForm::Alias && record.alias.name == alias && record.alias.span) {
+        reference(alias, kind, span, ix_.place_value(Place{&module_, *record.alias.span}));
+        if (include)
+          if (const auto target = alias_targets_.find(alias); target != alias_targets_.end())
+            links_.push_back(ix_.span_value(module_, span,
+                                            {{"kind", Value::string("include")},
+                                             {"path", Value::string(alias)},
+                                             {"target", Value::string(target->second)}}));
+        return;
+      }
+    reference(alias, kind, span, Value::null());
+    if (!module_.context.modules.contains(alias))
+      ix_.fail(Error::undefined_var(std::string(alias), span, module_.source.text));
+  }
+
+  Indexing& ix_;
+  const Module& module_;
+  const std::string& text_;
+  const LintFacts& facts_;
+  std::vector<Local> locals_;
+  std::unordered_map<std::string_view, std::string> alias_targets_;
+  std::vector<Value> definitions_;
+  std::vector<Value> references_;
+  std::vector<Value> links_;
+  std::vector<Value> ranges_;
+};
+
+Value Indexing::failure_value(const Error& error) {
+  std::vector<Member> members{{"code", Value::string(error.code_string())}, {"message", Value::string(error.message())}};
+  const Module* in = error.module_text() ? module_with(error.module_text()) : nullptr;
+  members.push_back({"module", in ? Value::string(in->key) : Value::null()});
+  if (!in || !error.span()) return Value::object(std::span<const Member>(members));
+  return span_value(*in, *error.span(), std::move(members));
+}
+
+Value Indexing::run() {
+  std::vector<Value> modules;
+  for (Module& module : loader_.modules())
+    if (module.source.text) modules.push_back(ModuleIndexer(*this, module).run());
+  // The chain's frontmatter variables, root first: a caller's value of the
+  // same name overrides them.
+  std::vector<Value> overridable;
+  std::unordered_set<std::string_view> template_names;
+  for (auto it = chain_.rbegin(); it != chain_.rend(); ++it)
+    for (const LintFacts::Named& variable : facts(**it).variables)
+      if (template_names.insert(variable.name).second) overridable.push_back(Value::string(variable.name));
+  if (entry_.context.variables.contains("prompt") && !caller_.contains("prompt")) template_names.insert("prompt");
+  Value inputs = inputs_value(infer_inputs(entry_, template_names));
+  std::vector<Value> failures;
+  for (const Error& error : failures_) failures.push_back(failure_value(error));
+  return Value::object({{"version", Value::number(1)},
+                        {"entry", Value::string(entry_.key)},
+                        {"modules", Value::array(std::move(modules))},
+                        {"inputs", std::move(inputs)},
+                        {"overridable", Value::array(std::move(overridable))},
+                        {"failures", Value::array(std::move(failures))}});
+}
+
+}  // namespace
+
+Value build_index(Loader& loader, Module& entry, std::vector<Error> failures, ObjectView caller) {
+  return Indexing(loader, entry, std::move(failures), caller).run();
+}
+
+}  // namespace quarl
