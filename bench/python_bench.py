@@ -53,6 +53,10 @@ def import_ms(statement):
     return (best(statement) - best("pass")) * 1e3
 
 
+# About 1 MB of template: a loop with a field and a builtin call, repeated.
+LARGE = "@for t in ts:\n{{ t.a }} {{ upper(name) }}\n@end\n" * 22000
+
+
 def main():
     print(f"{'import tessel':<40} {import_ms('import tessel'):9.2f} ms")
     print(f"{'import tessel.cli':<40} {import_ms('import tessel.cli'):9.2f} ms")
@@ -68,6 +72,8 @@ def main():
         (f"{template.name} with a source map", lambda: tessel.compile(source, vars=variables, source_map=True), 500),
         ("check() of the same", lambda: tessel.check(source, vars=variables), 500),
         ("lint() of the same", lambda: tessel.lint(source, vars=variables), 500),
+        ("index() of the same", lambda: tessel.index(source), 500),
+        ("index() of 1 MB (loops, calls, fields)", lambda: tessel.index(LARGE), 2),
     ]
     for name, function, calls in rows:
         print(f"{name:<40} {per_call(function, calls):9.2f} us/call")

@@ -277,14 +277,16 @@ PyObject* run_lint(const ModuleState& state, CoreInput&& input, const quarl::Rul
   return make_lint_result(state, std::move(*result));
 }
 
-// The index as a dict, which tessel.TemplateIndex wraps.
+// The index as its canonical JSON text, which tessel.TemplateIndex reads
+// when it is first asked for something: an editor that indexes on every
+// keystroke pays for the Python objects of what it looks at only.
 PyObject* run_index(const ModuleState& state, CoreInput&& input) {
-  quarl::Outcome<Value> result =
+  quarl::Outcome<std::string> result =
       released(std::move(input), [](quarl::TemplateInput owned, const quarl::CompileOptions& options) {
         return quarl::index(std::move(owned), options);
       });
   if (!result) return raise_failure(state, result.error());
-  return to_python(*result);
+  return to_python(std::string_view(*result));
 }
 
 PyObject* run_format(const ModuleState& state, std::string source) {
@@ -671,16 +673,16 @@ PyMethodDef function_defs[] = {
                "`rules` are keyword-only. Mirrors [`compile_virtual`] for the virtual-FS surface.")},
     {kIndex.name, TESSEL_FUNCTION(function<kIndex>), METH_FASTCALL | METH_KEYWORDS,
      PyDoc_STR("index(source, *, vars=None, base_path=None)\n--\n\n"
-               "The index of an QUARL template source string, as a dict.\n\n"
+               "The index of an QUARL template source string, as canonical JSON text.\n\n"
                "What the template and every module it loads define, use and link to, the\n"
                "caller's variables it reads, and what fails the check gate. `tessel.index` wraps\n"
                "it in a [`TemplateIndex`]. `vars` and `base_path` mirror [`check`].")},
     {kIndexFile.name, TESSEL_FUNCTION(function<kIndexFile>), METH_FASTCALL | METH_KEYWORDS,
      PyDoc_STR("index_file(path, *, vars=None)\n--\n\n"
-               "The index of an QUARL template file, as a dict (see [`index`]).")},
+               "The index of an QUARL template file, as canonical JSON text (see [`index`]).")},
     {kIndexVirtual.name, TESSEL_FUNCTION(function<kIndexVirtual>), METH_FASTCALL | METH_KEYWORDS,
      PyDoc_STR("index_virtual(modules, entry, *, vars=None)\n--\n\n"
-               "The index of a module of an in-memory virtual filesystem, as a dict (see\n"
+               "The index of a module of an in-memory virtual filesystem, as canonical JSON text (see\n"
                "[`index`]).")},
     {kScanImports.name, TESSEL_FUNCTION(function<kScanImports>), METH_FASTCALL | METH_KEYWORDS,
      PyDoc_STR("scan_imports(source, /)\n--\n\n"

@@ -32,13 +32,30 @@ class TemplateIndex:
     variables a caller's value replaces; `failures` what does not check
     (each with `code`, `message` and, where known, `module` and a place)."""
 
-    __slots__ = ("_data",)
-    _data: dict[str, Any]
+    __slots__ = ("_parsed", "_text")
+    _parsed: dict[str, Any] | None
+    _text: str | None
 
     def __init__(self, data: Mapping[str, Any]) -> None:
         if not isinstance(data, Mapping) or not {"entry", "modules", "inputs", "failures"} <= set(data):
             raise TypeError("TemplateIndex() takes the dict an index returns")
-        object.__setattr__(self, "_data", copy.deepcopy(dict(data)))
+        object.__setattr__(self, "_parsed", copy.deepcopy(dict(data)))
+        object.__setattr__(self, "_text", None)
+
+    @classmethod
+    def _from_json(cls, text: str) -> TemplateIndex:
+        """The index of the extension's canonical JSON text, read on first use."""
+        index = cls.__new__(cls)
+        object.__setattr__(index, "_parsed", None)
+        object.__setattr__(index, "_text", text)
+        return index
+
+    @property
+    def _data(self) -> dict[str, Any]:
+        if self._parsed is None:
+            object.__setattr__(self, "_parsed", json.loads(self._text or "{}"))
+        assert self._parsed is not None
+        return self._parsed
 
     def __setattr__(self, name: str, value: object) -> None:
         raise AttributeError("TemplateIndex is immutable")
@@ -95,6 +112,8 @@ class TemplateIndex:
         return copy.deepcopy(self._data)
 
     def to_json(self) -> str:
+        if self._text is not None:
+            return self._text
         return json.dumps(self._data, ensure_ascii=False, sort_keys=True, separators=(",", ":"))
 
     def __reduce__(self) -> tuple[type[TemplateIndex], tuple[dict[str, Any]]]:
@@ -104,7 +123,7 @@ class TemplateIndex:
         return isinstance(other, TemplateIndex) and self._data == other._data
 
     def __hash__(self) -> int:
-        return hash(self.to_json())
+        return hash(json.dumps(self._data, sort_keys=True))
 
     def __repr__(self) -> str:
         return (f"TemplateIndex(entry={self.entry!r}, modules={len(self._data['modules'])}, "
@@ -205,15 +224,15 @@ def index(source: str, *, vars: Mapping[str, Any] | None = None,
     fails the check gate. A template that parses is indexed as far as it
     goes (its failures listed); one that does not parse raises its
     `QuarlError`. `vars` and `base_path` as for `check`."""
-    return TemplateIndex(_tessel.index(source, vars=vars, base_path=base_path))
+    return TemplateIndex._from_json(_tessel.index(source, vars=vars, base_path=base_path))
 
 
 def index_file(path: str | os.PathLike[str], *, vars: Mapping[str, Any] | None = None) -> TemplateIndex:
     """The index of a template file (see `index`)."""
-    return TemplateIndex(_tessel.index_file(path, vars=vars))
+    return TemplateIndex._from_json(_tessel.index_file(path, vars=vars))
 
 
 def index_virtual(modules: Mapping[str, str], entry: str, *,
                   vars: Mapping[str, Any] | None = None) -> TemplateIndex:
     """The index of a module of an in-memory map of module texts (see `index`)."""
-    return TemplateIndex(_tessel.index_virtual(modules, entry, vars=vars))
+    return TemplateIndex._from_json(_tessel.index_virtual(modules, entry, vars=vars))

@@ -4,12 +4,13 @@
 // command line and anything else that reads a template without rendering it.
 #pragma once
 
+#include <string>
+
 #include "quarl/compile.hpp"
-#include "quarl/value.hpp"
 
 namespace quarl {
 
-// The canonical index value:
+// The index as canonical JSON text (keys sorted), of the value:
 //   {"version": 1, "entry": key, "modules": [{"key", "definitions",
 //    "references", "links", "ranges"}], "inputs": [...], "overridable":
 //    [names], "failures": [{"code", "message", "module", "offset",
@@ -18,6 +19,6 @@ namespace quarl {
 // does not fit, an import that fails) is indexed as far as it goes, with
 // the failures listed; only an entry that cannot be read or does not parse
 // fails the call, with compile's error.
-Outcome<Value> index(TemplateInput input, const CompileOptions& options);
+Outcome<std::string> index(TemplateInput input, const CompileOptions& options);
 
 }  // namespace quarl

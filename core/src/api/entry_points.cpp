@@ -252,7 +252,7 @@ Outcome<Value> lint(TemplateInput input, const CompileOptions& options, const Ru
   });
 }
 
-Outcome<Value> index(TemplateInput input, const CompileOptions& options) {
+Outcome<std::string> index(TemplateInput input, const CompileOptions& options) {
   return at_boundary([&] {
     Entry entry;
     std::vector<Error> failures;

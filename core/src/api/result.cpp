@@ -12,6 +12,8 @@
 #endif
 
 #include "quarl/result.hpp"
+
+#include "api/json_string.hpp"
 #include "quarl/stack_guard.hpp"
 #include "support/utf8.hpp"
 
@@ -263,6 +265,8 @@ bool holds_valid_utf8(const CompileResult& result) noexcept {
   }
   return all_valid_utf8(result.warnings) && all_valid_utf8(result.dependencies);
 }
+
+void append_json_string(std::string& out, std::string_view text) { write_string(out, text, true); }
 
 std::string canonical_text(const Value& value, bool validated) {
   std::string out;

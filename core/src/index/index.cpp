@@ -6,9 +6,11 @@
 #include <utility>
 
 #include "index/inputs.hpp"
+#include "index/json_text.hpp"
 #include "index/line_index.hpp"
 #include "lint/facts.hpp"
 #include "modules/names.hpp"
+#include "quarl/result.hpp"
 #include "quarl/stack_guard.hpp"
 #include "render/callee.hpp"
 #include "support/limits.hpp"
@@ -17,7 +19,8 @@
 namespace quarl {
 namespace {
 
-Value number(std::size_t n) { return Value::number(static_cast<double>(n)); }
+// A JSON member written ahead of time: its key and its text.
+using Member = std::pair<std::string_view, std::string>;
 
 // Where a definition is: its module and span.
 struct Place {
@@ -36,7 +39,7 @@ class Indexing {
     for (const Module* module = &entry; module; module = module->parent) chain_.push_back(module);
   }
 
-  Value run();
+  std::string run();
 
   Loader& loader() noexcept { return loader_; }
   const Module& entry() const noexcept { return entry_; }
@@ -49,7 +52,8 @@ class Indexing {
     return lines_.try_emplace(&module, *module.source.text).first->second;
   }
   const LintFacts& facts(const Module& module) {
-    return facts_.try_emplace(&module, gather_facts(module.source, module.frontmatter)).first->second;
+    if (const auto found = facts_.find(&module); found != facts_.end()) return found->second;
+    return facts_.emplace(&module, gather_facts(module.source, module.frontmatter)).first->second;
   }
   bool caller_gives(std::string_view name) const noexcept { return caller_.contains(name); }
 
@@ -60,22 +64,54 @@ class Indexing {
     if (linked_ && failures_.size() < kMaxDiagnosticsPerFile) failures_.push_back(std::move(error));
   }
 
-  Value span_value(const Module& module, Span span, std::vector<Member> members = {}) {
-    const LineColumn place = lines(module).locate(span.offset);
-    members.push_back({"offset", number(span.offset)});
-    members.push_back({"length", number(span.length)});
-    members.push_back({"line", number(place.line)});
-    members.push_back({"column", number(place.column)});
-    return Value::object(std::span<const Member>(members));
+  // {"column", "length", "line", "module", "offset"} of a definition.
+  std::string place_value(const Place& place) {
+    const LineColumn at = lines(*place.module).locate(place.span.offset);
+    std::string out;
+    out.reserve(96 + place.module->key.size());
+    {
+      json::Object o(out);
+      o.number("column", at.column);
+      o.number("length", place.span.length);
+      o.number("line", at.line);
+      o.string("module", place.module->key);
+      o.number("offset", place.span.offset);
+    }
+    return out;
   }
 
-  // {"module", "offset", "length", "line", "column"} of a definition.
-  Value place_value(const Place& place) {
-    return span_value(*place.module, place.span, {{"module", Value::string(place.module->key)}});
+  // Writes the members of a spanned item ("column", "kind", "length",
+  // "line", then "name" when given, "offset", then `after`, whose keys
+  // sort after "offset") as an object into `out`.
+  void item(std::string& out, const Module& module, Span span, std::string_view kind,
+            std::optional<std::string_view> name, std::initializer_list<Member> after = {}) {
+    const LineColumn at = lines(module).locate(span.offset);
+    json::Object o(out);
+    o.number("column", at.column);
+    o.string("kind", kind);
+    o.number("length", span.length);
+    o.number("line", at.line);
+    if (name) o.string("name", *name);
+    o.number("offset", span.offset);
+    for (const auto& [key, text] : after) o.raw(key, text);
+  }
+
+  // {"column", "length", "line", "offset"}: a span on its own.
+  std::string span_value(const Module& module, Span span) {
+    const LineColumn at = lines(module).locate(span.offset);
+    std::string out;
+    {
+      json::Object o(out);
+      o.number("column", at.column);
+      o.number("length", span.length);
+      o.number("line", at.line);
+      o.number("offset", span.offset);
+    }
+    return out;
   }
 
  private:
-  Value failure_value(const Error& error);
+  std::string failure_value(const Error& error);
 
   Loader& loader_;
   Module& entry_;
@@ -107,15 +143,20 @@ class ModuleIndexer {
   ModuleIndexer(Indexing& indexing, const Module& module)
       : ix_(indexing), module_(module), text_(*module.source.text), facts_(indexing.facts(module)) {}
 
-  Value run() {
+  std::string run() {
     frontmatter_definitions();
     links();
     walk(module_.source.body, false, nullptr);
-    return Value::object({{"key", Value::string(module_.key)},
-                          {"definitions", Value::array(std::move(definitions_))},
-                          {"references", Value::array(std::move(references_))},
-                          {"links", Value::array(std::move(links_))},
-                          {"ranges", Value::array(std::move(ranges_))}});
+    std::string out;
+    {
+      json::Object o(out);
+      o.raw("definitions", std::move(definitions_).take());
+      o.string("key", module_.key);
+      o.raw("links", std::move(links_).take());
+      o.raw("ranges", std::move(ranges_).take());
+      o.raw("references", std::move(references_).take());
+    }
+    return out;
   }
 
  private:
@@ -126,10 +167,9 @@ class ModuleIndexer {
 
   // ---- definitions ------------------------------------------------------------
 
-  void define(std::string_view name, const char* kind, std::optional<Span> span, std::vector<Member> extra = {}) {
-    if (!span) return;
-    extra.insert(extra.begin(), {{"name", Value::string(name)}, {"kind", Value::string(kind)}});
-    definitions_.push_back(ix_.span_value(module_, *span, std::move(extra)));
+  // `after`: members whose keys sort after "offset", in order.
+  void define(std::string_view name, const char* kind, std::optional<Span> span, std::initializer_list<Member> after = {}) {
+    if (span) ix_.item(definitions_.next(), module_, *span, kind, name, after);
   }
 
   void frontmatter_definitions() {
@@ -140,8 +180,22 @@ class ModuleIndexer {
       for (const LintFacts::Named& name : record.names)
         define(name.name, "import", name.span, {{"target", key_or_null(record.path)}});
     }
-    for (const LintFacts::ExportRecord& exported : facts_.exports)
-      if (exported.form != ExportForm::ReExportAll) define(exported.name, "export", exported.span);
+    for (const LintFacts::ExportRecord& exported : facts_.exports) {
+      if (exported.form == ExportForm::ReExportAll) continue;
+      define(exported.name, "export", exported.span);
+      // What an @export names: the module's own function, or the one it
+      // re-exports.
+      const FunctionDef* function = nullptr;
+      if (exported.form == ExportForm::ExportName) {
+        if (const auto found = module_.context.functions.find(exported.name); found != module_.context.functions.end())
+          function = found->second;
+      } else if (const auto found = module_.exports.functions.find(exported.name);
+                 found != module_.exports.functions.end()) {
+        function = found->second;
+      }
+      const std::optional<Span> name = view_span(text_, exported.name);
+      if (function && name) reference(exported.name, "export", *name, function_place(*function));
+    }
     if (module_.source.frontmatter) {
       // The frontmatter block, from its first --- line to the end of its last.
       std::size_t end = text_.size();
@@ -150,16 +204,23 @@ class ModuleIndexer {
           end = std::min(text_.find('\n', line + 1), text_.size());
           break;
         }
-      ranges_.push_back(ix_.span_value(module_, Span{0, end}, {{"kind", Value::string("frontmatter")}}));
+      ix_.item(ranges_.next(), module_, Span{0, end}, "frontmatter", std::nullopt);
     }
   }
 
-  Value key_or_null(std::string_view path) {
+  // The key `path` resolves to from this module, or none.
+  std::optional<std::string> key_of(std::string_view path) {
     try {
-      return Value::string(ix_.loader().resolve(module_.key, path));
+      return ix_.loader().resolve(module_.key, path);
     } catch (const Error&) {
-      return Value::null();
+      return std::nullopt;
     }
+  }
+  std::string key_or_null(std::string_view path) {
+    const std::optional<std::string> key = key_of(path);
+    std::string out = key ? "" : "null";
+    if (key) json::append_string(out, *key);
+    return out;
   }
 
   // ---- links ---------------------------------------------------------------------
@@ -171,24 +232,40 @@ class ModuleIndexer {
       std::optional<Span> span = view_span(text_, link.path);
       if (!span && link.kind == ModuleLink::Kind::FrontmatterImport) span = facts_.imports[link.index].span;
       if (!span) span = line_span(text_, link.offset);
-      std::vector<Member> members{{"kind", Value::string(kKinds[static_cast<int>(link.kind)])},
-                                  {"path", Value::string(link.path)}};
+      std::optional<std::string> key;
+      std::optional<Error> failed;
       try {
-        const std::string key = ix_.loader().resolve(module_.key, link.path);
-        members.push_back({"target", Value::string(key)});
+        key = ix_.loader().resolve(module_.key, link.path);
         if (link.kind == ModuleLink::Kind::Import && link.import->form == ImportForm::Alias)
-          alias_targets_.emplace(link.import->alias, key);
+          alias_targets_.emplace(link.import->alias, *key);
       } catch (const Error& error) {
-        members.push_back({"target", Value::null()});
-        members.push_back({"error", Value::object({{"code", Value::string(error.code_string())},
-                                                   {"message", Value::string(error.message())}})});
+        failed = error;
       }
-      links_.push_back(ix_.span_value(module_, *span, std::move(members)));
+      write_link(*span, kKinds[static_cast<int>(link.kind)], link.path, key, failed);
     }
     for (const LintFacts::ImportRecord& record : facts_.imports)
       if (record.form == ImportForm::Alias && !alias_targets_.contains(record.alias.name))
-        if (Value key = key_or_null(record.path); !key.is_null())
-          alias_targets_.emplace(record.alias.name, std::string(key.as_string()));
+        if (std::optional<std::string> key = key_of(record.path)) alias_targets_.emplace(record.alias.name, std::move(*key));
+  }
+
+  // {"column", "error", "kind", "length", "line", "offset", "path", "target"}.
+  void write_link(Span span, std::string_view kind, std::string_view path, const std::optional<std::string>& target,
+                  const std::optional<Error>& failed) {
+    const LineColumn at = ix_.lines(module_).locate(span.offset);
+    json::Object o(links_.next());
+    o.number("column", at.column);
+    if (failed) {
+      json::Object error(o.key("error"));
+      error.string("code", failed->code_string());
+      error.string("message", failed->message());
+    }
+    o.string("kind", kind);
+    o.number("length", span.length);
+    o.number("line", at.line);
+    o.number("offset", span.offset);
+    o.string("path", path);
+    if (target) o.string("target", *target);
+    else o.null("target");
   }
 
   // ---- the walk --------------------------------------------------------------------
@@ -198,8 +275,7 @@ class ModuleIndexer {
     check_stack();
     for (const Node& node : nodes) {
       if (node.end != 0)
-        ranges_.push_back(ix_.span_value(module_, Span{node.offset, node.end - node.offset},
-                                         {{"kind", Value::string(range_kind(node))}}));
+        ix_.item(ranges_.next(), module_, Span{node.offset, node.end - node.offset}, range_kind(node), std::nullopt);
       std::visit([&](const auto& data) { visit(node, data, in_function, function); }, node.data);
     }
   }
@@ -234,13 +310,15 @@ class ModuleIndexer {
     locals_.resize(before);
   }
   void visit(const Node& node, const Define& define, bool, const Define*) {
-    std::vector<Value> params;
-    for (const Param& param : define.params)
-      params.push_back(Value::object({{"name", Value::string(param.name)},
-                                      {"default", param.default_value ? *param.default_value : Value::null()},
-                                      {"required", Value::boolean(!param.default_value)}}));
+    json::List params;
+    for (const Param& param : define.params) {
+      json::Object o(params.next());
+      o.raw("default", param.default_value ? canonical_text(*param.default_value) : "null");
+      o.string("name", param.name);
+      o.boolean("required", !param.default_value);
+    }
     this->define(define.name, "function", view_span(text_, define.name),
-                 {{"parameters", Value::array(std::move(params))}, {"scope", ix_.span_value(module_, scope_of(node))}});
+                 {{"parameters", std::move(params).take()}, {"scope", ix_.span_value(module_, scope_of(node))}});
     const std::size_t before = locals_.size();
     for (const Param& param : define.params) {
       const std::optional<Span> span = view_span(text_, param.name);
@@ -253,12 +331,13 @@ class ModuleIndexer {
   }
   void visit(const Node& node, const Block& block, bool in_function, const Define* function) {
     const std::optional<Span> span = view_span(text_, block.name);
-    std::vector<Member> extra;
+    const std::optional<Span> where = span ? span : std::optional<Span>(line_span(text_, node.offset));
     if (const std::optional<Place> overridden = overridden_block(block.name)) {
-      extra.push_back({"overrides", ix_.place_value(*overridden)});
+      define(block.name, "block", where, {{"overrides", ix_.place_value(*overridden)}});
       if (span) reference(block.name, "block", *span, ix_.place_value(*overridden));
+    } else {
+      define(block.name, "block", where);
     }
-    define(block.name, "block", span ? span : std::optional<Span>(line_span(text_, node.offset)), std::move(extra));
     walk(block.body, in_function, function);
   }
   void visit(const Node&, const MessageBlock& message, bool in_function, const Define* function) {
@@ -283,10 +362,19 @@ class ModuleIndexer {
 
   // ---- references ----------------------------------------------------------------
 
-  void reference(std::string_view name, const char* kind, Span span, Value resolves) {
-    references_.push_back(ix_.span_value(
-        module_, span,
-        {{"name", Value::string(name)}, {"kind", Value::string(kind)}, {"resolves", std::move(resolves)}}));
+  // `resolves`: the JSON text of what the name resolves to.
+  void reference(std::string_view name, const char* kind, Span span, std::string resolves) {
+    ix_.item(references_.next(), module_, span, kind, name, {{"resolves", std::move(resolves)}});
+  }
+
+  // {"builtin": name} or {"input": name}.
+  static std::string tagged(std::string_view tag, std::string_view name) {
+    std::string out;
+    {
+      json::Object o(out);
+      o.string(tag, name);
+    }
+    return out;
   }
 
   void condition(const Condition& tested, bool in_function, const Define* function) {
@@ -327,8 +415,8 @@ class ModuleIndexer {
     // The entry's render, and the entry's own functions, read the caller's
     // variables; any other module has only its own.
     const bool reads_caller = in_function ? &module_ == &ix_.entry() : ix_.in_chain(module_);
-    if (reads_caller) return reference(name, "variable", *span, Value::object({{"input", Value::string(name)}}));
-    reference(name, "variable", *span, Value::null());
+    if (reads_caller) return reference(name, "variable", *span, tagged("input", name));
+    reference(name, "variable", *span, "null");
     ix_.fail(Error::undefined_var(std::string(name), span, module_.source.text));
   }
 
@@ -350,10 +438,10 @@ class ModuleIndexer {
     return std::nullopt;
   }
 
-  Value function_place(const FunctionDef& function) {
+  std::string function_place(const FunctionDef& function) {
     const Module* owner = ix_.module_with(function.source->text);
     const std::optional<Span> span = owner ? view_span(*owner->source.text, function.name) : std::nullopt;
-    if (!owner || !span) return Value::null();
+    if (!owner || !span) return "null";
     return ix_.place_value(Place{owner, *span});
   }
 
@@ -362,12 +450,12 @@ class ModuleIndexer {
     if (!span) return;
     const std::optional<Callee> callee = find_callee(module_.context, call.name);
     if (!callee) {
-      reference(call.name, "call", *span, Value::null());
+      reference(call.name, "call", *span, "null");
       return ix_.fail(Error::undefined_fn(std::string(call.name), span, module_.source.text));
     }
     reference(call.name, "call", *span,
               callee->function ? function_place(*callee->function)
-                               : Value::object({{"builtin", Value::string(call.name)}}));
+                               : tagged("builtin", call.name));
     fits(*callee, call.name, call.args.size(), *span);
   }
 
@@ -379,10 +467,10 @@ class ModuleIndexer {
     const std::string shown = call_display(call);
     const auto module = module_.context.modules.find(call.alias);
     alias_reference(call.alias, *alias, "alias", false);
-    if (module == module_.context.modules.end()) return reference(shown, "member", whole, Value::null());
+    if (module == module_.context.modules.end()) return reference(shown, "member", whole, "null");
     const std::optional<Callee> callee = find_callee(*module->second, call.name);
     if (!callee) {
-      reference(shown, "member", whole, Value::null());
+      reference(shown, "member", whole, "null");
       return ix_.fail(Error::undefined_fn(shown, whole, module_.source.text));
     }
     reference(shown, "member", whole, function_place(*callee->function));
@@ -404,13 +492,10 @@ class ModuleIndexer {
         reference(alias, kind, span, ix_.place_value(Place{&module_, *record.alias.span}));
         if (include)
           if (const auto target = alias_targets_.find(alias); target != alias_targets_.end())
-            links_.push_back(ix_.span_value(module_, span,
-                                            {{"kind", Value::string("include")},
-                                             {"path", Value::string(alias)},
-                                             {"target", Value::string(target->second)}}));
+            write_link(span, "include", alias, target->second, std::nullopt);
         return;
       }
-    reference(alias, kind, span, Value::null());
+    reference(alias, kind, span, "null");
     if (!module_.context.modules.contains(alias))
       ix_.fail(Error::undefined_var(std::string(alias), span, module_.source.text));
   }
@@ -421,46 +506,63 @@ class ModuleIndexer {
   const LintFacts& facts_;
   std::vector<Local> locals_;
   std::unordered_map<std::string_view, std::string> alias_targets_;
-  std::vector<Value> definitions_;
-  std::vector<Value> references_;
-  std::vector<Value> links_;
-  std::vector<Value> ranges_;
+  json::List definitions_;
+  json::List references_;
+  json::List links_;
+  json::List ranges_;
 };
 
-Value Indexing::failure_value(const Error& error) {
-  std::vector<Member> members{{"code", Value::string(error.code_string())}, {"message", Value::string(error.message())}};
+std::string Indexing::failure_value(const Error& error) {
   const Module* in = error.module_text() ? module_with(error.module_text()) : nullptr;
-  members.push_back({"module", in ? Value::string(in->key) : Value::null()});
-  if (!in || !error.span()) return Value::object(std::span<const Member>(members));
-  return span_value(*in, *error.span(), std::move(members));
+  const bool spanned = in && error.span();
+  const Span span = spanned ? *error.span() : Span{};
+  const LineColumn at = spanned ? lines(*in).locate(span.offset) : LineColumn{};
+  std::string out;
+  {
+    json::Object o(out);
+    o.string("code", error.code_string());
+    if (spanned) o.number("column", at.column);
+    if (spanned) o.number("length", span.length);
+    if (spanned) o.number("line", at.line);
+    o.string("message", error.message());
+    if (in) o.string("module", in->key);
+    else o.null("module");
+    if (spanned) o.number("offset", span.offset);
+  }
+  return out;
 }
 
-Value Indexing::run() {
-  std::vector<Value> modules;
+std::string Indexing::run() {
+  json::List modules;
   for (Module& module : loader_.modules())
-    if (module.source.text) modules.push_back(ModuleIndexer(*this, module).run());
+    if (module.source.text) modules.next() += ModuleIndexer(*this, module).run();
   // The chain's frontmatter variables, root first: a caller's value of the
   // same name overrides them.
-  std::vector<Value> overridable;
+  json::List overridable;
   std::unordered_set<std::string_view> template_names;
   for (auto it = chain_.rbegin(); it != chain_.rend(); ++it)
     for (const LintFacts::Named& variable : facts(**it).variables)
-      if (template_names.insert(variable.name).second) overridable.push_back(Value::string(variable.name));
+      if (template_names.insert(variable.name).second) json::append_string(overridable.next(), variable.name);
   if (entry_.context.variables.contains("prompt") && !caller_.contains("prompt")) template_names.insert("prompt");
-  Value inputs = inputs_value(infer_inputs(entry_, template_names));
-  std::vector<Value> failures;
-  for (const Error& error : failures_) failures.push_back(failure_value(error));
-  return Value::object({{"version", Value::number(1)},
-                        {"entry", Value::string(entry_.key)},
-                        {"modules", Value::array(std::move(modules))},
-                        {"inputs", std::move(inputs)},
-                        {"overridable", Value::array(std::move(overridable))},
-                        {"failures", Value::array(std::move(failures))}});
+  std::string inputs = inputs_text(infer_inputs(entry_, template_names));
+  json::List failures;
+  for (const Error& error : failures_) failures.next() += failure_value(error);
+  std::string out;
+  {
+    json::Object o(out);
+    o.string("entry", entry_.key);
+    o.raw("failures", std::move(failures).take());
+    o.raw("inputs", inputs);
+    o.raw("modules", std::move(modules).take());
+    o.raw("overridable", std::move(overridable).take());
+    o.number("version", 1);
+  }
+  return out;
 }
 
 }  // namespace
 
-Value build_index(Loader& loader, Module& entry, std::vector<Error> failures, ObjectView caller) {
+std::string build_index(Loader& loader, Module& entry, std::vector<Error> failures, ObjectView caller) {
   return Indexing(loader, entry, std::move(failures), caller).run();
 }
 

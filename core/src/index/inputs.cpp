@@ -5,6 +5,7 @@
 #include <set>
 #include <utility>
 
+#include "index/json_text.hpp"
 #include "index/line_index.hpp"
 #include "modules/inheritance.hpp"
 #include "quarl/stack_guard.hpp"
@@ -350,39 +351,42 @@ std::vector<std::string_view> type_names(std::uint8_t types) {
 
 namespace {
 
-Value input_value(const InputTree& tree, std::size_t at,
-                  std::unordered_map<const Module*, LineIndex>& lines) {
+void write_input(std::string& out, const InputTree& tree, std::size_t at,
+                 std::unordered_map<const Module*, LineIndex>& lines) {
   const InputNode& node = tree.nodes[at];
-  std::vector<Value> types;
-  for (const std::string_view name : type_names(node.types)) types.push_back(Value::string(name));
-  std::vector<Value> uses;
-  for (const std::string& how : node.uses) uses.push_back(Value::string(how));
-  std::vector<Value> children;
-  for (const std::size_t child : node.children) children.push_back(input_value(tree, child, lines));
   std::optional<LineColumn> place;
   if (node.module)
     place = lines.try_emplace(node.module, *node.module->source.text).first->second.locate(node.offset);
-  const auto number = [](std::size_t n) { return Value::number(static_cast<double>(n)); };
-  return Value::object({{"name", Value::string(node.name)},
-                        {"path", Value::string(node.path)},
-                        {"types", Value::array(std::move(types))},
-                        {"uses", Value::array(std::move(uses))},
-                        {"required", Value::boolean(node.required)},
-                        {"module", node.module ? Value::string(node.module->key) : Value::null()},
-                        {"offset", number(node.offset)},
-                        {"length", number(node.length)},
-                        {"line", place ? number(place->line) : Value::null()},
-                        {"column", place ? number(place->column) : Value::null()},
-                        {"children", Value::array(std::move(children))}});
+  json::Object o(out);
+  json::List children;
+  for (const std::size_t child : node.children) write_input(children.next(), tree, child, lines);
+  o.raw("children", std::move(children).take());
+  if (place) o.number("column", place->column);
+  else o.null("column");
+  o.number("length", node.length);
+  if (place) o.number("line", place->line);
+  else o.null("line");
+  if (node.module) o.string("module", node.module->key);
+  else o.null("module");
+  o.string("name", node.name);
+  o.number("offset", node.offset);
+  o.string("path", node.path);
+  o.boolean("required", node.required);
+  json::List types;
+  for (const std::string_view name : type_names(node.types)) json::append_string(types.next(), name);
+  o.raw("types", std::move(types).take());
+  json::List uses;
+  for (const std::string& how : node.uses) json::append_string(uses.next(), how);
+  o.raw("uses", std::move(uses).take());
 }
 
 }  // namespace
 
-Value inputs_value(const InputTree& tree) {
-  std::vector<Value> roots;
+std::string inputs_text(const InputTree& tree) {
+  json::List roots;
   std::unordered_map<const Module*, LineIndex> lines;
-  for (const std::size_t root : tree.roots) roots.push_back(input_value(tree, root, lines));
-  return Value::array(std::move(roots));
+  for (const std::size_t root : tree.roots) write_input(roots.next(), tree, root, lines);
+  return std::move(roots).take();
 }
 
 }  // namespace quarl

@@ -53,10 +53,10 @@ struct InputTree {
 // bind (not inputs).
 InputTree infer_inputs(const Module& entry, const std::unordered_set<std::string_view>& template_names);
 
-// The canonical form: [{"name", "path", "types", "uses", "required",
+// The canonical JSON text: [{"name", "path", "types", "uses", "required",
 // "module", "offset", "length", "line", "column", "children"}], types as
 // JSON names.
-Value inputs_value(const InputTree& tree);
+std::string inputs_text(const InputTree& tree);
 
 // "string", "number", ..., or "any": the names of a type set.
 std::vector<std::string_view> type_names(std::uint8_t types);
