@@ -12,6 +12,7 @@
 #include "format/formatter.hpp"
 #include "lint/rules.hpp"
 #include "quarl/compile.hpp"
+#include "quarl/index.hpp"
 #include "quarl/lint.hpp"
 #include "support/utf8.hpp"
 #include "syntax/frontmatter.hpp"
@@ -159,6 +160,11 @@ void compile(std::string_view input) {
   const Outcome<Value> linted = lint_virtual(modules->map, modules->entry, options, {});
   expect_no_fault(linted);
   if (linted.has_value() != checked.has_value()) broken("lint and check disagree");
+  // The index of what checks never fails; of what does not, it fails only
+  // where the entry itself does not parse.
+  const Outcome<std::string> indexed = index(TemplateInput::map(modules->map, modules->entry), options);
+  expect_no_fault(indexed);
+  if (checked && !indexed) broken("a template that checks has no index");
   // Valid UTF-8 in, valid UTF-8 out: the canonical text has a form for it.
   if (compiled) (void)canonical_text(to_canonical_json(*compiled));
 }

@@ -138,6 +138,18 @@ CASES = [
      " ---\n name: A\n ---\n-Hi {{name}}\n-@if  name :\n+Hi {{ name }}\n+@if name:\n yes\n @end\n", ""),
     (["fmt", "-"], b"{{x}}\r\n", 0, "{{ x }}\r\n", ""),
     (["fmt", "-", "typo.quarl"], b"{{ x", 1, "", "<stdin>:1:1: error[quarl::syntax]: syntax error: unclosed `{{`"),
+    (["vars", "kinds.quarl"], b"", 0, "flag     boolean  compared with a literal  (line 1)\n"
+     "n        string|number|boolean|null  interpolated  (line 4)\nxs       string|array  argument of length()  "
+     "(line 4)\ns        string|number|boolean|null  interpolated  (line 4)\n"
+     "nothing  string|number|boolean|null  interpolated  (line 4)\n", ""),
+    (["vars", "hello.quarl"], b"", 0, "overridable: name\n", ""),
+    (["vars", "-", "--schema"], b"{{ who }}", 0, '{\n  "$schema": "https://json-schema.org/draft/2020-12/schema"', ""),
+    (["vars", "hello.quarl", "--check", "vars.json"], b"", 0, "", ""),
+    (["vars", "kinds.quarl", "--set", "n=1", "--set", "flag=1"], b"", 1, "",
+     "kinds.quarl:1:5: error[vars]: flag: expected boolean, got number\n 1 | @if flag == true:\n   |     ^^^^\n"
+     "kinds.quarl:4:19: error[vars]: xs: missing: string or array (argument of length())\n"),
+    (["vars", "typo.quarl", "main.quarl"], b"", 1, "typo.quarl:\nnmae", "lib/helpers.quarl:2:7: error[quarl::"
+     "undefined_var]: undefined variable 'nmae'"),
 ]
 
 
