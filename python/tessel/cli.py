@@ -396,6 +396,20 @@ def run_fmt(run: Run) -> int:
     return status
 
 
+# ---- lsp --------------------------------------------------------------------
+
+def run_lsp(run: Run) -> int:
+    from tessel import lsp
+
+    if not lsp.available():
+        run.console.err(f"quarl: error: {lsp.MISSING}\n")
+        return EXIT_USAGE
+    from tessel.lsp.server import serve
+
+    serve()
+    return EXIT_OK
+
+
 # ---- lint -------------------------------------------------------------------
 
 def _counted(count: int, what: str) -> str:
@@ -617,6 +631,13 @@ def build_parser() -> argparse.ArgumentParser:
     lint.add_argument("--format", choices=("text", "json"), default="text",
                       help="show findings as text with the source line (text) or as one JSON document (json)")
     lint.set_defaults(run=run_lint)
+
+    lsp = commands.add_parser("lsp", parents=[common], help="run the language server for editors (over standard input and output)",
+                              description="Run the Quarl language server on standard input and output, for an "
+                                          "editor to start: diagnostics, navigation, completion, formatting and "
+                                          "lint fixes. Needs the lsp extra: pip install 'tessel[lsp]'.")
+    lsp.add_argument("--stdio", action="store_true", help="talk over standard input and output (the default)")
+    lsp.set_defaults(run=run_lsp)
     return parser
 
 
