@@ -6,6 +6,7 @@
 # make asan   the C++ and Python tests under AddressSanitizer and UndefinedBehaviorSanitizer
 # make tsan   the C++ tests under ThreadSanitizer (a stress test of 8 threads among them)
 # make fuzz   builds the libFuzzer targets (clang) and runs each for FUZZ_SECONDS
+# make vsix   the VS Code extension (build/quarl.vsix): grammar, language settings and client
 # make bench  the benchmarks: C++ phases on a folder of Markdown, whole
 #             compiles, growth with input size, calls from Python, and
 #             tessel beside Jinja2 and MiniJinja (bench/peers_bench.py)
@@ -29,7 +30,11 @@ DEMO := build/demo
 BENCH_DATA ?= $(firstword $(wildcard ../shared/data/prompts) docs)
 FUZZ_SECONDS ?= 60
 
-.PHONY: help setup wheel install cpp-test py-test test demo asan tsan fuzz bench clean
+# The VS Code extension, packaged.
+VSIX := build/quarl.vsix
+EXTENSION := editors/vscode
+
+.PHONY: help setup wheel install cpp-test py-test editor-test vsix test demo asan tsan fuzz bench clean
 
 help:
 	@sed -n '/^# make/,/^$$/ s/^# //p' Makefile
@@ -55,14 +60,29 @@ py-test: install
 	cd python && ../$(PY) -m mypy --strict tessel
 	scripts/other_pythons.sh $(WHEELHOUSE)
 
-test: cpp-test py-test
+# The extension's client type-checked, bundled and packaged (its npm
+# packages from the lock file).
+vsix:
+	@scripts/setup.sh --node
+	cd $(EXTENSION) && npm ci --no-audit --no-fund --loglevel=error
+	cd $(EXTENSION) && npm run -s typecheck
+	mkdir -p build && cd $(EXTENSION) && npx vsce package --no-dependencies --allow-missing-repository \
+		--out $(CURDIR)/$(VSIX)
+
+# The grammar's annotated samples (editors/tests/grammar) and the package.
+editor-test: vsix
+	@# (the Markdown grammar names many languages for fenced code that are not loaded: not worth a line each)
+	cd $(EXTENSION) && npm run -s test:grammar >$(CURDIR)/build/grammar-test.log 2>&1; status=$$?; \
+		grep -v '^grammar not found' $(CURDIR)/build/grammar-test.log; exit $$status
+
+test: cpp-test editor-test py-test
 
 demo: setup
 	$(CMAKE_GENERATE) -B $(DEMO) --log-level=WARNING -DCMAKE_BUILD_TYPE=Release -DTESSEL_BUILD_TESTS=OFF \
 		-DTESSEL_BUILD_PYTHON=ON -DPython_EXECUTABLE=$(CURDIR)/$(PY)
 	cmake --build $(DEMO) --target _tessel
 	rm -rf $(DEMO)/pkg && mkdir -p $(DEMO)/pkg/tessel
-	cp python/tessel/*.py python/tessel/*.pyi $(DEMO)/python/_tessel*.so $(DEMO)/pkg/tessel/
+	cp -r python/tessel/*.py python/tessel/*.pyi python/tessel/lsp $(DEMO)/python/_tessel*.so $(DEMO)/pkg/tessel/
 	PYTHONPATH=$(DEMO)/pkg $(PY) examples/demo.py
 
 asan: setup
@@ -71,7 +91,7 @@ asan: setup
 	cmake --build build/asan
 	ctest --test-dir build/asan --output-on-failure
 	rm -rf $(ASAN_PKG) && mkdir -p $(ASAN_PKG)/tessel
-	cp python/tessel/*.py python/tessel/*.pyi build/asan/python/_tessel*.so $(ASAN_PKG)/tessel/
+	cp -r python/tessel/*.py python/tessel/*.pyi python/tessel/lsp build/asan/python/_tessel*.so $(ASAN_PKG)/tessel/
 	PYTHONPATH=$(ASAN_PKG) ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 		LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
 		$(PY) -m pytest -q -p no:cacheprovider \

@@ -9,13 +9,19 @@ VENV=.venv
 # The interpreter the venv is made from, never the venv's own.
 PATH=$(tr ':' '\n' <<<"$PATH" | grep -vxF "$PWD/$VENV/bin" | paste -sd: -)
 PYTHON=${PYTHON:-python3}
-DEBIAN_PACKAGES=(g++ make pkg-config libgtest-dev nlohmann-json3-dev libyaml-dev libicu-dev)
+# neovim: the real editor the language server's tests drive.
+DEBIAN_PACKAGES=(g++ make pkg-config libgtest-dev nlohmann-json3-dev libyaml-dev libicu-dev neovim)
 # `setup.sh --fuzz` also installs clang with libFuzzer (older clang cannot
 # compile libstdc++'s <expected>) and the runtime libraries the link needs
 # (libclang_rt.fuzzer and the sanitizers' runtimes, which neither of the
 # other two packages pulls in).
 if [[ ${1:-} == --fuzz ]]; then
   DEBIAN_PACKAGES+=(clang-19 libfuzzer-19-dev libclang-rt-19-dev)
+fi
+# `setup.sh --node` also makes sure of Node.js and npm (the editor extension's
+# build): the machine's own when it has them, else Debian's.
+if [[ ${1:-} == --node ]] && ! { command -v node && command -v npm; } >/dev/null; then
+  DEBIAN_PACKAGES+=(nodejs npm)
 fi
 
 missing=()
