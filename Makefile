@@ -8,7 +8,8 @@
 # make fuzz   builds the libFuzzer targets (clang) and runs each for FUZZ_SECONDS
 # make vsix   the VS Code extension (build/quarl.vsix): grammar, language settings and client
 # make bench  the benchmarks: C++ phases on a folder of Markdown, whole
-#             compiles, growth with input size, calls from Python, and
+#             compiles, growth with input size, calls from Python, the
+#             language server over a pipe (bench/lsp_bench.py), and
 #             tessel beside Jinja2 and MiniJinja (bench/peers_bench.py)
 # Every target installs what it needs first (scripts/setup.sh).
 
@@ -116,6 +117,7 @@ bench: install
 	$(BUILD)/bench/quarl_compile_bench bench/data/typical_prompt.quarl
 	$(BUILD)/bench/quarl_growth_bench
 	$(PY) bench/python_bench.py
+	$(PY) bench/lsp_bench.py
 	$(PY) -m pip install --quiet -r bench/requirements.txt
 	$(PY) bench/peers_bench.py
 

@@ -405,3 +405,14 @@ def test_lsp_without_pygls_says_what_to_install(tmp_path: Path) -> None:
     env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(tmp_path), *sys.path]))
     done = subprocess.run(SERVER, capture_output=True, text=True, env=env, timeout=60)
     assert done.returncode == 2 and "pip install 'tessel[lsp]'" in done.stderr
+
+
+@pytest.mark.parametrize("text", [MAIN, OTHER, *(text for _, text, found in DIAGNOSTICS
+                                                  if text and ("quarl::syntax", 0, 1) not in found)])
+def test_failures_and_links_read_alone_are_those_of_the_whole_index(project: Path, text: str) -> None:
+    import tessel
+    from tessel.lsp.analysis import _failures_and_links
+
+    index = tessel.index(text, base_path=project)
+    alone = _failures_and_links(index)
+    assert index._data and _failures_and_links(index) == alone  # once read whole, from the whole

@@ -10,6 +10,7 @@ new one in when the text changes.
 
 from __future__ import annotations
 
+import json
 import os
 from dataclasses import dataclass
 from collections.abc import Mapping
@@ -116,16 +117,40 @@ def _error_finding(error: tessel.QuarlError) -> Finding:
     return Finding(span.offset if span else 0, span.length if span else 0, "error", error.code, message)
 
 
-def _failures(index: TemplateIndex, entry: dict[str, Any] | None) -> list[Finding]:
+_DECODER = json.JSONDecoder()
+
+
+def _failures_and_links(index: TemplateIndex) -> tuple[list[dict[str, Any]], list[dict[str, Any]]]:
+    """The index's failures and the entry's links, without reading the rest.
+    The index of a large template is megabytes of JSON, and diagnostics need
+    only these two; its keys come in a fixed order, so both are found by a
+    search and read alone (the whole is read when that does not work)."""
+    text = index._text if index._parsed is None else None
+    if text is not None:
+        try:
+            entry = _DECODER.raw_decode(text, text.index('"entry":') + 8)[0]
+            failures = _DECODER.raw_decode(text, text.index('"failures":') + 11)[0]
+            key = text.index(f'"key":{json.dumps(entry, ensure_ascii=False)},"links":')
+            links = _DECODER.raw_decode(text, text.index('"links":', key) + 8)[0]
+            if isinstance(failures, list) and isinstance(links, list):
+                return failures, links
+        except (ValueError, json.JSONDecodeError):
+            pass
+    data = index._data
+    entry_module = next((module for module in data["modules"] if module["key"] == data["entry"]), None)
+    return data["failures"], entry_module["links"] if entry_module else []
+
+
+def _failures(index: TemplateIndex) -> list[Finding]:
     """The check gate's failures and the failing links, in the document: a
     failure in another module is shown at the link that loads it."""
-    links = entry["links"] if entry else []
+    failures, links = _failures_and_links(index)
     findings: list[Finding] = []
     for link in links:
         if link.get("error"):
             findings.append(Finding(link["offset"], link["length"], "error", link["error"]["code"],
                                     link["error"]["message"]))
-    for failure in index._data["failures"]:
+    for failure in failures:
         module, offset = failure.get("module"), failure.get("offset")
         if any(found.message == failure["message"] for found in findings):
             continue  # a failing link, shown already
@@ -176,12 +201,11 @@ def analyse(path: str, text: str, configs: Configs | None = None) -> Analysis:
     except tessel.QuarlError as error:
         findings.append(_error_finding(error))
         return Analysis(path, lines, None, tuple(findings), settings, variables)
-    data = index._data
-    entry = next((module for module in data["modules"] if module["key"] == data["entry"]), None)
-    findings += _failures(index, entry)
+    failures = _failures(index)
+    findings += failures
     if variables is not None:
         findings += _input_findings(index, variables)
-    if not data["failures"] and lines.byte_length <= MAX_LINTED_BYTES:
+    if not failures and lines.byte_length <= MAX_LINTED_BYTES:
         findings += _lint_findings(text, folder, _stand_ins(index, variables), dict(settings.rules))
     return Analysis(path, lines, index, tuple(findings), settings, variables)
 
