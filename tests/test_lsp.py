@@ -41,13 +41,16 @@ greeting: Hello
 {{ line(t) }}
 @end
 """
-OTHER = '@import { shout } from "./lib.quarl"\n{{ shout("hi") }}\n'
+OTHER = '@import { shout } from "./lib.quarl"\n@import "./base.quarl" as base\n{{ shout("hi") }}\n@include base\n'
 WEEKLY = '@extends "./base.quarl"\n@block body:\nThis week.\n@end\n'
 FILES = {"lib.quarl": LIB, "base.quarl": BASE, "main.quarl": MAIN, "other.quarl": OTHER, "weekly.quarl": WEEKLY}
 
 
 def pos(name: str, needle: str, inside: int = 0) -> types.Position:
-    """The position `inside` characters into the first `needle` of a file of FILES."""
+    """The position `inside` characters into the first `needle` of a file of
+    FILES (or where a "|" in the needle stands)."""
+    if "|" in needle:
+        needle, inside = needle.replace("|", ""), needle.index("|")
     before = FILES[name][:FILES[name].index(needle) + inside]
     return types.Position(line=before.count("\n"), character=len(before) - before.rfind("\n") - 1)
 
@@ -180,6 +183,7 @@ DEFINITIONS = [  # file, the text the cursor is in -> file, the text defined
     ("other.quarl", "shout }", "lib.quarl", "shout(text"),
     ("other.quarl", 'shout("', "lib.quarl", "shout(text"),
     ("weekly.quarl", "body", "base.quarl", "body"),
+    ("other.quarl", "include b|ase", "base.quarl", "# Report"),
 ]
 
 
@@ -198,7 +202,7 @@ async def test_references_across_files(client: LanguageClient) -> None:
         context=types.ReferenceContext(include_declaration=True)))
     places = sorted((Path(loc.uri[7:]).name, loc.range.start.line) for loc in found)  # lines hold one each
     assert places == [("lib.quarl", 0), ("lib.quarl", 6), ("main.quarl", 5), ("main.quarl", 7),
-                      ("other.quarl", 0), ("other.quarl", 1)]
+                      ("other.quarl", 0), ("other.quarl", 2)]
 
 
 RENDERED = {"name": "a", "tickets": [{"title": "T", "note": "n"}]}

@@ -138,7 +138,11 @@ def definition_of(graph: NameGraph, path: str, offset: int) -> tuple[str, int, i
     resolved = item.data.get("resolves") or {}
     view = graph.modules[item.path]
     if "offset" in resolved:
-        return view.resolve(resolved.get("module")), resolved["offset"], resolved["length"]
+        place = _place(view, resolved)
+        alias = next((i for i in graph.items.get(place, ()) if i.kind == "alias" and i.data.get("target")), None)
+        if item.kind == "include" and alias is not None:  # the module it renders, not the alias
+            return view.resolve(alias.data["target"]), 0, 0
+        return place
     if item.data.get("overrides"):
         overridden = item.data["overrides"]
         return view.resolve(overridden.get("module")), overridden["offset"], overridden["length"]
