@@ -245,14 +245,17 @@ RENAME_REFUSALS = [  # the name the cursor is in, new name, reason
     ("line(item)", "upper", "'upper' is a builtin"),
     ("line(item)", "greeting", "'greeting' is already used"),
     ("line(item)", "2x", "'2x' is not a name"),
+    ("lib.shout(item", "sign", "'sign' is already used in .*merged.quarl"),
 ]
 
 
 @pytest.mark.parametrize(("needle", "new_name", "reason"), RENAME_REFUSALS)
 async def test_rename_refused_where_it_would_change_meaning(client: LanguageClient, needle: str, new_name: str,
                                                             reason: str | None) -> None:
+    (client.project / "merged.quarl").write_text(  # type: ignore[attr-defined]
+        '@import "./lib.quarl"\n@define sign():\nx\n@end\n{{ sign() }}\n')
     uri = await opened(client, "lib.quarl" if needle == "upper" else "main.quarl")
-    position = pos("lib.quarl" if needle == "upper" else "main.quarl", needle, 1)
+    position = pos("lib.quarl" if needle == "upper" else "main.quarl", needle, 5 if needle.startswith("lib.") else 1)
     with pytest.raises(Exception, match=reason or "'upper' is a builtin function"):
         await client.text_document_rename_async(
             types.RenameParams(text_document=doc(uri), position=position, new_name=new_name))

@@ -206,7 +206,14 @@ def rename_targets(graph: NameGraph, path: str, offset: int, new_name: str | Non
         return []
     if "function" in own and new_name in BUILTINS:
         raise Refusal(f"'{new_name}' is a builtin function; a function of that name would replace it")
-    for module in sorted({i.path for i in found}):
+    # Where the new name would appear: every module the name is in, and every
+    # module importing one that defines it (a merged import takes in its
+    # exports, and a second name of the same spelling there collides).
+    defining = {i.path for i in found if i.is_definition}
+    affected = {i.path for i in found} | {
+        view.path for view in graph.modules.values()
+        if any(link.get("target") and view.resolve(link["target"]) in defining for link in view.data["links"])}
+    for module in sorted(affected):
         view = graph.modules[module]
         for other in (*view.data["definitions"], *view.data["references"]):
             if other["name"] == new_name or other["name"].split(".")[0] == new_name:

@@ -31,6 +31,8 @@ NAME = "quarl"
 # How long the server waits after a change before analysing: typing faster
 # than this analyses once, at the end.
 DEBOUNCE_SECONDS = 0.12
+# Threads for analyses and, apart from them, for requests: a long analysis
+# of one document never holds up a hover in another.
 WORKERS = 2
 # The protocol's code for a request the server understood but refuses.
 REQUEST_FAILED = -32803
@@ -65,7 +67,8 @@ class QuarlServer(LanguageServer):
         super().__init__(NAME, tessel.__version__)
         self.documents: dict[str, DocumentState] = {}
         self.project: Project | None = None
-        self.pool = ThreadPoolExecutor(max_workers=WORKERS, thread_name_prefix="quarl-lsp")
+        self.analyses = ThreadPoolExecutor(max_workers=WORKERS, thread_name_prefix="quarl-analysis")
+        self.requests = ThreadPoolExecutor(max_workers=WORKERS, thread_name_prefix="quarl-request")
         self._lock = threading.Lock()
 
     # ---- documents and analyses ------------------------------------------------
@@ -105,7 +108,8 @@ class QuarlServer(LanguageServer):
         return found
 
     async def run(self, work: Callable[..., T], *args: Any) -> T:
-        return await asyncio.get_running_loop().run_in_executor(self.pool, work, *args)
+        """Runs a request's work on a request thread."""
+        return await asyncio.get_running_loop().run_in_executor(self.requests, work, *args)
 
     async def refresh(self, uri: str, debounce: bool = True) -> None:
         """Analyses the document after the debounce and publishes its
@@ -119,7 +123,7 @@ class QuarlServer(LanguageServer):
                 return
         document = self.workspace.get_text_document(uri)
         text, version = document.source, document.version
-        found = await self.run(self._analyse, uri, text)
+        found = await asyncio.get_running_loop().run_in_executor(self.analyses, self._analyse, uri, text)
         if state.generation != generation or uri not in self.documents:
             return
         self.text_document_publish_diagnostics(types.PublishDiagnosticsParams(
@@ -278,7 +282,7 @@ def build_server() -> QuarlServer:
         return await ls.run(work)
 
     @server.feature(types.TEXT_DOCUMENT_COMPLETION,
-                    types.CompletionOptions(trigger_characters=["@", ".", "/", "\"", "{", " ", "("]))
+                    types.CompletionOptions(trigger_characters=["@", ".", "/", "\"", "{"]))
     async def completion(ls: QuarlServer, params: types.CompletionParams) -> types.CompletionList:
         def work() -> types.CompletionList:
             current, navigable, _ = located(ls, params.text_document.uri, params.position)
