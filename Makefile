@@ -9,7 +9,8 @@
 # make vsix   the VS Code extension (build/quarl.vsix): grammar, language settings and client
 # make bench  the benchmarks: C++ phases on a folder of Markdown, whole
 #             compiles, growth with input size, calls from Python, the
-#             language server over a pipe (bench/lsp_bench.py), and
+#             language server over a pipe (bench/lsp_bench.py), the preview
+#             page in Chromium (bench/preview_bench.py), and
 #             tessel beside Jinja2 and MiniJinja (bench/peers_bench.py)
 # Every target installs what it needs first (scripts/setup.sh).
 
@@ -83,7 +84,7 @@ demo: setup
 		-DTESSEL_BUILD_PYTHON=ON -DPython_EXECUTABLE=$(CURDIR)/$(PY)
 	cmake --build $(DEMO) --target _tessel
 	rm -rf $(DEMO)/pkg && mkdir -p $(DEMO)/pkg/tessel
-	cp -r python/tessel/*.py python/tessel/*.pyi python/tessel/lsp $(DEMO)/python/_tessel*.so $(DEMO)/pkg/tessel/
+	cp -r python/tessel/*.py python/tessel/*.pyi python/tessel/lsp python/tessel/preview $(DEMO)/python/_tessel*.so $(DEMO)/pkg/tessel/
 	PYTHONPATH=$(DEMO)/pkg $(PY) examples/demo.py
 
 asan: setup
@@ -92,7 +93,7 @@ asan: setup
 	cmake --build build/asan
 	ctest --test-dir build/asan --output-on-failure
 	rm -rf $(ASAN_PKG) && mkdir -p $(ASAN_PKG)/tessel
-	cp -r python/tessel/*.py python/tessel/*.pyi python/tessel/lsp build/asan/python/_tessel*.so $(ASAN_PKG)/tessel/
+	cp -r python/tessel/*.py python/tessel/*.pyi python/tessel/lsp python/tessel/preview build/asan/python/_tessel*.so $(ASAN_PKG)/tessel/
 	PYTHONPATH=$(ASAN_PKG) ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 		LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
 		$(PY) -m pytest -q -p no:cacheprovider \
@@ -118,6 +119,7 @@ bench: install
 	$(BUILD)/bench/quarl_growth_bench
 	$(PY) bench/python_bench.py
 	$(PY) bench/lsp_bench.py
+	$(PY) bench/preview_bench.py
 	$(PY) -m pip install --quiet -r bench/requirements.txt
 	$(PY) bench/peers_bench.py
 

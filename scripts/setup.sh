@@ -9,8 +9,10 @@ VENV=.venv
 # The interpreter the venv is made from, never the venv's own.
 PATH=$(tr ':' '\n' <<<"$PATH" | grep -vxF "$PWD/$VENV/bin" | paste -sd: -)
 PYTHON=${PYTHON:-python3}
-# neovim: the real editor the language server's tests drive.
-DEBIAN_PACKAGES=(g++ make pkg-config libgtest-dev nlohmann-json3-dev libyaml-dev libicu-dev neovim)
+# neovim: the real editor the language server's tests drive; chromium and
+# its driver: the real browser the preview page's tests drive.
+DEBIAN_PACKAGES=(g++ make pkg-config libgtest-dev nlohmann-json3-dev libyaml-dev libicu-dev neovim
+                 chromium chromium-driver)
 # `setup.sh --fuzz` also installs clang with libFuzzer (older clang cannot
 # compile libstdc++'s <expected>) and the runtime libraries the link needs
 # (libclang_rt.fuzzer and the sanitizers' runtimes, which neither of the

@@ -137,6 +137,27 @@ def walk_inputs(nodes: list[dict[str, Any]], depth: int = 0) -> Iterator[tuple[i
         yield from walk_inputs(node["children"], depth + 1)
 
 
+def example_value(node: dict[str, Any]) -> Any:
+    """A value of the type an input is used as (empty strings, zeros, one
+    element per array): a start for the variables of a template whose
+    caller supplies them, and what the lint rules run with in an editor."""
+    children = {child["name"]: child for child in node["children"]}
+    types = node["types"]
+    if "array" in types and "[]" in children:
+        return [example_value(children["[]"])]
+    if "object" in types:
+        if "{}" in children:
+            return {"key": example_value(children["{}"])}
+        return {name: example_value(child) for name, child in children.items()}
+    if "array" in types:
+        return []
+    if "string" in types or types == ["any"]:
+        return ""
+    if "number" in types:
+        return 0
+    return False if "boolean" in types else None
+
+
 # ---- the schema ----------------------------------------------------------------
 
 def _object_schema(children: list[dict[str, Any]]) -> dict[str, Any]:

@@ -410,6 +410,44 @@ def run_lsp(run: Run) -> int:
     return EXIT_OK
 
 
+# ---- preview ----------------------------------------------------------------
+
+def run_preview(run: Run) -> int:
+    from tessel import preview
+
+    if not preview.available():
+        run.console.err(f"quarl: error: {preview.MISSING}\n")
+        return EXIT_USAGE
+    from tessel._files import project_root
+    from tessel.preview.render import Project
+    from tessel.preview.server import PreviewServer
+
+    paths = [os.path.abspath(path) for path in run.args.paths] or [os.getcwd()]
+    folders = [path if os.path.isdir(path) else os.path.dirname(path) for path in paths]
+    project = Project(project_root(os.path.commonpath(folders)))
+    templates: list[str] = []
+    for path in paths:
+        for found in templates_in(path, project.configs):
+            relative = project.relative(found)
+            if relative.startswith("../") or relative == "..":
+                raise UsageError(f"{escape_text(found)} is not under the project root {escape_text(project.root)}")
+            if relative not in templates:
+                templates.append(relative)
+    try:
+        server = PreviewServer(project, templates, run.args.port, run.args.write)
+    except OSError as error:
+        raise UsageError(f"cannot listen on port {run.args.port}: {error.strerror or error}") from None
+    run.console.out(f"quarl preview: {server.url}\n".encode())
+    sys.stdout.flush()
+    if run.args.open:
+        import webbrowser
+
+        webbrowser.open(server.url)
+    with server:
+        server.serve_forever()
+    return EXIT_OK
+
+
 # ---- lint -------------------------------------------------------------------
 
 def _counted(count: int, what: str) -> str:
@@ -638,6 +676,19 @@ def build_parser() -> argparse.ArgumentParser:
                                           "lint fixes. Needs the lsp extra: pip install 'tessel[lsp]'.")
     lsp.add_argument("--stdio", action="store_true", help="talk over standard input and output (the default)")
     lsp.set_defaults(run=run_lsp)
+
+    preview = commands.add_parser(
+        "preview", parents=[common], help="show what templates render, in a browser page, as you edit them",
+        description="Serve a page on 127.0.0.1 that shows a template, its variables and its output side by side, "
+                    "re-rendered on every change, each output line linked to the template line that made it. "
+                    "Needs the preview extra: pip install 'tessel[preview]'. Ctrl-C stops it.")
+    preview.add_argument("paths", nargs="*", metavar="PATH",
+                         help="templates or folders to offer (default: every template of the current folder)")
+    preview.add_argument("--port", type=int, default=0, help="the port to listen on (default: a free one)")
+    preview.add_argument("--open", action="store_true", help="open the page in the browser")
+    preview.add_argument("--write", action="store_true",
+                         help="let the page save its scratch copy over the template file")
+    preview.set_defaults(run=run_preview)
     return parser
 
 

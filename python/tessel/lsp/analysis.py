@@ -20,7 +20,7 @@ import tessel
 from tessel._config import Configs, Settings
 from tessel._diagnostics import CommandError
 from tessel._fixes import choose_fixes
-from tessel._index import TemplateIndex, walk_inputs
+from tessel._index import TemplateIndex, example_value, walk_inputs
 from tessel._variables import read_vars_file
 from tessel.lsp.text import LineIndex
 
@@ -72,28 +72,8 @@ class Analysis:
         return next((module for module in data["modules"] if module["key"] == data["entry"]), None)
 
 
-def stand_in_value(node: dict[str, Any]) -> Any:
-    """A value of the type a caller's variable is used as, so that the lint
-    rules can run on a template whose caller supplies variables."""
-    children = {child["name"]: child for child in node["children"]}
-    types = node["types"]
-    if "array" in types and "[]" in children:
-        return [stand_in_value(children["[]"])]
-    if "object" in types:
-        if "{}" in children:
-            return {"key": stand_in_value(children["{}"])}
-        return {name: stand_in_value(child) for name, child in children.items()}
-    if "array" in types:
-        return []
-    if "string" in types or types == ["any"]:
-        return ""
-    if "number" in types:
-        return 0
-    return False if "boolean" in types else None
-
-
 def _stand_ins(index: TemplateIndex, given: Mapping[str, Any] | None) -> dict[str, Any]:
-    values = {node["name"]: stand_in_value(node) for depth, node in walk_inputs(index._data["inputs"]) if depth == 0}
+    values = {node["name"]: example_value(node) for depth, node in walk_inputs(index._data["inputs"]) if depth == 0}
     values.update(given or {})
     return values
 
