@@ -13,7 +13,7 @@ MISSING = ("quarl preview needs the preview packages: pip install 'tessel[previe
 
 def available() -> bool:
     try:
-        import cmarkgfm  # noqa: F401
+        import cmarkgfm  # type: ignore[import-untyped]  # noqa: F401
         import yaml  # noqa: F401
     except ImportError:
         return False

@@ -18,8 +18,8 @@ import time
 from typing import Any
 
 import yaml
-import cmarkgfm
-from cmarkgfm.cmark import Options
+import cmarkgfm  # type: ignore[import-untyped]
+from cmarkgfm.cmark import Options  # type: ignore[import-untyped]
 
 import tessel
 from tessel._config import Configs
