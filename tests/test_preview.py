@@ -33,6 +33,8 @@ TEMPLATES = {
     "hello.quarl": "---\ntitle: Greeting\n---\n# {{ title }}\n\nHello {{ name }}!\n\n@for item in items:\n- {{ item }}\n@end\n",
     "chat.quarl": "---\nunused: 1\n---\n@message system:\nBe brief.\n@end\n@message user:\n{{ question }}\n@end\n",
     "broken.quarl": "Hi {{ nope(1) }}\n",
+    "lib/faulty.quarl": "@define f():\n{{ missing }}\n@end\n@export f\n",
+    "uses_faulty.quarl": '@import "./lib/faulty.quarl" as lib\n{{ lib.f() }}\n',
     "hostile.quarl": ('{{ payload }}\n\n<script>window.pwned = "script"</script>\n\n<img src="x" '
                       'onerror="window.pwned = \'img\'">\n\n[click](javascript:window.pwned=1)\n'),
 }
@@ -47,6 +49,7 @@ def project(tmp_path: Path) -> Path:
     (root / ".quarlroot").touch()
     vars_dir = root / "vars"
     vars_dir.mkdir()
+    (root / "lib").mkdir()
     for name, text in TEMPLATES.items():
         (root / name).write_text(text)
         if name in VARS:
@@ -122,6 +125,13 @@ def test_changing_a_variable_changes_the_output(browser: Any, server: PreviewSer
     until(browser, lambda d: d.find_element("id", "vars-error").is_displayed())
     assert "not valid JSON" in text_of(browser, "vars-error")
     browser.save_screenshot(str(tmp_path / "hello-bad-vars.png"))
+    from selenium.webdriver.support.ui import Select
+
+    Select(browser.find_element("id", "format")).select_by_value("yaml")
+    variables.clear()
+    variables.send_keys("name: Yaml\nitems: [a]\n")
+    until(browser, lambda d: "Hello Yaml!" in text_of(d, "rendered"))
+    Select(browser.find_element("id", "format")).select_by_value("json")
 
 
 @needs_browser
@@ -153,10 +163,15 @@ def test_the_variables_form_has_a_field_per_input_and_groups_for_lists(browser: 
 
 
 @needs_browser
-def test_an_error_shows_its_code_and_the_caret_line(browser: Any, server: PreviewServer, tmp_path: Path) -> None:
-    opened(browser, server, "broken.quarl", tmp_path, "broken")
+@pytest.mark.parametrize(("template", "expected"), [
+    ("broken.quarl", ["broken.quarl:1:7: error[quarl::undefined_fn]", "1 | Hi {{ nope(1) }}", "^^^^"]),
+    ("uses_faulty.quarl", ["lib/faulty.quarl:2:4: error[quarl::undefined_var]", "2 | {{ missing }}", "^^^^^^^"]),
+])
+def test_an_error_shows_its_module_code_and_caret_line(browser: Any, server: PreviewServer, tmp_path: Path,
+                                                       template: str, expected: list[str]) -> None:
+    opened(browser, server, template, tmp_path, template)
     shown = text_of(browser, "error-text")
-    assert "error[quarl::undefined_fn]" in shown and "1 | Hi {{ nope(1) }}" in shown and "^^^^" in shown
+    assert all(part in shown for part in expected), shown
 
 
 @needs_browser
