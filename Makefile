@@ -57,6 +57,7 @@ cpp-test: wheel
 	ctest --test-dir $(BUILD) --output-on-failure
 
 py-test: install
+	@scripts/setup.sh --clients
 	$(PY) -m pytest
 	$(PY) -m mypy.stubtest tessel._tessel
 	cd python && ../$(PY) -m mypy --strict tessel
@@ -88,6 +89,7 @@ demo: setup
 	PYTHONPATH=$(DEMO)/pkg $(PY) examples/demo.py
 
 asan: setup
+	@scripts/setup.sh --clients
 	$(CMAKE_GENERATE) -B build/asan -DCMAKE_BUILD_TYPE=Debug -DTESSEL_WERROR=ON -DTESSEL_SANITIZE=ON \
 		-DTESSEL_BUILD_PYTHON=ON -DPython_EXECUTABLE=$(CURDIR)/$(PY)
 	cmake --build build/asan
@@ -113,6 +115,7 @@ fuzz:
 	scripts/fuzz.sh $(FUZZ_SECONDS)
 
 bench: install
+	@scripts/setup.sh --clients
 	$(BUILD)/bench/quarl_bench $(BENCH_DATA)
 	$(BUILD)/bench/quarl_eval_bench
 	$(BUILD)/bench/quarl_compile_bench bench/data/typical_prompt.quarl

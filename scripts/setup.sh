@@ -9,22 +9,24 @@ VENV=.venv
 # The interpreter the venv is made from, never the venv's own.
 PATH=$(tr ':' '\n' <<<"$PATH" | grep -vxF "$PWD/$VENV/bin" | paste -sd: -)
 PYTHON=${PYTHON:-python3}
-# neovim: the real editor the language server's tests drive; chromium and
-# its driver: the real browser the preview page's tests drive.
-DEBIAN_PACKAGES=(g++ make pkg-config libgtest-dev nlohmann-json3-dev libyaml-dev libicu-dev neovim
-                 chromium chromium-driver)
-# `setup.sh --fuzz` also installs clang with libFuzzer (older clang cannot
-# compile libstdc++'s <expected>) and the runtime libraries the link needs
-# (libclang_rt.fuzzer and the sanitizers' runtimes, which neither of the
-# other two packages pulls in).
-if [[ ${1:-} == --fuzz ]]; then
-  DEBIAN_PACKAGES+=(clang-19 libfuzzer-19-dev libclang-rt-19-dev)
-fi
-# `setup.sh --node` also makes sure of Node.js and npm (the editor extension's
-# build): the machine's own when it has them, else Debian's.
-if [[ ${1:-} == --node ]] && ! { command -v node && command -v npm; } >/dev/null; then
-  DEBIAN_PACKAGES+=(nodejs npm)
-fi
+DEBIAN_PACKAGES=(g++ make pkg-config libgtest-dev nlohmann-json3-dev libyaml-dev libicu-dev)
+for option in "$@"; do
+  case $option in
+    # `setup.sh --fuzz` also installs clang with libFuzzer (older clang cannot
+    # compile libstdc++'s <expected>) and the runtime libraries the link needs
+    # (libclang_rt.fuzzer and the sanitizers' runtimes, which neither of the
+    # other two packages pulls in).
+    --fuzz) DEBIAN_PACKAGES+=(clang-19 libfuzzer-19-dev libclang-rt-19-dev) ;;
+    # `setup.sh --node` also makes sure of Node.js and npm (the editor
+    # extension's build): the machine's own when it has them, else Debian's.
+    --node) { command -v node && command -v npm; } >/dev/null || DEBIAN_PACKAGES+=(nodejs npm) ;;
+    # `setup.sh --clients` also installs the real clients the tests drive:
+    # Neovim (the language server's) and Chromium with its driver (the
+    # preview page's).
+    --clients) DEBIAN_PACKAGES+=(neovim chromium chromium-driver) ;;
+    *) echo "setup.sh: unknown option $option" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for package in "${DEBIAN_PACKAGES[@]}"; do
