@@ -283,6 +283,8 @@ REFUSED = [  # method, path, changes to the request, status
     ("POST", "/api/render", {"body": {"path": "hello.quarl"}, "headers": {"Origin": "http://attacker.example"}}, 403),
     ("POST", "/api/render", {"body": {"path": "hello.quarl"}, "headers": {"Content-Type": "text/plain"}}, 415),
     ("POST", "/api/save", {"body": {"path": "hello.quarl", "text": "x"}}, 403),
+    ("POST", "/api/render", {"body": {"path": "hello.quarl"}, "headers": {"Content-Length": "many"}}, 400),
+    ("GET", "/api/nothing", {}, 404),
 ]
 
 

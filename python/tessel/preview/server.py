@@ -87,7 +87,12 @@ class PreviewHandler(BaseHTTPRequestHandler):
             raise Refused(HTTPStatus.UNSUPPORTED_MEDIA_TYPE, "requests carry JSON")
 
     def _body(self) -> dict[str, Any]:
-        length = int(self.headers.get("Content-Length") or 0)
+        try:
+            length = int(self.headers.get("Content-Length") or 0)
+        except ValueError:
+            raise Refused(HTTPStatus.BAD_REQUEST, "Content-Length is not a number") from None
+        if length < 0:
+            raise Refused(HTTPStatus.BAD_REQUEST, "Content-Length is negative")
         if length > MAX_BODY_BYTES:
             raise Refused(HTTPStatus.REQUEST_ENTITY_TOO_LARGE, "request too large")
         try:
@@ -130,6 +135,9 @@ class PreviewHandler(BaseHTTPRequestHandler):
             self._json({"error": str(refusal)}, HTTPStatus.FORBIDDEN)
         except FileNotFoundError as missing:
             self._json({"error": f"no such template: {missing.filename}"}, HTTPStatus.NOT_FOUND)
+        except Exception as fault:  # a fault of the server itself: an answer, not a dropped connection
+            self._json({"error": f"internal error: {type(fault).__name__}: {fault}"},
+                       HTTPStatus.INTERNAL_SERVER_ERROR)
 
     def do_GET(self) -> None:  # noqa: N802 (the standard library's name)
         self._answer(self._get)
