@@ -208,6 +208,15 @@ async def test_references_across_files(client: LanguageClient) -> None:
 RENDERED = {"name": "a", "tickets": [{"title": "T", "note": "n"}]}
 
 
+async def test_references_of_an_import_path_are_every_path_to_that_module(client: LanguageClient) -> None:
+    uri = await opened(client, "other.quarl")
+    found = await client.text_document_references_async(types.ReferenceParams(
+        text_document=doc(uri), position=pos("other.quarl", "./li|b"),
+        context=types.ReferenceContext(include_declaration=True)))
+    assert sorted((Path(loc.uri[7:]).name, loc.range.start.line) for loc in found) == [
+        ("main.quarl", 3), ("other.quarl", 0)]
+
+
 def _apply(edit: types.WorkspaceEdit) -> None:
     for changed_uri, edits in (edit.changes or {}).items():
         path = Path(changed_uri[7:])

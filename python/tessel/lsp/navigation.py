@@ -173,6 +173,21 @@ def references_of(graph: NameGraph, path: str, offset: int, with_definitions: bo
     return out
 
 
+def link_target(graph: NameGraph, path: str, offset: int) -> str | None:
+    """The module the import, include or extends path at `offset` names."""
+    view = graph.modules.get(path)
+    for link in view.data["links"] if view else []:
+        if link["offset"] <= offset <= link["offset"] + link["length"] and link.get("target"):
+            return view.resolve(link["target"]) if view else None
+    return None
+
+
+def links_to(graph: NameGraph, target: str) -> list[tuple[str, int, int]]:
+    """Every path, in every module, that names the module `target`."""
+    return [(view.path, link["offset"], link["length"]) for view in graph.modules.values()
+            for link in view.data["links"] if link.get("target") and view.resolve(link["target"]) == target]
+
+
 def _kind_name(kind: str) -> str:
     return RENAMED_KINDS.get(kind) or _KIND_NAMES.get(kind, kind)
 

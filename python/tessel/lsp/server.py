@@ -211,11 +211,11 @@ def build_server() -> QuarlServer:
             if navigable is None:
                 return []
             graph = _graph(navigable)
-            found = navigation.definition_of(graph, file_key(navigable.path), offset)
-            entry = navigable.entry()
-            for link in entry["links"] if entry and found is None else []:
-                if link["offset"] <= offset <= link["offset"] + link["length"] and link.get("target"):
-                    found = (graph.modules[file_key(navigable.path)].resolve(link["target"]), 0, 0)
+            path = file_key(navigable.path)
+            found = navigation.definition_of(graph, path, offset)
+            target = navigation.link_target(graph, path, offset) if found is None else None
+            if target is not None:
+                found = (target, 0, 0)
             place = _location(ls, *found) if found else None
             return [place] if place else []
         return await ls.run(work)
@@ -227,8 +227,11 @@ def build_server() -> QuarlServer:
             if navigable is None:
                 return []
             graph = NameGraph(ls.get_project().indexes())
-            found = navigation.references_of(graph, file_key(navigable.path), offset,
-                                             params.context.include_declaration)
+            path = file_key(navigable.path)
+            target = navigation.link_target(graph, path, offset)
+            if target is not None:  # an import path: every path naming the same module
+                return [place for at in navigation.links_to(graph, target) if (place := _location(ls, *at))]
+            found = navigation.references_of(graph, path, offset, params.context.include_declaration)
             return [place for item in found if (place := _location(ls, item.path, item.offset, item.length))]
         return await ls.run(work)
 
