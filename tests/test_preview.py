@@ -143,7 +143,7 @@ def test_messages_are_bubbles_with_their_role_and_size(browser: Any, server: Pre
     bubbles = browser.find_elements("css selector", "#messages .message")
     assert [b.get_attribute("data-role") for b in bubbles] == ["system", "user"]
     assert "user · 4 characters, 4 bytes" in bubbles[1].text and "Why?" in bubbles[1].text
-    assert "[unused-variable] line 2" in text_of(browser, "lint")
+    assert "[unused-variable] line 2" in text_of(browser, "lint") and not text_of(browser, "warnings")
 
 
 @needs_browser

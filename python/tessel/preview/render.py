@@ -149,13 +149,18 @@ def render(project: Project, relative: str, text: str | None, variables_text: st
         result["variables_error"] = str(problem)
         return result
     started = time.perf_counter()
-    try:
+
+    def compiled_with(source_map: bool) -> tessel.CompileResult:
+        frontmatter: Any = project.frontmatter(path)
         if text is None:
-            compiled = tessel.compile_file(path, vars=variables, source_map=True,
-                                           frontmatter=project.frontmatter(path))  # type: ignore[arg-type]
-        else:
-            compiled = tessel.compile(text, vars=variables, base_path=os.path.dirname(path), source_map=True,
-                                      frontmatter=project.frontmatter(path))  # type: ignore[arg-type]
+            return tessel.compile_file(path, vars=variables, source_map=source_map, frontmatter=frontmatter)
+        return tessel.compile(text, vars=variables, base_path=os.path.dirname(path), source_map=source_map,
+                              frontmatter=frontmatter)
+
+    try:
+        compiled = compiled_with(True)
+        if compiled.kind == "messages":  # chat has no map; asking for one only adds a warning of its own
+            compiled = compiled_with(False)
     except tessel.QuarlError as error:
         result["error"] = _error(project, path, text, error)
         result["elapsed_ms"] = round((time.perf_counter() - started) * 1000, 2)
