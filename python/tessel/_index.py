@@ -158,6 +158,11 @@ def example_value(node: dict[str, Any]) -> Any:
     return False if "boolean" in types else None
 
 
+def example_variables(inputs: list[dict[str, Any]]) -> dict[str, Any]:
+    """A value of each top-level input's type (see `example_value`)."""
+    return {node["name"]: example_value(node) for node in inputs}
+
+
 # ---- the schema ----------------------------------------------------------------
 
 def _object_schema(children: list[dict[str, Any]]) -> dict[str, Any]:

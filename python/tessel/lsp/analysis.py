@@ -12,16 +12,17 @@ from __future__ import annotations
 
 import json
 import os
-from dataclasses import dataclass
 from collections.abc import Mapping
+from dataclasses import dataclass
 from typing import Any, NamedTuple
 
 import tessel
 from tessel._config import Configs, Settings
 from tessel._diagnostics import CommandError
 from tessel._fixes import choose_fixes
-from tessel._index import TemplateIndex, example_value, walk_inputs
-from tessel._variables import read_vars_file
+from tessel._index import TemplateIndex, example_variables
+from tessel._tessel import Span
+from tessel._variables import caller_variables
 from tessel.lsp.text import LineIndex
 
 # The key the compiler gives the entry module of a string compile.
@@ -59,42 +60,41 @@ class Analysis:
     def folder(self) -> str:
         return os.path.dirname(self.path)
 
-    def module_path(self, key: str | None) -> str | None:
-        """The file a module key of the index names (the entry: this document)."""
-        if key is None or key == ENTRY_KEY:
-            return self.path
-        return key if os.path.isabs(key) else os.path.join(self.folder, key)
-
     def entry(self) -> dict[str, Any] | None:
-        if self.index is None:
-            return None
-        data = self.index._data
-        return next((module for module in data["modules"] if module["key"] == data["entry"]), None)
+        return entry_module(self.index) if self.index is not None else None
+
+
+def entry_module(index: TemplateIndex) -> dict[str, Any] | None:
+    """The index's entry module."""
+    data = index._data
+    return next((module for module in data["modules"] if module["key"] == data["entry"]), None)
 
 
 def _stand_ins(index: TemplateIndex, given: Mapping[str, Any] | None) -> dict[str, Any]:
-    values = {node["name"]: example_value(node) for depth, node in walk_inputs(index._data["inputs"]) if depth == 0}
-    values.update(given or {})
-    return values
+    return {**example_variables(index._data["inputs"]), **(given or {})}
 
 
 def _configured(path: str, configs: Configs) -> tuple[Settings, Mapping[str, Any] | None, list[Finding]]:
     try:
         settings = configs.for_template(path).settings_for(path)
-        variables: dict[str, Any] | None = None
-        for file in settings.vars_files:
-            variables = {**(variables or {}), **read_vars_file(file)}
-        return settings, variables, []
+        return settings, caller_variables(list(settings.vars_files), [], []), []
     except CommandError as error:
         return Settings(), None, [Finding(0, 0, "error", error.code, error.message)]
 
 
+def _with_help(message: str, help: str | None) -> str:
+    return message if help is None else f"{message}\nhelp: {help}"
+
+
+def _span_place(span: Span | None) -> tuple[int, int]:
+    return (span.offset, span.length) if span is not None else (0, 0)
+
+
 def _error_finding(error: tessel.QuarlError) -> Finding:
-    message = error.message if error.help is None else f"{error.message}\nhelp: {error.help}"
+    message = _with_help(error.message, error.help)
     if error.source is not None:  # an imported module's: shown where the document starts
         return Finding(0, 0, "error", error.code, f"{error.source}: {message}")
-    span = error.span
-    return Finding(span.offset if span else 0, span.length if span else 0, "error", error.code, message)
+    return Finding(*_span_place(error.span), "error", error.code, message)
 
 
 _DECODER = json.JSONDecoder()
@@ -116,9 +116,8 @@ def _failures_and_links(index: TemplateIndex) -> tuple[list[dict[str, Any]], lis
                 return failures, links
         except (ValueError, json.JSONDecodeError):
             pass
-    data = index._data
-    entry_module = next((module for module in data["modules"] if module["key"] == data["entry"]), None)
-    return data["failures"], entry_module["links"] if entry_module else []
+    entry = entry_module(index)
+    return index._data["failures"], entry["links"] if entry else []
 
 
 def _failures(index: TemplateIndex) -> list[Finding]:
@@ -161,11 +160,9 @@ def _lint_findings(text: str, folder: str, variables: dict[str, Any], rules: dic
     findings = []
     for report in result.files[:1]:  # the entry's report: the document's own findings
         for found in report.diagnostics:
-            span = found.span
             edits = tuple((edit["start"], edit["end"], edit["new_text"]) for edit in found.fix_edits or [])
-            message = found.message if found.help is None else f"{found.message}\nhelp: {found.help}"
-            findings.append(Finding(span.offset if span else 0, span.length if span else 0, found.severity,
-                                    found.rule, message, edits))
+            findings.append(Finding(*_span_place(found.span), found.severity, found.rule,
+                                    _with_help(found.message, found.help), edits))
     return findings
 
 
@@ -204,5 +201,5 @@ def fix_all(analysis: Analysis) -> str | None:
 
     result = tessel.lint(analysis.text, vars=_stand_ins(analysis.index, analysis.variables),
                          base_path=analysis.folder, rules=dict(analysis.settings.rules))
-    fixed = choose_fixes(analysis.text.encode("utf-8", "surrogatepass"), result, check)
+    fixed = choose_fixes(analysis.lines.data, result, check)
     return fixed.text.decode("utf-8") if fixed.fixed else None

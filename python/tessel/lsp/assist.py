@@ -12,7 +12,7 @@ from typing import Any, NamedTuple
 from tessel._index import walk_inputs
 from tessel.lsp.analysis import Analysis
 from tessel.lsp.builtins import BUILTINS, DIRECTIVES
-from tessel.lsp.navigation import NameGraph
+from tessel.lsp.navigation import NameGraph, Place, link_at, place_of
 from tessel.lsp.project import file_key
 
 _MEMBER = re.compile(r"([A-Za-z_][A-Za-z0-9_]*(?:\.[A-Za-z_][A-Za-z0-9_]*)*)\.([A-Za-z0-9_]*)\Z")
@@ -61,8 +61,8 @@ def _input_node(analysis: Analysis, dotted: str) -> dict[str, Any] | None:
     return None
 
 
-def _definition(graph: NameGraph, module: str, offset: int, length: int) -> dict[str, Any] | None:
-    return next((i.data for i in graph.items.get((module, offset, length), ()) if i.is_definition), None)
+def _definition(graph: NameGraph, place: Place | None) -> dict[str, Any] | None:
+    return next((i.data for i in graph.items.get(place, ()) if i.is_definition), None) if place else None
 
 
 def _visible(analysis: Analysis, offset: int) -> list[dict[str, Any]]:
@@ -86,21 +86,18 @@ def _module_exports(graph: NameGraph, module: str) -> list[tuple[str, dict[str, 
     out = []
     for item in view.data["references"]:
         if item["kind"] == "export":
-            place = graph.exported(module, item["name"])
-            definition = _definition(graph, *place) if place else None
-            out.append((item["name"], definition or item))
+            out.append((item["name"], _definition(graph, graph.exported(module, item["name"])) or item))
     return out
 
 
 def hover(analysis: Analysis, graph: NameGraph, offset: int) -> str | None:
     """Markdown for the name or import path at `offset`."""
     path = file_key(analysis.path)
-    entry = analysis.entry()
-    for link in entry["links"] if entry else []:
-        if link["offset"] <= offset <= link["offset"] + link["length"]:
-            if link.get("error"):
-                return f"`{link['path']}`: {link['error']['message']}"
-            return f"`{link['path']}` → `{link['target']}`"
+    link = link_at(graph, path, offset)
+    if link is not None:
+        if link.get("error"):
+            return f"`{link['path']}`: {link['error']['message']}"
+        return f"`{link['path']}` → `{link['target']}`"
     item = graph.at(path, offset)
     if item is None:
         return None
@@ -114,12 +111,11 @@ def hover(analysis: Analysis, graph: NameGraph, offset: int) -> str | None:
             return f"`{item.name}`: caller input"
         uses = f" ({', '.join(node['uses'])})" if node["uses"] else ""
         return f"`{node['path']}`: caller input, {' or '.join(node['types'])}{uses}"
-    target = _definition(graph, graph.modules[item.path].resolve(resolved.get("module")), resolved["offset"],
-                         resolved["length"]) \
-        if "offset" in resolved else (item.data if item.is_definition else None)
+    place = place_of(graph.modules[item.path], resolved) if "offset" in resolved else None
+    target = _definition(graph, place) if place else (item.data if item.is_definition else None)
     if target is None:
         return None
-    where_module = graph.modules[item.path].resolve(resolved.get("module")) if "offset" in resolved else item.path
+    where_module = place[0] if place else item.path
     where = f"defined in `{os.path.basename(where_module)}` line {target['line']}"
     if target["kind"] == "function":
         return f"```quarl\n{function_signature(target['name'], target)[0]}\n```\n{where}"
@@ -251,12 +247,10 @@ def _function_named(analysis: Analysis, graph: NameGraph, name: str) -> dict[str
     owner, _, member = name.rpartition(".")
     for definition in entry["definitions"]:
         if owner and definition["kind"] == "alias" and definition["name"] == owner and definition.get("target"):
-            place = graph.exported(view.resolve(definition["target"]), member)
-            return _definition(graph, *place) if place else None
+            return _definition(graph, graph.exported(view.resolve(definition["target"]), member))
         if not owner and definition["name"] == name:
             if definition["kind"] == "function":
                 return dict(definition)
             if definition["kind"] == "import" and definition.get("target"):
-                place = graph.exported(view.resolve(definition["target"]), name)
-                return _definition(graph, *place) if place else None
+                return _definition(graph, graph.exported(view.resolve(definition["target"]), name))
     return None

@@ -40,7 +40,8 @@ class Item(NamedTuple):
         return (self.path, self.offset, self.length)
 
 
-def _place(view: ModuleView, at: dict[str, Any]) -> Place:
+def place_of(view: ModuleView, at: dict[str, Any]) -> Place:
+    """The place a resolution (or an override) of the module `view` names."""
     return (view.resolve(at.get("module")), at["offset"], at["length"])
 
 
@@ -65,14 +66,14 @@ class NameGraph:
                 for item in view.data["definitions"]:
                     place = self._add(view, item, True)
                     if item.get("overrides"):
-                        self._join(place, _place(view, item["overrides"]))
+                        self._join(place, place_of(view, item["overrides"]))
                     if item["kind"] == "import" and item.get("target"):
                         pending.append((place, view.resolve(item["target"]), item["name"]))
                 for item in view.data["references"]:
                     place = self._add(view, item, False)
                     resolved = item.get("resolves") or {}
                     if "offset" in resolved:
-                        self._join(place, _place(view, resolved))
+                        self._join(place, place_of(view, resolved))
         for place, target, name in pending:
             found = self.exported(target, name)
             if found is not None:
@@ -100,7 +101,7 @@ class NameGraph:
         for item in view.data["references"]:
             resolved = item.get("resolves") or {}
             if item["kind"] == "export" and item["name"] == name and "offset" in resolved:
-                return _place(view, resolved)
+                return place_of(view, resolved)
         return None
 
     def at(self, path: str, offset: int) -> Item | None:
@@ -138,14 +139,13 @@ def definition_of(graph: NameGraph, path: str, offset: int) -> tuple[str, int, i
     resolved = item.data.get("resolves") or {}
     view = graph.modules[item.path]
     if "offset" in resolved:
-        place = _place(view, resolved)
+        place = place_of(view, resolved)
         alias = next((i for i in graph.items.get(place, ()) if i.kind == "alias" and i.data.get("target")), None)
         if item.kind == "include" and alias is not None:  # the module it renders, not the alias
             return view.resolve(alias.data["target"]), 0, 0
         return place
     if item.data.get("overrides"):
-        overridden = item.data["overrides"]
-        return view.resolve(overridden.get("module")), overridden["offset"], overridden["length"]
+        return place_of(view, item.data["overrides"])
     if item.kind == "import" and item.data.get("target"):
         found = graph.exported(view.resolve(item.data["target"]), item.name)
         if found is not None:
@@ -173,13 +173,17 @@ def references_of(graph: NameGraph, path: str, offset: int, with_definitions: bo
     return out
 
 
-def link_target(graph: NameGraph, path: str, offset: int) -> str | None:
-    """The module the import, include or extends path at `offset` names."""
+def link_at(graph: NameGraph, path: str, offset: int) -> dict[str, Any] | None:
+    """The import, include or extends path at `offset` of the module at `path`."""
     view = graph.modules.get(path)
-    for link in view.data["links"] if view else []:
-        if link["offset"] <= offset <= link["offset"] + link["length"] and link.get("target"):
-            return view.resolve(link["target"]) if view else None
-    return None
+    return next((link for link in (view.data["links"] if view else [])
+                 if link["offset"] <= offset <= link["offset"] + link["length"]), None)
+
+
+def link_target(graph: NameGraph, path: str, offset: int) -> str | None:
+    """The module the path at `offset` names (none for a path that fails)."""
+    link = link_at(graph, path, offset)
+    return graph.modules[path].resolve(link["target"]) if link and link.get("target") else None
 
 
 def links_to(graph: NameGraph, target: str) -> list[tuple[str, int, int]]:

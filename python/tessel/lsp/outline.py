@@ -92,7 +92,7 @@ def semantic_tokens(analysis: Analysis) -> list[int]:
     """The document's tokens, encoded as the protocol's relative integers."""
     entry = analysis.entry()
     found: list[tuple[int, int, int, int]] = []  # offset, length, type, modifiers
-    for offset, length in _directive_keywords(analysis.lines.text.encode("utf-8", "surrogatepass")):
+    for offset, length in _directive_keywords(analysis.lines.data):
         found.append((offset, length, TOKEN_TYPES.index("keyword"), 0))
     for definition in entry["definitions"] if entry else []:
         declared = _DECLARED_TOKEN.get(definition["kind"])

@@ -192,12 +192,18 @@ def build_server() -> QuarlServer:
         lines = (navigable or current).lines
         return current, navigable, lines.offset(position)
 
+    def navigated(ls: QuarlServer, uri: str, position: types.Position) -> tuple[Analysis, int] | None:
+        """The analysis to navigate by and the cursor's offset in it (none
+        before the document has ever parsed)."""
+        _, navigable, offset = located(ls, uri, position)
+        return (navigable, offset) if navigable is not None else None
+
     @server.feature(types.TEXT_DOCUMENT_HOVER)
     async def hover(ls: QuarlServer, params: types.HoverParams) -> types.Hover | None:
         def work() -> types.Hover | None:
-            _, navigable, offset = located(ls, params.text_document.uri, params.position)
-            if navigable is None:
+            if (at := navigated(ls, params.text_document.uri, params.position)) is None:
                 return None
+            navigable, offset = at
             text = assist.hover(navigable, _graph(navigable), offset)
             if text is None:
                 return None
@@ -207,9 +213,9 @@ def build_server() -> QuarlServer:
     @server.feature(types.TEXT_DOCUMENT_DEFINITION)
     async def definition(ls: QuarlServer, params: types.DefinitionParams) -> list[types.Location]:
         def work() -> list[types.Location]:
-            _, navigable, offset = located(ls, params.text_document.uri, params.position)
-            if navigable is None:
+            if (at := navigated(ls, params.text_document.uri, params.position)) is None:
                 return []
+            navigable, offset = at
             graph = _graph(navigable)
             path = file_key(navigable.path)
             found = navigation.definition_of(graph, path, offset)
@@ -223,9 +229,9 @@ def build_server() -> QuarlServer:
     @server.feature(types.TEXT_DOCUMENT_REFERENCES)
     async def references(ls: QuarlServer, params: types.ReferenceParams) -> list[types.Location]:
         def work() -> list[types.Location]:
-            _, navigable, offset = located(ls, params.text_document.uri, params.position)
-            if navigable is None:
+            if (at := navigated(ls, params.text_document.uri, params.position)) is None:
                 return []
+            navigable, offset = at
             graph = NameGraph(ls.get_project().indexes())
             path = file_key(navigable.path)
             target = navigation.link_target(graph, path, offset)
@@ -236,8 +242,17 @@ def build_server() -> QuarlServer:
         return await ls.run(work)
 
     def rename_edits(ls: QuarlServer, uri: str, position: types.Position,
-                     new_name: str | None) -> tuple[list[navigation.Item], dict[str, list[types.TextEdit]]]:
-        current, navigable, offset = located(ls, uri, position)
+                     new_name: str | None) -> dict[str, list[types.TextEdit]]:
+        """The edits of a rename (of the name itself when `new_name` is none),
+        by document. A refused rename fails the request with the reason."""
+        try:
+            return _rename_edits(ls, uri, position, new_name)
+        except Refusal as refusal:
+            raise JsonRpcException(f"cannot rename: {refusal}", REQUEST_FAILED) from None
+
+    def _rename_edits(ls: QuarlServer, uri: str, position: types.Position,
+                      new_name: str | None) -> dict[str, list[types.TextEdit]]:
+        current, _, offset = located(ls, uri, position)
         if current.index is None:
             raise Refusal("the template does not parse; fix it before renaming")
         graph = NameGraph(ls.get_project().indexes())
@@ -250,7 +265,7 @@ def build_server() -> QuarlServer:
             if lines is None:
                 raise Refusal(f"cannot read {item.path}")
             name = item.name.rpartition(".")[2] if item.kind == "member" else item.name
-            spelled = lines.text.encode("utf-8", "surrogatepass")[item.offset:item.offset + item.length]
+            spelled = lines.data[item.offset:item.offset + item.length]
             if not spelled.endswith(name.encode()):
                 raise Refusal(f"{item.path}:{item.data['line']} does not spell '{name}' where the index says")
             start = item.offset + item.length - len(name.encode())
@@ -259,16 +274,13 @@ def build_server() -> QuarlServer:
             done.add((item.path, start))
             changes.setdefault(_uri_of(ls, item.path), []).append(
                 types.TextEdit(range=lines.range(start, len(name.encode())), new_text=new_name or name))
-        return items, changes
+        return changes
 
     @server.feature(types.TEXT_DOCUMENT_PREPARE_RENAME)
     async def prepare_rename(ls: QuarlServer, params: types.PrepareRenameParams) -> types.Range | None:
         def work() -> types.Range | None:
-            try:
-                _, changes = rename_edits(ls, params.text_document.uri, params.position, None)
-            except Refusal as refusal:
-                raise JsonRpcException(f"cannot rename: {refusal}", REQUEST_FAILED) from None
-            own = changes.get(params.text_document.uri, [])
+            own = rename_edits(ls, params.text_document.uri, params.position, None).get(
+                params.text_document.uri, [])
             return next((edit.range for edit in own if edit.range.start.line == params.position.line
                          and edit.range.start.character <= params.position.character <= edit.range.end.character),
                         None)
@@ -277,11 +289,8 @@ def build_server() -> QuarlServer:
     @server.feature(types.TEXT_DOCUMENT_RENAME)
     async def rename(ls: QuarlServer, params: types.RenameParams) -> types.WorkspaceEdit | None:
         def work() -> types.WorkspaceEdit:
-            try:
-                _, changes = rename_edits(ls, params.text_document.uri, params.position, params.new_name)
-            except Refusal as refusal:
-                raise JsonRpcException(f"cannot rename: {refusal}", REQUEST_FAILED) from None
-            return types.WorkspaceEdit(changes=changes)
+            return types.WorkspaceEdit(
+                changes=rename_edits(ls, params.text_document.uri, params.position, params.new_name))
         return await ls.run(work)
 
     @server.feature(types.TEXT_DOCUMENT_COMPLETION,

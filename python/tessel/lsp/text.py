@@ -16,32 +16,32 @@ def _utf16_length(text: str) -> int:
 class LineIndex:
     """The line starts of one text, in bytes and in characters."""
 
-    __slots__ = ("text", "_data", "_byte_starts", "_char_starts")
+    __slots__ = ("text", "data", "_byte_starts", "_char_starts")
 
     def __init__(self, text: str) -> None:
-        self.text = text
-        self._data = text.encode("utf-8", "surrogatepass")
+        self.text = text  # and `data`, the same text in UTF-8
+        self.data = text.encode("utf-8", "surrogatepass")
         self._byte_starts = [0]
         self._char_starts = [0]
         at = text.find("\n")
         while at >= 0:
             self._char_starts.append(at + 1)
             at = text.find("\n", at + 1)
-        at = self._data.find(b"\n")
+        at = self.data.find(b"\n")
         while at >= 0:
             self._byte_starts.append(at + 1)
-            at = self._data.find(b"\n", at + 1)
+            at = self.data.find(b"\n", at + 1)
 
     @property
     def byte_length(self) -> int:
-        return len(self._data)
+        return len(self.data)
 
     def position(self, offset: int) -> types.Position:
         """The editor's position of a byte offset (clamped to the text; an
         offset inside a character counts as that character's start)."""
-        offset = max(0, min(offset, len(self._data)))
+        offset = max(0, min(offset, len(self.data)))
         line = bisect.bisect_right(self._byte_starts, offset) - 1
-        before = self._data[self._byte_starts[line]:offset].decode("utf-8", "ignore")
+        before = self.data[self._byte_starts[line]:offset].decode("utf-8", "ignore")
         return types.Position(line=line, character=_utf16_length(before))
 
     def range(self, offset: int, length: int) -> types.Range:
@@ -51,7 +51,7 @@ class LineIndex:
         """The byte offset of an editor's position (a line past the end is the
         end; a character past the line's end is the line's end)."""
         if position.line >= len(self._char_starts):
-            return len(self._data)
+            return len(self.data)
         line = max(position.line, 0)
         start = self._char_starts[line]
         end = self._char_starts[line + 1] - 1 if line + 1 < len(self._char_starts) else len(self.text)
@@ -72,4 +72,4 @@ class LineIndex:
         """The text of the position's line before it."""
         offset = self.offset(position)
         line = min(max(position.line, 0), len(self._byte_starts) - 1)
-        return self._data[self._byte_starts[line]:offset].decode("utf-8", "replace")
+        return self.data[self._byte_starts[line]:offset].decode("utf-8", "replace")

@@ -17,16 +17,16 @@ import os
 import time
 from typing import Any
 
-import yaml
 import cmarkgfm  # type: ignore[import-untyped]
+import yaml
 from cmarkgfm.cmark import Options  # type: ignore[import-untyped]
 
 import tessel
 from tessel._config import Configs
 from tessel._diagnostics import CommandError
 from tessel._files import project_root
-from tessel._index import example_value
-from tessel._variables import read_vars_file
+from tessel._index import example_variables
+from tessel._variables import caller_variables
 
 # Output beyond this many bytes is not sent to the page: it shows this much
 # and says how much more there is.
@@ -79,32 +79,28 @@ class Project:
     def relative(self, path: str) -> str:
         return os.path.relpath(os.path.realpath(path), self.root).replace(os.sep, "/")
 
-    def initial_variables(self, path: str) -> tuple[str, str]:
+    def initial_variables(self, path: str, inputs: list[dict[str, Any]] | None) -> tuple[str, str]:
         """(JSON text, where it came from) of the variables a template
-        starts with: its configured vars files, else a value of each input's
-        type from the template's index."""
+        starts with: its configured vars files, else a value of each of its
+        `inputs`' types (none: the template does not parse)."""
         try:
             settings = self.configs.for_template(path).settings_for(path)
-            if settings.vars_files:
-                merged: dict[str, Any] = {}
-                for file in settings.vars_files:
-                    merged.update(read_vars_file(file))
-                shown = ", ".join(self.relative(file) for file in settings.vars_files)
-                return json.dumps(merged, indent=2, ensure_ascii=False), f"from {shown}"
+            configured = caller_variables(list(settings.vars_files), [], [])
         except CommandError as error:
             return "{}", error.message
-        try:
-            index = tessel.index_file(path)
-        except (tessel.QuarlError, OSError, ValueError):
+        if configured is not None:
+            shown = ", ".join(self.relative(file) for file in settings.vars_files)
+            return json.dumps(configured, indent=2, ensure_ascii=False), f"from {shown}"
+        if inputs is None:
             return "{}", "empty: the template does not parse"
-        example = {node["name"]: example_value(node) for node in index._data["inputs"]}
-        return json.dumps(example, indent=2, ensure_ascii=False), "an example of each input's type"
+        return json.dumps(example_variables(inputs), indent=2, ensure_ascii=False), "an example of each input's type"
 
-    def inputs(self, path: str) -> list[dict[str, Any]]:
+    def inputs(self, path: str) -> list[dict[str, Any]] | None:
+        """The caller's variables the template reads (none when it does not parse)."""
         try:
             return tessel.index_file(path).inputs
         except (tessel.QuarlError, OSError, ValueError):
-            return []
+            return None
 
     def rules(self, path: str) -> dict[str, str]:
         try:
@@ -171,11 +167,9 @@ def render(project: Project, relative: str, text: str | None, variables_text: st
     if compiled.kind == "messages":
         result["messages"] = [_message(m.role, m.content) for m in compiled.messages or []]
     else:
-        output = compiled.output or ""
-        data = output.encode("utf-8")
-        if len(data) > MAX_SHOWN_BYTES:
-            output = data[:MAX_SHOWN_BYTES].decode("utf-8", "ignore")
-            result["truncated"] = {"shown": MAX_SHOWN_BYTES, "total": len(data)}
+        output, total = _shown(compiled.output or "")
+        if total > MAX_SHOWN_BYTES:
+            result["truncated"] = {"shown": MAX_SHOWN_BYTES, "total": total}
         result["raw"] = output
         result["html"] = markdown_html(output)
         source_map = compiled.source_map or {}
@@ -193,11 +187,17 @@ def render(project: Project, relative: str, text: str | None, variables_text: st
     return result
 
 
+def _shown(text: str) -> tuple[str, int]:
+    """What of `text` the page is sent (its first MAX_SHOWN_BYTES), and its
+    whole size in bytes."""
+    data = text.encode("utf-8")
+    return (text if len(data) <= MAX_SHOWN_BYTES else data[:MAX_SHOWN_BYTES].decode("utf-8", "ignore")), len(data)
+
+
 def _message(role: str, content: str) -> dict[str, Any]:
-    data = content.encode("utf-8")
-    shown = content if len(data) <= MAX_SHOWN_BYTES else data[:MAX_SHOWN_BYTES].decode("utf-8", "ignore")
-    return {"role": role, "content": shown, "characters": len(content), "bytes": len(data),
-            "truncated": len(data) > MAX_SHOWN_BYTES}
+    shown, total = _shown(content)
+    return {"role": role, "content": shown, "characters": len(content), "bytes": total,
+            "truncated": total > MAX_SHOWN_BYTES}
 
 
 def _sources(project: Project, path: str, source_map: dict[str, Any], scratch: bool) -> list[str]:

@@ -168,9 +168,10 @@ class PreviewHandler(BaseHTTPRequestHandler):
             path = self._template(relative)
             with open(path, encoding="utf-8", errors="replace") as file:
                 text = file.read()
-            variables, origin = project.initial_variables(path)
+            inputs = project.inputs(path)
+            variables, origin = project.initial_variables(path, inputs)
             self._json({"path": relative, "text": text, "mtime": os.stat(path).st_mtime_ns,
-                        "variables": variables, "variables_origin": origin, "inputs": project.inputs(path)})
+                        "variables": variables, "variables_origin": origin, "inputs": inputs or []})
         elif url.path == "/api/stat":
             path = self._template(query.get("path", [""])[0])
             self._json({"mtime": os.stat(path).st_mtime_ns})

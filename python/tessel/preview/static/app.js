@@ -46,10 +46,16 @@ function lineElements(container, text) {
 
 // ---- the template and its variables ---------------------------------------------
 
-async function open(path) {
+// Reads the template at `path` from the server and shows its text.
+async function load(path) {
   const template = await api(`/api/template?path=${encodeURIComponent(path)}`);
   Object.assign(state, { path, text: template.text, mtime: template.mtime, inputs: template.inputs });
   lineElements($("source"), template.text);
+  return template;
+}
+
+async function open(path) {
+  const template = await load(path);
   $("editor").value = template.text;
   $("vars").value = template.variables;
   $("vars-origin").textContent = template.variables_origin;
@@ -324,9 +330,7 @@ async function poll() {
     try {
       const { mtime } = await api(`/api/stat?path=${encodeURIComponent(state.path)}`);
       if (mtime !== state.mtime) {
-        const template = await api(`/api/template?path=${encodeURIComponent(state.path)}`);
-        Object.assign(state, { text: template.text, mtime: template.mtime, inputs: template.inputs });
-        lineElements($("source"), template.text);
+        await load(state.path);
         changed();
       }
     } catch (error) {
