@@ -11,6 +11,7 @@
 
 #include "outcomes.hpp"
 #include "quarl/compile.hpp"
+#include "quarl/loaded_template.hpp"
 #include "quarl/value.hpp"
 #include "syntax/lexer.hpp"
 #include "syntax/parser.hpp"
@@ -149,6 +150,34 @@ json messages_json(const std::vector<Message>& messages) {
   return list;
 }
 
+// The case loaded once, then compiled and checked: a load fails with the
+// compile's own error, else each call gives what the compile and check gave.
+void expect_same_when_loaded(const Case& c, const CompileOptions& options, const Outcome<CompileResult>& compiled,
+                             const Outcome<CheckResult>& checked) {
+  const Outcome<LoadedTemplatePtr> loaded =
+      load_template(c.source ? TemplateInput::source(*c.source) : TemplateInput::map(c.modules, c.entry));
+  if (!loaded) {
+    ASSERT_FALSE(compiled) << "loading failed: " << error_line(loaded.error());
+    EXPECT_EQ(error_line(loaded.error()), error_line(compiled.error()));
+    return;
+  }
+  for (int render = 0; render < 2; ++render) {  // a second render finds the store as the first left it
+    const Outcome<CompileResult> again = compile(**loaded, options);
+    const Outcome<CheckResult> checked_again = check(**loaded, options);
+    ASSERT_EQ(again.has_value(), compiled.has_value());
+    ASSERT_EQ(checked_again.has_value(), checked.has_value());
+    if (!again) {
+      EXPECT_EQ(error_line(again.error()), error_line(compiled.error()));
+      EXPECT_EQ(error_line(checked_again.error()), error_line(checked.error()));
+      continue;
+    }
+    EXPECT_EQ(again->output, compiled->output);
+    EXPECT_EQ(again->warnings, compiled->warnings);
+    EXPECT_EQ(again->dependencies, compiled->dependencies);
+    EXPECT_EQ(checked_again->warnings, checked->warnings);
+  }
+}
+
 class Cases : public testing::TestWithParam<Case> {};
 
 TEST_P(Cases, CompileAndCheck) {
@@ -178,6 +207,7 @@ TEST_P(Cases, CompileAndCheck) {
       c.source ? compile_source(*c.source, options) : compile_virtual(c.modules, c.entry, options);
   const Outcome<CheckResult> checked =
       c.source ? check_source(*c.source, options) : check_virtual(c.modules, c.entry, options);
+  expect_same_when_loaded(c, options, result, checked);
   if (c.error) {
     ASSERT_FALSE(result) << "compiled without error";
     EXPECT_EQ(error_line(result.error()), *c.error);

@@ -108,6 +108,15 @@ ModuleMap import_star(std::size_t count) {
   return modules;
 }
 
+// The same count, imported through one module: the hub counts while its
+// own imports load.
+ModuleMap import_hub(std::size_t count) {
+  ModuleMap modules = import_star(count - 1);
+  modules["hub.quarl"] = std::move(modules["main.quarl"]);
+  modules["main.quarl"] = "@import \"./hub.quarl\" as hub\n";
+  return modules;
+}
+
 // `depth` nested block mappings around a scalar.
 std::string nested_mappings(std::size_t depth) {
   std::string text;
@@ -288,6 +297,8 @@ std::vector<Limit> limits() {
       {"import depth", kMaxResolvingDepth - 1, [](std::size_t n) { return compiled(import_chain(n)); }, 4,
        "import error: import depth exceeds maximum of 64 (possible deep chain)"},
       {"modules", kMaxModules, [](std::size_t n) { return compiled(import_star(n)); }, 0,
+       "resource limit exceeded: module count exceeds maximum of 256 (256 modules resolved)"},
+      {"modules through a hub", kMaxModules, [](std::size_t n) { return compiled(import_hub(n)); }, 0,
        "resource limit exceeded: module count exceeds maximum of 256 (256 modules resolved)"},
   };
 }

@@ -14,11 +14,13 @@
 #include "lint/report.hpp"
 #include "lint/rules.hpp"
 #include "modules/loader.hpp"
+#include "modules/module_store.hpp"
 #include "modules/paths.hpp"
 #include "modules/sources.hpp"
 #include "quarl/compile.hpp"
 #include "quarl/index.hpp"
 #include "quarl/lint.hpp"
+#include "quarl/loaded_template.hpp"
 #include "render/assembly.hpp"
 #include "render/interfaces.hpp"
 #include "render/render.hpp"
@@ -85,17 +87,19 @@ void require_valid_source(std::string_view source) {
 struct Entry {
   std::unique_ptr<MapSources> map_sources;
   std::unique_ptr<ModuleSource> source;
-  const FilesystemSource* files = nullptr;  // the source, when it reads files
   std::unique_ptr<ImportedInterfaces> interfaces;
   std::unique_ptr<Loader> loader;
   const Module* module = nullptr;
   bool from_string = false;  // the entry is a string, not a module of the source
 
-  void start(std::unique_ptr<ModuleSource> modules, const CompileOptions& options) {
+  // `stored`: the modules of a loaded template; `store`: where a template
+  // being loaded keeps them.
+  void start(std::unique_ptr<ModuleSource> modules, const CompileOptions& options,
+             const ModuleStore* stored = nullptr, ModuleStore* store = nullptr) {
     if (options.source_map) map_sources = std::make_unique<MapSources>();
     source = std::move(modules);
     interfaces = std::make_unique<ImportedInterfaces>(map_sources.get());
-    loader = std::make_unique<Loader>(*source, *interfaces, map_sources.get());
+    loader = std::make_unique<Loader>(*source, *interfaces, map_sources.get(), stored, store);
   }
 
   // Names the module `error` points into: a file by its path relative to the
@@ -105,11 +109,12 @@ struct Entry {
     if (!loader || !error.module_text() || error.source_name()) return;
     const Module* in = loader->module_with_text(error.module_text().get());
     if (!in || (from_string && in->key == kSourceEntryKey)) return;
-    error.set_source_name(files ? display_path(in->key, std::nullopt, files->project_root()) : in->key);
+    error.set_source_name(source->keys_are_paths() ? display_path(in->key, std::nullopt, source->project_root())
+                                                   : in->key);
   }
 };
 
-void load_source(Entry& entry, std::string source, const CompileOptions& options) {
+void load_source(Entry& entry, std::string source, const CompileOptions& options, ModuleStore* store) {
   require_valid_source(source);
   // A base directory given is checked now; the current directory (an empty
   // base) is read only if an import needs it. Both are canonical (the
@@ -122,41 +127,53 @@ void load_source(Entry& entry, std::string source, const CompileOptions& options
     base = canonical_directory(*options.base_path);
     files->set_base_directory(base);
   }
-  entry.files = files.get();
   entry.from_string = true;
-  entry.start(std::move(files), options);
+  entry.start(std::move(files), options, nullptr, store);
   entry.module = &entry.loader->load_text(std::string(kSourceEntryKey),
                                           std::make_shared<const std::string>(std::move(source)),
                                           options.vars.entries(), std::move(base));
 }
 
-// Loads the entry of `input` (moved from) with everything it reaches.
-void load(Entry& entry, TemplateInput& input, const CompileOptions& options) {
+// Loads the entry of `input` (moved from) with everything it reaches, the
+// modules kept in `store` when one is given.
+void load(Entry& entry, TemplateInput& input, const CompileOptions& options, ModuleStore* store = nullptr) {
   switch (input.kind) {
     case TemplateInput::Kind::Source:
-      return load_source(entry, std::move(input.text), options);
+      return load_source(entry, std::move(input.text), options, store);
     case TemplateInput::Kind::File: {
       auto files = std::make_unique<FilesystemSource>();
       const std::string key = files->resolve(std::nullopt, input.text);
-      entry.files = files.get();
-      entry.start(std::move(files), options);
+      entry.start(std::move(files), options, nullptr, store);
       entry.module = &entry.loader->load_entry(key, options.vars.entries());
       return;
     }
     case TemplateInput::Kind::Map:
-      entry.start(std::make_unique<VirtualSource>(std::move(input.modules)), options);
+      entry.start(std::make_unique<VirtualSource>(std::move(input.modules)), options, nullptr, store);
       entry.module = &entry.loader->load_entry(input.text, options.vars.entries());
       return;
   }
 }
 
-// Loads `input` and runs `work` on its entry; an error leaves naming the
-// module it points into, which only the entry's loader knows.
-template <class Work>
-auto with_entry(TemplateInput& input, const CompileOptions& options, Work&& work) {
+// Loads a template loaded before again, for one call: its modules come from
+// its store, parsed, and only the caller's variables are new.
+void load(Entry& entry, const LoadedTemplate& loaded, const CompileOptions& options) {
+  const bool from_string = loaded.kind() == TemplateInput::Kind::Source;
+  entry.start(std::make_unique<StoredSource>(loaded.store(), loaded.kind() != TemplateInput::Kind::Map,
+                                             loaded.project_root()),
+              options, &loaded.store());
+  entry.from_string = from_string;
+  entry.module = from_string ? &entry.loader->load_text(loaded.entry(), nullptr, options.vars.entries(), {})
+                             : &entry.loader->load_entry(loaded.entry(), options.vars.entries());
+}
+
+// Loads what `template_input` names (a TemplateInput or a LoadedTemplate)
+// and runs `work` on its entry; an error leaves naming the module it points
+// into, which only the entry's loader knows.
+template <class Input, class Work>
+auto with_entry(Input& template_input, const CompileOptions& options, Work&& work) {
   Entry entry;
   try {
-    load(entry, input, options);
+    load(entry, template_input, options);
     return work(entry);
   } catch (Error& error) {
     entry.name_source(error);
@@ -203,8 +220,8 @@ CompileResult render(const Entry& entry, const CompileOptions& options) {
   final_output.text = text;
   result.source_map = builder->finish(final_output, result.warnings, options.sources_content);
   result.output = std::move(text);
-  if (result.source_map && entry.files)
-    if (const std::optional<std::string> root = entry.files->project_root())
+  if (result.source_map && entry.source->keys_are_paths())
+    if (const std::optional<std::string> root = entry.source->project_root())
       for (std::string& name : result.source_map->sources) name = shown_source_name(name, root);
   return result;
 }
@@ -220,10 +237,10 @@ CheckResult check_entry(const Entry& entry) {
 Value lint_entry(const Entry& entry, std::string file, const RuleConfig& rules) {
   check_entry(entry);  // fails as compile would; its warnings are not lint's
   const Module& module = *entry.module;
-  const LintFacts facts = gather_facts(module.source, module.frontmatter);
+  const LintFacts facts = gather_facts(*module.source, module.frontmatter);
   DiagnosticCollector out(std::move(file));
-  run_lint_rules(module.source, facts, rules, out);
-  Value canonical = lint_canonical(out, *module.source.text);
+  run_lint_rules(*module.source, facts, rules, out);
+  Value canonical = lint_canonical(out, *module.text);
   const std::optional<std::string> warning = unknown_rules_warning(rules);
   if (!warning) return canonical;
   std::vector<Member> members(canonical.as_object().begin(), canonical.as_object().end());
@@ -231,28 +248,33 @@ Value lint_entry(const Entry& entry, std::string file, const RuleConfig& rules) 
   return Value::object(std::span<const Member>(members));
 }
 
-}  // namespace
+// The name lint findings give the entry: the file as given, the entry's
+// key, or the string entry's file name.
+std::string lint_name(const TemplateInput& input) {
+  return input.kind == TemplateInput::Kind::Source ? std::string(kSourceEntryFile) : input.text;
+}
 
-Outcome<CompileResult> compile(TemplateInput input, const CompileOptions& options) {
+template <class Input>
+Outcome<CompileResult> compile_entry(Input& input, const CompileOptions& options) {
   return at_boundary([&] {
     return with_entry(input, options, [&](const Entry& entry) { return render(entry, options); });
   });
 }
 
-Outcome<CheckResult> check(TemplateInput input, const CompileOptions& options) {
+template <class Input>
+Outcome<CheckResult> check_input(Input& input, const CompileOptions& options) {
   return at_boundary([&] { return with_entry(input, options, check_entry); });
 }
 
-Outcome<Value> lint(TemplateInput input, const CompileOptions& options, const RuleConfig& rules) {
-  // Findings name the file as given, the entry's key, or the string entry's
-  // file name.
-  std::string file = input.kind == TemplateInput::Kind::Source ? std::string(kSourceEntryFile) : input.text;
+template <class Input>
+Outcome<Value> lint_input(Input& input, std::string file, const CompileOptions& options, const RuleConfig& rules) {
   return at_boundary([&] {
     return with_entry(input, options, [&](const Entry& entry) { return lint_entry(entry, std::move(file), rules); });
   });
 }
 
-Outcome<std::string> index(TemplateInput input, const CompileOptions& options) {
+template <class Input>
+Outcome<std::string> index_input(Input& input, const CompileOptions& options) {
   return at_boundary([&] {
     Entry entry;
     std::vector<Error> failures;
@@ -264,13 +286,94 @@ Outcome<std::string> index(TemplateInput input, const CompileOptions& options) {
       // has nothing to index.
       if (!entry.loader || entry.loader->modules().empty()) throw;
       const Module& first = entry.loader->modules().front();
-      if (error.code() == ErrorCode::Syntax && error.module_text() == first.source.text) throw;
+      if (error.code() == ErrorCode::Syntax && error.module_text() == first.text) throw;
       failures.push_back(std::move(error));
     }
+    // A module whose text did not parse is indexed as one without content.
+    for (Module& loaded : entry.loader->modules())
+      if (!loaded.source) loaded.source = std::make_shared<const Template>(Template{loaded.text, {}, {}, {}, {}});
     Module& module = entry.loader->modules().front();
     // Loading stopped before the entry's own functions were bound.
-    if (!failures.empty() && module.context.defined.empty()) define_functions(module.context, module.source);
+    if (!failures.empty() && module.context.defined.empty()) define_functions(module.context, *module.source);
     return build_index(*entry.loader, module, std::move(failures), options.vars.entries());
+  });
+}
+
+// A template loaded: its entry's key, the keys of its imports, and the
+// project root its file keys are shown relative to.
+LoadedTemplatePtr finish_loading(std::shared_ptr<LoadedTemplate> loaded, const Entry& entry) {
+  loaded->set_loaded(entry.module->key, entry.loader->dependencies(), entry.source->project_root());
+  return loaded;
+}
+
+}  // namespace
+
+Outcome<CompileResult> compile(TemplateInput input, const CompileOptions& options) {
+  return compile_entry(input, options);
+}
+Outcome<CheckResult> check(TemplateInput input, const CompileOptions& options) { return check_input(input, options); }
+Outcome<Value> lint(TemplateInput input, const CompileOptions& options, const RuleConfig& rules) {
+  std::string file = lint_name(input);
+  return lint_input(input, std::move(file), options, rules);
+}
+Outcome<std::string> index(TemplateInput input, const CompileOptions& options) { return index_input(input, options); }
+
+Outcome<CompileResult> compile(const LoadedTemplate& loaded, const CompileOptions& options) {
+  return compile_entry(loaded, options);
+}
+Outcome<CheckResult> check(const LoadedTemplate& loaded, const CompileOptions& options) {
+  return check_input(loaded, options);
+}
+Outcome<Value> lint(const LoadedTemplate& loaded, const CompileOptions& options, const RuleConfig& rules) {
+  return lint_input(loaded, loaded.name(), options, rules);
+}
+Outcome<std::string> index(const LoadedTemplate& loaded, const CompileOptions& options) {
+  return index_input(loaded, options);
+}
+
+Outcome<LoadedTemplatePtr> load_template(TemplateInput input, std::optional<std::string> base_path) {
+  return at_boundary([&] {
+    auto loaded = std::make_shared<LoadedTemplate>(input.kind, lint_name(input));
+    CompileOptions options;
+    options.base_path = std::move(base_path);
+    Entry entry;
+    try {
+      load(entry, input, options, &loaded->store());
+    } catch (Error& error) {
+      entry.name_source(error);
+      throw;
+    }
+    return finish_loading(std::move(loaded), entry);
+  });
+}
+
+Outcome<LoadedTemplatePtr> load_template(const TemplateSnapshot& snapshot) {
+  return at_boundary([&] {
+    ModuleStore given;
+    for (const auto& [key, text] : snapshot.modules)
+      given.store(key, StoredModule{std::make_shared<const std::string>(text), nullptr, {}, false});
+    for (const ImportResolution& resolution : snapshot.resolutions)
+      given.resolve(resolution.importer, resolution.path, resolution.key);
+    auto loaded = std::make_shared<LoadedTemplate>(snapshot.kind, snapshot.name);
+    const bool from_string = snapshot.kind == TemplateInput::Kind::Source;
+    Entry entry;
+    try {
+      entry.start(std::make_unique<StoredSource>(given, snapshot.kind != TemplateInput::Kind::Map,
+                                                 snapshot.project_root),
+                  CompileOptions(), nullptr, &loaded->store());
+      entry.from_string = from_string;
+      if (from_string) {
+        std::string source = entry.source->read(kSourceEntryKey);
+        entry.module = &entry.loader->load_text(std::string(kSourceEntryKey),
+                                                std::make_shared<const std::string>(std::move(source)), {}, {});
+      } else {
+        entry.module = &entry.loader->load_entry(snapshot.entry, {});
+      }
+    } catch (Error& error) {
+      entry.name_source(error);
+      throw;
+    }
+    return finish_loading(std::move(loaded), entry);
   });
 }
 

@@ -49,11 +49,11 @@ class Indexing {
   }
   const Module* module_with(const ModuleText& text) const { return loader_.module_with_text(text.get()); }
   const LineIndex& lines(const Module& module) {
-    return lines_.try_emplace(&module, *module.source.text).first->second;
+    return lines_.try_emplace(&module, *module.text).first->second;
   }
   const LintFacts& facts(const Module& module) {
     if (const auto found = facts_.find(&module); found != facts_.end()) return found->second;
-    return facts_.emplace(&module, gather_facts(module.source, module.frontmatter)).first->second;
+    return facts_.emplace(&module, gather_facts(*module.source, module.frontmatter)).first->second;
   }
   bool caller_gives(std::string_view name) const noexcept { return caller_.contains(name); }
 
@@ -141,12 +141,12 @@ const char* range_kind(const Node& node) {
 class ModuleIndexer {
  public:
   ModuleIndexer(Indexing& indexing, const Module& module)
-      : ix_(indexing), module_(module), text_(*module.source.text), facts_(indexing.facts(module)) {}
+      : ix_(indexing), module_(module), text_(*module.text), facts_(indexing.facts(module)) {}
 
   std::string run() {
     frontmatter_definitions();
     links();
-    walk(module_.source.body, false, nullptr);
+    walk(module_.source->body, false, nullptr);
     std::string out;
     {
       json::Object o(out);
@@ -196,7 +196,7 @@ class ModuleIndexer {
       const std::optional<Span> name = view_span(text_, exported.name);
       if (function && name) reference(exported.name, "export", *name, function_place(*function));
     }
-    if (module_.source.frontmatter) {
+    if (module_.source->frontmatter) {
       // The frontmatter block, from its first --- line to the end of its last.
       std::size_t end = text_.size();
       for (std::size_t line = text_.find('\n'); line != std::string::npos; line = text_.find('\n', line + 1))
@@ -226,7 +226,7 @@ class ModuleIndexer {
   // ---- links ---------------------------------------------------------------------
 
   void links() {
-    for (const ModuleLink& link : module_links(module_.source, module_.frontmatter.imports)) {
+    for (const ModuleLink& link : module_links(*module_.source, module_.frontmatter.imports)) {
       if (link.kind == ModuleLink::Kind::Export && link.exported->form == ExportForm::ExportName) continue;
       static constexpr const char* kKinds[] = {"extends", "frontmatter_import", "import", "export"};
       std::optional<Span> span = view_span(text_, link.path);
@@ -353,9 +353,9 @@ class ModuleIndexer {
   // its chain that declares one of that name.
   std::optional<Place> overridden_block(std::string_view name) const {
     for (const Module* parent = module_.parent; parent; parent = parent->parent)
-      for (const Node& node : parent->source.body)
+      for (const Node& node : parent->source->body)
         if (const auto* block = std::get_if<Block>(&node.data); block && block->name == name)
-          if (const std::optional<Span> span = view_span(*parent->source.text, block->name))
+          if (const std::optional<Span> span = view_span(*parent->text, block->name))
             return Place{parent, *span};
     return std::nullopt;
   }
@@ -417,7 +417,7 @@ class ModuleIndexer {
     const bool reads_caller = in_function ? &module_ == &ix_.entry() : ix_.in_chain(module_);
     if (reads_caller) return reference(name, "variable", *span, tagged("input", name));
     reference(name, "variable", *span, "null");
-    ix_.fail(Error::undefined_var(std::string(name), span, module_.source.text));
+    ix_.fail(Error::undefined_var(std::string(name), span, module_.text));
   }
 
   // Where a module-level variable is defined: in the frontmatter of the
@@ -440,7 +440,7 @@ class ModuleIndexer {
 
   std::string function_place(const FunctionDef& function) {
     const Module* owner = ix_.module_with(function.source->text);
-    const std::optional<Span> span = owner ? view_span(*owner->source.text, function.name) : std::nullopt;
+    const std::optional<Span> span = owner ? view_span(*owner->text, function.name) : std::nullopt;
     if (!owner || !span) return "null";
     return ix_.place_value(Place{owner, *span});
   }
@@ -451,7 +451,7 @@ class ModuleIndexer {
     const std::optional<Callee> callee = find_callee(module_.context, call.name);
     if (!callee) {
       reference(call.name, "call", *span, "null");
-      return ix_.fail(Error::undefined_fn(std::string(call.name), span, module_.source.text));
+      return ix_.fail(Error::undefined_fn(std::string(call.name), span, module_.text));
     }
     reference(call.name, "call", *span,
               callee->function ? function_place(*callee->function)
@@ -471,7 +471,7 @@ class ModuleIndexer {
     const std::optional<Callee> callee = find_callee(*module->second, call.name);
     if (!callee) {
       reference(shown, "member", whole, "null");
-      return ix_.fail(Error::undefined_fn(shown, whole, module_.source.text));
+      return ix_.fail(Error::undefined_fn(shown, whole, module_.text));
     }
     reference(shown, "member", whole, function_place(*callee->function));
     fits(*callee, shown, call.args.size(), whole);
@@ -479,7 +479,7 @@ class ModuleIndexer {
 
   void fits(const Callee& callee, std::string_view shown, std::size_t given, Span span) {
     try {
-      check_arity(callee, shown, given, span, module_.source.text);
+      check_arity(callee, shown, given, span, module_.text);
     } catch (Error& error) {
       ix_.fail(std::move(error));
     }
@@ -497,7 +497,7 @@ class ModuleIndexer {
       }
     reference(alias, kind, span, "null");
     if (!module_.context.modules.contains(alias))
-      ix_.fail(Error::undefined_var(std::string(alias), span, module_.source.text));
+      ix_.fail(Error::undefined_var(std::string(alias), span, module_.text));
   }
 
   Indexing& ix_;
@@ -535,7 +535,7 @@ std::string Indexing::failure_value(const Error& error) {
 std::string Indexing::run() {
   json::List modules;
   for (Module& module : loader_.modules())
-    if (module.source.text) modules.next() += ModuleIndexer(*this, module).run();
+    if (module.source) modules.next() += ModuleIndexer(*this, module).run();
   // The chain's frontmatter variables, root first: a caller's value of the
   // same name overrides them.
   json::List overridable;

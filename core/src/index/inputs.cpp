@@ -131,9 +131,9 @@ class Inference {
   }
 
   const Module* module_of(const ModuleText& text) const {
-    if (text == entry_.source.text) return &entry_;
+    if (text == entry_.text) return &entry_;
     for (const Module* module = entry_.parent; module; module = module->parent)
-      if (module->source.text == text) return module;
+      if (module->text == text) return module;
     return &entry_;
   }
 
@@ -356,7 +356,7 @@ void write_input(std::string& out, const InputTree& tree, std::size_t at,
   const InputNode& node = tree.nodes[at];
   std::optional<LineColumn> place;
   if (node.module)
-    place = lines.try_emplace(node.module, *node.module->source.text).first->second.locate(node.offset);
+    place = lines.try_emplace(node.module, *node.module->text).first->second.locate(node.offset);
   json::Object o(out);
   json::List children;
   for (const std::size_t child : node.children) write_input(children.next(), tree, child, lines);

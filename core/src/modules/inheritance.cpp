@@ -28,7 +28,7 @@ EffectiveBlock* find_block(std::vector<EffectiveBlock>& blocks, std::string_view
 // the later body in the earlier place.
 std::vector<EffectiveBlock> root_blocks(const Module& root) {
   std::vector<EffectiveBlock> blocks;
-  const Template& tpl = root.source;
+  const Template& tpl = *root.source;
   for (const Node& node : tpl.body) {
     const auto* block = std::get_if<Block>(&node.data);
     if (!block) continue;
@@ -75,7 +75,7 @@ Chain extend_chain(const Module& parent, const Module& child) {
     chain.root = &parent;
     chain.blocks = root_blocks(parent);
   }
-  const Template& tpl = child.source;
+  const Template& tpl = *child.source;
   for (const Node& node : tpl.body) {
     const auto* block = std::get_if<Block>(&node.data);
     if (!block) continue;
@@ -97,9 +97,9 @@ YamlNode merged_chain_frontmatter(const Module& module) {
 }
 
 std::vector<Segment> render_plan(const Module& module) {
-  if (!module.chain) return {Segment{module.source.body, &module.source.text, nullptr}};
+  if (!module.chain) return {Segment{module.source->body, &module.source->text, nullptr}};
   const Chain& chain = *module.chain;
-  const Template& root = chain.root->source;
+  const Template& root = *chain.root->source;
   std::vector<Segment> segments;
   const auto plain_run = [&](std::size_t begin, std::size_t end) {
     if (begin < end)

@@ -63,7 +63,7 @@ void refuse_nested_links(const NodeList& nodes, const ModuleText& text, bool top
 class Linker {
  public:
   Linker(Loader& loader, ImportedInterfaces& interfaces, Module& module)
-      : loader_(loader), interfaces_(interfaces), module_(module), tpl_(module.source), context_(module.context) {}
+      : loader_(loader), interfaces_(interfaces), module_(module), tpl_(*module.source), context_(module.context) {}
 
   // Frontmatter imports first, then the directives in document order; the
   // chain is joined once the module's own functions and exports are known.

@@ -67,15 +67,22 @@ void Loader::check_loadable(const std::string& key) const {
 
 std::string Loader::resolve(const std::string& importer, std::string_view path) {
   check_import_syntax(path);
-  if (text_entry_ && importer == text_entry_->first)
-    return source_.resolve_relative(text_entry_->second, path);
-  return source_.resolve(importer, path);
+  std::string key = text_entry_ && importer == text_entry_->first
+                        ? source_.resolve_relative(text_entry_->second, path)
+                        : source_.resolve(importer, path);
+  if (store_) store_->resolve(importer, std::string(path), key);
+  return key;
 }
 
 Module& Loader::load(const std::string& key, ModuleText text,
                        const ObjectView* caller_variables) {
+  const StoredModule* stored = stored_ ? stored_->find(key) : nullptr;
+  if (stored && !stored->source) stored = nullptr;
   bool marker_required = false;
-  if (!text) {
+  if (stored) {
+    text = stored->text;
+    marker_required = stored->marker_required;
+  } else if (!text) {
     text = std::make_shared<const std::string>(source_.read(key));
     check_module_kind(key, *text);
     marker_required = has_markdown_extension(key);
@@ -91,18 +98,28 @@ Module& Loader::load(const std::string& key, ModuleText text,
   module.key = key;
   if (map_sources_)
     map_sources_->add(text_entry_ && text_entry_->first == key ? std::string(kSourceEntryFile) : key, text);
-  module.source.text = text;  // known before it parses, so that its errors can name it
-  module.source = parse_template(lex(std::move(text)));
-  try {
-    module.frontmatter = load_frontmatter(module.source.frontmatter, marker_required, variables);
-  } catch (Error& error) {
-    error.set_module_if_missing(module.source.text);  // a frontmatter's errors have no span: name the module
-    throw;
+  module.text = std::move(text);
+  if (stored) {
+    module.source = stored->source;
+    module.frontmatter = rebind_frontmatter(stored->frontmatter, variables);
+  } else {
+    parse(module, variables, marker_required);
   }
-  check_block_count(module.source);
   link_module(*this, interfaces_, module, caller_variables);
   resolving.finish();
   return module;
+}
+
+void Loader::parse(Module& module, const ObjectView& variables, bool marker_required) {
+  module.source = std::make_shared<const Template>(parse_template(lex(module.text)));
+  try {
+    module.frontmatter = load_frontmatter(module.source->frontmatter, marker_required, variables);
+  } catch (Error& error) {
+    error.set_module_if_missing(module.text);  // a frontmatter's errors have no span: name the module
+    throw;
+  }
+  check_block_count(*module.source);
+  if (store_) store_->store(module.key, StoredModule{module.text, module.source, module.frontmatter, marker_required});
 }
 
 const Module& Loader::load_text(const std::string& name, ModuleText text,
@@ -119,7 +136,7 @@ const Module& Loader::load_entry(const std::string& key, ObjectView variables) {
 
 const Module* Loader::module_with_text(const std::string* text) const noexcept {
   for (const Module& module : modules_)
-    if (module.source.text.get() == text) return &module;
+    if (module.text.get() == text) return &module;
   return nullptr;
 }
 
@@ -127,10 +144,12 @@ Module& Loader::import(const std::string& key) {
   if (const auto cached = imported_.find(key); cached != imported_.end()) return *cached->second;
   check_loadable(key);
   check_stack();
-  if (imported_.size() >= kMaxModules)
+  // Counted by the modules started, the entry aside: a module is only
+  // recorded as imported once its own imports have loaded.
+  const std::size_t started = modules_.size() - 1;
+  if (started >= kMaxModules)
     throw Error::resource_limit(exceeds_maximum(
-        "module count", kMaxModules, {},
-        " (" + std::to_string(imported_.size()) + " modules resolved)"));
+        "module count", kMaxModules, {}, " (" + std::to_string(started) + " modules resolved)"));
   Module& module = load(key, nullptr, nullptr);
   imported_.emplace(key, &module);
   loaded_.push_back(key);

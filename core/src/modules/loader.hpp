@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "modules/module.hpp"
+#include "modules/module_store.hpp"
 #include "modules/sources.hpp"
 #include "quarl/compile.hpp"
 #include "quarl/result.hpp"
@@ -28,13 +29,17 @@ class Loader {
  public:
   // `map_sources`: where the modules are added as they load, when the
   // compile builds a source map (the maps of imported bodies point there).
-  Loader(ModuleSource& source, ImportedInterfaces& interfaces, MapSources* map_sources = nullptr)
-      : source_(source), interfaces_(interfaces), map_sources_(map_sources) {}
+  // `stored`: modules parsed before, used instead of parsing them again;
+  // `store`: where each module read and parsed, and each import resolved, is
+  // kept (loaded without caller variables, so that it suits any call).
+  Loader(ModuleSource& source, ImportedInterfaces& interfaces, MapSources* map_sources = nullptr,
+         const ModuleStore* stored = nullptr, ModuleStore* store = nullptr)
+      : source_(source), interfaces_(interfaces), map_sources_(map_sources), stored_(stored), store_(store) {}
   Loader(const Loader&) = delete;
   Loader& operator=(const Loader&) = delete;
 
-  // The entry module of a string compile: `text` under the name `name`, its
-  // imports resolved against `directory`.
+  // The entry module of a string compile: `text` under the name `name` (none:
+  // the stored one), its imports resolved against `directory`.
   const Module& load_text(const std::string& name, ModuleText text,
                           ObjectView variables, std::string directory);
   // The entry module of a file or virtual compile, read from the source.
@@ -64,9 +69,15 @@ class Loader {
   // Fails when loading `key` would close a cycle or go too deep.
   void check_loadable(const std::string& key) const;
 
+  // Its parse and frontmatter: stored, or made now (and stored when the
+  // loader keeps a store).
+  void parse(Module& module, const ObjectView& variables, bool marker_required);
+
   ModuleSource& source_;
   ImportedInterfaces& interfaces_;
   MapSources* map_sources_;
+  const ModuleStore* stored_;
+  ModuleStore* store_;
   // A string entry's name, and the directory its imports resolve against.
   std::optional<std::pair<std::string, std::string>> text_entry_;
   std::vector<std::string> resolving_;  // keys being loaded, innermost last

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -70,7 +71,10 @@ struct Module {
   Module& operator=(const Module&) = delete;
 
   std::string key;
-  Template source;          // the parse, holding the module text
+  ModuleText text;  // set first, so that errors while it parses can name it
+  // The parse (null until it parses), shared with a loaded template's other
+  // renders: nothing changes it once parsed.
+  std::shared_ptr<const Template> source;
   Frontmatter frontmatter;  // its own (variables, import list)
   // For an entry that extends another template, its chain's merged
   // frontmatter written back as YAML text (none when the merge is empty).
@@ -88,7 +92,7 @@ struct Module {
   // The frontmatter passed through to the output when this is the entry.
   std::optional<std::string_view> passed_frontmatter() const noexcept {
     if (merged_text) return std::string_view(*merged_text);
-    return parent ? std::nullopt : source.frontmatter;
+    return parent ? std::nullopt : source->frontmatter;
   }
 };
 

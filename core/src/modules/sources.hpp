@@ -31,6 +31,11 @@ class ModuleSource {
   virtual std::string resolve_relative(std::string_view base, std::string_view path) = 0;
   // The module's whole text.
   virtual std::string read(std::string_view key) = 0;
+  // Whether keys are file paths, which errors and source maps show relative
+  // to the project root.
+  virtual bool keys_are_paths() const noexcept { return false; }
+  // The project root of file paths, once known.
+  virtual std::optional<std::string> project_root() const { return std::nullopt; }
 };
 
 // Modules are files; keys are absolute canonical paths. The project root is
@@ -48,7 +53,8 @@ class FilesystemSource final : public ModuleSource {
   void set_base_directory(const std::string& canonical) { establish_root(canonical); }
   // The nearest directory from the base up holding ".git" or ".quarlroot",
   // else the base; none before anything set the base.
-  std::optional<std::string> project_root() const;
+  std::optional<std::string> project_root() const override;
+  bool keys_are_paths() const noexcept override { return true; }
 
  private:
   // Records where the project root is searched from; the first call wins.

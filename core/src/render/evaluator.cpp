@@ -500,12 +500,13 @@ const Value& Evaluator::resolve_path(const DotPath& path) {
       throw Error::syntax("cannot access field " + single_quoted(field.name) + " on " +
                           std::string(type_name(*current)) + " " + single_quoted(walked()));
     const ObjectView fields = current->as_object();
-    const Member* found = field.last_index < fields.size() ? fields.begin() + field.last_index : nullptr;
+    const std::uint32_t hint = field.last_index.get();
+    const Member* found = hint < fields.size() ? fields.begin() + hint : nullptr;
     if (!found || !same_name(found->first, field.name)) {
       found = fields.find(field.name);
       if (found == fields.end())
         throw Error::syntax("field " + single_quoted(field.name) + " not found on " + single_quoted(walked()));
-      field.last_index = static_cast<std::uint32_t>(found - fields.begin());
+      field.last_index.set(static_cast<std::uint32_t>(found - fields.begin()));
     }
     current = &found->second;
   }

@@ -48,7 +48,7 @@ DotPath parse_dot_path(std::string_view text, std::string_view context) {
     if (i == 0)
       path.root = name;
     else
-      path.segments.push_back({name});
+      path.segments.push_back({name, {}});
     start = dot + 1;
   }
   return path;

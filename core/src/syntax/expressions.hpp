@@ -6,6 +6,7 @@
 // its module text alive. Literals own their (escape-processed) values.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -33,13 +34,29 @@ struct QualifiedCall {
   std::string_view name;
   ExprList args;
 };
-// A field name of a dot path, and where it was last found: the records of a
-// list (dicts of one shape) keep a field at one index, so each next record is
-// tried there first. A parse tree belongs to one call, never shared between
-// threads.
+// Where a field was last found: the records of a list (dicts of one shape)
+// keep a field at one index, so each next record is tried there first. A
+// loaded template's parse is shared by every thread rendering it, so the hint
+// is a relaxed atomic: any value read is only a guess that the lookup checks.
+class FieldHint {
+ public:
+  FieldHint() = default;
+  FieldHint(const FieldHint& other) noexcept : index_(other.get()) {}
+  FieldHint& operator=(const FieldHint& other) noexcept {
+    set(other.get());
+    return *this;
+  }
+  std::uint32_t get() const noexcept { return index_.load(std::memory_order_relaxed); }
+  void set(std::uint32_t index) const noexcept { index_.store(index, std::memory_order_relaxed); }
+
+ private:
+  mutable std::atomic<std::uint32_t> index_{0};
+};
+
+// A field name of a dot path, and where it was last found.
 struct Field {
   std::string_view name;
-  mutable std::uint32_t last_index = 0;
+  FieldHint last_index;
 };
 struct DotPath {
   std::string_view root;

@@ -177,6 +177,13 @@ Variables lay_variables(const YamlNode* document, ObjectView caller_variables,
   return variables;
 }
 
+// A template's import list is its own: the caller cannot set it.
+void refuse_caller_imports(const Frontmatter& frontmatter, ObjectView caller_variables) {
+  if (frontmatter.is_template && caller_variables.contains("imports"))
+    throw Error::import(
+        "'imports' is a reserved frontmatter key for QUARL files and cannot be set via --set");
+}
+
 }  // namespace
 
 Frontmatter load_frontmatter(std::optional<std::string_view> text, bool marker_required,
@@ -191,9 +198,32 @@ Frontmatter load_frontmatter(std::optional<std::string_view> text, bool marker_r
         result.imports = parse_import_list(value);
         return true;
       });
-  if (result.is_template && caller_variables.contains("imports"))
-    throw Error::import(
-        "'imports' is a reserved frontmatter key for QUARL files and cannot be set via --set");
+  refuse_caller_imports(result, caller_variables);
+  return result;
+}
+
+Frontmatter rebind_frontmatter(const Frontmatter& loaded, ObjectView caller_variables) {
+  Frontmatter result{loaded.document, {}, loaded.imports, loaded.is_template};
+  if (caller_variables.empty()) {
+    result.variables = loaded.variables;
+    return result;
+  }
+  // The loaded variables are the document's, in its order: the caller's are
+  // laid over them as over the document. Reserved up front, so that the
+  // names viewed never move.
+  Variables& variables = result.variables;
+  variables.reserve(loaded.variables.size() + caller_variables.size());
+  variables.insert(variables.end(), loaded.variables.begin(), loaded.variables.end());
+  std::unordered_map<std::string_view, std::size_t> position;
+  for (std::size_t i = 0; i < variables.size(); ++i) position.emplace(variables[i].first, i);
+  for (const auto& [name, value] : caller_variables) {
+    const auto [at, added] = position.emplace(name, variables.size());
+    if (added)
+      variables.emplace_back(name, value);
+    else
+      variables[at->second].second = value;
+  }
+  refuse_caller_imports(result, caller_variables);
   return result;
 }
 

@@ -56,6 +56,11 @@ std::vector<FrontmatterImport> parse_import_list(const YamlNode& list);
 Frontmatter load_frontmatter(std::optional<std::string_view> text, bool marker_required,
                              ObjectView caller_variables);
 
+// A frontmatter loaded before, without caller variables, with the caller's
+// laid over its variables as load_frontmatter would have; throws as it does
+// for a caller variable named `imports` in a template.
+Frontmatter rebind_frontmatter(const Frontmatter& loaded, ObjectView caller_variables);
+
 // The variables of a merged frontmatter document (one that merge_frontmatter
 // built: no reserved keys, only string keys at the top), the caller's laid
 // over them.
