@@ -43,7 +43,7 @@ def test_module_and_exports():
     assert _tessel.__name__ == "tessel._tessel"
     assert Span.__module__ == QuarlError.__module__ == "tessel._tessel"
     assert str(inspect.signature(Span)) == "(offset, length, line=None, column=None)"
-    own = {"render_diagnostic", "TemplateIndex", "index", "index_file", "index_virtual"}
+    own = {"render_diagnostic", "Template", "TemplateIndex", "index", "index_file", "index_virtual"}
     for name in tessel.__all__:  # the compiler's names, and the package's own
         assert name in own or getattr(tessel, name) is getattr(_tessel, name)
     assert QuarlError.__bases__ == (Exception,)

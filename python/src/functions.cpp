@@ -13,8 +13,12 @@
 #include "quarl/compile.hpp"
 #include "quarl/index.hpp"
 #include "quarl/lint.hpp"
+#include "quarl/loaded_template.hpp"
+#include "boxed.hpp"
+#include "loaded_template.hpp"
 #include "results.hpp"
 #include "text.hpp"
+#include "without_gil.hpp"
 
 namespace tessel {
 namespace {
@@ -23,19 +27,6 @@ using quarl::Value;
 
 constexpr const char* kInvalidOptions = "quarl::invalid_options";
 constexpr const char* kResourceLimit = "quarl::resource_limit";
-
-// The interpreter lock released for as long as it lives. No Python object may
-// be touched meanwhile.
-class WithoutGil {
- public:
-  WithoutGil() noexcept : saved_(PyEval_SaveThread()) {}
-  ~WithoutGil() { PyEval_RestoreThread(saved_); }
-  WithoutGil(const WithoutGil&) = delete;
-  WithoutGil& operator=(const WithoutGil&) = delete;
-
- private:
-  PyThreadState* saved_;
-};
 
 // ---- text arguments ---------------------------------------------------------------
 
@@ -223,31 +214,36 @@ std::optional<quarl::ModuleMap> read_modules(const ModuleState& state, PyObject*
 
 // ---- running the core ----------------------------------------------------------------
 
-// What a call hands the core: the template, its options, and the arena
-// their variables live in.
+// What a call hands the core: the template (its input, or the template
+// loaded before), its options, and the arena their variables live in.
 struct CoreInput {
   std::unique_ptr<quarl::ValueArena> arena;
   quarl::CompileOptions options;
   quarl::TemplateInput input;
+  quarl::LoadedTemplatePtr loaded;
 };
 
 // Runs `work` (a core entry point) on the template and its options without
 // the interpreter lock. The input moves into the released region and is
-// freed there as well: converted variables can be large.
+// freed there as well: converted variables can be large. A loaded template
+// is shared, not copied: the call holds it alive.
 template <class Work>
 auto released(CoreInput&& input, Work&& work) {
   const WithoutGil unlocked;
   CoreInput owned = std::move(input);
+  if (owned.loaded) return work(*owned.loaded, owned.options);
   return work(std::move(owned.input), owned.options);
 }
+
 
 PyObject* run_compile(const ModuleState& state, CoreInput&& input) {
   // The canonical value is built, and its text checked, while the lock is
   // still released.
   bool valid = true;
-  auto data = released(std::move(input), [&](quarl::TemplateInput owned, const quarl::CompileOptions& options)
+  auto data = released(std::move(input), [&](auto&& template_, const quarl::CompileOptions& options)
                                              -> quarl::Outcome<CompileResultData> {
-    quarl::Outcome<quarl::CompileResult> result = quarl::compile(std::move(owned), options);
+    quarl::Outcome<quarl::CompileResult> result =
+        quarl::compile(std::forward<decltype(template_)>(template_), options);
     if (!result) return std::unexpected(std::move(result.error()));
     valid = quarl::holds_valid_utf8(*result);
     auto backing = std::make_unique<CompileResultData::Backing>(std::move(*result));
@@ -260,18 +256,16 @@ PyObject* run_compile(const ModuleState& state, CoreInput&& input) {
 }
 
 PyObject* run_check(const ModuleState& state, CoreInput&& input) {
-  quarl::Outcome<quarl::CheckResult> result =
-      released(std::move(input), [](quarl::TemplateInput owned, const quarl::CompileOptions& options) {
-        return quarl::check(std::move(owned), options);
+  quarl::Outcome<quarl::CheckResult> result = released(std::move(input), [](auto&& template_, const quarl::CompileOptions& options) {
+        return quarl::check(std::forward<decltype(template_)>(template_), options);
       });
   if (!result) return raise_failure(state, result.error());
   return make_check_result(state, std::move(result->warnings));
 }
 
 PyObject* run_lint(const ModuleState& state, CoreInput&& input, const quarl::RuleConfig& rules) {
-  quarl::Outcome<Value> result =
-      released(std::move(input), [&rules](quarl::TemplateInput owned, const quarl::CompileOptions& options) {
-        return quarl::lint(std::move(owned), options, rules);
+  quarl::Outcome<Value> result = released(std::move(input), [&rules](auto&& template_, const quarl::CompileOptions& options) {
+        return quarl::lint(std::forward<decltype(template_)>(template_), options, rules);
       });
   if (!result) return raise_failure(state, result.error());
   return make_lint_result(state, std::move(*result));
@@ -281,12 +275,22 @@ PyObject* run_lint(const ModuleState& state, CoreInput&& input, const quarl::Rul
 // when it is first asked for something: an editor that indexes on every
 // keystroke pays for the Python objects of what it looks at only.
 PyObject* run_index(const ModuleState& state, CoreInput&& input) {
-  quarl::Outcome<std::string> result =
-      released(std::move(input), [](quarl::TemplateInput owned, const quarl::CompileOptions& options) {
-        return quarl::index(std::move(owned), options);
+  quarl::Outcome<std::string> result = released(std::move(input), [](auto&& template_, const quarl::CompileOptions& options) {
+        return quarl::index(std::forward<decltype(template_)>(template_), options);
       });
   if (!result) return raise_failure(state, result.error());
   return to_python(std::string_view(*result));
+}
+
+// Loads the template once, for a Template object to render many times.
+PyObject* run_load(const ModuleState& state, CoreInput&& input) {
+  quarl::Outcome<quarl::LoadedTemplatePtr> loaded = [&] {
+    const WithoutGil unlocked;
+    CoreInput owned = std::move(input);
+    return quarl::load_template(std::move(owned.input), std::move(owned.options.base_path));
+  }();
+  if (!loaded) return raise_failure(state, loaded.error());
+  return box(state.loaded_template_type, std::move(*loaded));
 }
 
 PyObject* run_format(const ModuleState& state, std::string source) {
@@ -310,8 +314,9 @@ PyObject* run_scan(const ModuleState& state, std::string source) {
 // ---- the requests ------------------------------------------------------------------
 
 // What a function takes its template from, and what it does with it.
-enum class Input : std::uint8_t { Source, File, Virtual };
-enum class Mode : std::uint8_t { Compile, Check, Lint, Index, Scan, Format };
+// A loaded template's methods take it as their `self`.
+enum class Input : std::uint8_t { Source, File, Virtual, Loaded };
+enum class Mode : std::uint8_t { Compile, Check, Lint, Index, Scan, Format, Load };
 
 constexpr std::size_t kMaxParams = 6;
 constexpr int kAbsent = -1;
@@ -404,6 +409,26 @@ constexpr Param kIndexParams[] = {
     {"base_path", ParamKind::KeywordOnly, false},
 };
 constexpr Param kScanParams[] = {{"source", ParamKind::PositionalOnly, true}};
+constexpr Param kLoadParams[] = {
+    {"source", ParamKind::PositionalOrKeyword, true},
+    {"base_path", ParamKind::KeywordOnly, false},
+};
+constexpr Param kLoadFileParams[] = {{"path", ParamKind::PositionalOrKeyword, true}};
+constexpr Param kLoadVirtualParams[] = {
+    {"modules", ParamKind::PositionalOrKeyword, true},
+    {"entry", ParamKind::PositionalOrKeyword, true},
+};
+constexpr Param kLoadedCompileParams[] = {
+    {"vars", ParamKind::PositionalOrKeyword, false},
+    {"source_map", ParamKind::KeywordOnly, false},
+    {"sources_content", ParamKind::KeywordOnly, false},
+    {"frontmatter", ParamKind::KeywordOnly, false},
+};
+constexpr Param kLoadedCheckParams[] = {{"vars", ParamKind::PositionalOrKeyword, false}};
+constexpr Param kLoadedLintParams[] = {
+    {"rules", ParamKind::PositionalOrKeyword, false},
+    {"vars", ParamKind::KeywordOnly, false},
+};
 
 constexpr Signature kCompile{"compile", kCompileParams, Input::Source, Mode::Compile};
 constexpr Signature kCompileFile{"compile_file", kCompileFileParams, Input::File, Mode::Compile};
@@ -420,6 +445,13 @@ constexpr Signature kIndexFile{"index_file", kCheckFileParams, Input::File, Mode
 constexpr Signature kIndexVirtual{"index_virtual", kCheckVirtualParams, Input::Virtual, Mode::Index};
 constexpr Signature kScanImports{"scan_imports", kScanParams, Input::Source, Mode::Scan};
 constexpr Signature kFormat{"format", kScanParams, Input::Source, Mode::Format};
+constexpr Signature kLoad{"load", kLoadParams, Input::Source, Mode::Load};
+constexpr Signature kLoadFile{"load_file", kLoadFileParams, Input::File, Mode::Load};
+constexpr Signature kLoadVirtual{"load_virtual", kLoadVirtualParams, Input::Virtual, Mode::Load};
+constexpr Signature kLoadedCompile{"compile", kLoadedCompileParams, Input::Loaded, Mode::Compile};
+constexpr Signature kLoadedCheck{"check", kLoadedCheckParams, Input::Loaded, Mode::Check};
+constexpr Signature kLoadedLint{"lint", kLoadedLintParams, Input::Loaded, Mode::Lint};
+constexpr Signature kLoadedIndex{"index", kLoadedCheckParams, Input::Loaded, Mode::Index};
 
 // The severities of a `rules` argument: None, or a mapping of rule names to
 // "off", "info", "warn" or "error". Names that are no rule are kept: the
@@ -464,8 +496,10 @@ std::optional<quarl::RuleConfig> read_rules(const ModuleState& state, PyObject* 
 // agreement of the two source-map flags.
 class Invocation {
  public:
-  Invocation(const ModuleState& state, const Signature& request, PyObject* const* bound)
-      : state_(state), request_(request), bound_(bound) {}
+  // `loaded`: the template of a loaded template's method.
+  Invocation(const ModuleState& state, const Signature& request, PyObject* const* bound,
+             quarl::LoadedTemplatePtr loaded = nullptr)
+      : state_(state), request_(request), bound_(bound), loaded_(std::move(loaded)) {}
 
   PyObject* run() {
     if (!read_template() || !read_map_flags() || !read_template_options()) return nullptr;
@@ -490,6 +524,8 @@ class Invocation {
         return run_lint(state_, core_input(), *rules);
       case Mode::Index:
         return run_index(state_, core_input());
+      case Mode::Load:
+        return run_load(state_, core_input());
       case Mode::Check:
         break;
     }
@@ -504,17 +540,19 @@ class Invocation {
   CoreInput core_input() {
     quarl::TemplateInput input = [&] {
       switch (request_.input) {
-        case Input::Source: return quarl::TemplateInput::source(std::string(text_));
+        case Input::Source:
+        case Input::Loaded: return quarl::TemplateInput::source(std::string(text_));
         case Input::File: return quarl::TemplateInput::file(std::string(text_));
         case Input::Virtual: break;
       }
       return quarl::TemplateInput::map(std::move(*modules_), std::string(text_));
     }();
-    return {values_.take_arena(), std::move(options_), std::move(input)};
+    return {values_.take_arena(), std::move(options_), std::move(input), loaded_};
   }
 
   // The source text, the file's path, or the entry's key.
   bool read_template() {
+    if (request_.input == Input::Loaded) return true;
     if (request_.input == Input::File) {
       std::optional<std::string> path =
           path_text_argument(state_, request_.name, "path", argument(request_.template_slot));
@@ -569,6 +607,7 @@ class Invocation {
         modules_ = read_modules(state_, argument(request_.template_slot));
         return modules_.has_value();
       case Input::File:
+      case Input::Loaded:
         return true;
     }
     return true;
@@ -577,6 +616,7 @@ class Invocation {
   const ModuleState& state_;
   const Signature& request_;
   PyObject* const* bound_;
+  quarl::LoadedTemplatePtr loaded_;
   // The source, the path, or the entry's key: a view of the argument's text
   // (of path_ for a path), which lives as long as the call.
   std::string_view text_;
@@ -600,6 +640,18 @@ PyObject* function(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
     if (!bind_arguments(request.name, request.params, args, nargs, kwnames, bound))
       return nullptr;
     return Invocation(state, request, bound).run();
+  });
+}
+
+// A loaded template's method: the module function's arguments but the
+// template, which is `self`.
+template <const Signature& request>
+PyObject* loaded_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  const ModuleState& state = module_state_of(Py_TYPE(self));
+  return guarded(state, [&]() -> PyObject* {
+    PyObject* bound[kMaxParams];
+    if (!bind_arguments(request.name, request.params, args, nargs, kwnames, bound)) return nullptr;
+    return Invocation(state, request, bound, unbox<quarl::LoadedTemplatePtr>(self)).run();
   });
 }
 
@@ -699,11 +751,42 @@ PyMethodDef function_defs[] = {
                "checked to parse to the same tree as `source` (raising\n"
                "`QuarlError(code=\"quarl::formatter_invariant\")` otherwise); a template that does\n"
                "not parse raises its syntax error. `source` is positional-only.")},
+    {kLoad.name, TESSEL_FUNCTION(function<kLoad>), METH_FASTCALL | METH_KEYWORDS,
+     PyDoc_STR("load(source, *, base_path=None)\n--\n\n"
+               "Load a template source string once, with every module it reaches, as a\n"
+               "[`LoadedTemplate`] to render many times (`tessel.Template` wraps it). `base_path`\n"
+               "as for [`compile`]; raises the [`QuarlError`] compile would for the same input\n"
+               "whatever its variables.")},
+    {kLoadFile.name, TESSEL_FUNCTION(function<kLoadFile>), METH_FASTCALL | METH_KEYWORDS,
+     PyDoc_STR("load_file(path)\n--\n\n"
+               "Load a template file once (see [`load`]); its modules are read now and never again.")},
+    {kLoadVirtual.name, TESSEL_FUNCTION(function<kLoadVirtual>), METH_FASTCALL | METH_KEYWORDS,
+     PyDoc_STR("load_virtual(modules, entry)\n--\n\n"
+               "Load a module of an in-memory virtual filesystem once (see [`load`]).")},
+    {"load_snapshot", load_snapshot, METH_O,
+     PyDoc_STR("load_snapshot(snapshot, /)\n--\n\n"
+               "Load again what [`LoadedTemplate.snapshot`] gave, from its texts alone: no file is read.")},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyMethodDef loaded_method_defs[] = {
+    {kLoadedCompile.name, TESSEL_FUNCTION(loaded_method<kLoadedCompile>), METH_FASTCALL | METH_KEYWORDS,
+     PyDoc_STR("compile(vars=None, *, source_map=False, sources_content=False, frontmatter='keep')\n--\n\n"
+               "What [`compile`] gives for the input this template was loaded from.")},
+    {kLoadedCheck.name, TESSEL_FUNCTION(loaded_method<kLoadedCheck>), METH_FASTCALL | METH_KEYWORDS,
+     PyDoc_STR("check(vars=None)\n--\n\nWhat [`check`] gives for the input this template was loaded from.")},
+    {kLoadedLint.name, TESSEL_FUNCTION(loaded_method<kLoadedLint>), METH_FASTCALL | METH_KEYWORDS,
+     PyDoc_STR("lint(rules=None, *, vars=None)\n--\n\n"
+               "What [`lint`] gives for the input this template was loaded from.")},
+    {kLoadedIndex.name, TESSEL_FUNCTION(loaded_method<kLoadedIndex>), METH_FASTCALL | METH_KEYWORDS,
+     PyDoc_STR("index(vars=None)\n--\n\n"
+               "What [`index`] gives for the input this template was loaded from, as canonical JSON text.")},
     {nullptr, nullptr, 0, nullptr},
 };
 
 }  // namespace
 
 PyMethodDef* module_functions() noexcept { return function_defs; }
+PyMethodDef* loaded_template_methods() noexcept { return loaded_method_defs; }
 
 }  // namespace tessel

@@ -5,6 +5,7 @@
 #include "errors.hpp"
 #include "functions.hpp"
 #include "lint_results.hpp"
+#include "loaded_template.hpp"
 #include "module_state.hpp"
 #include "results.hpp"
 #include "span.hpp"
@@ -39,7 +40,9 @@ int exec_module(PyObject* module) noexcept {
       add_owned(module, "LintDiagnostic", create_lint_diagnostic_class(module),
                 &state.lint_diagnostic_type) < 0 ||
       add_owned(module, "LintFileReport", create_lint_file_report_class(module),
-                &state.lint_file_report_type) < 0)
+                &state.lint_file_report_type) < 0 ||
+      add_owned(module, "LoadedTemplate", create_loaded_template_class(module),
+                &state.loaded_template_type) < 0)
     return -1;
   if (PyModule_AddStringConstant(module, "__version__", TESSEL_VERSION) < 0) return -1;
   return PyModule_AddFunctions(module, module_functions());

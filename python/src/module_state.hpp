@@ -17,12 +17,13 @@ struct ModuleState {
   PyObject* lint_result_type = nullptr;
   PyObject* lint_diagnostic_type = nullptr;
   PyObject* lint_file_report_type = nullptr;
+  PyObject* loaded_template_type = nullptr;
 
   // Every owned reference, for traversal and clearing.
-  std::array<PyObject**, 8> owned() noexcept {
-    return {&quarl_error,         &span_type,           &message_type,
-            &compile_result_type, &check_result_type,   &lint_result_type,
-            &lint_diagnostic_type, &lint_file_report_type};
+  std::array<PyObject**, 9> owned() noexcept {
+    return {&quarl_error,          &span_type,             &message_type,
+            &compile_result_type,  &check_result_type,     &lint_result_type,
+            &lint_diagnostic_type, &lint_file_report_type, &loaded_template_type};
   }
 };
 

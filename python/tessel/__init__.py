@@ -28,6 +28,7 @@ from tessel._tessel import (
 )
 from tessel._tessel import __version__ as __version__
 from tessel._index import TemplateIndex, index, index_file, index_virtual
+from tessel._template import Template
 
 
 def render_diagnostic(item: QuarlError | LintDiagnostic, source: str | bytes | None = None, *,
@@ -53,6 +54,7 @@ __all__ = [
     "Message",
     "QuarlError",
     "Span",
+    "Template",
     "TemplateIndex",
     "check",
     "check_file",
