@@ -7,7 +7,10 @@ tessel compiles from source on every call; the peers are timed compiling and
 rendering ("compile+render") and rendering a template compiled once
 ("cached"); plain Python (f-strings and joins) is the floor. Times are the
 median of several runs, in microseconds per call; the ratios at the end are
-the ones the project's targets are stated in. Jinja2 and MiniJinja come from
+the ones the project's targets are stated in. "tessel, loaded once" renders a
+`tessel.Template` made before the timing: the counterpart of the peers'
+cached renders. Last, a file-based project (an `@extends` chain with two
+imports) through `compile_file` and through `Template.from_file`. Jinja2 and MiniJinja come from
 bench/requirements.txt (make bench installs them).
 """
 
@@ -67,6 +70,7 @@ def per_call(function):
 
 PROMPT_QUARL = (HERE / "data" / "typical_prompt.quarl").read_text(encoding="utf-8")
 PROMPT_JINJA = (HERE / "data" / "typical_prompt.jinja").read_text(encoding="utf-8")
+PROJECT_ENTRY = HERE / "data" / "project" / "support.quarl"
 
 
 # ---- messages: 20 turns of about 200 bytes ----
@@ -147,12 +151,19 @@ def measure(name, quarl, jinja, variables, python):
     j2 = jinja2.Environment(trim_blocks=True, lstrip_blocks=True)
     j2_cached = j2.from_string(jinja)
 
+    loaded = tessel.Template(quarl)
+
     def tessel_call():
         result = tessel.compile(quarl, vars=variables)
         return result.output if result.kind == "markdown" else result.messages
 
+    def loaded_call():
+        result = loaded.compile(variables)
+        return result.output if result.kind == "markdown" else result.messages
+
     return {"case": name, **per_calls({
         "tessel": tessel_call,
+        "tessel, loaded once": loaded_call,
         "MiniJinja compile+render": lambda: mj.render_str(jinja, **variables),
         "MiniJinja cached": lambda: mj.render_template("t", **variables),
         "Jinja2 compile+render": lambda: j2.from_string(jinja).render(**variables),
@@ -185,7 +196,7 @@ def throughput(function, threads, seconds=2.0):
 def main():
     versions = "  ".join(f"{name} {metadata.version(name)}" for name in ("tessel", "jinja2", "minijinja"))
     print(f"Python {sys.version.split()[0]}  {versions}")
-    columns = ["tessel", "MiniJinja compile+render", "MiniJinja cached", "Jinja2 compile+render", "Jinja2 cached",
+    columns = ["tessel", "tessel, loaded once", "MiniJinja compile+render", "MiniJinja cached", "Jinja2 compile+render", "Jinja2 cached",
                "Python"]
     print(f"\n{'case (us per call, median)':<40}" + "".join(f"{c:>26}" for c in columns))
     rows = [measure(*case) for case in cases()]
@@ -193,11 +204,22 @@ def main():
         print(f"{row['case']:<40}" + "".join(f"{row[c]:>26.1f}" for c in columns))
 
     print(f"\n{'ratios':<40}{'MiniJinja cached / tessel':>28}{'Jinja2 c+r / tessel':>22}"
-          f"{'tessel / Python':>18}{'MiniJinja c+r / tessel':>26}")
+          f"{'tessel / Python':>18}{'MiniJinja c+r / tessel':>26}{'loaded once / tessel':>24}"
+          f"{'MiniJinja cached / loaded':>28}")
     for row in rows:
         print(f"{row['case']:<40}{row['MiniJinja cached'] / row['tessel']:>28.2f}"
               f"{row['Jinja2 compile+render'] / row['tessel']:>22.1f}{row['tessel'] / row['Python']:>18.2f}"
-              f"{row['MiniJinja compile+render'] / row['tessel']:>26.2f}")
+              f"{row['MiniJinja compile+render'] / row['tessel']:>26.2f}"
+              f"{row['tessel, loaded once'] / row['tessel']:>24.2f}"
+              f"{row['MiniJinja cached'] / row['tessel, loaded once']:>28.2f}")
+
+    project_vars = prompt_vars()
+    project = tessel.Template.from_file(PROJECT_ENTRY)
+    files = per_calls({"compile_file": lambda: tessel.compile_file(PROJECT_ENTRY, vars=project_vars),
+                       "loaded once": lambda: project.compile(project_vars)})
+    print(f"\nfile project (@extends chain, two imports): compile_file {files['compile_file']:.1f} us, "
+          f"Template.from_file once then compile {files['loaded once']:.1f} us "
+          f"({files['loaded once'] / files['compile_file']:.2f}x)")
 
     variables = prompt_vars()
     one = throughput(lambda: tessel.compile(PROMPT_QUARL, vars=variables), 1)

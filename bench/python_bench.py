@@ -63,11 +63,18 @@ def main():
     template = Path(sys.argv[1]) if len(sys.argv) > 1 else HERE / "data" / "typical_prompt.quarl"
     source = template.read_text(encoding="utf-8")
     variables = typical_vars()
+    loaded = tessel.Template(source)
+    project_entry = HERE / "data" / "project" / "support.quarl"
+    project = tessel.Template.from_file(project_entry)
     rows = [
         ("one line, no variables", lambda: tessel.compile("Hello world"), 20000),
         ("one line, one variable", lambda: tessel.compile("Hello {{ who }}", vars={"who": "you"}), 20000),
         ("one line, the typical variables", lambda: tessel.compile("Hello {{ customer.name }}", vars=variables), 5000),
         (f"{template.name}", lambda: tessel.compile(source, vars=variables), 500),
+        (f"{template.name}, a Template loaded once", lambda: loaded.compile(variables), 500),
+        ("Template(...) of the same, then compile", lambda: tessel.Template(source).compile(variables), 500),
+        ("compile_file() of the project", lambda: tessel.compile_file(project_entry, vars=variables), 500),
+        ("the project, a Template loaded once", lambda: project.compile(variables), 500),
         (f"{template.name} + to_json()", lambda: tessel.compile(source, vars=variables).to_json(), 500),
         (f"{template.name} with a source map", lambda: tessel.compile(source, vars=variables, source_map=True), 500),
         ("check() of the same", lambda: tessel.check(source, vars=variables), 500),
