@@ -13,6 +13,7 @@
 #include "lint/rules.hpp"
 #include "quarl/compile.hpp"
 #include "quarl/index.hpp"
+#include "quarl/loaded_template.hpp"
 #include "quarl/lint.hpp"
 #include "support/utf8.hpp"
 #include "syntax/frontmatter.hpp"
@@ -167,6 +168,23 @@ void compile(std::string_view input) {
   if (checked && !indexed) broken("a template that checks has no index");
   // Valid UTF-8 in, valid UTF-8 out: the canonical text has a form for it.
   if (compiled) (void)canonical_text(to_canonical_json(*compiled));
+  // Loaded once, the template renders what the compile gave, or fails as
+  // it did: at load, or at the render.
+  const Outcome<LoadedTemplatePtr> loaded = load_template(TemplateInput::map(modules->map, modules->entry));
+  expect_no_fault(loaded);
+  const auto shown = [](const Outcome<CompileResult>& result) -> std::string {
+    if (result) return canonical_text(to_canonical_json(*result));
+    const auto* error = std::get_if<Error>(&result.error());
+    return error ? error->message() : "fault";
+  };
+  if (!loaded) {
+    if (compiled) broken("a template that compiles does not load");
+    return;
+  }
+  const Outcome<CompileResult> rendered = quarl::compile(**loaded, options);
+  expect_no_fault(rendered);
+  if (shown(compiled) != shown(rendered))
+    broken("a loaded template renders otherwise than the compile");
 }
 
 void lint(std::string_view input) {
