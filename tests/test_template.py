@@ -24,8 +24,8 @@ def outcome(call):
         return ("compiled", result.to_json())
     if isinstance(result, tessel.CheckResult):
         return ("checked", result.warnings)
-    if isinstance(result, tessel.LintResult):
-        return ("linted", result.to_json())
+    if isinstance(result, (tessel.LintResult, tessel.TemplateIndex)):
+        return (type(result).__name__, result.to_json())
     return ("loaded", result)
 
 
@@ -52,13 +52,15 @@ def same_outcomes(load, calls, variables):
 def source_calls(source):
     return {"compile": lambda v: tessel.compile(source, vars=v),
             "compile_map": lambda v: tessel.compile(source, vars=v, source_map=True, sources_content=True),
-            "check": lambda v: tessel.check(source, vars=v), "lint": lambda v: tessel.lint(source, vars=v)}
+            "check": lambda v: tessel.check(source, vars=v), "lint": lambda v: tessel.lint(source, vars=v),
+            "index": lambda v: tessel.index(source, vars=v)}
 
 
 def file_calls(path):
     return {"compile": lambda v: tessel.compile_file(path, vars=v),
             "compile_map": lambda v: tessel.compile_file(path, vars=v, source_map=True, sources_content=True),
-            "check": lambda v: tessel.check_file(path, vars=v), "lint": lambda v: tessel.lint_file(path, vars=v)}
+            "check": lambda v: tessel.check_file(path, vars=v), "lint": lambda v: tessel.lint_file(path, vars=v),
+            "index": lambda v: tessel.index_file(path, vars=v)}
 
 
 @pytest.mark.parametrize("case", CASES, ids=[case["id"] for case in CASES])
@@ -71,7 +73,8 @@ def test_every_case_renders_the_same_loaded(case):
              "compile_map": lambda v: tessel.compile_virtual(modules, entry, vars=v, source_map=True,
                                                              sources_content=True),
              "check": lambda v: tessel.check_virtual(modules, entry, vars=v),
-             "lint": lambda v: tessel.lint_virtual(modules, entry, vars=v)}
+             "lint": lambda v: tessel.lint_virtual(modules, entry, vars=v),
+             "index": lambda v: tessel.index_virtual(modules, entry, vars=v)}
     same_outcomes(lambda: tessel.Template.from_virtual(modules, entry), calls, case["vars"])
 
 

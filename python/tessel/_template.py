@@ -66,6 +66,8 @@ class Template:
         return template
 
     def _start(self, loaded: _tessel.LoadedTemplate, *, record_files: bool = True) -> None:
+        if hasattr(self, "_loaded"):
+            raise TypeError("Template is immutable: it cannot be initialised again")
         object.__setattr__(self, "_loaded", loaded)
         object.__setattr__(self, "_snapshot", None)
         files: dict[str, _FileState | None] = {}

@@ -101,7 +101,12 @@ Module& Loader::load(const std::string& key, ModuleText text,
   module.text = std::move(text);
   if (stored) {
     module.source = stored->source;
-    module.frontmatter = rebind_frontmatter(stored->frontmatter, variables);
+    try {
+      module.frontmatter = rebind_frontmatter(stored->frontmatter, variables);
+    } catch (Error& error) {
+      error.set_module_if_missing(module.text);  // as when the frontmatter loads first
+      throw;
+    }
   } else {
     parse(module, variables, marker_required);
   }
