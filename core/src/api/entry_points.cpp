@@ -1,7 +1,9 @@
 // The entry points: one TemplateInput loaded (the module source for its
-// kind, the entry module and everything it reaches), then compiled, checked
-// or linted; a compile's document finished (assembled, its map named, its
-// warnings and dependencies). The one boundary where failures become values.
+// kind, the entry module and everything it reaches), or a template loaded
+// before loaded again from its store, then compiled, checked, linted or
+// indexed; a compile's document finished (assembled, its map named, its
+// warnings and dependencies); a template loaded to keep. The one boundary
+// where failures become values.
 #include <exception>
 #include <new>
 #include <stdexcept>
@@ -255,7 +257,7 @@ std::string lint_name(const TemplateInput& input) {
 }
 
 template <class Input>
-Outcome<CompileResult> compile_entry(Input& input, const CompileOptions& options) {
+Outcome<CompileResult> compile_input(Input& input, const CompileOptions& options) {
   return at_boundary([&] {
     return with_entry(input, options, [&](const Entry& entry) { return render(entry, options); });
   });
@@ -309,7 +311,7 @@ LoadedTemplatePtr finish_loading(std::shared_ptr<LoadedTemplate> loaded, const E
 }  // namespace
 
 Outcome<CompileResult> compile(TemplateInput input, const CompileOptions& options) {
-  return compile_entry(input, options);
+  return compile_input(input, options);
 }
 Outcome<CheckResult> check(TemplateInput input, const CompileOptions& options) { return check_input(input, options); }
 Outcome<Value> lint(TemplateInput input, const CompileOptions& options, const RuleConfig& rules) {
@@ -319,7 +321,7 @@ Outcome<Value> lint(TemplateInput input, const CompileOptions& options, const Ru
 Outcome<std::string> index(TemplateInput input, const CompileOptions& options) { return index_input(input, options); }
 
 Outcome<CompileResult> compile(const LoadedTemplate& loaded, const CompileOptions& options) {
-  return compile_entry(loaded, options);
+  return compile_input(loaded, options);
 }
 Outcome<CheckResult> check(const LoadedTemplate& loaded, const CompileOptions& options) {
   return check_input(loaded, options);
