@@ -170,6 +170,8 @@ def test_equality_pickling_and_immutability():
       "dependencies": []}, "modules must hold 2-item lists of strings"),
     ({"kind": "virtual", "name": "n", "entry": "e", "modules": [], "resolutions": [], "dependencies": [],
       "project_root": 3}, "project_root must be a string or None"),
+    ({"kind": "virtual", "name": "n", "entry": "e", "modules": [[f"m{i}", ""] for i in range(258)],
+      "resolutions": [], "dependencies": []}, "modules holds 258 entries, more than the 257 a template loads"),
 ])
 def test_a_bad_snapshot_is_refused(snapshot, message):
     with pytest.raises(tessel.QuarlError, match=message):
@@ -233,6 +235,7 @@ def test_limits_hold_at_load_as_in_compile(tmp_path):
         assert failed[0] == "error" and failed == outcome(lambda: tessel.compile_virtual(past, "m0.quarl"))
     at_limit, past = on_disk(tree(240)), on_disk(tree(241))
     assert outcome(lambda: tessel.Template.from_file(at_limit).compile()) == outcome(lambda: tessel.compile_file(at_limit))
+    assert len(pickle.loads(pickle.dumps(tessel.Template.from_file(at_limit))).modules) == 257  # a snapshot's limit
     failed = outcome(lambda: tessel.Template.from_file(past))
     assert failed[0] == "error" and failed == outcome(lambda: tessel.compile_file(past))
     big = "x" * (10 * 1024 * 1024 + 1)

@@ -97,6 +97,10 @@ class SnapshotReader {
           snapshot.dependencies.emplace_back(item[0].as_string());
         }))
       return std::nullopt;
+    // An entry and the modules it may import: what a load could have stored.
+    if (snapshot.modules.size() > quarl::kMaxModules + 1)
+      return fail("modules holds " + std::to_string(snapshot.modules.size()) + " entries, more than the " +
+                  std::to_string(quarl::kMaxModules + 1) + " a template loads");
     const Value* root = member(value, "project_root");
     if (root && root->kind() == ValueKind::String) {
       snapshot.project_root = std::string(root->as_string());
