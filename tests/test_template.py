@@ -164,6 +164,17 @@ def test_equality_pickling_and_immutability():
         tessel._tessel.LoadedTemplate()
 
 
+@pytest.mark.parametrize("call, message", [
+    (lambda: tessel.Template(b"x"), r"Template\(\) argument 'source' must be str, not bytes"),
+    (lambda: tessel.Template.from_virtual({}, 3), r"Template.from_virtual\(\) argument 'entry' must be str"),
+    (lambda: tessel.Template("x").compile(source_map="yes"), r"Template.compile\(\) argument 'source_map' must be bool"),
+    (lambda: tessel.Template("x").check(None, source_map=True), r"unexpected keyword argument 'source_map'"),
+])
+def test_argument_errors_name_the_template(call, message):
+    with pytest.raises(TypeError, match=message):
+        call()
+
+
 @pytest.mark.parametrize("snapshot, message", [
     ({"kind": "tape"}, 'unknown kind "tape"'),
     ({"kind": "source", "name": "n", "entry": "e", "modules": [["<source>"]], "resolutions": [],

@@ -330,8 +330,11 @@ constexpr int slot_of(std::span<const Param> params, std::string_view name) {
 // One module function: its parameters, where each argument sits among them
 // (kAbsent when the function does not take it), what it reads and does.
 struct Signature {
-  constexpr Signature(const char* name_, std::span<const Param> params_, Input input_, Mode mode_)
-      : name(name_), params(params_), input(input_), mode(mode_),
+  // `shown_`: the name argument errors give the function, when it is called
+  // through another (tessel.Template calls load and the loaded methods).
+  constexpr Signature(const char* name_, std::span<const Param> params_, Input input_, Mode mode_,
+                      const char* shown_ = nullptr)
+      : name(name_), shown(shown_ ? shown_ : name_), params(params_), input(input_), mode(mode_),
         template_slot(slot_of(params_, input_ == Input::File        ? "path"
                                        : input_ == Input::Virtual ? "modules"
                                                                    : "source")),
@@ -341,6 +344,7 @@ struct Signature {
         frontmatter(slot_of(params_, "frontmatter")) {}
 
   const char* name;
+  const char* shown;
   std::span<const Param> params;
   Input input;
   Mode mode;
@@ -445,13 +449,15 @@ constexpr Signature kIndexFile{"index_file", kCheckFileParams, Input::File, Mode
 constexpr Signature kIndexVirtual{"index_virtual", kCheckVirtualParams, Input::Virtual, Mode::Index};
 constexpr Signature kScanImports{"scan_imports", kScanParams, Input::Source, Mode::Scan};
 constexpr Signature kFormat{"format", kScanParams, Input::Source, Mode::Format};
-constexpr Signature kLoad{"load", kLoadParams, Input::Source, Mode::Load};
-constexpr Signature kLoadFile{"load_file", kLoadFileParams, Input::File, Mode::Load};
-constexpr Signature kLoadVirtual{"load_virtual", kLoadVirtualParams, Input::Virtual, Mode::Load};
-constexpr Signature kLoadedCompile{"compile", kLoadedCompileParams, Input::Loaded, Mode::Compile};
-constexpr Signature kLoadedCheck{"check", kLoadedCheckParams, Input::Loaded, Mode::Check};
-constexpr Signature kLoadedLint{"lint", kLoadedLintParams, Input::Loaded, Mode::Lint};
-constexpr Signature kLoadedIndex{"index", kLoadedCheckParams, Input::Loaded, Mode::Index};
+constexpr Signature kLoad{"load", kLoadParams, Input::Source, Mode::Load, "Template"};
+constexpr Signature kLoadFile{"load_file", kLoadFileParams, Input::File, Mode::Load, "Template.from_file"};
+constexpr Signature kLoadVirtual{"load_virtual", kLoadVirtualParams, Input::Virtual, Mode::Load,
+                                 "Template.from_virtual"};
+constexpr Signature kLoadedCompile{"compile", kLoadedCompileParams, Input::Loaded, Mode::Compile,
+                                   "Template.compile"};
+constexpr Signature kLoadedCheck{"check", kLoadedCheckParams, Input::Loaded, Mode::Check, "Template.check"};
+constexpr Signature kLoadedLint{"lint", kLoadedLintParams, Input::Loaded, Mode::Lint, "Template.lint"};
+constexpr Signature kLoadedIndex{"index", kLoadedCheckParams, Input::Loaded, Mode::Index, "Template.index"};
 
 // The severities of a `rules` argument: None, or a mapping of rule names to
 // "off", "info", "warn" or "error". Names that are no rule are kept: the
@@ -555,7 +561,7 @@ class Invocation {
     if (request_.input == Input::Loaded) return true;
     if (request_.input == Input::File) {
       std::optional<std::string> path =
-          path_text_argument(state_, request_.name, "path", argument(request_.template_slot));
+          path_text_argument(state_, request_.shown, "path", argument(request_.template_slot));
       if (!path) return false;
       path_ = std::move(*path);
       text_ = path_;
@@ -563,7 +569,7 @@ class Invocation {
     }
     const bool is_entry = request_.input == Input::Virtual;
     const std::optional<std::string_view> text =
-        text_argument(state_, request_.name, is_entry ? "entry" : "source",
+        text_argument(state_, request_.shown, is_entry ? "entry" : "source",
                       argument(is_entry ? request_.entry : request_.template_slot));
     if (!text) return false;
     text_ = *text;
@@ -578,10 +584,10 @@ class Invocation {
              check_flag("sources_content", argument(request_.sources_content));
     if (request_.mode != Mode::Compile) return true;
     const std::optional<bool> map =
-        bool_argument(request_.name, "source_map", argument(request_.source_map), false);
+        bool_argument(request_.shown, "source_map", argument(request_.source_map), false);
     if (!map) return false;
     const std::optional<bool> contents = bool_argument(
-        request_.name, "sources_content", argument(request_.sources_content), false);
+        request_.shown, "sources_content", argument(request_.sources_content), false);
     if (!contents) return false;
     source_map_ = *map;
     sources_content_ = *contents;
@@ -591,7 +597,7 @@ class Invocation {
   bool check_flag(const char* name, PyObject* value) {
     if (!value || value == Py_None) return true;
     if (!PyBool_Check(value)) {
-      wrong_argument_type(request_.name, name, "bool or None", value);
+      wrong_argument_type(request_.shown, name, "bool or None", value);
       return false;
     }
     map_given_ = true;
@@ -602,7 +608,7 @@ class Invocation {
     switch (request_.input) {
       case Input::Source:
         return source_fits(state_, text_) &&
-               read_base_path(state_, request_.name, argument(request_.base_path), options_);
+               read_base_path(state_, request_.shown, argument(request_.base_path), options_);
       case Input::Virtual:
         modules_ = read_modules(state_, argument(request_.template_slot));
         return modules_.has_value();
@@ -637,7 +643,7 @@ PyObject* function(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
   const ModuleState& state = module_state(module);
   return guarded(state, [&]() -> PyObject* {
     PyObject* bound[kMaxParams];
-    if (!bind_arguments(request.name, request.params, args, nargs, kwnames, bound))
+    if (!bind_arguments(request.shown, request.params, args, nargs, kwnames, bound))
       return nullptr;
     return Invocation(state, request, bound).run();
   });
@@ -650,7 +656,7 @@ PyObject* loaded_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   const ModuleState& state = module_state_of(Py_TYPE(self));
   return guarded(state, [&]() -> PyObject* {
     PyObject* bound[kMaxParams];
-    if (!bind_arguments(request.name, request.params, args, nargs, kwnames, bound)) return nullptr;
+    if (!bind_arguments(request.shown, request.params, args, nargs, kwnames, bound)) return nullptr;
     return Invocation(state, request, bound, unbox<quarl::LoadedTemplatePtr>(self)).run();
   });
 }
