@@ -1,5 +1,6 @@
 """tessel.Template: loaded once, then rendered as the compile functions render the same input."""
 
+import copy
 import os
 import pickle
 import threading
@@ -158,6 +159,7 @@ def test_equality_pickling_and_immutability():
     assert a != tessel.Template.from_virtual({"x.quarl": "Hi {{ who }}\n"}, "x.quarl")
     assert pickle.loads(pickle.dumps(a)).compile({"who": "B"}).output == "Hi B\n"
     assert a.entry == "<source>" and a.dependencies == [] and not a.changed()
+    assert copy.copy(a) is a and copy.deepcopy([a])[0] is a
     with pytest.raises(AttributeError):
         a.entry = "x"  # type: ignore[misc]
     with pytest.raises(TypeError):

@@ -777,15 +777,16 @@ PyMethodDef function_defs[] = {
 
 PyMethodDef loaded_method_defs[] = {
     {kLoadedCompile.name, TESSEL_FUNCTION(loaded_method<kLoadedCompile>), METH_FASTCALL | METH_KEYWORDS,
-     PyDoc_STR("compile(vars=None, *, source_map=False, sources_content=False, frontmatter='keep')\n--\n\n"
+     PyDoc_STR("compile($self, /, vars=None, *, source_map=False, sources_content=False, "
+               "frontmatter='keep')\n--\n\n"
                "What [`compile`] gives for the input this template was loaded from.")},
     {kLoadedCheck.name, TESSEL_FUNCTION(loaded_method<kLoadedCheck>), METH_FASTCALL | METH_KEYWORDS,
-     PyDoc_STR("check(vars=None)\n--\n\nWhat [`check`] gives for the input this template was loaded from.")},
+     PyDoc_STR("check($self, /, vars=None)\n--\n\nWhat [`check`] gives for the input this template was loaded from.")},
     {kLoadedLint.name, TESSEL_FUNCTION(loaded_method<kLoadedLint>), METH_FASTCALL | METH_KEYWORDS,
-     PyDoc_STR("lint(rules=None, *, vars=None)\n--\n\n"
+     PyDoc_STR("lint($self, /, rules=None, *, vars=None)\n--\n\n"
                "What [`lint`] gives for the input this template was loaded from.")},
     {kLoadedIndex.name, TESSEL_FUNCTION(loaded_method<kLoadedIndex>), METH_FASTCALL | METH_KEYWORDS,
-     PyDoc_STR("index(vars=None)\n--\n\n"
+     PyDoc_STR("index($self, /, vars=None)\n--\n\n"
                "What [`index`] gives for the input this template was loaded from, as canonical JSON text.")},
     {nullptr, nullptr, 0, nullptr},
 };

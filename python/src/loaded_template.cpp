@@ -167,7 +167,7 @@ std::vector<PyMethodDef> all_methods() {
   std::vector<PyMethodDef> methods;
   for (PyMethodDef* method = loaded_template_methods(); method->ml_name; ++method) methods.push_back(*method);
   methods.push_back({"snapshot", loaded_snapshot, METH_NOARGS,
-                     PyDoc_STR("snapshot()\n--\n\nEverything the template was loaded from, as plain data that "
+                     PyDoc_STR("snapshot($self, /)\n--\n\nEverything the template was loaded from, as plain data that "
                                "load_snapshot() loads again.")});
   methods.push_back({nullptr, nullptr, 0, nullptr});
   return methods;

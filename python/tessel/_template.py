@@ -71,7 +71,8 @@ class Template:
         object.__setattr__(self, "_loaded", loaded)
         object.__setattr__(self, "_snapshot", None)
         files: dict[str, _FileState | None] = {}
-        if loaded.kind != "virtual":
+        # Files are the modules of a file template, and a source's imports.
+        if loaded.kind == "file" or (loaded.kind == "source" and loaded.dependencies):
             texts = self.modules
             for key in texts:
                 if os.path.isabs(key):
@@ -159,6 +160,12 @@ class Template:
     def __hash__(self) -> int:
         state = self._state()
         return hash((state["kind"], state["entry"], tuple(map(tuple, state["modules"]))))
+
+    def __copy__(self) -> Template:
+        return self  # immutable: a copy would be the same template
+
+    def __deepcopy__(self, memo: dict[int, Any]) -> Template:
+        return self
 
     def __reduce__(self) -> tuple[Any, tuple[dict[str, Any]]]:
         return (_restore, (self._state(),))
