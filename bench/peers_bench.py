@@ -79,14 +79,69 @@ MESSAGES_QUARL = "@for turn in turns:\n@message {{ turn.role }}:\n{{ turn.conten
 MESSAGES_JINJA = "{% for turn in turns %}<|{{ turn.role }}|>\n{{ turn.content }}\n{% endfor %}"
 
 
-def messages_vars():
+def messages_vars(turns=20):
     sentence = "Could you tell me how the order system confirms a delivery date, and what happens next? "
     return {"turns": [{"role": "user" if i % 2 == 0 else "assistant", "content": (sentence * 3)[:200]}
-                      for i in range(20)]}
+                      for i in range(turns)]}
 
 
 def messages_python(v):
     return [{"role": t["role"], "content": t["content"].strip()} for t in v["turns"]]
+
+
+# ---- an inline loop: 100 orders of 4 fields, an @if/@else per order, no call ----
+
+ORDERS_QUARL = (HERE / "data" / "orders_prompt.quarl").read_text(encoding="utf-8")
+ORDERS_JINJA = (HERE / "data" / "orders_prompt.jinja").read_text(encoding="utf-8")
+
+
+def orders_vars():
+    names = ["Ada Lovelace", "Grace Hopper and Partners Ltd", "Edsger Dijkstra", "Barbara Liskov Consulting"]
+    items = ["USB-C charging cable, 2 m", "Desk lamp", "Replacement battery pack for the Orbit 2 lamp",
+             "Power adapter (EU plug)"]
+    return {"shop": "Orbit Lighting", "limit": 40,
+            "orders": [{"number": 1000 + i, "customer": names[i % 4], "item": items[(i * 3) % 4],
+                        "paid": i % 5 != 0} for i in range(100)]}
+
+
+def orders_python(v):
+    shop = v["shop"]
+    lines = "".join(
+        f"- #{o['number']} {o['customer']}: {o['item']} (paid)\n" if o["paid"]
+        else f"- #{o['number']} {o['customer']}: {o['item']} (**not paid**: ask {o['customer']})\n"
+        for o in v["orders"])
+    return (f"# Order review for {shop}\n\n"
+            f"You review the day's orders for {shop} before they are shipped. Read the\n"
+            "list below from top to bottom. For every order that is not paid, write one\n"
+            "line saying what is missing and whom to ask; for every paid order, confirm it\n"
+            f"in a single word. Keep the whole answer under {v['limit']} lines, and never\n"
+            "invent an order that is not on the list.\n\n## Orders\n\n"
+            f"{lines}\n## How to answer\n\n"
+            "Start with the orders that are not paid, in the order they appear. Then list\n"
+            "the paid ones by number only. End with one sentence that says how many orders\n"
+            "can ship today.\n")
+
+
+# ---- a chat of 40 turns after a system message ----
+
+CHAT_QUARL = ("@message system:\nYou are a concise assistant for {{ shop }}. Answer in {{ language }}.\n@end\n"
+              "@for turn in turns:\n@message {{ turn.role }}:\n{{ turn.content }}\n@end\n@end\n")
+CHAT_JINJA = ("<|system|>\nYou are a concise assistant for {{ shop }}. Answer in {{ language }}.\n"
+              "{% for turn in turns %}<|{{ turn.role }}|>\n{{ turn.content }}\n{% endfor %}")
+
+
+def chat_vars():
+    return {"shop": "Orbit Lighting", "language": "English", **messages_vars(40)}
+
+
+def chat_python(v):
+    return [{"role": "system", "content": f"You are a concise assistant for {v['shop']}. Answer in {v['language']}."},
+            *messages_python(v)]
+
+
+def as_chat_text(messages):
+    """Messages as the Jinja chat templates write them, to compare outputs byte for byte."""
+    return "".join(f"<|{m['role']}|>\n{m['content']}\n" for m in messages)
 
 
 # ---- 1500 nested calls: a chain of 30 functions, called 50 times ----
@@ -140,16 +195,38 @@ def cases():
     return [
         ("prompt 3.5 KB, loop 100", PROMPT_QUARL, PROMPT_JINJA, prompt_vars(), prompt_floor.prompt),
         ("messages, 20 turns of 200 B", MESSAGES_QUARL, MESSAGES_JINJA, messages_vars(), messages_python),
+        ("inline loop, 100 orders of 4 fields", ORDERS_QUARL, ORDERS_JINJA, orders_vars(), orders_python),
+        ("chat, system + 40 turns", CHAT_QUARL, CHAT_JINJA, chat_vars(), chat_python),
         ("1500 nested calls (30-deep chain x 50)", chain_quarl(), chain_jinja(), {"items": list(range(50))},
          chain_python),
         ("1 MB real text, 20 interpolations", large_quarl, large_jinja, large_vars, large_python),
     ]
 
 
+SAME_OUTPUT_CASES = ("inline loop, 100 orders of 4 fields", "chat, system + 40 turns")
+
+
+def check_same_output(name, loaded, render_minijinja, render_jinja2, python, variables):
+    """Every engine writes the same bytes (messages compared in the chat templates' text form)."""
+    result = loaded.compile(variables)
+    if result.kind == "markdown":
+        outputs = {"tessel": result.output, "Python": python(variables)}
+    else:
+        outputs = {"tessel": as_chat_text([m.to_dict() for m in result.messages]),
+                   "Python": as_chat_text(python(variables))}
+    outputs["MiniJinja"] = render_minijinja()
+    outputs["Jinja2"] = render_jinja2()
+    if len(set(outputs.values())) != 1:
+        raise SystemExit(f"{name}: the engines' outputs differ: {sorted(outputs)}")
+
+
 def measure(name, quarl, jinja, variables, python):
     mj = minijinja.Environment(templates={"t": jinja}, trim_blocks=True, lstrip_blocks=True)
     j2 = jinja2.Environment(trim_blocks=True, lstrip_blocks=True)
     j2_cached = j2.from_string(jinja)
+    if name in SAME_OUTPUT_CASES:
+        check_same_output(name, tessel.Template(quarl), lambda: mj.render_template("t", **variables),
+                          lambda: j2_cached.render(**variables), python, variables)
 
     loaded = tessel.Template(quarl)
 
