@@ -129,15 +129,19 @@ class SnapshotReader {
   bool tuples(const Value& object, std::string_view key, std::size_t width, Take&& take) {
     const Value* list = member(object, key);
     const auto is_string = [](const Value& item) { return item.kind() == ValueKind::String; };
-    if (!list || list->kind() != ValueKind::Array) return fail(std::string(key) + " must be a list"), false;
+    if (!list || list->kind() != ValueKind::Array) {
+      fail(std::string(key) + " must be a list");
+      return false;
+    }
     for (const Value& item : list->as_array()) {
       const bool fits = width == 0 ? is_string(item)
                                    : item.kind() == ValueKind::Array && item.as_array().size() == width &&
                                          std::all_of(item.as_array().begin(), item.as_array().end(), is_string);
-      if (!fits)
-        return fail(std::string(key) + " must hold " +
-                    (width == 0 ? std::string("strings") : std::to_string(width) + "-item lists of strings")),
-               false;
+      if (!fits) {
+        fail(std::string(key) + " must hold " +
+             (width == 0 ? std::string("strings") : std::to_string(width) + "-item lists of strings"));
+        return false;
+      }
       take(width == 0 ? std::span<const Value>(&item, 1) : item.as_array());
     }
     return true;
