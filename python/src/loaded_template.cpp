@@ -190,9 +190,9 @@ PyObject* create_loaded_template_class(PyObject* module) noexcept {
       {Py_tp_getset, loaded_getset},
       {0, nullptr},
   };
-  PyType_Spec spec = {"tessel._tessel.LoadedTemplate", static_cast<int>(sizeof(Boxed<quarl::LoadedTemplatePtr>)), 0,
+  PyType_Spec shape = {"tessel._tessel.LoadedTemplate", static_cast<int>(sizeof(Boxed<quarl::LoadedTemplatePtr>)), 0,
                       Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
-  return PyType_FromModuleAndSpec(module, &spec, nullptr);
+  return PyType_FromModuleAndSpec(module, &shape, nullptr);
 }
 
 PyObject* load_snapshot(PyObject* module, PyObject* snapshot) noexcept {

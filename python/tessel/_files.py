@@ -28,6 +28,15 @@ def project_root(directory: str) -> str:
     return start
 
 
+def read_bytes(path: str) -> bytes | None:
+    """The file's bytes, or None when it cannot be read."""
+    try:
+        with open(path, "rb") as file:
+            return file.read()
+    except OSError:
+        return None
+
+
 def _current_umask() -> int:
     mask = os.umask(0o022)
     os.umask(mask)

@@ -15,6 +15,7 @@ from collections.abc import Mapping
 from typing import Any
 
 from tessel import _tessel
+from tessel._files import read_bytes
 from tessel._index import TemplateIndex
 
 # A file modified this close to when its state was recorded may change again
@@ -140,7 +141,7 @@ class Template:
                 continue
             if texts is None:
                 texts = self.modules
-            if _read_bytes(path) != texts[path].encode("utf-8"):
+            if read_bytes(path) != texts[path].encode("utf-8"):
                 return True
         return False
 
@@ -181,14 +182,6 @@ def _restore(state: dict[str, Any]) -> Template:
     return Template._of(_tessel.load_snapshot(state), record_files=False)
 
 
-def _read_bytes(path: str) -> bytes | None:
-    try:
-        with open(path, "rb") as file:
-            return file.read()
-    except OSError:
-        return None
-
-
 def _file_state(path: str, text: str) -> _FileState | None:
     """The file's size and modification time now, if its content is still
     the text read (None: it differs already, or cannot be read)."""
@@ -196,7 +189,7 @@ def _file_state(path: str, text: str) -> _FileState | None:
         info = os.stat(path)
     except OSError:
         return None
-    if _read_bytes(path) != text.encode("utf-8"):
+    if read_bytes(path) != text.encode("utf-8"):
         return None
     racy = time.time_ns() - info.st_mtime_ns < _RACY_NS
     return (info.st_size, info.st_mtime_ns, racy)

@@ -22,7 +22,7 @@ from tessel import QuarlError, Span, TemplateIndex
 from tessel._config import Configs
 from tessel._console import Console, OutputError
 from tessel._diagnostics import CommandError, Diagnostic, error_dict, escape_text, place_in_message
-from tessel._files import project_root, write_atomically
+from tessel._files import project_root, read_bytes, write_atomically
 from tessel._fixes import choose_fixes
 from tessel._templates import STDIN, STDIN_NAME, Template, templates_in
 from tessel._variables import caller_variables, read_vars_file, split_assignment
@@ -290,14 +290,6 @@ def run_scan_imports(run: Run) -> int:
 
 # ---- vars -------------------------------------------------------------------
 
-def _read(path: str) -> bytes | None:
-    try:
-        with open(path, "rb") as file:
-            return file.read()
-    except OSError:
-        return None
-
-
 def run_vars(run: Run) -> int:
     from tessel._index import walk_inputs
 
@@ -311,9 +303,9 @@ def run_vars(run: Run) -> int:
         span = Span(item["offset"], item["length"], item["line"], item["column"]) \
             if item.get("line") is not None else None
         if module is None or template.from_stdin or os.path.realpath(template.path) == module:
-            return template.shown, span, (template.source or "").encode() if template.from_stdin else _read(
+            return template.shown, span, (template.source or "").encode() if template.from_stdin else read_bytes(
                 template.path)
-        return os.path.relpath(module), span, _read(module)
+        return os.path.relpath(module), span, read_bytes(module)
 
     def work(template: Template) -> int:
         variables = run.variables(template)

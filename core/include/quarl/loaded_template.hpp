@@ -49,7 +49,9 @@ struct TemplateSnapshot {
 
 class LoadedTemplate {
  public:
-  LoadedTemplate(TemplateInput::Kind kind, std::string name);
+  // What load_template made: its modules in `store`, read-only from now on.
+  LoadedTemplate(TemplateInput::Kind kind, std::string name, std::string entry, std::unique_ptr<ModuleStore> store,
+                 std::vector<std::string> dependencies, std::optional<std::string> project_root);
   ~LoadedTemplate();
   LoadedTemplate(const LoadedTemplate&) = delete;
   LoadedTemplate& operator=(const LoadedTemplate&) = delete;
@@ -60,9 +62,6 @@ class LoadedTemplate {
   const std::vector<std::string>& dependencies() const noexcept { return dependencies_; }
   const std::optional<std::string>& project_root() const noexcept { return project_root_; }
   const ModuleStore& store() const noexcept { return *store_; }
-  ModuleStore& store() noexcept { return *store_; }
-  // Once every module is loaded and stored.
-  void set_loaded(std::string entry, std::vector<std::string> dependencies, std::optional<std::string> project_root);
 
   TemplateSnapshot snapshot() const;
 
@@ -70,7 +69,7 @@ class LoadedTemplate {
   TemplateInput::Kind kind_;
   std::string name_;
   std::string entry_;
-  std::unique_ptr<ModuleStore> store_;
+  std::unique_ptr<const ModuleStore> store_;
   std::vector<std::string> dependencies_;
   std::optional<std::string> project_root_;
 };

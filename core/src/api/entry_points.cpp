@@ -75,13 +75,6 @@ auto at_boundary(Work&& work) -> Outcome<decltype(work())> {
   }
 }
 
-// A source given as a string: within the size limit, and UTF-8.
-void require_valid_source(std::string_view source) {
-  if (source.size() > kMaxSourceBytes)
-    throw Error::resource_limit(file_too_large(source.size(), kMaxSourceBytes, kSourceEntryKey));
-  check_utf8(source, kSourceEntryKey);
-}
-
 // The entry module's source, the loader that loaded it with everything it
 // imports, what the imported modules offer, and the module itself; for a
 // compile with a source map, the modules the map points into, added as they
@@ -117,7 +110,7 @@ struct Entry {
 };
 
 void load_source(Entry& entry, std::string source, const CompileOptions& options, ModuleStore* store) {
-  require_valid_source(source);
+  check_module_text(source, kSourceEntryKey);
   // A base directory given is checked now; the current directory (an empty
   // base) is read only if an import needs it. Both are canonical (the
   // system's current directory has no symbolic links in it), so checking
@@ -168,19 +161,42 @@ void load(Entry& entry, const LoadedTemplate& loaded, const CompileOptions& opti
                              : &entry.loader->load_entry(loaded.entry(), options.vars.entries());
 }
 
-// Loads what `template_input` names (a TemplateInput or a LoadedTemplate)
-// and runs `work` on its entry; an error leaves naming the module it points
-// into, which only the entry's loader knows.
-template <class Input, class Work>
-auto with_entry(Input& template_input, const CompileOptions& options, Work&& work) {
+// Loads a snapshot's modules from their texts, each kept in `store`: no
+// file is read; the imports resolve as the snapshot says.
+void load(Entry& entry, const TemplateSnapshot& snapshot, const ModuleStore& texts, ModuleStore& store) {
+  const bool from_string = snapshot.kind == TemplateInput::Kind::Source;
+  entry.start(std::make_unique<StoredSource>(texts, snapshot.kind != TemplateInput::Kind::Map, snapshot.project_root),
+              CompileOptions(), nullptr, &store);
+  entry.from_string = from_string;
+  if (!from_string) {
+    entry.module = &entry.loader->load_entry(snapshot.entry, {});
+    return;
+  }
+  // A string entry is no module of a source: its text is handed over.
+  std::string source = entry.source->read(kSourceEntryKey);
+  entry.module = &entry.loader->load_text(std::string(kSourceEntryKey),
+                                          std::make_shared<const std::string>(std::move(source)), {}, {});
+}
+
+// Runs `load_into` on a new Entry, then `work` on it; an error leaves naming
+// the module it points into, which only the entry's loader knows.
+template <class Load, class Work>
+auto on_entry(Load&& load_into, Work&& work) {
   Entry entry;
   try {
-    load(entry, template_input, options);
+    load_into(entry);
     return work(entry);
   } catch (Error& error) {
     entry.name_source(error);
     throw;
   }
+}
+
+// Loads what `template_input` names (a TemplateInput or a LoadedTemplate)
+// and runs `work` on its entry.
+template <class Input, class Work>
+auto with_entry(Input& template_input, const CompileOptions& options, Work&& work) {
+  return on_entry([&](Entry& entry) { load(entry, template_input, options); }, std::forward<Work>(work));
 }
 
 // How a module is named in a map read in a project: relative to its root.
@@ -301,11 +317,12 @@ Outcome<std::string> index_input(Input& input, const CompileOptions& options) {
   });
 }
 
-// A template loaded: its entry's key, the keys of its imports, and the
-// project root its file keys are shown relative to.
-LoadedTemplatePtr finish_loading(std::shared_ptr<LoadedTemplate> loaded, const Entry& entry) {
-  loaded->set_loaded(entry.module->key, entry.loader->dependencies(), entry.source->project_root());
-  return loaded;
+// A template loaded into `store`, with its entry's key, the keys of its
+// imports, and the project root its file keys are shown relative to.
+LoadedTemplatePtr loaded_template(TemplateInput::Kind kind, std::string name, std::unique_ptr<ModuleStore> store,
+                                  const Entry& entry) {
+  return std::make_shared<const LoadedTemplate>(kind, std::move(name), entry.module->key, std::move(store),
+                                                entry.loader->dependencies(), entry.source->project_root());
 }
 
 }  // namespace
@@ -335,47 +352,28 @@ Outcome<std::string> index(const LoadedTemplate& loaded, const CompileOptions& o
 
 Outcome<LoadedTemplatePtr> load_template(TemplateInput input, std::optional<std::string> base_path) {
   return at_boundary([&] {
-    auto loaded = std::make_shared<LoadedTemplate>(input.kind, lint_name(input));
     CompileOptions options;
     options.base_path = std::move(base_path);
-    Entry entry;
-    try {
-      load(entry, input, options, &loaded->store());
-    } catch (Error& error) {
-      entry.name_source(error);
-      throw;
-    }
-    return finish_loading(std::move(loaded), entry);
+    auto store = std::make_unique<ModuleStore>();
+    const TemplateInput::Kind kind = input.kind;
+    std::string name = lint_name(input);
+    return on_entry([&](Entry& entry) { load(entry, input, options, store.get()); },
+                    [&](const Entry& entry) { return loaded_template(kind, std::move(name), std::move(store), entry); });
   });
 }
 
 Outcome<LoadedTemplatePtr> load_template(const TemplateSnapshot& snapshot) {
   return at_boundary([&] {
-    ModuleStore given;
+    ModuleStore texts;
     for (const auto& [key, text] : snapshot.modules)
-      given.store(key, StoredModule{std::make_shared<const std::string>(text), nullptr, {}, false});
+      texts.store(key, StoredModule{std::make_shared<const std::string>(text), nullptr, {}, false});
     for (const ImportResolution& resolution : snapshot.resolutions)
-      given.resolve(resolution.importer, resolution.path, resolution.key);
-    auto loaded = std::make_shared<LoadedTemplate>(snapshot.kind, snapshot.name);
-    const bool from_string = snapshot.kind == TemplateInput::Kind::Source;
-    Entry entry;
-    try {
-      entry.start(std::make_unique<StoredSource>(given, snapshot.kind != TemplateInput::Kind::Map,
-                                                 snapshot.project_root),
-                  CompileOptions(), nullptr, &loaded->store());
-      entry.from_string = from_string;
-      if (from_string) {
-        std::string source = entry.source->read(kSourceEntryKey);
-        entry.module = &entry.loader->load_text(std::string(kSourceEntryKey),
-                                                std::make_shared<const std::string>(std::move(source)), {}, {});
-      } else {
-        entry.module = &entry.loader->load_entry(snapshot.entry, {});
-      }
-    } catch (Error& error) {
-      entry.name_source(error);
-      throw;
-    }
-    return finish_loading(std::move(loaded), entry);
+      texts.resolve(resolution.importer, resolution.path, resolution.key);
+    auto store = std::make_unique<ModuleStore>();
+    return on_entry([&](Entry& entry) { load(entry, snapshot, texts, *store); },
+                    [&](const Entry& entry) {
+                      return loaded_template(snapshot.kind, snapshot.name, std::move(store), entry);
+                    });
   });
 }
 
@@ -410,7 +408,7 @@ Outcome<Value> lint_virtual(ModuleMap modules, std::string_view entry, const Com
 
 Outcome<std::string> format_source(std::string source) {
   return at_boundary([&] {
-    require_valid_source(source);
+    check_module_text(source, kSourceEntryKey);
     return format_template(source);
   });
 }

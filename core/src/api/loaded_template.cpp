@@ -4,17 +4,17 @@
 
 namespace quarl {
 
-LoadedTemplate::LoadedTemplate(TemplateInput::Kind kind, std::string name)
-    : kind_(kind), name_(std::move(name)), store_(std::make_unique<ModuleStore>()) {}
+LoadedTemplate::LoadedTemplate(TemplateInput::Kind kind, std::string name, std::string entry,
+                               std::unique_ptr<ModuleStore> store, std::vector<std::string> dependencies,
+                               std::optional<std::string> project_root)
+    : kind_(kind),
+      name_(std::move(name)),
+      entry_(std::move(entry)),
+      store_(std::move(store)),
+      dependencies_(std::move(dependencies)),
+      project_root_(std::move(project_root)) {}
 
 LoadedTemplate::~LoadedTemplate() = default;
-
-void LoadedTemplate::set_loaded(std::string entry, std::vector<std::string> dependencies,
-                                std::optional<std::string> project_root) {
-  entry_ = std::move(entry);
-  dependencies_ = std::move(dependencies);
-  project_root_ = std::move(project_root);
-}
 
 TemplateSnapshot LoadedTemplate::snapshot() const {
   TemplateSnapshot snapshot{kind_, name_, entry_, {}, store_->resolutions(), project_root_, dependencies_};

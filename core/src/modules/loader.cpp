@@ -20,6 +20,18 @@ std::string_view last_segment(std::string_view key) noexcept {
   return separator == std::string_view::npos ? key : key.substr(separator + 1);
 }
 
+// The frontmatter `load` gives `module`. Its errors have no span: they name
+// the module.
+template <class Load>
+Frontmatter frontmatter_of(const Module& module, Load&& load) {
+  try {
+    return load();
+  } catch (Error& error) {
+    error.set_module_if_missing(module.text);
+    throw;
+  }
+}
+
 }  // namespace
 
 // A key on the resolving stack while its module is built. finish() pops it
@@ -101,12 +113,7 @@ Module& Loader::load(const std::string& key, ModuleText text,
   module.text = std::move(text);
   if (stored) {
     module.source = stored->source;
-    try {
-      module.frontmatter = rebind_frontmatter(stored->frontmatter, variables);
-    } catch (Error& error) {
-      error.set_module_if_missing(module.text);  // as when the frontmatter loads first
-      throw;
-    }
+    module.frontmatter = frontmatter_of(module, [&] { return rebind_frontmatter(stored->frontmatter, variables); });
   } else {
     parse(module, variables, marker_required);
   }
@@ -117,12 +124,8 @@ Module& Loader::load(const std::string& key, ModuleText text,
 
 void Loader::parse(Module& module, const ObjectView& variables, bool marker_required) {
   module.source = std::make_shared<const Template>(parse_template(lex(module.text)));
-  try {
-    module.frontmatter = load_frontmatter(module.source->frontmatter, marker_required, variables);
-  } catch (Error& error) {
-    error.set_module_if_missing(module.text);  // a frontmatter's errors have no span: name the module
-    throw;
-  }
+  module.frontmatter = frontmatter_of(
+      module, [&] { return load_frontmatter(module.source->frontmatter, marker_required, variables); });
   check_block_count(*module.source);
   if (store_) store_->store(module.key, StoredModule{module.text, module.source, module.frontmatter, marker_required});
 }

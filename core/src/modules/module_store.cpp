@@ -1,6 +1,5 @@
 #include "modules/module_store.hpp"
 
-#include "support/limits.hpp"
 
 namespace quarl {
 
@@ -45,10 +44,8 @@ std::string StoredSource::read(std::string_view key) {
   const StoredModule* module = store_.find(key);
   if (!module || !module->text)
     throw Error::io("cannot read " + std::string(key) + ": the stored template has no such module");
-  const std::string& text = *module->text;
-  if (text.size() > kMaxSourceBytes) throw Error::resource_limit(file_too_large(text.size(), kMaxSourceBytes, key));
-  check_utf8(text, key);
-  return text;
+  check_module_text(*module->text, key);
+  return *module->text;
 }
 
 }  // namespace quarl

@@ -273,10 +273,13 @@ std::string VirtualSource::resolve_relative(std::string_view base, std::string_v
 std::string VirtualSource::read(std::string_view key) {
   const auto found = modules_.find(std::string(key));
   if (found == modules_.end()) throw Error::module_not_found(std::string(key));
-  if (found->second.size() > kMaxSourceBytes)
-    throw Error::resource_limit(file_too_large(found->second.size(), kMaxSourceBytes, key));
-  check_utf8(found->second, key);
+  check_module_text(found->second, key);
   return found->second;
+}
+
+void check_module_text(std::string_view text, std::string_view shown) {
+  if (text.size() > kMaxSourceBytes) throw Error::resource_limit(file_too_large(text.size(), kMaxSourceBytes, shown));
+  check_utf8(text, shown);
 }
 
 void check_utf8(std::string_view text, std::string_view shown) {

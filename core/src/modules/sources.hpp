@@ -90,6 +90,10 @@ class VirtualSource final : public ModuleSource {
 // UTF-8: module texts are, whether read from a file or handed over by a caller.
 void check_utf8(std::string_view text, std::string_view shown);
 
+// Throws unless a text handed over (not read from a file) can be a module:
+// `quarl::resource_limit` past kMaxSourceBytes, then as check_utf8.
+void check_module_text(std::string_view text, std::string_view shown);
+
 // Throws `quarl::not_quarl` unless the module is one of the language: its name
 // ends in ".quarl", or in ".md" and its frontmatter carries the type marker.
 void check_module_kind(std::string_view key, std::string_view text);

@@ -150,6 +150,20 @@ Value value_from_yaml(const YamlNode& node, std::size_t depth) {
 
 namespace {
 
+// Lays the caller's variables over `variables`, whose names `position`
+// locates: a caller's variable replaces one of the same name in its place,
+// new ones follow. The names viewed must outlive the call (and not move).
+void lay_caller_variables(Variables& variables, std::unordered_map<std::string_view, std::size_t>& position,
+                          ObjectView caller_variables) {
+  for (const auto& [name, value] : caller_variables) {
+    const auto [at, added] = position.emplace(name, variables.size());
+    if (added)
+      variables.emplace_back(name, value);
+    else
+      variables[at->second].second = value;
+  }
+}
+
 // The document's variables (each string key that `take` does not claim, in
 // document order), the caller's laid over them: a caller's variable replaces
 // the document's in its place, new ones follow.
@@ -167,13 +181,7 @@ Variables lay_variables(const YamlNode* document, ObjectView caller_variables,
       variables.emplace_back(key->text, value_from_yaml(*value));
     }
   }
-  for (const auto& [name, value] : caller_variables) {
-    const auto [at, added] = position.emplace(name, variables.size());
-    if (added)
-      variables.emplace_back(name, value);
-    else
-      variables[at->second].second = value;
-  }
+  lay_caller_variables(variables, position, caller_variables);
   return variables;
 }
 
@@ -216,13 +224,7 @@ Frontmatter rebind_frontmatter(const Frontmatter& loaded, ObjectView caller_vari
   variables.insert(variables.end(), loaded.variables.begin(), loaded.variables.end());
   std::unordered_map<std::string_view, std::size_t> position;
   for (std::size_t i = 0; i < variables.size(); ++i) position.emplace(variables[i].first, i);
-  for (const auto& [name, value] : caller_variables) {
-    const auto [at, added] = position.emplace(name, variables.size());
-    if (added)
-      variables.emplace_back(name, value);
-    else
-      variables[at->second].second = value;
-  }
+  lay_caller_variables(variables, position, caller_variables);
   refuse_caller_imports(result, caller_variables);
   return result;
 }
