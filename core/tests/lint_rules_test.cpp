@@ -182,7 +182,7 @@ TEST(LintRules, FactsDepthLimit) {
     NodeList body;
     for (std::size_t i = 0; i < depth; ++i) {
       NodeList outer;
-      outer.push_back(Node{0, If{Condition{Truthy{Expr{Var{"x"}}}}, std::move(body), {}, std::nullopt}});
+      outer.push_back(Node{0, If{Condition{Truthy{Expr{Var{"x", {}}}}}, std::move(body), {}, std::nullopt}});
       body = std::move(outer);
     }
     module.body = std::move(body);

@@ -23,9 +23,6 @@ namespace {
 // beyond what the C stack can take.
 constexpr int kMaxConversionDepth = 2000;
 
-// Strings up to this many bytes are copied into the arena; longer ones are
-// borrowed from their str object, which is held until the values go.
-constexpr std::size_t kMaxCopiedString = 128;
 
 class Converter {
  public:
@@ -37,7 +34,8 @@ class Converter {
     PyTypeObject* const type = Py_TYPE(object);
     if (type == &PyUnicode_Type) return string(object);
     if (type == &PyLong_Type) return number(object);
-    if (type == &PyDict_Type || type == &PyList_Type || type == &PyTuple_Type) return container(object, depth);
+    if (type == &PyDict_Type) return dict(object, depth);
+    if (type == &PyList_Type || type == &PyTuple_Type) return container(object, depth);
     if (type == &PyBool_Type) return quarl::Value::boolean(object == Py_True);
     if (type == &PyFloat_Type) return quarl::Value::number(PyFloat_AsDouble(object));
     if (object == Py_None) return quarl::Value::null();
@@ -138,7 +136,11 @@ class Converter {
     return container(object, depth);
   }
 
-  std::optional<quarl::Value> container(PyObject* object, int depth) {
+  // Runs `convert_items` for a container at `depth`, whose items are one
+  // level deeper: refused when that is too deep for the limit, the stack or
+  // the interpreter's recursion limit.
+  template <class ConvertItems>
+  std::optional<quarl::Value> nested(int depth, ConvertItems&& convert_items) {
     if (depth >= kMaxConversionDepth) {
       error_ = "nesting is deeper than " + std::to_string(kMaxConversionDepth) + " levels";
       return std::nullopt;
@@ -148,9 +150,19 @@ class Converter {
       return std::nullopt;
     }
     if (Py_EnterRecursiveCall(" while converting a value")) return failed_with_exception();
+    std::optional<quarl::Value> value = convert_items();
+    Py_LeaveRecursiveCall();
+    return value;
+  }
+
+  std::optional<quarl::Value> container(PyObject* object, int depth) {
+    return nested(depth, [&] { return items(object, depth); });
+  }
+
+  std::optional<quarl::Value> items(PyObject* object, int depth) {
     std::optional<quarl::Value> value;
     if (PyDict_Check(object))
-      value = dict(object, depth);
+      value = entries(object, depth, arena_.members(static_cast<std::size_t>(PyDict_Size(object))));
     else if (PyList_Check(object))
       value = list(object, depth);
     else if (PyTuple_Check(object))
@@ -161,7 +173,6 @@ class Converter {
       value = sequence(object, depth);
     else
       value = unsupported(object);
-    Py_LeaveRecursiveCall();
     return value;
   }
 
@@ -174,8 +185,8 @@ class Converter {
   // to_value turns it into the error (a MemoryError stays set).
   std::optional<quarl::Value> failed_with_exception() { return std::nullopt; }
 
-  // A str's text: copied when short, else borrowed from the str, which is
-  // immutable and held until the values go.
+  // A str's text, borrowed from the str, which is immutable and held until
+  // the values go: holding it costs less than copying even a short text.
   std::optional<std::string_view> text_of(PyObject* str) {
     const std::optional<std::string_view> text = utf8_of(str);
     if (!text) return std::nullopt;
@@ -184,7 +195,6 @@ class Converter {
                std::to_string(quarl::kMaxValueSize);
       return std::nullopt;
     }
-    if (text->size() <= kMaxCopiedString) return arena_.string(*text).as_string();
     into_.hold(str);
     return text;
   }
@@ -223,6 +233,9 @@ class Converter {
     return false;
   }
 
+  // A dict: a record of the last record's keys (which holds only scalars,
+  // so nothing nests and no Python code runs) at once; any other entry by
+  // entry, in `members`, one level deeper.
   std::optional<quarl::Value> dict(PyObject* object, int depth) {
     const Py_ssize_t size = PyDict_Size(object);
     const std::span<quarl::Member> members = arena_.members(static_cast<std::size_t>(size));
@@ -231,6 +244,12 @@ class Converter {
       case Shape::Fill::Failed: return std::nullopt;
       case Shape::Fill::Misfit: break;
     }
+    return nested(depth, [&] { return entries(object, depth, members); });
+  }
+
+  // The entries of a dict of `members.size()` entries into `members`.
+  std::optional<quarl::Value> entries(PyObject* object, int depth, std::span<quarl::Member> members) {
+    const auto size = static_cast<Py_ssize_t>(members.size());
     Py_ssize_t position = 0;
     PyObject* key = nullptr;
     PyObject* item = nullptr;
@@ -278,8 +297,10 @@ class Converter {
       Py_ssize_t position = 0;
       PyObject* key = nullptr;
       PyObject* item = nullptr;
-      for (std::size_t i = 0; PyDict_Next(dict, &position, &key, &item); ++i) {
-        if (i >= count_ || key != keys_[i].get() || !is_plain_scalar(item)) return Fill::Misfit;
+      // Exactly `count_` entries: the size matched, and nothing can change it.
+      for (std::size_t i = 0; i < count_; ++i) {
+        if (!PyDict_Next(dict, &position, &key, &item) || key != keys_[i].get() || !is_plain_scalar(item))
+          return Fill::Misfit;
         std::optional<quarl::Value> value = converter.convert(item, 0);
         if (!value) {
           converter.passed_key(texts_[i]);

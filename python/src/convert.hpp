@@ -38,7 +38,7 @@ class ConvertedValues {
 // objects, lists, tuples and other sequences arrays, str strings, bool
 // booleans, int and float numbers (ints of any size to the nearest double),
 // None null. Dicts and lists are read now (a later change does not show);
-// long strings are borrowed from their (immutable) str.
+// strings are borrowed from their (immutable) str, which is held.
 //
 // On failure returns none and either sets `error` to a description of the
 // problem (an unsupported type, a non-str key, nesting too deep, ...) or,

@@ -29,9 +29,9 @@ struct Callee {
 
 // `name(...)`: the user function of that name in scope, else the builtin of
 // that name; none when neither.
-inline std::optional<Callee> find_callee(const Scope& scope, std::string_view name) noexcept {
-  if (const FunctionDef* function = scope.lookup_function(name)) return Callee{function, nullptr};
-  if (const Builtin* builtin = find_builtin(name)) return Callee{nullptr, builtin};
+inline std::optional<Callee> find_callee(Scope& scope, const Call& call) {
+  if (const FunctionDef* function = scope.function_for(call)) return Callee{function, nullptr};
+  if (const Builtin* builtin = find_builtin(call.name)) return Callee{nullptr, builtin};
   return std::nullopt;
 }
 

@@ -107,7 +107,7 @@ class Validator {
       compiler_bug("a literal @for iterable passed the parser");
     const auto* var = std::get_if<Var>(&iterable.node);
     if (!var) return expression(iterable);
-    const Value* value = variable(var->name);
+    const Value* value = variable(var->name, var->local);
     if (loop.value_variable || value->kind() == ValueKind::Array) return;
     const std::string name(var->name);
     if (value->kind() == ValueKind::Object)
@@ -120,8 +120,8 @@ class Validator {
 
   // ---- expressions -----------------------------------------------------------
 
-  const Value* variable(std::string_view name) const {
-    const Value* value = scope_.lookup_var(name);
+  const Value* variable(std::string_view name, LocalSlot local) const {
+    const Value* value = scope_.lookup_var(name, local);
     if (!value) throw noted(Error::undefined_var(std::string(name), span_of(name), module_), name, scope_.variable_names());
     return value;
   }
@@ -157,9 +157,9 @@ class Validator {
   void argument(const Expr& expr, std::size_t depth, bool nested) {
     const std::size_t calls_at = nested ? depth + 1 : 0;
     if (const auto* var = std::get_if<Var>(&expr.node))
-      variable(var->name);
+      variable(var->name, var->local);
     else if (const auto* path = std::get_if<DotPath>(&expr.node))
-      variable(path->root);
+      variable(path->root, path->local);
     else if (const auto* plain = std::get_if<Call>(&expr.node))
       call(*plain, calls_at);
     else if (const auto* qualified = std::get_if<QualifiedCall>(&expr.node))
@@ -174,7 +174,7 @@ class Validator {
   }
 
   void call(const Call& call, std::size_t depth) {
-    const std::optional<Callee> callee = find_callee(scope_, call.name);
+    const std::optional<Callee> callee = find_callee(scope_, call);
     if (!callee) {
       std::vector<std::string_view> names = scope_.function_names();
       const std::vector<std::string_view> builtins = builtin_names();
@@ -186,13 +186,13 @@ class Validator {
   }
 
   void call(const QualifiedCall& call, std::size_t depth) {
-    const ImportedModule* module = scope_.lookup_module(call.alias);
-    if (!module)
-      throw noted(Error::undefined_var(std::string(call.alias), span_of(call.alias), module_), call.alias,
-                  scope_.module_names());
     const std::optional<Span> span = span_between(call.alias, call.name);
-    const std::optional<Callee> callee = find_callee(*module, call.name);
-    if (!callee) {
+    const FunctionDef* function = scope_.function_for(call);
+    if (!function) {
+      const ImportedModule* module = scope_.lookup_module(call.alias);
+      if (!module)
+        throw noted(Error::undefined_var(std::string(call.alias), span_of(call.alias), module_), call.alias,
+                    scope_.module_names());
       Error error = Error::undefined_fn(call_display(call), span, module_);
       std::vector<std::string_view> members;
       for (const auto& [name, exported] : module->functions) members.push_back(name);
@@ -200,7 +200,7 @@ class Validator {
         error.add_note("did you mean '" + std::string(call.alias) + "." + std::string(*meant) + "'?");
       throw error;
     }
-    check_arity(*callee, call_display(call), call.args.size(), span, module_);
+    check_arity(Callee{function, nullptr}, call_display(call), call.args.size(), span, module_);
     arguments(call.args, depth);
   }
 

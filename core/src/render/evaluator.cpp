@@ -317,7 +317,7 @@ void Evaluator::render_message(const MessageBlock& message) {
 void Evaluator::interpolate(std::size_t offset, const Interpolation& interpolation) {
   const std::size_t at = out_.here();
   if (const auto* plain_call = std::get_if<Call>(&interpolation.expr.node))
-    if (const FunctionDef* function = scope_.lookup_function(plain_call->name)) {
+    if (const FunctionDef* function = scope_.function_for(*plain_call)) {
       Arguments args = arguments(plain_call->args);
       invoke(*function, plain_call->name, args);
       return out_.place_calls(at);
@@ -449,7 +449,7 @@ bool Evaluator::compare(const Expr& left, const Expr& right, std::size_t line) {
 // anything else is computed into `storage`.
 const Value& Evaluator::resolve(const Expr& expr, Value& storage) {
   if (const auto* var = std::get_if<Var>(&expr.node)) {
-    if (const Value* value = scope_.lookup_var(var->name)) return *value;
+    if (const Value* value = scope_.lookup_var(var->name, var->local)) return *value;
     throw Error::undefined_var(std::string(var->name));
   }
   if (const auto* path = std::get_if<DotPath>(&expr.node)) return resolve_path(*path);
@@ -463,7 +463,7 @@ Value Evaluator::evaluate(const Expr& expr) {
   struct Visitor {
     Evaluator& self;
     Value operator()(const Var& var) const {
-      if (const Value* value = self.scope_.lookup_var(var.name)) return *value;
+      if (const Value* value = self.scope_.lookup_var(var.name, var.local)) return *value;
       throw Error::undefined_var(std::string(var.name));
     }
     Value operator()(const DotPath& path) const { return self.resolve_path(path); }
@@ -480,7 +480,7 @@ Value Evaluator::evaluate(const Expr& expr) {
 const Value& Evaluator::resolve_path(const DotPath& path) {
   if (path.segments.size() > kMaxDotPathNames)
     throw Error::syntax(exceeds_maximum("dot path", kMaxDotPathNames, "segment count"));
-  const Value* current = scope_.lookup_var(path.root);
+  const Value* current = scope_.lookup_var(path.root, path.local);
   if (!current) {
     const std::string root(path.root);
     if (scope_.lookup_module(path.root))
@@ -523,7 +523,7 @@ Evaluator::Arguments Evaluator::arguments(const ExprList& args) {
 // evaluated first, left to right.
 Value Evaluator::call(const Call& call) {
   Arguments args = arguments(call.args);
-  const std::optional<Callee> callee = find_callee(scope_, call.name);
+  const std::optional<Callee> callee = find_callee(scope_, call);
   if (!callee) throw Error::undefined_fn(std::string(call.name));
   if (callee->function) return call_value(*callee->function, call.name, args);
   check_arity(*callee, call.name, args.size());
@@ -534,11 +534,12 @@ Value Evaluator::call(const Call& call) {
 Value Evaluator::call(const QualifiedCall& call) {
   Arguments args = arguments(call.args);
   std::string display = call_display(call);
-  const ImportedModule* module = scope_.lookup_module(call.alias);
-  if (!module) throw Error::undefined_var(std::string(call.alias));
-  const std::optional<Callee> callee = find_callee(*module, call.name);
-  if (!callee) throw Error::undefined_fn(std::move(display));
-  return call_value(*callee->function, display, args);
+  const FunctionDef* function = scope_.function_for(call);
+  if (!function) {
+    if (!scope_.lookup_module(call.alias)) throw Error::undefined_var(std::string(call.alias));
+    throw Error::undefined_fn(std::move(display));
+  }
+  return call_value(*function, display, args);
 }
 
 Value Evaluator::call_value(const FunctionDef& function, std::string_view called,

@@ -108,6 +108,7 @@ class Output {
   // Messages mode: adds a message of the trimmed `content` (none when blank).
   void add_message(std::string role, std::string_view content) { messages_.add(std::move(role), content); }
 
+  void reserve(std::size_t bytes) { buffer_.reserve(bytes); }
   std::string take_text() { return std::move(buffer_); }
   std::vector<Message> take_messages() { return messages_.take(); }
 

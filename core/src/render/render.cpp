@@ -17,6 +17,7 @@ Rendered render_module(const Module& module, RenderMode mode, Warnings& warnings
   const bool messages = mode != RenderMode::Body && has_message_blocks(plan);
   Output output(messages ? Output::Mode::Messages : Output::Mode::Markdown, mode != RenderMode::Check,
                 messages ? nullptr : map);
+  output.reserve(16384);
   // Each render has an evaluation (and loop count) of its own.
   EvalContext context(warnings);
   evaluate(plan, scope, context, output);

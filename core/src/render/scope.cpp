@@ -1,6 +1,7 @@
 #include "render/scope.hpp"
 
 #include <algorithm>
+#include <utility>
 
 #include "quarl/error.hpp"
 #include "support/compiler_bug.hpp"
@@ -19,6 +20,10 @@ const T* find(const NameMap<T>& map, std::string_view name) noexcept {
 
 void Scope::drop_frame() noexcept {
   frames_[--depth_].variables.clear();
+}
+
+void Scope::misplaced_local(std::string_view name) {
+  compiler_bug("'" + std::string(name) + "' is not bound where its parse placed it");
 }
 
 void Scope::pop_frame() {
@@ -68,6 +73,42 @@ const FunctionDef* Scope::lookup_function(std::string_view name) const noexcept 
 
 const ImportedModule* Scope::lookup_module(std::string_view alias) const noexcept {
   return lookup_name(&ModuleNames::modules, alias);
+}
+
+void Scope::CallSites::remember(const void* site, const ModuleNames* names, const FunctionDef* function) {
+  if (2 * (used_ + 1) > entries_.size()) {
+    std::vector<Entry> old = std::exchange(entries_, std::vector<Entry>(std::max<std::size_t>(64, 2 * entries_.size())));
+    used_ = 0;
+    for (const Entry& entry : old)
+      if (entry.site) remember(entry.site, entry.names, entry.function);
+  }
+  std::size_t i = slot(site, names);
+  while (entries_[i].site) i = (i + 1) & mask();
+  entries_[i] = {site, names, function};
+  ++used_;
+}
+
+const FunctionDef* Scope::function_for(const Call& call) {
+  const ModuleNames* nearest = nearest_names();
+  if (const FunctionDef* known = call_sites_.find(&call, nearest)) return known;
+  if (nearest)
+    if (const FunctionDef* const* found = find(nearest->functions, call.name)) {
+      call_sites_.remember(&call, nearest, *found);
+      return *found;
+    }
+  return lookup_function(call.name);
+}
+
+const FunctionDef* Scope::function_for(const QualifiedCall& call) {
+  const ModuleNames* nearest = nearest_names();
+  if (const FunctionDef* known = call_sites_.find(&call, nearest)) return known;
+  const ImportedModule* const* near_module = nearest ? find(nearest->modules, call.alias) : nullptr;
+  const ImportedModule* module = near_module ? *near_module : lookup_module(call.alias);
+  if (!module) return nullptr;
+  const FunctionDef* const* exported = find(module->functions, call.name);
+  if (!exported) return nullptr;
+  if (near_module) call_sites_.remember(&call, nearest, *exported);
+  return *exported;
 }
 
 std::vector<std::string_view> Scope::variable_names() const {

@@ -189,7 +189,7 @@ Expr parse_interpolation(std::string_view text, std::size_t offset, const Module
     fail("invalid interpolation expression " + single_quoted(text) +
          ": use a variable name, function call like func(), or dot path like obj.field. To "
          "output a literal `{{` in the document, escape it as `\\{{`.");
-  return make(Var{text});
+  return make(Var{text, {}});
   });
 }
 
@@ -225,7 +225,7 @@ Expr parse_directive_expr(std::string_view text) {
   if (!is_identifier(text))
     fail("invalid expression in directive: " + single_quoted(text) +
          " \u2014 expected a variable, function call, or literal");
-  return make(Var{text});
+  return make(Var{text, {}});
 }
 
 ExprList parse_args(std::string_view text, std::size_t depth) {
@@ -258,7 +258,7 @@ Expr parse_arg(std::string_view text, std::size_t depth) {
     }
     if (text.find('.') != std::string_view::npos) return make(parse_dot_path(text, "argument"));
     if (!is_identifier(text)) fail("invalid function argument: " + single_quoted(text));
-    return make(Var{text});
+    return make(Var{text, {}});
   }
   const std::string_view name = trim(text.substr(0, paren));
   if (!is_identifier(name)) fail("invalid function name in argument: " + single_quoted(name));

@@ -22,8 +22,21 @@ namespace quarl {
 struct Expr;
 using ExprList = std::vector<Expr>;
 
+// Where a name is bound when a loop around it, or the function whose body
+// holds it, binds it: those frames stand in the same order on every render
+// of the name, so the binding is the `slot`th of the frame `distance` frames
+// below the innermost. Any other name (a module's variable, the caller's, an
+// import's `prompt`) is looked up by name.
+struct LocalSlot {
+  static constexpr std::uint16_t kByName = 0xFFFF;
+  std::uint16_t distance = kByName;
+  std::uint16_t slot = 0;
+  bool resolved() const noexcept { return distance != kByName; }
+};
+
 struct Var {
   std::string_view name;
+  LocalSlot local;
 };
 struct Call {
   std::string_view name;
@@ -61,6 +74,7 @@ struct Field {
 struct DotPath {
   std::string_view root;
   std::vector<Field> segments;  // a.b.c: root a, segments b and c
+  LocalSlot local;              // of the root
 };
 // The literal's string, escapes processed, built once as a Value so that
 // evaluating it never copies the text.

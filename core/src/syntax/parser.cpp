@@ -11,6 +11,7 @@
 #include "support/suggest.hpp"
 #include "support/text_scan.hpp"
 #include "support/utf8.hpp"
+#include "syntax/locals.hpp"
 #include "values/number.hpp"
 
 namespace quarl {
@@ -535,6 +536,7 @@ Template parse_template(TokenList tokens) {
   out.text = tokens.text;
   if (tokens.frontmatter_copy) out.owned_texts.push_back(std::move(tokens.frontmatter_copy));
   Parser(tokens, out).run();
+  resolve_locals(out.body);
   return out;
 }
 
