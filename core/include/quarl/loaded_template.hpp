@@ -8,6 +8,7 @@
 // loaded template is immutable; any number of threads may render it at once.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -65,6 +66,12 @@ class LoadedTemplate {
 
   TemplateSnapshot snapshot() const;
 
+  // The size of the last document rendered from it: the room the next
+  // render's output starts with. Renders on several threads share it; it is
+  // only ever a hint, so a relaxed atomic does.
+  std::size_t output_size_hint() const noexcept { return last_output_size_.load(std::memory_order_relaxed); }
+  void note_output_size(std::size_t size) const noexcept { last_output_size_.store(size, std::memory_order_relaxed); }
+
  private:
   TemplateInput::Kind kind_;
   std::string name_;
@@ -72,6 +79,7 @@ class LoadedTemplate {
   std::unique_ptr<const ModuleStore> store_;
   std::vector<std::string> dependencies_;
   std::optional<std::string> project_root_;
+  mutable std::atomic<std::size_t> last_output_size_{0};
 };
 
 using LoadedTemplatePtr = std::shared_ptr<const LoadedTemplate>;

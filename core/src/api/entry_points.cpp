@@ -86,6 +86,7 @@ struct Entry {
   std::unique_ptr<Loader> loader;
   const Module* module = nullptr;
   bool from_string = false;  // the entry is a string, not a module of the source
+  const LoadedTemplate* loaded = nullptr;  // what the entry was loaded from, if loaded once
 
   // `stored`: the modules of a loaded template; `store`: where a template
   // being loaded keeps them.
@@ -157,6 +158,7 @@ void load(Entry& entry, const LoadedTemplate& loaded, const CompileOptions& opti
                                              loaded.project_root()),
               options, &loaded.store());
   entry.from_string = from_string;
+  entry.loaded = &loaded;
   entry.module = from_string ? &entry.loader->load_text(loaded.entry(), nullptr, options.vars.entries(), {})
                              : &entry.loader->load_entry(loaded.entry(), options.vars.entries());
 }
@@ -215,8 +217,8 @@ CompileResult render(const Entry& entry, const CompileOptions& options) {
   result.warnings = std::move(entry.interfaces->warnings());
   std::optional<MapBuilder> builder;
   if (entry.map_sources) builder.emplace(*entry.map_sources);
-  Rendered rendered =
-      render_module(*entry.module, RenderMode::Document, result.warnings, builder ? &*builder : nullptr);
+  Rendered rendered = render_module(*entry.module, RenderMode::Document, result.warnings,
+                                    builder ? &*builder : nullptr, entry.loaded ? entry.loaded->output_size_hint() : 0);
   result.dependencies = entry.loader->dependencies();
   if (auto* messages = std::get_if<std::vector<Message>>(&rendered)) {
     result.output = std::move(*messages);
@@ -227,6 +229,7 @@ CompileResult render(const Entry& entry, const CompileOptions& options) {
     return result;
   }
   std::string& body = std::get<std::string>(rendered);
+  if (entry.loaded) entry.loaded->note_output_size(body.size());
   const std::optional<std::string_view> frontmatter =
       options.keep_frontmatter ? entry.module->passed_frontmatter() : std::nullopt;
   if (!builder) {

@@ -66,7 +66,34 @@ class Evaluator {
   class CallEntry;
   class Arguments;
 
+  // A user function called by a plain `{{ f(...) }}` whose body renders in
+  // the loop of render(nodes) that met the call, not in a render of its
+  // own: a chain of such calls costs no native stack, however deep.
+  struct OpenCall {
+    const Node* node;                // the call's interpolation, in `caller`
+    const ModuleText* caller;
+    std::span<const Node> rest;      // the caller's nodes after the call
+    std::string_view called;
+    std::size_t mark;                // Output::begin_call's
+    std::size_t at;                  // where the call's text starts
+  };
+
   void render(std::span<const Node> nodes);
+  // The user function `node` calls when it is a plain call's interpolation
+  // that renders here, else null.
+  const FunctionDef* plain_call(const Node& node);
+  // Opens the plain call at `node` of `function`, to resume with `rest`.
+  void open_call(const Node& node, const FunctionDef& function, std::span<const Node> rest);
+  // Closes the innermost open call: what its caller renders next.
+  std::span<const Node> close_call();
+  // Drops the open calls above `base` (a failure is unwinding them).
+  void abandon_calls(std::size_t base) noexcept;
+  // Enters a call of `function` by `called` with `args`: the frame of its
+  // parameters, its module; the output mark to end it with. leave_call ends
+  // it after its body rendered, abandon_call when its body failed.
+  std::size_t enter_call(const FunctionDef& function, std::string_view called, Arguments& args);
+  void leave_call(std::string_view called, std::size_t mark, const ModuleText* caller);
+  void abandon_call(const ModuleText* caller) noexcept;
   void render_node(const Node& node);
   // Runs `work` for the node list item `node`; an error without a span gets
   // the node's.
@@ -110,6 +137,7 @@ class Evaluator {
   Output& out_;
   const ModuleText* module_ = nullptr;  // the module whose nodes are rendering
   std::size_t calls_made_ = 0;
+  std::vector<OpenCall> open_calls_;  // innermost last
   StackGuard stack_;
 };
 
@@ -152,7 +180,9 @@ void CallStack::pop_checked(std::string_view name) {
     compiler_bug("call stack popped empty, expected '" + std::string(name) + "'");
   const std::string_view top = entries_.back().name;
   pop();
-  if (top != name)
+  // Each call pops the very view it pushed: telling them apart by address
+  // spares comparing the text on every call.
+  if ((top.data() != name.data() || top.size() != name.size()) && top != name)
     compiler_bug("call stack popped '" + std::string(top) + "', expected '" + std::string(name) + "'");
 }
 
@@ -167,11 +197,8 @@ class Evaluator::CallEntry {
   CallEntry(const CallEntry&) = delete;
   CallEntry& operator=(const CallEntry&) = delete;
 
-  // Pops the entry, which must be `name`.
-  void pop_checked(std::string_view name) {
-    popped_ = true;
-    stack_.pop_checked(name);
-  }
+  // Leaves the entry on the stack, for its caller to pop.
+  void keep() noexcept { popped_ = true; }
 
  private:
   CallStack& stack_;
@@ -228,11 +255,71 @@ void Evaluator::render(const Segment& segment) {
   render(segment.nodes);
 }
 
+// A failure without a place inside an open call's body is placed at the
+// call, as a call rendered in a nested render would be.
 void Evaluator::render(std::span<const Node> nodes) {
   stack_.check();
-  for (const Node& node : nodes) {
-    at_node(node, [&] { render_node(node); });
-    out_.check_size();
+  const std::size_t base = open_calls_.size();
+  try {
+    for (;;) {
+      while (!nodes.empty()) {
+        const Node& node = nodes.front();
+        nodes = nodes.subspan(1);
+        if (const FunctionDef* function = plain_call(node)) {
+          at_node(node, [&] { open_call(node, *function, nodes); });
+          nodes = function->define->body;
+          continue;
+        }
+        at_node(node, [&] { render_node(node); });
+        out_.check_size();
+      }
+      if (open_calls_.size() == base) return;
+      nodes = close_call();
+      out_.check_size();
+    }
+  } catch (Error& error) {
+    if (open_calls_.size() > base) {
+      const OpenCall& innermost = open_calls_.back();
+      error.set_span_if_missing(node_span(**innermost.caller, *innermost.node), *innermost.caller);
+    }
+    abandon_calls(base);
+    throw;
+  } catch (...) {
+    abandon_calls(base);
+    throw;
+  }
+}
+
+const FunctionDef* Evaluator::plain_call(const Node& node) {
+  const auto* interpolation = std::get_if<Interpolation>(&node.data);
+  if (!interpolation || out_.between_messages()) return nullptr;
+  const auto* call = std::get_if<Call>(&interpolation->expr.node);
+  return call ? scope_.function_for(*call) : nullptr;
+}
+
+void Evaluator::open_call(const Node& node, const FunctionDef& function, std::span<const Node> rest) {
+  const std::string_view called = std::get<Call>(std::get<Interpolation>(node.data).expr.node).name;
+  const std::size_t at = out_.here();
+  Arguments args = arguments(std::get<Call>(std::get<Interpolation>(node.data).expr.node).args);
+  open_calls_.reserve(open_calls_.size() + 1);  // nothing can fail once the call is entered
+  const ModuleText* caller = module_;
+  const std::size_t mark = enter_call(function, called, args);
+  open_calls_.push_back({&node, caller, rest, called, mark, at});
+}
+
+std::span<const Node> Evaluator::close_call() {
+  const OpenCall& call = open_calls_.back();
+  leave_call(call.called, call.mark, call.caller);
+  out_.place_calls(call.at);
+  const std::span<const Node> rest = call.rest;
+  open_calls_.pop_back();
+  return rest;
+}
+
+void Evaluator::abandon_calls(std::size_t base) noexcept {
+  while (open_calls_.size() > base) {
+    abandon_call(open_calls_.back().caller);
+    open_calls_.pop_back();
   }
 }
 
@@ -311,17 +398,11 @@ void Evaluator::render_message(const MessageBlock& message) {
 }
 
 // A user function's result is its rendered body, trimmed: a plain call
-// renders it right into the output. Any other value is written after it is
-// computed; when computing it called user functions, their bodies' positions
-// belong to where it is written.
+// renders it right into the output (render opens it). Any other value is
+// written after it is computed; when computing it called user functions,
+// their bodies' positions belong to where it is written.
 void Evaluator::interpolate(std::size_t offset, const Interpolation& interpolation) {
   const std::size_t at = out_.here();
-  if (const auto* plain_call = std::get_if<Call>(&interpolation.expr.node))
-    if (const FunctionDef* function = scope_.function_for(*plain_call)) {
-      Arguments args = arguments(plain_call->args);
-      invoke(*function, plain_call->name, args);
-      return out_.place_calls(at);
-    }
   const std::size_t calls_before = calls_made_;
   Value storage;
   const Value& value = resolve(interpolation.expr, storage);
@@ -550,6 +631,18 @@ Value Evaluator::call_value(const FunctionDef& function, std::string_view called
 }
 
 void Evaluator::invoke(const FunctionDef& function, std::string_view called, Arguments& args) {
+  const ModuleText* caller = module_;
+  const std::size_t mark = enter_call(function, called, args);
+  try {
+    render(function.define->body);
+  } catch (...) {
+    abandon_call(caller);
+    throw;
+  }
+  leave_call(called, mark, caller);
+}
+
+std::size_t Evaluator::enter_call(const FunctionDef& function, std::string_view called, Arguments& args) {
   CallStack& stack = context_.call_stack;
   if (!stack.enter(function.define, called)) throw Error::recursion(std::string(called));
   CallEntry entry(stack);
@@ -559,7 +652,7 @@ void Evaluator::invoke(const FunctionDef& function, std::string_view called, Arg
   check_arity(Callee{&function, nullptr}, called, args.size());
   const std::vector<Param>& params = function.define->params;
 
-  const FrameGuard frame(scope_, function.context);
+  FrameGuard frame(scope_, function.context);
   for (std::size_t i = 0; i < params.size(); ++i) {
     if (i < args.size())
       scope_.define_var(params[i].name, std::move(args[i]));
@@ -568,13 +661,27 @@ void Evaluator::invoke(const FunctionDef& function, std::string_view called, Arg
     else
       compiler_bug("parameter '" + std::string(params[i].name) + "' has no argument and no default");
   }
-
-  ++calls_made_;
-  const InModule in_module(*this, function.source->text);
   const std::size_t mark = out_.begin_call();
-  render(function.define->body);
-  entry.pop_checked(called);
+  // The call is entered: its frame and its place on the call stack stay
+  // until leave_call or abandon_call.
+  frame.keep();
+  entry.keep();
+  ++calls_made_;
+  module_ = &function.source->text;
+  return mark;
+}
+
+void Evaluator::leave_call(std::string_view called, std::size_t mark, const ModuleText* caller) {
+  context_.call_stack.pop_checked(called);
   out_.end_call(mark);
+  module_ = caller;
+  scope_.pop_frame();
+}
+
+void Evaluator::abandon_call(const ModuleText* caller) noexcept {
+  context_.call_stack.pop();
+  module_ = caller;
+  scope_.drop_frame();
 }
 
 void EvalContext::warn(std::string warning) {

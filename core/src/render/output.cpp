@@ -36,7 +36,7 @@ void Output::end_call(std::size_t mark) {
   const std::size_t length = kept.size();
   if (recorder_) recorder_->end_call(front, length);
   buffer_.resize(mark + front + length);
-  buffer_.erase(mark, front);
+  if (front != 0) buffer_.erase(mark, front);
   if (!storing()) {
     count(buffer_.size());
     buffer_.clear();

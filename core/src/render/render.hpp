@@ -30,7 +30,9 @@ using Rendered = std::variant<std::string, std::vector<Message>>;
 // Validate and Check; for a Document, its messages, or its Markdown body as
 // rendered, before the document is assembled); warnings are appended to
 // `warnings`, and what renders as Markdown is recorded by `map` when given.
+// The output starts with room for `size_hint` bytes, or the template's size.
 // Throws an Error.
-Rendered render_module(const Module& module, RenderMode mode, Warnings& warnings, MapBuilder* map = nullptr);
+Rendered render_module(const Module& module, RenderMode mode, Warnings& warnings, MapBuilder* map = nullptr,
+                       std::size_t size_hint = 0);
 
 }  // namespace quarl

@@ -42,6 +42,8 @@ class Scope {
   // Drops the innermost frame and its bindings. The global frame cannot be
   // dropped: trying is a compiler bug, reported as an error.
   void pop_frame();
+  // The same without the check, while a failure unwinds a frame it pushed.
+  void drop_frame() noexcept;
   std::size_t depth() const noexcept { return depth_; }
 
   // Binds in the innermost frame, replacing a binding of the same name there.
@@ -186,7 +188,6 @@ class Scope {
     ++depth_;
   }
   const ModuleNames* nearest_names() const noexcept { return frames_[depth_ - 1].nearest_names; }
-  void drop_frame() noexcept;
   // A name the parse placed in a frame that does not bind it there: a
   // compiler bug, reported as an internal error.
   [[noreturn]] static void misplaced_local(std::string_view name);
@@ -212,12 +213,18 @@ class FrameGuard {
     scope_.push_frame(context);
   }
   FrameGuard(Scope& scope, const ModuleNames* names) : scope_(scope) { scope_.push_frame(names); }
-  ~FrameGuard() { scope_.drop_frame(); }
+  ~FrameGuard() {
+    if (!kept_) scope_.drop_frame();
+  }
   FrameGuard(const FrameGuard&) = delete;
   FrameGuard& operator=(const FrameGuard&) = delete;
 
+  // Leaves the frame pushed, for its owner to pop.
+  void keep() noexcept { kept_ = true; }
+
  private:
   Scope& scope_;
+  bool kept_ = false;
 };
 
 }  // namespace quarl
