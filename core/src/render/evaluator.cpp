@@ -260,21 +260,29 @@ void Evaluator::render(const Segment& segment) {
 void Evaluator::render(std::span<const Node> nodes) {
   stack_.check();
   const std::size_t base = open_calls_.size();
+  const Node* at = nodes.data();
+  const Node* end = at + nodes.size();
   try {
     for (;;) {
-      while (!nodes.empty()) {
-        const Node& node = nodes.front();
-        nodes = nodes.subspan(1);
-        if (const FunctionDef* function = plain_call(node)) {
-          at_node(node, [&] { open_call(node, *function, nodes); });
-          nodes = function->define->body;
+      while (at != end) {
+        const Node& node = *at++;
+        const FunctionDef* function =
+            std::holds_alternative<Interpolation>(node.data) ? plain_call(node) : nullptr;
+        if (!function) {
+          at_node(node, [&] { render_node(node); });
+          out_.check_size();
           continue;
         }
-        at_node(node, [&] { render_node(node); });
-        out_.check_size();
+        const std::span<const Node> rest(at, end);
+        at_node(node, [&] { open_call(node, *function, rest); });
+        const NodeList& body = function->define->body;
+        at = body.data();
+        end = at + body.size();
       }
       if (open_calls_.size() == base) return;
-      nodes = close_call();
+      const std::span<const Node> rest = close_call();
+      at = rest.data();
+      end = at + rest.size();
       out_.check_size();
     }
   } catch (Error& error) {
