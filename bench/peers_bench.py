@@ -307,7 +307,8 @@ def main():
     values = count_values(variables)
     print(f"compile(\"x\", vars=<the prompt's {values} values>): {conversion:.1f} us "
           f"({(conversion - per_call(lambda: tessel.compile('x'))) * 1000 / values:.0f} ns per value)")
-    result = tessel.compile(cases()[3][1], vars=cases()[3][3])
+    large_quarl, _, large_vars, _ = large_cases()
+    result = tessel.compile(large_quarl, vars=large_vars)
     output_bytes = result.output.encode()
     print(f"1 MB output: .output {per_call(lambda: result.output):.0f} us, "
           f"bytes.decode() of the same {per_call(lambda: output_bytes.decode()):.0f} us, "
@@ -317,7 +318,6 @@ def main():
     with_map = per_calls({"plain": lambda: tessel.compile(PROMPT_QUARL, vars=variables),
                           "map": lambda: tessel.compile(PROMPT_QUARL, vars=variables, source_map=True)})
     print(f"source map: prompt {with_map['map'] / with_map['plain']:.2f}x the time without", end="")
-    large_quarl, _, large_vars, _ = large_cases()
     for size in (1, 2, 4):
         source = large_quarl * size
         times = per_calls({"plain": lambda: tessel.compile(source, vars=large_vars),
