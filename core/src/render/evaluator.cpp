@@ -306,9 +306,10 @@ const FunctionDef* Evaluator::plain_call(const Node& node) {
 }
 
 void Evaluator::open_call(const Node& node, const FunctionDef& function, std::span<const Node> rest) {
-  const std::string_view called = std::get<Call>(std::get<Interpolation>(node.data).expr.node).name;
+  const Call& call = std::get<Call>(std::get<Interpolation>(node.data).expr.node);
+  const std::string_view called = call.name;
   const std::size_t at = out_.here();
-  Arguments args = arguments(std::get<Call>(std::get<Interpolation>(node.data).expr.node).args);
+  Arguments args = arguments(call.args);
   open_calls_.reserve(open_calls_.size() + 1);  // nothing can fail once the call is entered
   const ModuleText* caller = module_;
   const std::size_t mark = enter_call(function, called, args);
