@@ -102,5 +102,23 @@ TEST(TextScan, Identifiers) {
     EXPECT_FALSE(is_identifier(bad)) << bad;
 }
 
+// Names are compared a word at a time: every length up to three words, with
+// the one differing byte at each place, from views that do not start on a
+// word boundary.
+TEST(TextScan, SameNameAtEveryLengthAndPlace) {
+  const std::string base = "xabcdefghijklmnopqrstuvwxyz";
+  for (std::size_t size = 0; size <= 24; ++size) {
+    const std::string_view name = std::string_view(base).substr(1, size);
+    std::string copy = "y" + std::string(name);
+    EXPECT_TRUE(same_name(name, std::string_view(copy).substr(1))) << size;
+    EXPECT_FALSE(same_name(name, std::string_view(base).substr(1, size + 1))) << size;
+    for (std::size_t at = 1; at <= size; ++at) {
+      std::string other = copy;
+      other[at] = '#';
+      EXPECT_FALSE(same_name(name, std::string_view(other).substr(1))) << size << " at " << at;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quarl

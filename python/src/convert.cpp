@@ -29,17 +29,12 @@ class Converter {
   Converter(ConvertedValues& into, std::string& error) : into_(into), arena_(into.arena()), error_(error) {}
 
   std::optional<quarl::Value> convert(PyObject* object, int depth) {
-    // The exact built-in types first: most values are these, and telling
-    // them apart takes a comparison each.
-    PyTypeObject* const type = Py_TYPE(object);
-    if (type == &PyUnicode_Type) return string(object);
-    if (type == &PyLong_Type) return number(object);
-    if (type == &PyDict_Type) return dict(object, depth);
-    if (type == &PyList_Type || type == &PyTuple_Type) return container(object, depth);
-    if (type == &PyBool_Type) return quarl::Value::boolean(object == Py_True);
-    if (type == &PyFloat_Type) return quarl::Value::number(PyFloat_AsDouble(object));
-    if (object == Py_None) return quarl::Value::null();
-    return any(object, depth);
+    // The exact scalar types first: most values are these, and telling them
+    // apart takes a comparison each. Containers and other types take a
+    // function of their own, so that a scalar's call stays small.
+    if (std::optional<quarl::Value> value = scalar(object)) return value;
+    if (!is_plain_scalar(object)) return composite(object, depth);
+    return std::nullopt;  // a scalar that failed (an inexact int, a string too long)
   }
 
   // The failure's message, once it has unwound, for a failure that names its
@@ -66,6 +61,24 @@ class Converter {
            type == &PyFloat_Type || object == Py_None;
   }
 
+  // A value of one of the exact scalar types; nullopt for any other object,
+  // or when the scalar fails to convert (the failure is then recorded).
+  std::optional<quarl::Value> scalar(PyObject* object) {
+    PyTypeObject* const type = Py_TYPE(object);
+    if (type == &PyUnicode_Type) return string(object);
+    if (type == &PyLong_Type) return number(object);
+    if (type == &PyBool_Type) return quarl::Value::boolean(object == Py_True);
+    if (type == &PyFloat_Type) return quarl::Value::number(PyFloat_AsDouble(object));
+    if (object == Py_None) return quarl::Value::null();
+    return std::nullopt;
+  }
+
+  [[gnu::noinline]] std::optional<quarl::Value> composite(PyObject* object, int depth) {
+    if (Py_TYPE(object) == &PyDict_Type) return dict(object, depth);
+    if (Py_TYPE(object) == &PyList_Type || Py_TYPE(object) == &PyTuple_Type) return container(object, depth);
+    return any(object, depth);
+  }
+
   // An int converts when a double holds it exactly; any other fails, naming
   // where it was: a number would render other digits than the caller gave
   // (an ID of 19 digits, say), which nobody would notice.
@@ -81,7 +94,12 @@ class Converter {
         return quarl::Value::number(number);
       return inexact_integer();
     }
-    // Beyond 64 bits: exact only when the double converts back to the same int.
+    return wide_number(object);
+  }
+
+  // An int beyond 64 bits: exact only when the double converts back to the
+  // same int.
+  [[gnu::noinline]] std::optional<quarl::Value> wide_number(PyObject* object) {
     const double number = PyLong_AsDouble(object);
     if (number == -1.0 && PyErr_Occurred()) {
       if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return failed_with_exception();
@@ -190,13 +208,16 @@ class Converter {
   std::optional<std::string_view> text_of(PyObject* str) {
     const std::optional<std::string_view> text = utf8_of(str);
     if (!text) return std::nullopt;
-    if (text->size() > quarl::kMaxValueSize) {
-      error_ = "string of " + std::to_string(text->size()) + " bytes exceeds the maximum of " +
-               std::to_string(quarl::kMaxValueSize);
-      return std::nullopt;
-    }
+    if (text->size() > quarl::kMaxValueSize) [[unlikely]]
+      return too_long(text->size());
     into_.hold(str);
     return text;
+  }
+
+  [[gnu::noinline]] std::optional<std::string_view> too_long(std::size_t size) {
+    error_ = "string of " + std::to_string(size) + " bytes exceeds the maximum of " +
+             std::to_string(quarl::kMaxValueSize);
+    return std::nullopt;
   }
 
   std::optional<quarl::Value> string(PyObject* object) {
@@ -298,10 +319,17 @@ class Converter {
       PyObject* key = nullptr;
       PyObject* item = nullptr;
       // Exactly `count_` entries: the size matched, and nothing can change it.
+      // The values are all found first, so that reading their types (each a
+      // different object, likely not in cache) overlaps.
+      std::array<PyObject*, kMaxKeys> items;
       for (std::size_t i = 0; i < count_; ++i) {
-        if (!PyDict_Next(dict, &position, &key, &item) || key != keys_[i].get() || !is_plain_scalar(item))
-          return Fill::Misfit;
-        std::optional<quarl::Value> value = converter.convert(item, 0);
+        if (!PyDict_Next(dict, &position, &key, &item) || key != keys_[i].get()) return Fill::Misfit;
+        items[i] = item;
+      }
+      for (std::size_t i = 0; i < count_; ++i)
+        if (!is_plain_scalar(items[i])) return Fill::Misfit;
+      for (std::size_t i = 0; i < count_; ++i) {
+        std::optional<quarl::Value> value = converter.scalar(items[i]);
         if (!value) {
           converter.passed_key(texts_[i]);
           return Fill::Failed;

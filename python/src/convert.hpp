@@ -27,7 +27,11 @@ class ConvertedValues {
   // The arena; null when nothing was converted.
   std::unique_ptr<quarl::ValueArena> take_arena() noexcept { return std::move(arena_); }
   // Keeps `object` alive until this goes.
-  void hold(PyObject* object) { held_.push_back(PyRef::borrow(object)); }
+  void hold(PyObject* object) {
+    // Room for a few records' strings at once, not one more each time.
+    if (held_.empty()) held_.reserve(64);
+    held_.push_back(PyRef::borrow(object));
+  }
 
  private:
   std::unique_ptr<quarl::ValueArena> arena_;  // made with the first value

@@ -266,6 +266,12 @@ void Evaluator::render(std::span<const Node> nodes) {
     for (;;) {
       while (at != end) {
         const Node& node = *at++;
+        // Static text, most of a template, is copied as it stands.
+        if (const auto* text = std::get_if<Text>(&node.data); text && !out_.between_messages()) {
+          out_.write_source(*module_, node.offset, text->text);
+          out_.check_size();
+          continue;
+        }
         const FunctionDef* function =
             std::holds_alternative<Interpolation>(node.data) ? plain_call(node) : nullptr;
         if (!function) {
@@ -567,35 +573,49 @@ Value Evaluator::evaluate(const Expr& expr) {
   return std::visit(Visitor{*this}, expr.node);
 }
 
+namespace {
+
+// The path up to (not including) segment `count`, as the template wrote it.
+std::string walked_path(const DotPath& path, std::size_t count) {
+  std::string text(path.root);
+  for (std::size_t j = 0; j < count; ++j) text += "." + std::string(path.segments[j].name);
+  return text;
+}
+
+// The failures of a dot path, kept out of the path's walk: reading a field
+// is the hottest step of a render.
+[[noreturn, gnu::noinline, gnu::cold]] void fail_unbound_root(const Scope& scope, const DotPath& path) {
+  const std::string root(path.root);
+  if (scope.lookup_module(path.root))
+    throw Error::syntax(single_quoted(root) + " is an imported module, not a variable \u2014 to call a function use {" +
+                        root + ".func()}");
+  throw Error::undefined_var(root);
+}
+
+[[noreturn, gnu::noinline, gnu::cold]] void fail_field(const DotPath& path, std::size_t i, const Value& at) {
+  const std::string_view name = path.segments[i].name;
+  if (at.kind() != ValueKind::Object)
+    throw Error::syntax("cannot access field " + single_quoted(name) + " on " + std::string(type_name(at)) + " " +
+                        single_quoted(walked_path(path, i)));
+  throw Error::syntax("field " + single_quoted(name) + " not found on " + single_quoted(walked_path(path, i)));
+}
+
+}  // namespace
+
 const Value& Evaluator::resolve_path(const DotPath& path) {
-  if (path.segments.size() > kMaxDotPathNames)
+  if (path.segments.size() > kMaxDotPathNames) [[unlikely]]
     throw Error::syntax(exceeds_maximum("dot path", kMaxDotPathNames, "segment count"));
   const Value* current = scope_.lookup_var(path.root, path.local);
-  if (!current) {
-    const std::string root(path.root);
-    if (scope_.lookup_module(path.root))
-      throw Error::syntax(single_quoted(root) +
-                          " is an imported module, not a variable \u2014 to call a function use {" +
-                          root + ".func()}");
-    throw Error::undefined_var(root);
-  }
+  if (!current) fail_unbound_root(scope_, path);
   for (std::size_t i = 0; i < path.segments.size(); ++i) {
     const Field& field = path.segments[i];
-    const auto walked = [&] {
-      std::string text(path.root);
-      for (std::size_t j = 0; j < i; ++j) text += "." + std::string(path.segments[j].name);
-      return text;
-    };
-    if (current->kind() != ValueKind::Object)
-      throw Error::syntax("cannot access field " + single_quoted(field.name) + " on " +
-                          std::string(type_name(*current)) + " " + single_quoted(walked()));
+    if (current->kind() != ValueKind::Object) fail_field(path, i, *current);
     const ObjectView fields = current->as_object();
     const std::uint32_t hint = field.last_index.get();
     const Member* found = hint < fields.size() ? fields.begin() + hint : nullptr;
     if (!found || !same_name(found->first, field.name)) {
       found = fields.find(field.name);
-      if (found == fields.end())
-        throw Error::syntax("field " + single_quoted(field.name) + " not found on " + single_quoted(walked()));
+      if (found == fields.end()) fail_field(path, i, *current);
       field.last_index.set(static_cast<std::uint32_t>(found - fields.begin()));
     }
     current = &found->second;

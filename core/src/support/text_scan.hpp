@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -17,11 +19,29 @@ std::string single_quoted(std::string_view text);
 std::string double_quoted(std::string_view text);
 
 // Equality of two short names (identifiers), compared inline: names are a
-// few bytes long, too short for a call to memcmp to pay off.
+// few bytes long, too short for a call to memcmp to pay off. Words are
+// compared, the last one overlapping the one before when the length is not
+// a multiple of the word.
 inline bool same_name(std::string_view a, std::string_view b) noexcept {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (a[i] != b[i]) return false;
+  const std::size_t size = a.size();
+  if (size != b.size()) return false;
+  const auto word = [](const char* at, auto type) {
+    decltype(type) value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+  };
+  const char* const x = a.data();
+  const char* const y = b.data();
+  if (size >= 8) {
+    for (std::size_t i = 0; i + 8 < size; i += 8)
+      if (word(x + i, std::uint64_t{}) != word(y + i, std::uint64_t{})) return false;
+    return word(x + size - 8, std::uint64_t{}) == word(y + size - 8, std::uint64_t{});
+  }
+  if (size >= 4)
+    return word(x, std::uint32_t{}) == word(y, std::uint32_t{}) &&
+           word(x + size - 4, std::uint32_t{}) == word(y + size - 4, std::uint32_t{});
+  for (std::size_t i = 0; i < size; ++i)
+    if (x[i] != y[i]) return false;
   return true;
 }
 
