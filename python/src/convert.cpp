@@ -32,9 +32,13 @@ class Converter {
     // The exact scalar types first: most values are these, and telling them
     // apart takes a comparison each. Containers and other types take a
     // function of their own, so that a scalar's call stays small.
-    if (std::optional<quarl::Value> value = scalar(object)) return value;
-    if (!is_plain_scalar(object)) return composite(object, depth);
-    return std::nullopt;  // a scalar that failed (an inexact int, a string too long)
+    quarl::Value value;
+    switch (scalar(object, value)) {
+      case Scalar::Done: return value;
+      case Scalar::Failed: return std::nullopt;
+      case Scalar::Other: break;
+    }
+    return composite(object, depth);
   }
 
   // The failure's message, once it has unwound, for a failure that names its
@@ -61,16 +65,31 @@ class Converter {
            type == &PyFloat_Type || object == Py_None;
   }
 
-  // A value of one of the exact scalar types; nullopt for any other object,
-  // or when the scalar fails to convert (the failure is then recorded).
-  std::optional<quarl::Value> scalar(PyObject* object) {
+  enum class Scalar : std::uint8_t { Done, Failed, Other };
+
+  // Writes the value of an object of one of the exact scalar types to
+  // `value` (Done), or records why it cannot be converted (Failed); Other
+  // for any other object. Written in place: records are mostly scalars.
+  Scalar scalar(PyObject* object, quarl::Value& value) {
     PyTypeObject* const type = Py_TYPE(object);
-    if (type == &PyUnicode_Type) return string(object);
-    if (type == &PyLong_Type) return number(object);
-    if (type == &PyBool_Type) return quarl::Value::boolean(object == Py_True);
-    if (type == &PyFloat_Type) return quarl::Value::number(PyFloat_AsDouble(object));
-    if (object == Py_None) return quarl::Value::null();
-    return std::nullopt;
+    if (type == &PyUnicode_Type) {
+      const std::optional<std::string_view> text = text_of(object);
+      if (!text) return Scalar::Failed;
+      value = quarl::Value::borrowed(*text);
+    } else if (type == &PyLong_Type) {
+      std::optional<quarl::Value> whole = number(object);
+      if (!whole) return Scalar::Failed;
+      value = *whole;
+    } else if (type == &PyBool_Type) {
+      value = quarl::Value::boolean(object == Py_True);
+    } else if (type == &PyFloat_Type) {
+      value = quarl::Value::number(PyFloat_AsDouble(object));
+    } else if (object == Py_None) {
+      value = quarl::Value::null();
+    } else {
+      return Scalar::Other;
+    }
+    return Scalar::Done;
   }
 
   [[gnu::noinline]] std::optional<quarl::Value> composite(PyObject* object, int depth) {
@@ -329,12 +348,12 @@ class Converter {
       for (std::size_t i = 0; i < count_; ++i)
         if (!is_plain_scalar(items[i])) return Fill::Misfit;
       for (std::size_t i = 0; i < count_; ++i) {
-        std::optional<quarl::Value> value = converter.scalar(items[i]);
-        if (!value) {
+        quarl::Member& member = members[slots_[i]];
+        member.first = texts_[i];
+        if (converter.scalar(items[i], member.second) != Scalar::Done) {
           converter.passed_key(texts_[i]);
           return Fill::Failed;
         }
-        members[slots_[i]] = {texts_[i], std::move(*value)};
       }
       return Fill::Done;
     }
