@@ -316,7 +316,9 @@ void Evaluator::open_call(const Node& node, const FunctionDef& function, std::sp
   const std::string_view called = call.name;
   const std::size_t at = out_.here();
   Arguments args = arguments(call.args);
-  open_calls_.reserve(open_calls_.size() + 1);  // nothing can fail once the call is entered
+  // Nothing can fail once the call is entered; room grows by doubling, as
+  // push_back's would (reserving one more each time would copy them all).
+  if (open_calls_.size() == open_calls_.capacity()) open_calls_.reserve(std::max<std::size_t>(8, 2 * open_calls_.size()));
   const ModuleText* caller = module_;
   const std::size_t mark = enter_call(function, called, args);
   open_calls_.push_back({&node, caller, rest, called, mark, at});
