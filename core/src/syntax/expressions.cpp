@@ -149,6 +149,8 @@ std::size_t leaf_count(const Condition& condition) noexcept {
 }
 
 Condition parse_and(std::string_view text) {
+  // Most conditions have no operator: then there is nothing to split.
+  if (text.find("&&") == std::string_view::npos) return parse_leaf(text);
   const std::vector<std::string_view> pieces = split_top_level(text, "&&");
   if (pieces.size() == 1) return parse_leaf(pieces.front());
   And all;
@@ -235,6 +237,10 @@ ExprList parse_args(std::string_view text, std::size_t depth) {
   text = trim(text);
   ExprList args;
   if (text.empty()) return args;
+  if (text.find(',') == std::string_view::npos) {  // one argument: nothing to split
+    args.push_back(parse_arg(text, depth));
+    return args;
+  }
   const std::vector<std::string_view> pieces = split_top_level(text, ",");
   args.reserve(pieces.size());
   for (std::size_t i = 0; i < pieces.size(); ++i) {
@@ -267,10 +273,12 @@ Expr parse_arg(std::string_view text, std::size_t depth) {
 }
 
 Condition parse_condition(std::string_view text) {
-  const std::vector<std::string_view> pieces = split_top_level(trim(text), "||");
+  text = trim(text);
+  const std::vector<std::string_view> pieces =
+      text.find("||") == std::string_view::npos ? std::vector<std::string_view>() : split_top_level(text, "||");
   Condition condition;
-  if (pieces.size() == 1) {
-    condition = parse_and(pieces.front());
+  if (pieces.size() <= 1) {
+    condition = parse_and(text);
   } else {
     Or any;
     any.operands.reserve(pieces.size());
