@@ -436,21 +436,25 @@ std::string to_text(const Value& value) {
   return out;
 }
 
+namespace {
+
+bool is_container(const Value& value) noexcept {
+  return value.kind() == ValueKind::Array || value.kind() == ValueKind::Object;
+}
+
+}  // namespace
+
 bool within_depth(const Value& value, std::size_t max_depth, std::size_t depth) noexcept {
   if (depth > max_depth) return false;
-  // Only containers are walked into: a scalar item is one level deeper, and
-  // is too deep when that level is.
-  const auto item_within = [&](const Value& item) {
-    if (item.kind() == ValueKind::Array || item.kind() == ValueKind::Object)
-      return within_depth(item, max_depth, depth + 1);
-    return depth < max_depth;
-  };
+  // Only containers are walked into, one native frame a level: a scalar item
+  // is one level deeper, and is too deep when that level is.
+  const bool scalars_fit = depth < max_depth;
   if (value.kind() == ValueKind::Array) {
     for (const Value& element : value.as_array())
-      if (!item_within(element)) return false;
+      if (is_container(element) ? !within_depth(element, max_depth, depth + 1) : !scalars_fit) return false;
   } else if (value.kind() == ValueKind::Object) {
     for (const auto& [key, member] : value.as_object())
-      if (!item_within(member)) return false;
+      if (is_container(member) ? !within_depth(member, max_depth, depth + 1) : !scalars_fit) return false;
   }
   return true;
 }
