@@ -79,7 +79,7 @@ class Converter {
     } else if (type == &PyLong_Type) {
       std::optional<quarl::Value> whole = number(object);
       if (!whole) return Scalar::Failed;
-      value = *whole;
+      value = std::move(*whole);
     } else if (type == &PyBool_Type) {
       value = quarl::Value::boolean(object == Py_True);
     } else if (type == &PyFloat_Type) {
