@@ -79,9 +79,9 @@ class Evaluator {
   };
 
   void render(std::span<const Node> nodes);
-  // The user function `node` calls when it is a plain call's interpolation
-  // that renders here, else null.
-  const FunctionDef* plain_call(const Node& node);
+  // The user function `interpolation` calls when it is a plain call, else
+  // null (outside messages: between them an interpolation is refused).
+  const FunctionDef* plain_call(const Interpolation& interpolation);
   // Opens the plain call at `node` of `function`, to resume with `rest`.
   void open_call(const Node& node, const FunctionDef& function, std::span<const Node> rest);
   // Closes the innermost open call: what its caller renders next.
@@ -266,16 +266,20 @@ void Evaluator::render(std::span<const Node> nodes) {
     for (;;) {
       while (at != end) {
         const Node& node = *at++;
-        // Static text, most of a template, is copied as it stands.
-        if (const auto* text = std::get_if<Text>(&node.data); text && !out_.between_messages()) {
-          out_.write_source(*module_, node.offset, text->text);
-          out_.check_size();
-          continue;
-        }
-        const FunctionDef* function =
-            std::holds_alternative<Interpolation>(node.data) ? plain_call(node) : nullptr;
-        if (!function) {
+        // Text and interpolations, most of a template, are written here;
+        // render_node takes the other nodes, and any node between messages.
+        const auto* text = std::get_if<Text>(&node.data);
+        const auto* interpolation = std::get_if<Interpolation>(&node.data);
+        const FunctionDef* function = nullptr;
+        if ((!text && !interpolation) || out_.between_messages()) {
           at_node(node, [&] { render_node(node); });
+        } else if (text) {
+          out_.write_source(*module_, node.offset, text->text);
+        } else {
+          function = plain_call(*interpolation);
+          if (!function) at_node(node, [&] { interpolate(node.offset, *interpolation); });
+        }
+        if (!function) {
           out_.check_size();
           continue;
         }
@@ -304,10 +308,8 @@ void Evaluator::render(std::span<const Node> nodes) {
   }
 }
 
-const FunctionDef* Evaluator::plain_call(const Node& node) {
-  const auto* interpolation = std::get_if<Interpolation>(&node.data);
-  if (!interpolation || out_.between_messages()) return nullptr;
-  const auto* call = std::get_if<Call>(&interpolation->expr.node);
+const FunctionDef* Evaluator::plain_call(const Interpolation& interpolation) {
+  const auto* call = std::get_if<Call>(&interpolation.expr.node);
   return call ? scope_.function_for(*call) : nullptr;
 }
 
