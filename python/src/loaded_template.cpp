@@ -191,7 +191,7 @@ PyObject* create_loaded_template_class(PyObject* module) noexcept {
       {0, nullptr},
   };
   PyType_Spec shape = {"tessel._tessel.LoadedTemplate", static_cast<int>(sizeof(Boxed<quarl::LoadedTemplatePtr>)), 0,
-                      Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
+                       Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
   return PyType_FromModuleAndSpec(module, &shape, nullptr);
 }
 

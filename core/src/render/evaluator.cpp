@@ -607,8 +607,7 @@ std::string walked_path(const DotPath& path, std::size_t count) {
 }  // namespace
 
 const Value& Evaluator::resolve_path(const DotPath& path) {
-  if (path.segments.size() > kMaxDotPathNames) [[unlikely]]
-    throw Error::syntax(exceeds_maximum("dot path", kMaxDotPathNames, "segment count"));
+  // The parse refused paths of more than kMaxDotPathNames names.
   const Value* current = scope_.lookup_var(path.root, path.local);
   if (!current) fail_unbound_root(scope_, path);
   for (std::size_t i = 0; i < path.segments.size(); ++i) {

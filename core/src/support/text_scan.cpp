@@ -85,14 +85,22 @@ std::vector<std::string_view> split_outside_strings(std::string_view text, char 
 }
 
 bool UniqueNames::insert(std::string_view name) {
-  if (index_.empty() && names_.size() < kScanned) {
-    for (const std::string_view seen : names_)
-      if (same_name(seen, name)) return false;
-    names_.push_back(name);
-    return true;
+  if (find(name)) return false;
+  if (!index_.empty()) index_.emplace(name, names_.size());
+  names_.push_back(name);
+  if (names_.size() == kScanned)
+    for (std::size_t i = 0; i < names_.size(); ++i) index_.emplace(names_[i], i);
+  return true;
+}
+
+std::optional<std::size_t> UniqueNames::find(std::string_view name) const {
+  if (!index_.empty()) {
+    const auto found = index_.find(name);
+    return found == index_.end() ? std::nullopt : std::optional(found->second);
   }
-  if (index_.empty()) index_.insert(names_.begin(), names_.end());
-  return index_.insert(name).second;
+  for (std::size_t i = 0; i < names_.size(); ++i)
+    if (same_name(names_[i], name)) return i;
+  return std::nullopt;
 }
 
 }  // namespace quarl

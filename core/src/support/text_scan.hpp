@@ -6,9 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 namespace quarl {
@@ -101,17 +102,21 @@ std::vector<std::string_view> split_top_level(std::string_view text, std::string
 // whatever the parenthesis depth (pieces untrimmed).
 std::vector<std::string_view> split_outside_strings(std::string_view text, char separator);
 
-// A set of names that tells whether a name was seen before: a scan while the
-// set is small (parameter and import lists usually are), a hash set beyond.
+// A set of names that tells whether a name was seen before, and where: a
+// scan while the set is small (parameter and import lists, a loop's names
+// usually are), a hash index beyond.
 class UniqueNames {
  public:
-  // Adds `name`; false when it was there already. The text must outlive the set.
+  // Adds `name` after the others; false when it was there already. The text
+  // must outlive the set.
   bool insert(std::string_view name);
+  // The position `name` was added at, if it was.
+  std::optional<std::size_t> find(std::string_view name) const;
 
  private:
   static constexpr std::size_t kScanned = 8;
   std::vector<std::string_view> names_;
-  std::unordered_set<std::string_view> index_;  // empty while scanned
+  std::unordered_map<std::string_view, std::size_t> index_;  // empty while scanned
 };
 
 }  // namespace quarl

@@ -148,19 +148,25 @@ std::size_t leaf_count(const Condition& condition) noexcept {
   return 1;
 }
 
-Condition parse_and(std::string_view text) {
-  // Most conditions have no operator: then there is nothing to split.
-  if (text.find("&&") == std::string_view::npos) return parse_leaf(text);
-  const std::vector<std::string_view> pieces = split_top_level(text, "&&");
-  if (pieces.size() == 1) return parse_leaf(pieces.front());
-  And all;
-  all.operands.reserve(pieces.size());
+// Operands joined by `op` (`&&` or `||`), each parsed by `parse_operand`:
+// a `Chain` of them, or the one operand itself. Most conditions have no
+// operator: then there is nothing to split.
+template <class Chain, class ParseOperand>
+Condition parse_chain(std::string_view text, std::string_view op, ParseOperand&& parse_operand) {
+  if (text.find(op) == std::string_view::npos) return parse_operand(text);
+  const std::vector<std::string_view> pieces = split_top_level(text, op);
+  if (pieces.size() == 1) return parse_operand(pieces.front());
+  Chain chain;
+  chain.operands.reserve(pieces.size());
   for (const std::string_view piece : pieces) {
-    if (trim(piece).empty()) fail("empty operand in '&&' expression");
-    all.operands.push_back(parse_leaf(piece));
+    if (trim(piece).empty()) fail("empty operand in '" + std::string(op) + "' expression");
+    chain.operands.push_back(parse_operand(piece));
   }
-  return Condition{std::move(all)};
+  return Condition{std::move(chain)};
 }
+
+Condition parse_and(std::string_view text) { return parse_chain<And>(text, "&&", parse_leaf); }
+Condition parse_or(std::string_view text) { return parse_chain<Or>(text, "||", parse_and); }
 
 }  // namespace
 
@@ -273,21 +279,7 @@ Expr parse_arg(std::string_view text, std::size_t depth) {
 }
 
 Condition parse_condition(std::string_view text) {
-  text = trim(text);
-  const std::vector<std::string_view> pieces =
-      text.find("||") == std::string_view::npos ? std::vector<std::string_view>() : split_top_level(text, "||");
-  Condition condition;
-  if (pieces.size() <= 1) {
-    condition = parse_and(text);
-  } else {
-    Or any;
-    any.operands.reserve(pieces.size());
-    for (const std::string_view piece : pieces) {
-      if (trim(piece).empty()) fail("empty operand in '||' expression");
-      any.operands.push_back(parse_and(piece));
-    }
-    condition = Condition{std::move(any)};
-  }
+  const Condition condition = parse_or(trim(text));
   if (const std::size_t count = leaf_count(condition); count > kMaxConditionOperands)
     fail("logical expression has " + std::to_string(count) + " operands, exceeding maximum of " +
          std::to_string(kMaxConditionOperands));

@@ -3,11 +3,11 @@
 #include <cstddef>
 #include <optional>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "quarl/stack_guard.hpp"
+#include "support/text_scan.hpp"
 
 namespace quarl {
 namespace {
@@ -21,35 +21,8 @@ class LocalResolver {
 
  private:
   // The names one frame binds, in binding order (binding a name again
-  // replaces its value in place). A loop binds one or two; a function may
-  // have thousands of parameters, which get an index.
-  class Frame {
-   public:
-    void bind(std::string_view name) {
-      if (!find(name)) {
-        if (index_) index_->emplace(name, names_.size());
-        names_.push_back(name);
-        if (names_.size() == kScanned) {
-          index_.emplace();
-          for (std::size_t i = 0; i < names_.size(); ++i) index_->emplace(names_[i], i);
-        }
-      }
-    }
-    std::optional<std::size_t> find(std::string_view name) const {
-      if (index_) {
-        const auto found = index_->find(name);
-        return found == index_->end() ? std::nullopt : std::optional(found->second);
-      }
-      for (std::size_t i = 0; i < names_.size(); ++i)
-        if (names_[i] == name) return i;
-      return std::nullopt;
-    }
-
-   private:
-    static constexpr std::size_t kScanned = 8;
-    std::vector<std::string_view> names_;
-    std::optional<std::unordered_map<std::string_view, std::size_t>> index_;
-  };
+  // replaces its value in place, so it keeps its slot).
+  using Frame = UniqueNames;
 
   void visit(Interpolation& interpolation) { expression(interpolation.expr); }
   void visit(If& branch) {
@@ -65,8 +38,8 @@ class LocalResolver {
   void visit(For& loop) {
     expression(loop.iterable);
     Frame frame;
-    frame.bind(loop.variable);
-    if (loop.value_variable) frame.bind(*loop.value_variable);
+    frame.insert(loop.variable);
+    if (loop.value_variable) frame.insert(*loop.value_variable);
     frames_.push_back(std::move(frame));
     body(loop.body);
     frames_.pop_back();
@@ -75,7 +48,7 @@ class LocalResolver {
   // caller has: only its parameters and its own loops are at known places.
   void visit(Define& define) {
     Frame params;
-    for (const Param& param : define.params) params.bind(param.name);
+    for (const Param& param : define.params) params.insert(param.name);
     std::vector<Frame> outer = std::exchange(frames_, std::vector<Frame>{std::move(params)});
     body(define.body);
     frames_ = std::move(outer);
